@@ -1,0 +1,100 @@
+#pragma once
+// The device port: the one seam between Kestrin and the operating system's
+// disks. Everything above it is portable code. On Windows the port is the
+// system itself; on Linux it is answered by Kestrin's own disk stack.
+//
+// One process-wide port is installed at start-up (`installPort`); tests
+// install their own.
+
+#include <cstdint>
+#include <string>
+
+namespace kestrin {
+
+// Control codes of the ten requests the system issues.
+inline constexpr std::uint32_t IOCTL_DISK_GET_DRIVE_LAYOUT_EX = 0x70050;
+inline constexpr std::uint32_t IOCTL_DISK_SET_DRIVE_LAYOUT_EX = 0x7C054;
+inline constexpr std::uint32_t IOCTL_DISK_UPDATE_PROPERTIES = 0x70140;
+inline constexpr std::uint32_t FSCTL_DISMOUNT_VOLUME = 0x90020;
+inline constexpr std::uint32_t IOCTL_DISK_DELETE_DRIVE_LAYOUT = 0x7C100;
+inline constexpr std::uint32_t IOCTL_DISK_CREATE_DISK = 0x7C058;
+inline constexpr std::uint32_t IOCTL_DISK_SET_DISK_ATTRIBUTES = 0x7C0F4;
+inline constexpr std::uint32_t IOCTL_DISK_GET_DISK_ATTRIBUTES = 0x700F0;
+inline constexpr std::uint32_t IOCTL_DISK_GET_LENGTH_INFO = 0x7405C;
+inline constexpr std::uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
+
+// Access rights, sharing and attribute words as the system defines them.
+inline constexpr std::uint32_t GENERIC_READ = 0x80000000u;
+inline constexpr std::uint32_t GENERIC_WRITE = 0x40000000u;
+inline constexpr std::uint32_t FILE_SHARE_READ = 0x1;
+inline constexpr std::uint32_t FILE_SHARE_WRITE = 0x2;
+inline constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+
+// Windows error codes that the stack and the tests name.
+inline constexpr std::uint32_t ERROR_SUCCESS = 0;
+inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
+inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
+inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
+inline constexpr std::uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr std::uint32_t ERROR_NOT_READY = 21;
+inline constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
+inline constexpr std::uint32_t ERROR_CRC = 23;
+inline constexpr std::uint32_t ERROR_SECTOR_NOT_FOUND = 27;
+inline constexpr std::uint32_t ERROR_WRITE_FAULT = 29;
+inline constexpr std::uint32_t ERROR_READ_FAULT = 30;
+inline constexpr std::uint32_t ERROR_NOT_SUPPORTED = 50;
+inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
+inline constexpr std::uint32_t ERROR_LOCK_VIOLATION = 33;
+inline constexpr std::uint32_t ERROR_DISK_FULL = 112;
+inline constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
+
+// An opaque handle; `kInvalidHandle` is what a failed open yields, and
+// every request on it fails with ERROR_INVALID_HANDLE.
+using DiskHandle = std::intptr_t;
+inline constexpr DiskHandle kInvalidHandle = -1;
+
+class DevicePort {
+ public:
+  virtual ~DevicePort() = default;
+
+  // Opens a disk by its device path. `access` is GENERIC_READ, optionally
+  // with GENERIC_WRITE; sharing is always read and write, existing devices
+  // only. `attributes` is 0 or FILE_ATTRIBUTE_NORMAL. Returns
+  // kInvalidHandle on failure and records the error code.
+  virtual DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) = 0;
+
+  // Issues one control request. Returns true on success; on failure the
+  // error code is available through LastError until the next port call.
+  virtual bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                           void* output, std::uint32_t outputSize, std::uint32_t* bytesReturned) = 0;
+
+  virtual void CloseDisk(DiskHandle handle) = 0;
+
+  // The error code of the last failed call of this port.
+  virtual std::uint32_t LastError() const = 0;
+
+  // The platform's message text for an error code, untrimmed.
+  virtual std::string ErrorMessage(std::uint32_t code) const = 0;
+};
+
+// The process-wide port. `installPort` does not take ownership; the port
+// must outlive every call made through it. Returns the previous port.
+DevicePort* installPort(DevicePort* port);
+DevicePort& port();
+
+// Installs a port for the lifetime of the guard and restores the previous
+// one afterwards (tests, and programs that build their port on the stack).
+class ScopedPort {
+ public:
+  explicit ScopedPort(DevicePort& port) : m_previous(installPort(&port)) {}
+  ~ScopedPort() { installPort(m_previous); }
+  ScopedPort(const ScopedPort&) = delete;
+  ScopedPort& operator=(const ScopedPort&) = delete;
+
+ private:
+  DevicePort* m_previous;
+};
+
+}  // namespace kestrin

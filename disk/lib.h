@@ -1,0 +1,36 @@
+#pragma once
+// The disk readers: layout, attributes and descriptive properties.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "LayoutBuffer.h"
+
+namespace kestrin {
+
+// GET_DISK_ATTRIBUTES, 16 bytes: attributes word at offset 8.
+inline constexpr std::size_t kGetDiskAttributesSize = 16;
+inline constexpr std::uint64_t DISK_ATTRIBUTE_OFFLINE = 1;
+inline constexpr std::uint64_t DISK_ATTRIBUTE_READ_ONLY = 2;
+struct GetDiskAttributesRecord {
+  std::array<std::uint8_t, kGetDiskAttributesSize> bytes{};
+  std::uint64_t attributes() const { return readLe64(bytes, 8); }
+};
+
+// The platform's text for an error code with every trailing control
+// character, blank and full stop removed.
+std::string SystemErrorText(std::uint32_t code);
+
+// "<request> failed:" followed directly, with no blank, by SystemErrorText(code).
+std::string RequestFailureText(const char* requestName, std::uint32_t code);
+
+// Reads the layout of `path` into `buffer` (not cleared first). Returns true;
+// on failure throws KestrinError "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:" +
+// the system text.
+bool GetDriveLayout(std::string path, LayoutBuffer& buffer);
+
+// Fills `record` with the disk's attributes; false (no message) on failure.
+bool GetDiskAttributes(std::string path, GetDiskAttributesRecord& record);
+
+}  // namespace kestrin

@@ -1,0 +1,211 @@
+#include "EmulatedPort.h"
+
+#include <cstring>
+#include <vector>
+
+#include "ErrorText.h"
+#include "ImageMedium.h"
+#include "LayoutBuffer.h"
+#include "LayoutCodec.h"
+
+namespace kestrin {
+
+namespace {
+
+constexpr std::uint64_t kAttributeOffline = 1;
+constexpr std::uint64_t kAttributeReadOnly = 2;
+constexpr std::size_t kStorageDescriptorHeaderSize = 40;
+
+std::unique_ptr<Medium> openImage(const DiskSpec& spec, bool writable, std::uint32_t& error) {
+  return ImageMedium::open(spec.path, writable, spec.sectorSize, error);
+}
+
+// Keeps only printable ASCII so that the descriptor strings decode as text.
+std::string printable(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    out.push_back(u >= 0x20 && u <= 0x7E ? c : '?');
+  }
+  return out;
+}
+
+}  // namespace
+
+std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product,
+                                     const std::string& revision, const std::string& serial, bool removable,
+                                     std::uint8_t busType, std::uint8_t* output, std::uint32_t outputSize,
+                                     std::uint32_t& returned) {
+  std::vector<std::uint8_t> d(kStorageDescriptorHeaderSize, 0);
+  auto addString = [&d](const std::string& text, std::size_t fieldOffset) {
+    if (text.empty()) return;
+    writeLe32(d, fieldOffset, static_cast<std::uint32_t>(d.size()));
+    std::string clean = printable(text);
+    d.insert(d.end(), clean.begin(), clean.end());
+    d.push_back(0);
+  };
+  writeU8(d, 10, removable ? 1 : 0);
+  writeLe32(d, 28, busType);
+  addString(vendor, 12);
+  addString(product, 16);
+  addString(revision, 20);
+  addString(serial, 24);
+  writeLe32(d, 0, static_cast<std::uint32_t>(kStorageDescriptorHeaderSize));  // Version
+  writeLe32(d, 4, static_cast<std::uint32_t>(d.size()));                      // Size
+  if (output == nullptr || outputSize < 8) return ERROR_INSUFFICIENT_BUFFER;
+  std::uint32_t n = std::min<std::uint32_t>(outputSize, static_cast<std::uint32_t>(d.size()));
+  std::memcpy(output, d.data(), n);
+  returned = n;
+  return ERROR_SUCCESS;
+}
+
+EmulatedPort::EmulatedPort(DiskMap disks, MediumOpener opener)
+    : m_disks(std::move(disks)), m_opener(opener ? std::move(opener) : MediumOpener(openImage)) {}
+
+bool EmulatedPort::fail(std::uint32_t error) {
+  m_lastError = error;
+  return false;
+}
+
+DiskHandle EmulatedPort::OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t) {
+  int number = DiskNumberOfPath(path);
+  if (number < 0 || static_cast<std::size_t>(number) >= m_disks.size()) {
+    m_lastError = ERROR_FILE_NOT_FOUND;
+    return kInvalidHandle;
+  }
+  bool writable = (access & GENERIC_WRITE) != 0;
+  std::uint32_t error = ERROR_SUCCESS;
+  std::unique_ptr<Medium> medium = m_opener(m_disks[static_cast<std::size_t>(number)], writable, error);
+  if (!medium) {
+    m_lastError = error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND;
+    return kInvalidHandle;
+  }
+  DiskHandle handle = m_nextHandle++;
+  m_handles.emplace(handle, OpenDiskState{number, writable, std::move(medium)});
+  return handle;
+}
+
+void EmulatedPort::CloseDisk(DiskHandle handle) { m_handles.erase(handle); }
+
+std::string EmulatedPort::ErrorMessage(std::uint32_t code) const { return EmulatedErrorText(code); }
+
+bool EmulatedPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                               void* output, std::uint32_t outputSize, std::uint32_t* bytesReturned) {
+  auto found = m_handles.find(handle);
+  if (found == m_handles.end()) return fail(ERROR_INVALID_HANDLE);
+  if ((input == nullptr && inputSize != 0) || (output == nullptr && outputSize != 0)) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  std::uint32_t returned = 0;
+  std::uint32_t error = request(found->second, code, static_cast<const std::uint8_t*>(input), inputSize,
+                                static_cast<std::uint8_t*>(output), outputSize, returned);
+  if (bytesReturned != nullptr) *bytesReturned = returned;
+  if (error != ERROR_SUCCESS) return fail(error);
+  return true;
+}
+
+std::uint32_t EmulatedPort::checkWritable(const OpenDiskState& open) const {
+  if (!open.writable) return ERROR_ACCESS_DENIED;
+  auto attributes = m_attributes.find(open.disk);
+  bool readOnly = attributes != m_attributes.end() && (attributes->second & kAttributeReadOnly) != 0;
+  if (readOnly || open.medium->isReadOnly()) return ERROR_WRITE_PROTECT;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, const std::uint8_t* input,
+                                    std::uint32_t inputSize, std::uint8_t* output, std::uint32_t outputSize,
+                                    std::uint32_t& returned) {
+  Medium& medium = *open.medium;
+  switch (code) {
+    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
+      if (outputSize < kLayoutHeaderSize) return ERROR_INSUFFICIENT_BUFFER;
+      LayoutBuffer layout;
+      {
+        MediumLock lock(medium, LockMode::Shared);
+        if (lock.error() != ERROR_SUCCESS) return lock.error();
+        if (std::uint32_t error = DecodeLayout(medium, layout); error != ERROR_SUCCESS) return error;
+      }
+      // Only the header and the reported slots are copied; bytes past the
+      // last reported slot stay as the caller had them.
+      std::size_t used = kLayoutHeaderSize + kLayoutSlotSize * layout.partitionCount();
+      if (outputSize < used) return ERROR_INSUFFICIENT_BUFFER;
+      std::memcpy(output, layout.data(), used);
+      returned = static_cast<std::uint32_t>(used);
+      return ERROR_SUCCESS;
+    }
+    case IOCTL_DISK_SET_DRIVE_LAYOUT_EX: {
+      if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
+      if (inputSize < kLayoutHeaderSize) return ERROR_INVALID_PARAMETER;
+      LayoutBuffer layout;
+      std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
+      MediumLock lock(medium, LockMode::Exclusive);
+      if (lock.error() != ERROR_SUCCESS) return lock.error();
+      std::uint32_t error = EncodeLayout(medium, layout, inputSize);
+      if (error == ERROR_SUCCESS) medium.tableChanged();
+      return error;
+    }
+    case IOCTL_DISK_CREATE_DISK: {
+      if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
+      if (inputSize < kCreateDiskRecordSize) return ERROR_INVALID_PARAMETER;
+      MediumLock lock(medium, LockMode::Exclusive);
+      if (lock.error() != ERROR_SUCCESS) return lock.error();
+      std::uint32_t error = CreateFreshLayout(medium, std::span<const std::uint8_t>(input, kCreateDiskRecordSize));
+      if (error == ERROR_SUCCESS) medium.tableChanged();
+      return error;
+    }
+    case IOCTL_DISK_DELETE_DRIVE_LAYOUT: {
+      if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
+      MediumLock lock(medium, LockMode::Exclusive);
+      if (lock.error() != ERROR_SUCCESS) return lock.error();
+      std::uint32_t error = DeleteLayout(medium);
+      if (error == ERROR_SUCCESS) medium.tableChanged();
+      return error;
+    }
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+      medium.tableChanged();
+      return ERROR_SUCCESS;
+    case FSCTL_DISMOUNT_VOLUME:
+      // Nothing is ever unmounted: the stack serves whole disks only.
+      return ERROR_SUCCESS;
+    case IOCTL_DISK_GET_LENGTH_INFO:
+      if (outputSize < 8) return ERROR_INSUFFICIENT_BUFFER;
+      writeLe64(std::span<std::uint8_t>(output, 8), 0, medium.lengthBytes());
+      returned = 8;
+      return ERROR_SUCCESS;
+    case IOCTL_DISK_GET_DISK_ATTRIBUTES: {
+      if (outputSize < 16) return ERROR_INSUFFICIENT_BUFFER;
+      std::uint64_t attributes = m_attributes[open.disk];
+      if (medium.isReadOnly()) attributes |= kAttributeReadOnly;
+      std::memset(output, 0, 16);
+      writeLe32(std::span<std::uint8_t>(output, 16), 0, 16);  // Version
+      writeLe64(std::span<std::uint8_t>(output, 16), 8, attributes);
+      returned = 16;
+      return ERROR_SUCCESS;
+    }
+    case IOCTL_DISK_SET_DISK_ATTRIBUTES: {
+      if (!open.writable) return ERROR_ACCESS_DENIED;
+      if (inputSize < 24) return ERROR_INVALID_PARAMETER;
+      std::span<const std::uint8_t> record(input, inputSize);
+      if (readLe32(record, 0) != inputSize) return ERROR_INVALID_PARAMETER;
+      std::uint64_t values = readLe64(record, 8);
+      std::uint64_t mask = readLe64(record, 16) & (kAttributeOffline | kAttributeReadOnly);
+      std::uint64_t& attributes = m_attributes[open.disk];
+      bool wasOffline = (attributes & kAttributeOffline) != 0;
+      attributes = (attributes & ~mask) | (values & mask);
+      // Bringing a disk online again re-reads its table.
+      if (wasOffline && (attributes & kAttributeOffline) == 0) medium.tableChanged();
+      return ERROR_SUCCESS;
+    }
+    case IOCTL_STORAGE_QUERY_PROPERTY: {
+      if (inputSize < 8) return ERROR_INVALID_PARAMETER;
+      std::span<const std::uint8_t> query(input, inputSize);
+      if (readLe32(query, 0) != 0 || readLe32(query, 4) != 0) return ERROR_NOT_SUPPORTED;
+      return BuildStorageDescriptor("Kestrin", medium.displayName(), "0.1", "", false, 0, output, outputSize,
+                                    returned);
+    }
+    default:
+      return ERROR_INVALID_FUNCTION;
+  }
+}
+
+}  // namespace kestrin

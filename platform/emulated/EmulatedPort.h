@@ -1,0 +1,65 @@
+#pragma once
+// The port on Linux: Kestrin's own disk stack. Each disk number of the map
+// is a medium (an image file); the control requests are answered by the
+// codec over that medium. A path that is not "\\.\PhysicalDrive<n>" for a
+// number of the map fails to open, and every request on the invalid handle
+// fails with ERROR_INVALID_HANDLE.
+//
+// The offline and read-only attributes are held by the stack for the life
+// of the process (not persistent). A read-only disk refuses every write with
+// ERROR_WRITE_PROTECT. Each request holds the medium's lock, shared for
+// reads and exclusive for writes.
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "DiskMap.h"
+#include "Medium.h"
+#include "Port.h"
+
+namespace kestrin {
+
+class EmulatedPort : public DevicePort {
+ public:
+  using MediumOpener = std::function<std::unique_ptr<Medium>(const DiskSpec&, bool writable, std::uint32_t& error)>;
+
+  explicit EmulatedPort(DiskMap disks, MediumOpener opener = {});
+
+  DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) override;
+  bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
+                   std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
+  void CloseDisk(DiskHandle handle) override;
+  std::uint32_t LastError() const override { return m_lastError; }
+  std::string ErrorMessage(std::uint32_t code) const override;
+
+  const DiskMap& disks() const { return m_disks; }
+
+ private:
+  struct OpenDiskState {
+    int disk;
+    bool writable;
+    std::unique_ptr<Medium> medium;
+  };
+
+  std::uint32_t request(OpenDiskState& open, std::uint32_t code, const std::uint8_t* input, std::uint32_t inputSize,
+                        std::uint8_t* output, std::uint32_t outputSize, std::uint32_t& returned);
+  std::uint32_t checkWritable(const OpenDiskState& open) const;
+  bool fail(std::uint32_t error);
+
+  DiskMap m_disks;
+  MediumOpener m_opener;
+  std::map<int, std::uint64_t> m_attributes;  // per disk number
+  std::map<DiskHandle, OpenDiskState> m_handles;
+  DiskHandle m_nextHandle = 1;
+  std::uint32_t m_lastError = 0;
+};
+
+// STORAGE_DEVICE_DESCRIPTOR of a medium as the stack describes it: vendor
+// "Kestrin", the medium's name as the product, revision "0.1".
+std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product,
+                                     const std::string& revision, const std::string& serial, bool removable,
+                                     std::uint8_t busType, std::uint8_t* output, std::uint32_t outputSize,
+                                     std::uint32_t& returned);
+
+}  // namespace kestrin

@@ -1,0 +1,136 @@
+#include "ImageMedium.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "LayoutCodec.h"
+#include "Port.h"
+
+namespace kestrin {
+
+std::uint32_t ErrorFromErrno(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC:
+      return ERROR_DISK_FULL;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_IO_DEVICE;
+  }
+}
+
+namespace {
+
+// Reads as much of [offset, offset + size) as the file holds; the rest stays zero.
+std::vector<std::uint8_t> readHead(int fd, std::size_t size) {
+  std::vector<std::uint8_t> bytes(size, 0);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pread(fd, bytes.data() + done, size - done, static_cast<off_t>(done));
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+std::string baseName(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool writable, std::uint32_t sectorSize,
+                                               std::uint32_t& error) {
+  bool readOnly = !writable;
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0 && writable && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    // An image the user cannot write is a read-only disk, not a missing one.
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    readOnly = true;
+  }
+  if (fd < 0) {
+    error = ErrorFromErrno(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED;
+    ::close(fd);
+    return nullptr;
+  }
+  if (!writable && ::access(path.c_str(), W_OK) != 0) readOnly = true;
+  if (sectorSize == 0) sectorSize = DetectSectorSize(readHead(fd, 8192));
+  auto count = static_cast<std::uint64_t>(st.st_size) / sectorSize;
+  error = ERROR_SUCCESS;
+  return std::unique_ptr<ImageMedium>(new ImageMedium(fd, readOnly, sectorSize, count, baseName(path)));
+}
+
+ImageMedium::ImageMedium(int fd, bool readOnly, std::uint32_t sectorSize, std::uint64_t sectorCount, std::string name)
+    : m_fd(fd), m_readOnly(readOnly), m_sectorSize(sectorSize), m_sectorCount(sectorCount), m_name(std::move(name)) {}
+
+ImageMedium::~ImageMedium() { ::close(m_fd); }
+
+std::uint32_t ImageMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {
+  if (out.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
+  std::uint64_t count = out.size() / m_sectorSize;
+  if (lba > m_sectorCount || count > m_sectorCount - lba) return ERROR_SECTOR_NOT_FOUND;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done,
+                        static_cast<off_t>(lba * m_sectorSize + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ERROR_READ_FAULT;
+    if (n == 0) return ERROR_SECTOR_NOT_FOUND;
+    done += static_cast<std::size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t ImageMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
+  if (m_readOnly) return ERROR_WRITE_PROTECT;
+  if (data.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
+  std::uint64_t count = data.size() / m_sectorSize;
+  if (lba > m_sectorCount || count > m_sectorCount - lba) return ERROR_SECTOR_NOT_FOUND;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done,
+                         static_cast<off_t>(lba * m_sectorSize + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? ErrorFromErrno(errno) : ERROR_WRITE_FAULT;
+    done += static_cast<std::size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t ImageMedium::flush() {
+  if (m_readOnly) return ERROR_SUCCESS;
+  return ::fdatasync(m_fd) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+std::uint32_t ImageMedium::lock(LockMode mode) {
+  int op = mode == LockMode::Exclusive ? LOCK_EX : LOCK_SH;
+  while (::flock(m_fd, op) != 0) {
+    if (errno != EINTR) return ERROR_LOCK_VIOLATION;
+  }
+  return ERROR_SUCCESS;
+}
+
+void ImageMedium::unlock() { ::flock(m_fd, LOCK_UN); }
+
+}  // namespace kestrin

@@ -1,0 +1,91 @@
+#include "LayoutCodec.h"
+
+#include <cstring>
+#include <vector>
+
+#include "Port.h"
+
+namespace kestrin {
+
+namespace {
+
+bool hasGptSignatureAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  static constexpr char kSignature[] = "EFI PART";
+  return bytes.size() >= offset + 8 && std::memcmp(bytes.data() + offset, kSignature, 8) == 0;
+}
+
+}  // namespace
+
+std::uint32_t DetectSectorSize(std::span<const std::uint8_t> firstBytes) {
+  if (hasGptSignatureAt(firstBytes, 512)) return 512;
+  if (hasGptSignatureAt(firstBytes, 4096)) return 4096;
+  return 512;
+}
+
+std::uint32_t DecodeLayout(SectorReader& medium, LayoutBuffer& out) {
+  out.clear();
+  out.setPartitionStyle(kStyleRaw);
+  if (medium.sectorCount() == 0) return ERROR_SUCCESS;
+  std::vector<std::uint8_t> sector0(medium.sectorSize());
+  if (std::uint32_t error = medium.readSectors(0, sector0); error != ERROR_SUCCESS) return error;
+  if (!HasMbrBootSignature(sector0)) return ERROR_SUCCESS;
+  if (HasProtectiveEntry(sector0)) {
+    // A protective MBR stands for a GPT; when neither GPT header is valid the
+    // disk reads as RAW rather than as the protective entry.
+    bool found = false;
+    LayoutBuffer gpt;
+    if (std::uint32_t error = DecodeGpt(medium, gpt, found); error != ERROR_SUCCESS) return error;
+    if (found) out = gpt;
+    return ERROR_SUCCESS;
+  }
+  return DecodeMbr(medium, out);
+}
+
+std::uint32_t EncodeLayout(SectorDevice& medium, const LayoutBuffer& layout, std::uint32_t inputSize) {
+  std::uint32_t count = layout.partitionCount();
+  if (count > static_cast<std::uint32_t>(kLayoutSlotCount)) return ERROR_INVALID_PARAMETER;
+  if (inputSize < kLayoutHeaderSize + kLayoutSlotSize * count) return ERROR_INVALID_PARAMETER;
+  switch (layout.partitionStyle()) {
+    case kStyleMbr: {
+      // A GPT that the new MBR replaces must not survive behind it.
+      LayoutBuffer current;
+      bool gptPresent = false;
+      if (std::uint32_t error = DecodeGpt(medium, current, gptPresent); error != ERROR_SUCCESS) return error;
+      if (std::uint32_t error = EncodeMbr(medium, layout); error != ERROR_SUCCESS) return error;
+      return gptPresent ? WipeGpt(medium) : ERROR_SUCCESS;
+    }
+    case kStyleGpt:
+      return EncodeGpt(medium, layout);
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
+}
+
+std::uint32_t CreateFreshLayout(SectorDevice& medium, std::span<const std::uint8_t> record) {
+  if (record.size() < kCreateDiskRecordSize) return ERROR_INVALID_PARAMETER;
+  switch (readLe32(record, 0)) {
+    case kStyleMbr: {
+      // The new MBR first: from then on the disk reads as the empty MBR even
+      // if the old GPT headers are not yet destroyed.
+      if (std::uint32_t error = WriteEmptyMbr(medium, readLe32(record, 4)); error != ERROR_SUCCESS) return error;
+      return WipeGpt(medium);
+    }
+    case kStyleGpt: {
+      Guid diskId;
+      std::memcpy(diskId.bytes.data(), record.data() + 4, 16);
+      return WriteEmptyGpt(medium, diskId, readLe32(record, 20));
+    }
+    case kStyleRaw:
+      return DeleteLayout(medium);
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
+}
+
+std::uint32_t DeleteLayout(SectorDevice& medium) {
+  // Sector 0 first: without its boot signature the disk reads as RAW at once.
+  if (std::uint32_t error = ClearMbr(medium); error != ERROR_SUCCESS) return error;
+  return WipeGpt(medium);
+}
+
+}  // namespace kestrin
