@@ -1,0 +1,71 @@
+#pragma once
+// What the partition table view shows, computed from a layout without any
+// widget: the rows (a Number text and the cells per style), the filler rows,
+// the status text and the enabled state of the style-bound menu items; and
+// the refresh sequence, which renders through a small target interface that
+// the window (or a test) implements.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LayoutBuffer.h"
+
+namespace kestrin {
+
+// One row: the Number text and the cells that are given, in column order
+// (Offset, Length, HiddenSectors, Type, Boot, Attributes). A cell that is
+// "not given" is absent; an "empty text" cell is present and empty.
+struct ViewRow {
+  std::string number;
+  std::vector<std::string> cells;
+  friend bool operator==(const ViewRow&, const ViewRow&) = default;
+};
+
+// Enabled flags of the six style-bound menu items.
+struct StyleMenuState {
+  bool mbrItems = true;  // ChangePartition1, ChangePartitionBootMBR1, ChangeDiskID1, SetasPartitionNumber11
+  bool gptItems = true;  // ChangePartitionTypeGPT1, ChangePartitionAttributesGPT1
+  friend bool operator==(const StyleMenuState&, const StyleMenuState&) = default;
+};
+
+// The row of entry `entry` (1 .. 64) for a layout of style `style`.
+ViewRow SlotRow(const LayoutBuffer& layout, int entry);
+// The MBR type text: "(0xNN)" + descriptions, or the byte in decimal.
+std::string MbrTypeText(std::uint8_t type);
+// The GPT type text: the descriptions, or the GUID text.
+std::string GptTypeText(const Guid& type);
+// "Style: MBR, Count=4".
+std::string StatusText(std::uint32_t style, std::uint8_t entryCount);
+// The menu state for a style, or nullopt for a style that leaves it as it was.
+std::optional<StyleMenuState> MenuStateForStyle(std::uint32_t style);
+// Every row the view shows for a layout: the slot rows and the filler rows.
+std::vector<ViewRow> LayoutRows(const LayoutBuffer& layout);
+
+// Where the refresh sequence lands. The window implements it over its list,
+// status bar and popup menu.
+class LayoutViewTarget {
+ public:
+  virtual ~LayoutViewTarget() = default;
+  virtual void clearRows() = 0;
+  virtual void setMenuState(const StyleMenuState& state) = 0;
+  virtual void setStatusText(const std::string& text) = 0;
+  virtual void addRow(const ViewRow& row) = 0;
+  virtual void showError(const std::string& message) = 0;
+};
+
+// The view's own state: the style and slot count of the last layout read
+// successfully.
+struct LayoutViewState {
+  std::uint32_t diskStyle = 0;
+  std::uint8_t entryCount = 0;
+};
+
+// Clears the rows, reads the layout of `diskPath`, sets the state, the menu,
+// the status text and the rows. An error is shown through the target; the
+// state, status and menu then keep the values of the last good read. Never
+// throws.
+void RefreshLayoutView(const std::string& diskPath, LayoutViewState& state, LayoutViewTarget& target);
+
+}  // namespace kestrin
