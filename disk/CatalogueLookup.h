@@ -1,0 +1,17 @@
+#pragma once
+// The walk behind the two catalogue lookups, over any catalogue text, so the
+// behaviour on texts other than the embedded one can be checked.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrin {
+
+// Parses `text` (an XML document whose declaration names its encoding) and
+// returns " " + Desc for every `node` under the document element whose Cell
+// equals `key` when both are lowered in ASCII, in document order. Returns the
+// empty text when nothing matches or the text does not parse.
+std::string DescribeFromCatalogue(const void* text, std::size_t size, std::string_view key);
+
+}  // namespace kestrin
