@@ -313,5 +313,96 @@ TEST(MbrDecode, RecognisesTheBootSignatureAndAProtectiveEntry) {
   EXPECT_FALSE(HasProtectiveEntry(shortSector));
 }
 
+// --- the empty table and no table ---
+
+// A pattern standing for boot code, in bytes [from, to) of `bytes`.
+void fillPattern(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to) {
+  for (std::size_t i = from; i < to; ++i) bytes[i] = static_cast<std::uint8_t>(0xA5 ^ (i * 11));
+}
+
+TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
+  test::TempDir dir;
+  std::string image = dir.file("empty.img");
+  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
+  fillPattern(before, 0, 440);
+  fillPattern(before, 444, 446);
+  test::WriteFileRange(image, 0, before);
+  {
+    auto medium = openImage(image, true, 512);
+    ASSERT_NE(medium, nullptr);
+    ASSERT_EQ(WriteEmptyMbr(*medium, 0x01020304), ERROR_SUCCESS);
+    LayoutBuffer layout;
+    ASSERT_EQ(DecodeLayout(*medium, layout), ERROR_SUCCESS);
+    EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
+    EXPECT_EQ(layout.partitionCount(), 4u);
+    for (int entry = 1; entry <= 4; ++entry) EXPECT_TRUE(slotIsAllZero(layout, entry));
+  }
+  std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 512);
+  EXPECT_TRUE(std::equal(after.begin(), after.begin() + 440, before.begin()));
+  EXPECT_EQ(std::vector<std::uint8_t>(after.begin() + 440, after.begin() + 444),
+            (std::vector<std::uint8_t>{0x04, 0x03, 0x02, 0x01}));
+  EXPECT_EQ(after[444], before[444]);
+  EXPECT_EQ(after[445], before[445]);
+  PeerTable peer = test::SfdiskJson(image);
+  ASSERT_TRUE(peer.ok) << peer.error;
+  EXPECT_EQ(peer.diskId, 0x01020304u);
+  EXPECT_TRUE(peer.partitions.empty());
+}
+
+TEST(MbrWriteEmpty, WritesOnlyWhenSector0Changes) {
+  MemoryMedium disk(64 * 4096, 4096);
+  fillPattern(disk.bytes, 0, 4096);
+  std::vector<std::uint8_t> before = disk.bytes;
+  ASSERT_EQ(WriteEmptyMbr(disk, 0xDEADBEEF), ERROR_SUCCESS);
+  EXPECT_EQ(disk.writes, 1u);
+  EXPECT_EQ(disk.flushes, 1u);
+  EXPECT_TRUE(HasMbrBootSignature(disk.bytes));
+  EXPECT_TRUE(std::equal(disk.bytes.begin() + 512, disk.bytes.end(), before.begin() + 512))
+      << "a 4096-byte sector 0 keeps everything after its table";
+  ASSERT_EQ(WriteEmptyMbr(disk, 0xDEADBEEF), ERROR_SUCCESS);
+  EXPECT_EQ(disk.writes, 1u);
+
+  disk.readOnly = true;
+  EXPECT_EQ(WriteEmptyMbr(disk, 0x1), ERROR_WRITE_PROTECT);
+}
+
+TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
+  test::TempDir dir;
+  std::string image = dir.file("clear.img");
+  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
+  fillPattern(before, 0, 440);
+  fillPattern(before, 444, 446);
+  test::WriteFileRange(image, 0, before);
+  {
+    auto medium = openImage(image, true, 512);
+    ASSERT_NE(medium, nullptr);
+    ASSERT_EQ(ClearMbr(*medium), ERROR_SUCCESS);
+    LayoutBuffer layout;
+    ASSERT_EQ(DecodeLayout(*medium, layout), ERROR_SUCCESS);
+    EXPECT_EQ(layout.partitionStyle(), kStyleRaw);
+    EXPECT_EQ(layout.partitionCount(), 0u);
+  }
+  std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 512);
+  EXPECT_TRUE(std::equal(after.begin(), after.begin() + 440, before.begin()));
+  EXPECT_EQ(after[444], before[444]);
+  EXPECT_EQ(after[445], before[445]);
+  EXPECT_TRUE(std::all_of(after.begin() + 440, after.begin() + 444, [](std::uint8_t b) { return b == 0; }))
+      << "the disk signature goes with the table";
+  EXPECT_TRUE(std::all_of(after.begin() + 446, after.end(), [](std::uint8_t b) { return b == 0; }));
+  test::RunResult dump = test::Run({"sfdisk", "--dump", image});
+  EXPECT_NE(dump.exitCode, 0);
+  EXPECT_NE(dump.err.find("does not contain a recognized partition table"), std::string::npos) << dump.err;
+}
+
+TEST(MbrClear, WritesNothingOnADiskWithoutTable) {
+  MemoryMedium disk(64 * 512, 512);
+  fillPattern(disk.bytes, 0, 446);
+  ASSERT_EQ(ClearMbr(disk), ERROR_SUCCESS);
+  EXPECT_EQ(disk.writes, 0u);
+  EXPECT_EQ(disk.flushes, 0u);
+}
+
 }  // namespace
 }  // namespace kestrin

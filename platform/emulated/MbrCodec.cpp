@@ -157,8 +157,11 @@ std::uint32_t WriteEmptyMbr(SectorDevice& medium, std::uint32_t signature) {
 std::uint32_t ClearMbr(SectorDevice& medium) {
   // The disk signature goes with the table: a disk without a layout has no
   // identity, and a stale one would let the system match the old one's
-  // volumes to it. The boot code and bytes 444-445 stay as they are.
+  // volumes to it. The boot code and bytes 444-445 stay as they are. A
+  // sector 0 without boot signature holds no table (it may hold anything
+  // else) and is left alone.
   return rewriteSector0(medium, [](std::span<std::uint8_t> sector) {
+    if (!HasMbrBootSignature(sector)) return;
     zeroBytes(sector, kMbrSignatureOffset, kMbrSignatureOffset + kMbrSignatureSize);
     zeroBytes(sector, kMbrTableOffset, kMbrBootSignatureOffset + 2);
   });

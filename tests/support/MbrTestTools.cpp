@@ -60,6 +60,93 @@ PeerTable SfdiskJson(const std::string& image) {
   return table;
 }
 
+PeerTable SfdiskDump(const std::string& image) {
+  PeerTable table;
+  RunResult run = Run({"sfdisk", "--dump", image});
+  if (run.exitCode != 0) {
+    table.error = run.err;
+    return table;
+  }
+  std::istringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("label-id: 0x", 0) == 0) {
+      table.diskId = static_cast<std::uint32_t>(std::stoul(line.substr(12), nullptr, 16));
+      continue;
+    }
+    // "<image><n> : start=  2048, size=  8192, type=83, bootable"
+    if (line.rfind(image, 0) != 0) continue;
+    PeerPartition part;
+    part.number = std::stoi(line.substr(image.size()));
+    auto field = [&line](const std::string& name) {
+      std::size_t at = line.find(name + "=");
+      return at == std::string::npos ? std::string() : line.substr(at + name.size() + 1);
+    };
+    part.start = std::stoull(field("start"));
+    part.size = std::stoull(field("size"));
+    part.type = static_cast<std::uint8_t>(std::stoul(field("type"), nullptr, 16));
+    part.bootable = line.find("bootable") != std::string::npos;
+    table.partitions.push_back(part);
+  }
+  table.ok = true;
+  return table;
+}
+
+PeerTable PartxShow(const std::string& image) {
+  PeerTable table;
+  RunResult run = Run({"partx", "--show", "-g", "-o", "NR,START,SECTORS,TYPE,FLAGS", image});
+  if (run.exitCode != 0) {
+    table.error = run.err;
+    return table;
+  }
+  std::istringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    PeerPartition part;
+    std::string type, flags;
+    if (!(fields >> part.number >> part.start >> part.size >> type >> flags)) continue;
+    part.type = static_cast<std::uint8_t>(std::stoul(type, nullptr, 16));
+    part.bootable = std::stoul(flags, nullptr, 16) == 0x80;
+    table.partitions.push_back(part);
+  }
+  table.ok = true;
+  return table;
+}
+
+PeerTable PartedPrint(const std::string& image) {
+  PeerTable table;
+  RunResult run = Run({"parted", "-s", image, "unit", "B", "print"});
+  if (run.exitCode != 0) {
+    table.error = run.err;
+    return table;
+  }
+  std::istringstream lines(run.out);
+  std::string line;
+  bool inTable = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("Number", 0) == 0) {
+      inTable = true;
+      continue;
+    }
+    if (!inTable) continue;
+    // " 1      1048576B   5242879B   4194304B   primary                boot"
+    std::istringstream fields(line);
+    PeerPartition part;
+    std::string start, end, size;
+    if (!(fields >> part.number >> start >> end >> size >> part.kind)) continue;
+    part.start = std::stoull(start) / 512;
+    part.size = std::stoull(size) / 512;
+    std::string word;
+    while (fields >> word) {
+      if (word == "boot" || word == "boot,") part.bootable = true;
+    }
+    table.partitions.push_back(part);
+  }
+  table.ok = true;
+  return table;
+}
+
 PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize) {
   PeerTable table;
   RunResult run = Run({"fdisk", "-b", std::to_string(sectorSize), "-l", "-o", "Device,Boot,Start,Sectors,Id", image});

@@ -20,8 +20,9 @@ struct PeerPartition {
   int number = 0;  // 1 .. 4 primary, 5 and up logical in chain order
   std::uint64_t start = 0;
   std::uint64_t size = 0;
-  std::uint8_t type = 0;
+  std::uint8_t type = 0;  // parted does not show it: 0 there
   bool bootable = false;
+  std::string kind;       // parted only: "primary", "extended" or "logical"
 };
 
 struct PeerTable {
@@ -33,6 +34,15 @@ struct PeerTable {
 
 // `sfdisk --json IMAGE`, parsed.
 PeerTable SfdiskJson(const std::string& image);
+
+// `sfdisk --dump IMAGE`, parsed.
+PeerTable SfdiskDump(const std::string& image);
+
+// `partx --show IMAGE` with the columns NR, START, SECTORS, TYPE, FLAGS.
+PeerTable PartxShow(const std::string& image);
+
+// `parted -s IMAGE unit B print`, parsed; sizes turned into 512-byte sectors.
+PeerTable PartedPrint(const std::string& image);
 
 // `fdisk -b SECTORSIZE -l IMAGE`, parsed (for sector sizes this sfdisk
 // cannot be told).
