@@ -20,9 +20,9 @@ namespace kestrin {
 namespace {
 
 using test::MemoryMedium;
-using test::PeerPartition;
-using test::PeerTable;
-using test::PutBootSignature;
+using test::MbrPeerPartition;
+using test::MbrPeerTable;
+using test::PutMbrBootSignature;
 using test::PutMbrEntry;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
@@ -56,17 +56,17 @@ std::unique_ptr<ImageMedium> openImage(const std::string& path, bool writable, s
 // Every slot of `layout` against the partitions a peer tool lists: offsets,
 // lengths, types, boot flags and the partition numbers; slots the peer
 // does not list must be empty, except the links of the EBR chain.
-void expectLayoutMatchesPeer(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize) {
+void expectLayoutMatchesPeer(const LayoutBuffer& layout, const MbrPeerTable& peer, std::uint32_t sectorSize) {
   ASSERT_TRUE(peer.ok) << peer.error;
   EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
   EXPECT_EQ(layout.mbrSignature(), peer.diskId);
   int logicals = static_cast<int>(
-      std::count_if(peer.partitions.begin(), peer.partitions.end(), [](const PeerPartition& p) { return p.number > 4; }));
+      std::count_if(peer.partitions.begin(), peer.partitions.end(), [](const MbrPeerPartition& p) { return p.number > 4; }));
   EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
 
   std::vector<bool> listed(65, false);
   std::uint32_t realNumber = 0;
-  for (const PeerPartition& p : peer.partitions) {
+  for (const MbrPeerPartition& p : peer.partitions) {
     int entry = entryOfPeerNumber(p.number);
     listed[entry] = true;
     ConstLayoutSlot slot = layout.slot(entry);
@@ -110,12 +110,12 @@ void expectLayoutMatchesPeer(const LayoutBuffer& layout, const PeerTable& peer, 
 TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
   test::TempDir dir;
   std::string image = dir.file("three-logicals.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   auto medium = openImage(image, false, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  expectLayoutMatchesPeer(layout, test::SfdiskJson(image), 512);
+  expectLayoutMatchesPeer(layout, test::MbrSfdiskJson(image), 512);
   // The dispatcher reaches the same result through the boot signature.
   LayoutBuffer viaDispatcher;
   ASSERT_EQ(DecodeLayout(*medium, viaDispatcher), ERROR_SUCCESS);
@@ -143,7 +143,7 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  PeerTable peer = test::FdiskList(image, 4096);
+  MbrPeerTable peer = test::MbrFdiskList(image, 4096);
   ASSERT_EQ(peer.partitions.size(), 5u) << "fdisk did not make the expected table";
   expectLayoutMatchesPeer(layout, peer, 4096);
 }
@@ -151,7 +151,7 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
 TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {
   test::TempDir dir;
   std::string image = dir.file("loop.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   // Follow the chain in the raw bytes to the third EBR and make its link
   // point back at the second one.
   auto sectorAt = [&image](std::uint64_t lba) { return test::ReadFileRange(image, lba * 512, 512); };
@@ -259,7 +259,7 @@ TEST(MbrDecode, StopsAtAnEbrWithoutBootSignature) {
 TEST(MbrDecode, AnExtendedPartitionWithoutLogicalDrivesAddsNoSlots) {
   MemoryMedium disk(2048 * 512, 512);
   PutMbrEntry(disk.bytes, 0, 1, 0, 0x05, 64, 1024);
-  PutBootSignature(disk.bytes, 64 * 512);  // an empty EBR, as sfdisk writes one
+  PutMbrBootSignature(disk.bytes, 64 * 512);  // an empty EBR, as sfdisk writes one
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(disk, layout), ERROR_SUCCESS);
   EXPECT_EQ(layout.partitionCount(), 4u);
@@ -323,7 +323,7 @@ void fillPattern(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t
 TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
   test::TempDir dir;
   std::string image = dir.file("empty.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
   fillPattern(before, 0, 440);
   fillPattern(before, 444, 446);
@@ -344,7 +344,7 @@ TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
             (std::vector<std::uint8_t>{0x04, 0x03, 0x02, 0x01}));
   EXPECT_EQ(after[444], before[444]);
   EXPECT_EQ(after[445], before[445]);
-  PeerTable peer = test::SfdiskJson(image);
+  MbrPeerTable peer = test::MbrSfdiskJson(image);
   ASSERT_TRUE(peer.ok) << peer.error;
   EXPECT_EQ(peer.diskId, 0x01020304u);
   EXPECT_TRUE(peer.partitions.empty());
@@ -370,7 +370,7 @@ TEST(MbrWriteEmpty, WritesOnlyWhenSector0Changes) {
 TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
   test::TempDir dir;
   std::string image = dir.file("clear.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
   fillPattern(before, 0, 440);
   fillPattern(before, 444, 446);

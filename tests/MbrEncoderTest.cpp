@@ -22,9 +22,9 @@ namespace {
 
 using test::MbrSparseMedium;
 using test::MemoryMedium;
-using test::PeerPartition;
-using test::PeerTable;
-using test::PutBootSignature;
+using test::MbrPeerPartition;
+using test::MbrPeerTable;
+using test::PutMbrBootSignature;
 using test::PutMbrEntry;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
@@ -57,7 +57,7 @@ LayoutBuffer decode(SectorReader& medium) {
 // The small sfdisk image, loaded into memory.
 MemoryMedium smallDisk(const test::TempDir& dir) {
   std::string image = dir.file("small.img");
-  EXPECT_EQ(test::MakeSfdiskImage(image, kSmallSize, kSmallScript), "");
+  EXPECT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
   MemoryMedium disk(kSmallSize, 512);
   disk.bytes = test::ReadFileRange(image, 0, kSmallSize);
   return disk;
@@ -78,14 +78,14 @@ std::vector<std::uint64_t> ebrSectors(const LayoutBuffer& layout, std::uint32_t 
 
 // The partitions a peer tool should list for `layout`: the primaries by
 // slot, the logical drives numbered from 5 in chain order; no links.
-std::vector<PeerPartition> expectedPeerView(const LayoutBuffer& layout, std::uint32_t sectorSize) {
-  std::vector<PeerPartition> parts;
+std::vector<MbrPeerPartition> expectedPeerView(const LayoutBuffer& layout, std::uint32_t sectorSize) {
+  std::vector<MbrPeerPartition> parts;
   int nextLogical = 5;
   for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
     ConstLayoutSlot slot = layout.slot(entry);
     bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
     if (slot.mbrPartitionType() == 0 || linkSlot) continue;
-    PeerPartition p;
+    MbrPeerPartition p;
     p.number = entry <= 4 ? entry : nextLogical++;
     p.start = static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize;
     p.size = static_cast<std::uint64_t>(slot.partitionLength()) / sectorSize;
@@ -98,13 +98,13 @@ std::vector<PeerPartition> expectedPeerView(const LayoutBuffer& layout, std::uin
   return parts;
 }
 
-void expectPeerAgrees(const std::string& peerName, const PeerTable& peer, const std::vector<PeerPartition>& expected) {
+void expectPeerAgrees(const std::string& peerName, const MbrPeerTable& peer, const std::vector<MbrPeerPartition>& expected) {
   SCOPED_TRACE(peerName);
   ASSERT_TRUE(peer.ok) << peer.error;
   ASSERT_EQ(peer.partitions.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    const PeerPartition& seen = peer.partitions[i];
-    const PeerPartition& want = expected[i];
+    const MbrPeerPartition& seen = peer.partitions[i];
+    const MbrPeerPartition& want = expected[i];
     SCOPED_TRACE("partition " + std::to_string(want.number));
     EXPECT_EQ(seen.number, want.number);
     EXPECT_EQ(seen.start, want.start);
@@ -146,7 +146,7 @@ void fillPattern(const std::string& image, std::uint64_t offset, std::size_t fro
 TEST(MbrEncode, RewritingOnePrimaryAgreesWithEveryPeerAndKeepsTheEbrs) {
   test::TempDir dir;
   std::string image = dir.file("rewrite.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, kSmallScript), "");
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
   LayoutBuffer layout;
   std::vector<std::uint64_t> ebrs;
   {
@@ -179,12 +179,12 @@ TEST(MbrEncode, RewritingOnePrimaryAgreesWithEveryPeerAndKeepsTheEbrs) {
   test::RunResult verify = test::Run({"sfdisk", "--verify", image});
   EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
   EXPECT_NE(verify.out.find("No errors detected"), std::string::npos) << verify.out;
-  std::vector<PeerPartition> expected = expectedPeerView(layout, 512);
+  std::vector<MbrPeerPartition> expected = expectedPeerView(layout, 512);
   ASSERT_EQ(expected.size(), 6u);
-  expectPeerAgrees("sfdisk --dump", test::SfdiskDump(image), expected);
-  expectPeerAgrees("sfdisk --json", test::SfdiskJson(image), expected);
-  expectPeerAgrees("partx --show", test::PartxShow(image), expected);
-  expectPeerAgrees("parted print", test::PartedPrint(image), expected);
+  expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expected);
+  expectPeerAgrees("sfdisk --json", test::MbrSfdiskJson(image), expected);
+  expectPeerAgrees("partx --show", test::MbrPartxShow(image), expected);
+  expectPeerAgrees("parted print", test::MbrPartedPrint(image), expected);
 
   for (std::size_t i = 0; i < ebrs.size(); ++i) {
     EXPECT_EQ(test::ReadFileRange(image, ebrs[i] * 512, 512), ebrBefore[i]) << "EBR " << i;
@@ -201,7 +201,7 @@ TEST(MbrEncode, WritesTheSameEntryBytesAsSfdiskIncludingChsPastCylinder1023) {
   std::string image = dir.file("big.img");
   // 20 GiB, sparse: primary 2 crosses cylinder 1024 (at LBA 16450560), the
   // extended partition and its logical drives lie past it.
-  ASSERT_EQ(test::MakeSfdiskImage(image, 20 * 1024 * kMiB,
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 20 * 1024 * kMiB,
                                   "label: dos\n"
                                   "start=2048,size=16000000,type=83,bootable\n"
                                   "start=16002048,size=500000,type=7\n"
@@ -250,7 +250,7 @@ TEST(MbrEncode, A4096ByteSectorRewriteAgreesWithFdisk) {
   expectSameEntries(layout, decode(*medium));
   medium.reset();
 
-  PeerTable peer = test::FdiskList(image, 4096);
+  MbrPeerTable peer = test::MbrFdiskList(image, 4096);
   expectPeerAgrees("fdisk -l", peer, expectedPeerView(layout, 4096));
   std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 64 * 4096);
   EXPECT_TRUE(std::equal(after.begin() + 512, after.end(), before.begin() + 512)) << "only the table changed";
@@ -260,7 +260,7 @@ TEST(MbrEncode, A4096ByteSectorRewriteAgreesWithFdisk) {
 TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
   test::TempDir dir;
   std::string image = dir.file("empty-extended.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, "label: dos\nstart=64,size=1024,type=83\nstart=2048,type=5\n"), "");
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, "label: dos\nstart=64,size=1024,type=83\nstart=2048,type=5\n"), "");
   auto medium = openImage(image, true, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout = decode(*medium);
@@ -276,14 +276,14 @@ TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
 
   test::RunResult verify = test::Run({"sfdisk", "--verify", image});
   EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
-  expectPeerAgrees("sfdisk --dump", test::SfdiskDump(image), expectedPeerView(layout, 512));
-  expectPeerAgrees("partx --show", test::PartxShow(image), expectedPeerView(layout, 512));
+  expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expectedPeerView(layout, 512));
+  expectPeerAgrees("partx --show", test::MbrPartxShow(image), expectedPeerView(layout, 512));
 }
 
 TEST(MbrEncode, DeletingTheLastLogicalDriveLeavesAnEmptyEbrThatReadsBack) {
   test::TempDir dir;
   std::string image = dir.file("delete.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, kSmallScript), "");
+  ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
   auto medium = openImage(image, true, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout = decode(*medium);
@@ -295,8 +295,8 @@ TEST(MbrEncode, DeletingTheLastLogicalDriveLeavesAnEmptyEbrThatReadsBack) {
   expectSameEntries(layout, after);
   EXPECT_EQ(after.partitionCount(), 16u);
   medium.reset();
-  expectPeerAgrees("sfdisk --dump", test::SfdiskDump(image), expectedPeerView(layout, 512));
-  expectPeerAgrees("parted print", test::PartedPrint(image), expectedPeerView(layout, 512));
+  expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expectedPeerView(layout, 512));
+  expectPeerAgrees("parted print", test::MbrPartedPrint(image), expectedPeerView(layout, 512));
 }
 
 // --- what is written, and in which order ---
@@ -377,7 +377,7 @@ TEST(MbrEncode, AnEntryThatKeepsItsMeaningKeepsItsBytes) {
   PutMbrEntry(disk.bytes, 1000 * 512, 0, 0, 0x05, 500, 100);
   PutMbrEntry(disk.bytes, 1000 * 512, 3, 0x01, 0x83, 10, 100);
   disk.bytes[1000 * 512 + 446 + 3 * 16 + 2] = 0xCD;
-  PutBootSignature(disk.bytes, 1500 * 512);
+  PutMbrBootSignature(disk.bytes, 1500 * 512);
   std::vector<std::uint8_t> before = disk.bytes;
   LayoutBuffer layout = decode(disk);
   ASSERT_EQ(layout.partitionCount(), 12u);
@@ -400,7 +400,7 @@ TEST(MbrEncode, NewExtendedPartitionOverOldDataGetsAnEmptyEbr) {
   // boot signature would read as an EBR full of junk.
   MemoryMedium disk(4096 * 512, 512);
   for (std::size_t i = 0; i < 512; ++i) disk.bytes[2048 * 512 + i] = static_cast<std::uint8_t>(i * 13 + 1);
-  PutBootSignature(disk.bytes, 2048 * 512);
+  PutMbrBootSignature(disk.bytes, 2048 * 512);
   std::vector<std::uint8_t> before = disk.bytes;
   LayoutBuffer layout;
   layout.setPartitionCount(4);
@@ -439,7 +439,7 @@ TEST(MbrEncode, AChainFoundCutShortIsWrittenBackAsItWas) {
 
   // Once something that reads as an EBR sits at the link's end, writing the
   // link again would add a group the layout does not have.
-  PutBootSignature(disk.bytes, 1200 * 512);
+  PutMbrBootSignature(disk.bytes, 1200 * 512);
   std::vector<std::uint8_t> before = disk.bytes;
   EXPECT_EQ(EncodeMbr(disk, layout), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(disk.bytes, before);

@@ -29,16 +29,16 @@ void PutMbrEntry(std::vector<std::uint8_t>& disk, std::uint64_t sectorOffset, in
   disk.at(entry + 4) = type;
   putLe32(disk, entry + 8, startLba);
   putLe32(disk, entry + 12, sectorCount);
-  PutBootSignature(disk, sectorOffset);
+  PutMbrBootSignature(disk, sectorOffset);
 }
 
-void PutBootSignature(std::vector<std::uint8_t>& disk, std::uint64_t sectorOffset) {
+void PutMbrBootSignature(std::vector<std::uint8_t>& disk, std::uint64_t sectorOffset) {
   disk.at(sectorOffset + 510) = 0x55;
   disk.at(sectorOffset + 511) = 0xAA;
 }
 
-PeerTable SfdiskJson(const std::string& image) {
-  PeerTable table;
+MbrPeerTable MbrSfdiskJson(const std::string& image) {
+  MbrPeerTable table;
   RunResult run = Run({"sfdisk", "--json", image});
   if (run.exitCode != 0) {
     table.error = run.err;
@@ -48,7 +48,7 @@ PeerTable SfdiskJson(const std::string& image) {
   const nlohmann::json& pt = doc.at("partitiontable");
   table.diskId = static_cast<std::uint32_t>(std::stoul(pt.at("id").get<std::string>(), nullptr, 16));
   for (const nlohmann::json& p : pt.value("partitions", nlohmann::json::array())) {
-    PeerPartition part;
+    MbrPeerPartition part;
     part.number = numberFromNode(p.at("node").get<std::string>());
     part.start = p.at("start").get<std::uint64_t>();
     part.size = p.at("size").get<std::uint64_t>();
@@ -60,8 +60,8 @@ PeerTable SfdiskJson(const std::string& image) {
   return table;
 }
 
-PeerTable SfdiskDump(const std::string& image) {
-  PeerTable table;
+MbrPeerTable MbrSfdiskDump(const std::string& image) {
+  MbrPeerTable table;
   RunResult run = Run({"sfdisk", "--dump", image});
   if (run.exitCode != 0) {
     table.error = run.err;
@@ -76,7 +76,7 @@ PeerTable SfdiskDump(const std::string& image) {
     }
     // "<image><n> : start=  2048, size=  8192, type=83, bootable"
     if (line.rfind(image, 0) != 0) continue;
-    PeerPartition part;
+    MbrPeerPartition part;
     part.number = std::stoi(line.substr(image.size()));
     auto field = [&line](const std::string& name) {
       std::size_t at = line.find(name + "=");
@@ -92,8 +92,8 @@ PeerTable SfdiskDump(const std::string& image) {
   return table;
 }
 
-PeerTable PartxShow(const std::string& image) {
-  PeerTable table;
+MbrPeerTable MbrPartxShow(const std::string& image) {
+  MbrPeerTable table;
   RunResult run = Run({"partx", "--show", "-g", "-o", "NR,START,SECTORS,TYPE,FLAGS", image});
   if (run.exitCode != 0) {
     table.error = run.err;
@@ -103,7 +103,7 @@ PeerTable PartxShow(const std::string& image) {
   std::string line;
   while (std::getline(lines, line)) {
     std::istringstream fields(line);
-    PeerPartition part;
+    MbrPeerPartition part;
     std::string type, flags;
     if (!(fields >> part.number >> part.start >> part.size >> type >> flags)) continue;
     part.type = static_cast<std::uint8_t>(std::stoul(type, nullptr, 16));
@@ -114,8 +114,8 @@ PeerTable PartxShow(const std::string& image) {
   return table;
 }
 
-PeerTable PartedPrint(const std::string& image) {
-  PeerTable table;
+MbrPeerTable MbrPartedPrint(const std::string& image) {
+  MbrPeerTable table;
   RunResult run = Run({"parted", "-s", image, "unit", "B", "print"});
   if (run.exitCode != 0) {
     table.error = run.err;
@@ -132,7 +132,7 @@ PeerTable PartedPrint(const std::string& image) {
     if (!inTable) continue;
     // " 1      1048576B   5242879B   4194304B   primary                boot"
     std::istringstream fields(line);
-    PeerPartition part;
+    MbrPeerPartition part;
     std::string start, end, size;
     if (!(fields >> part.number >> start >> end >> size >> part.kind)) continue;
     part.start = std::stoull(start) / 512;
@@ -147,8 +147,8 @@ PeerTable PartedPrint(const std::string& image) {
   return table;
 }
 
-PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize) {
-  PeerTable table;
+MbrPeerTable MbrFdiskList(const std::string& image, std::uint32_t sectorSize) {
+  MbrPeerTable table;
   RunResult run = Run({"fdisk", "-b", std::to_string(sectorSize), "-l", "-o", "Device,Boot,Start,Sectors,Id", image});
   if (run.exitCode != 0) {
     table.error = run.err;
@@ -164,7 +164,7 @@ PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize) {
     if (line.rfind(image, 0) != 0) continue;
     // "<image><n> [*] start sectors id"
     std::istringstream fields(line.substr(image.size()));
-    PeerPartition part;
+    MbrPeerPartition part;
     std::string boot, id;
     fields >> part.number;
     if (line.find('*') != std::string::npos) {
@@ -179,7 +179,7 @@ PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize) {
   return table;
 }
 
-std::string MakeSfdiskImage(const std::string& image, std::uint64_t size, const std::string& script) {
+std::string MakeMbrSfdiskImage(const std::string& image, std::uint64_t size, const std::string& script) {
   MakeSparseFile(image, size);
   RunResult run = Run({"sfdisk", "--no-reread", "--no-tell-kernel", "-q", image}, script);
   if (run.exitCode != 0) return "sfdisk failed: " + run.err;
