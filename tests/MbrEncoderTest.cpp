@@ -280,23 +280,36 @@ TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
   expectPeerAgrees("partx --show", test::MbrPartxShow(image), expectedPeerView(layout, 512));
 }
 
-TEST(MbrEncode, DeletingTheLastLogicalDriveLeavesAnEmptyEbrThatReadsBack) {
-  test::TempDir dir;
-  std::string image = dir.file("delete.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
-  auto medium = openImage(image, true, 512);
-  ASSERT_NE(medium, nullptr);
-  LayoutBuffer layout = decode(*medium);
-  std::vector<std::uint8_t> cleared(kLayoutSlotSize, 0);
-  std::copy(cleared.begin(), cleared.end(), layout.slot(13).bytes().begin());
-  layout.slot(13).setRewritePartition(true);
-  ASSERT_EQ(EncodeMbr(*medium, layout), ERROR_SUCCESS);
-  LayoutBuffer after = decode(*medium);
-  expectSameEntries(layout, after);
-  EXPECT_EQ(after.partitionCount(), 16u);
-  medium.reset();
-  expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expectedPeerView(layout, 512));
-  expectPeerAgrees("parted print", test::MbrPartedPrint(image), expectedPeerView(layout, 512));
+// Deleting a logical drive empties its slot and leaves its EBR in the
+// chain: an EBR with only a link (the first drive deleted) or with nothing
+// (the last one deleted). Both read back the same, and the peers see the
+// remaining drives.
+TEST(MbrEncode, DeletingALogicalDriveKeepsItsEbrInTheChain) {
+  for (int deleted : {5, 13}) {
+    SCOPED_TRACE("slot " + std::to_string(deleted));
+    test::TempDir dir;
+    std::string image = dir.file("delete.img");
+    ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
+    auto medium = openImage(image, true, 512);
+    ASSERT_NE(medium, nullptr);
+    LayoutBuffer layout = decode(*medium);
+    auto slot = layout.slot(deleted).bytes();
+    std::fill(slot.begin(), slot.end(), 0);
+    layout.slot(deleted).setRewritePartition(true);
+    ASSERT_EQ(EncodeMbr(*medium, layout), ERROR_SUCCESS);
+    LayoutBuffer after = decode(*medium);
+    expectSameEntries(layout, after);
+    EXPECT_EQ(after.partitionCount(), 16u);
+    medium.reset();
+
+    test::RunResult verify = test::Run({"sfdisk", "--verify", image});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+    std::vector<MbrPeerPartition> expected = expectedPeerView(layout, 512);
+    ASSERT_EQ(expected.size(), 5u);
+    expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expected);
+    expectPeerAgrees("partx --show", test::MbrPartxShow(image), expected);
+    expectPeerAgrees("parted print", test::MbrPartedPrint(image), expected);
+  }
 }
 
 // --- what is written, and in which order ---
