@@ -123,7 +123,7 @@ PeerTable PartedPrint(const std::string& device) {
 
 PeerTable PartxShow(const std::string& device) {
   PeerTable table;
-  RunResult r = Run({"partx", "--show", "--raw", "--noheadings", "-o", "NR,START,SECTORS,TYPE,UUID,NAME", device});
+  RunResult r = Run({"partx", "--raw", "--noheadings", "-o", "NR,START,SECTORS,TYPE,UUID,NAME", device});
   if (r.exitCode != 0) return table;
   table.ok = true;
   for (const std::string& line : lines(r.out)) {

@@ -31,7 +31,8 @@ struct PeerTable {
 PeerTable SfdiskDump(const std::string& device);
 // `parted -s -m DEVICE unit B print`: number, start, size (bytes) and name.
 PeerTable PartedPrint(const std::string& device);
-// `partx --show --raw`: number, start, size, type, uuid and name.
+// `partx --raw` (the --show listing, one raw line per entry): number, start
+// and size in 512-byte units, type, uuid and name.
 PeerTable PartxShow(const std::string& device);
 
 // `sgdisk -i N DEVICE`: one entry with its attribute flags.
