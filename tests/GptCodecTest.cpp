@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,9 +36,11 @@ std::unique_ptr<ImageMedium> openImage(const std::string& path, std::uint32_t se
   return medium;
 }
 
-// A sparse image of `size` bytes with the table that sgdisk makes from `args`.
+// An image of `size` bytes with the table that sgdisk makes from `args`;
+// an image already there (filled with a pattern) keeps its content.
 void makeSgdiskImage(const std::string& path, std::uint64_t size, std::vector<std::string> args) {
-  MakeSparseFile(path, size);
+  if (!std::filesystem::exists(path)) MakeSparseFile(path, size);
+  ASSERT_EQ(std::filesystem::file_size(path), size);
   args.insert(args.begin(), "sgdisk");
   args.push_back(path);
   RunResult r = Run(args);
