@@ -1,0 +1,207 @@
+#include "GptPlan.h"
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
+#include "ByteOrder.h"
+#include "Guid.h"
+#include "Port.h"
+
+namespace kestrin::gpt {
+
+namespace {
+
+// The primary array fits between the primary header and the usable range.
+bool primaryArrayFits(const Header& h, std::uint64_t lba, std::uint64_t sectors) {
+  return lba > kPrimaryHeaderLba && lba < h.firstUsableLba && sectors <= h.firstUsableLba - lba;
+}
+
+// The backup array fits between the usable range and the backup header.
+bool backupArrayFits(const Header& h, std::uint64_t lba, std::uint64_t sectors, std::uint64_t lastLba) {
+  return lba > h.lastUsableLba && lba < lastLba && sectors <= lastLba - lba;
+}
+
+// The geometry of the table on the disk: its usable range and array, each
+// copy's array where it is now. A copy that is damaged, or whose array
+// could not hold the current one, gets its array in the usual place, next
+// to its header.
+std::uint32_t planFromDisk(const Table& table, const Copy& copy, const SectorReader& medium,
+                           const LayoutBuffer& layout, Plan& plan) {
+  const std::uint32_t sectorSize = medium.sectorSize();
+  const std::uint64_t lastLba = medium.sectorCount() - 1;
+  plan.header = copy.header;
+  const Header& h = plan.header;
+  // The layout must describe this disk's usable range, not another's.
+  if (layout.gptStartingUsableOffset() != static_cast<std::int64_t>(h.firstUsableLba * sectorSize) ||
+      layout.gptUsableLength() != static_cast<std::int64_t>((h.lastUsableLba - h.firstUsableLba + 1) * sectorSize)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const std::uint64_t sectors = h.arraySectors(sectorSize);
+  plan.primaryArrayLba = table.primary.valid ? table.primary.header.entryLba : kPrimaryArrayLba;
+  if (!primaryArrayFits(h, plan.primaryArrayLba, sectors)) plan.primaryArrayLba = kPrimaryArrayLba;
+  plan.backupArrayLba = table.backup.valid ? table.backup.header.entryLba : lastLba - sectors;
+  if (!backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) plan.backupArrayLba = lastLba - sectors;
+  if (!primaryArrayFits(h, plan.primaryArrayLba, sectors) || !backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return ERROR_SUCCESS;
+}
+
+// A new table from the layout's header, for a disk without one: its usable
+// range and entry count, 128-byte entries, each array next to its header.
+std::uint32_t planFromLayout(const LayoutBuffer& layout, const SectorReader& medium, Plan& plan) {
+  const std::uint32_t sectorSize = medium.sectorSize();
+  const std::uint64_t lastLba = medium.sectorCount() - 1;
+  const std::int64_t start = layout.gptStartingUsableOffset();
+  const std::int64_t length = layout.gptUsableLength();
+  const std::uint32_t count = layout.gptMaxPartitionCount();
+  if (start <= 0 || length <= 0 || start % sectorSize != 0 || length % sectorSize != 0) return ERROR_INVALID_PARAMETER;
+  if (count == 0 || count > kMaxEntryCount) return ERROR_INVALID_PARAMETER;
+  Header& h = plan.header;
+  h.entrySize = static_cast<std::uint32_t>(kEntryMinSize);
+  h.entryCount = count;
+  h.firstUsableLba = static_cast<std::uint64_t>(start) / sectorSize;
+  const std::uint64_t usableSectors = static_cast<std::uint64_t>(length) / sectorSize;
+  if (h.firstUsableLba > lastLba || usableSectors > lastLba - h.firstUsableLba) return ERROR_INVALID_PARAMETER;
+  h.lastUsableLba = h.firstUsableLba + usableSectors - 1;
+  const std::uint64_t sectors = h.arraySectors(sectorSize);
+  if (sectors >= lastLba) return ERROR_INVALID_PARAMETER;
+  plan.primaryArrayLba = kPrimaryArrayLba;
+  plan.backupArrayLba = lastLba - sectors;
+  if (!primaryArrayFits(h, plan.primaryArrayLba, sectors) || !backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return ERROR_SUCCESS;
+}
+
+// A used slot of the layout, checked and in sectors.
+struct Wanted {
+  int slot = 0;
+  std::uint64_t firstLba = 0;
+  std::uint64_t lastLba = 0;
+  std::uint32_t position = 0;
+};
+
+// The used slots (non-null type) of the layout, each inside the usable
+// range, sector-aligned and clear of the others.
+std::uint32_t collectSlots(const LayoutBuffer& layout, const Header& h, std::uint32_t sectorSize,
+                           std::vector<Wanted>& out) {
+  const std::uint32_t count = layout.partitionCount();
+  if (count > static_cast<std::uint32_t>(kLayoutSlotCount)) return ERROR_INVALID_PARAMETER;
+  for (int k = 1; k <= static_cast<int>(count); ++k) {
+    ConstLayoutSlot slot = layout.slot(k);
+    if (slot.gptPartitionType().isNull()) continue;
+    const std::int64_t offset = slot.startingOffset();
+    const std::int64_t length = slot.partitionLength();
+    if (offset < 0 || length <= 0 || offset % sectorSize != 0 || length % sectorSize != 0) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    Wanted w;
+    w.slot = k;
+    w.firstLba = static_cast<std::uint64_t>(offset) / sectorSize;
+    w.lastLba = w.firstLba + static_cast<std::uint64_t>(length) / sectorSize - 1;  // both below 2^63
+    if (w.firstLba < h.firstUsableLba || w.lastLba > h.lastUsableLba) return ERROR_INVALID_PARAMETER;
+    out.push_back(w);
+  }
+  std::vector<Wanted> byStart = out;
+  std::sort(byStart.begin(), byStart.end(), [](const Wanted& a, const Wanted& b) { return a.firstLba < b.firstLba; });
+  for (std::size_t i = 1; i < byStart.size(); ++i) {
+    if (byStart[i].firstLba <= byStart[i - 1].lastLba) return ERROR_INVALID_PARAMETER;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Gives each wanted entry its array position: the one its number names
+// when that exists and no earlier slot took it, else the first free one.
+// Entries of the old array that the reader leaves out (outside the disk)
+// keep their positions. Fails when the array has too few positions.
+std::uint32_t assignPositions(const LayoutBuffer& layout, const Header& h, std::span<const std::uint8_t> oldArray,
+                              std::uint64_t sectorCount, std::vector<Wanted>& wanted, std::vector<bool>& kept) {
+  std::vector<bool> taken(h.entryCount, false);
+  kept.assign(h.entryCount, false);
+  std::size_t used = wanted.size();
+  for (std::uint32_t index = 0; index < h.entryCount; ++index) {
+    auto entry = entryAt(oldArray, h.entrySize, index);
+    if (isUsedEntry(entry) && !isShowableEntry(entry, sectorCount)) {
+      taken[index] = kept[index] = true;
+      ++used;
+    }
+  }
+  if (used > h.entryCount) return ERROR_INVALID_PARAMETER;
+  std::vector<bool> placed(wanted.size(), false);
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    const std::uint32_t number = layout.slot(wanted[i].slot).partitionNumber();
+    if (number >= 1 && number <= h.entryCount && !taken[number - 1]) {
+      wanted[i].position = number - 1;
+      taken[number - 1] = placed[i] = true;
+    }
+  }
+  std::uint32_t next = 0;
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    if (placed[i]) continue;
+    while (taken[next]) ++next;  // a free position exists: used <= entryCount
+    wanted[i].position = next;
+    taken[next] = true;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Fills `plan.array` from the layout's slots. Nothing is written; every
+// refusal happens here, before the first write.
+std::uint32_t buildArray(const LayoutBuffer& layout, const SectorReader& medium,
+                         std::span<const std::uint8_t> oldArray, Plan& plan) {
+  Header& h = plan.header;
+  if (layout.gptDiskId().isNull()) return ERROR_INVALID_PARAMETER;
+  h.diskId = layout.gptDiskId();
+  std::vector<Wanted> wanted;
+  if (std::uint32_t error = collectSlots(layout, h, medium.sectorSize(), wanted); error != ERROR_SUCCESS) return error;
+  std::vector<bool> kept;
+  if (std::uint32_t error = assignPositions(layout, h, oldArray, medium.sectorCount(), wanted, kept);
+      error != ERROR_SUCCESS) {
+    return error;
+  }
+
+  plan.array.assign(static_cast<std::size_t>(h.arrayBytes()), 0);
+  for (std::uint32_t index = 0; index < h.entryCount; ++index) {
+    if (kept[index]) {
+      auto from = entryAt(oldArray, h.entrySize, index);
+      std::copy(from.begin(), from.end(), entryAt(std::span<std::uint8_t>(plan.array), h.entrySize, index).begin());
+    }
+  }
+  for (const Wanted& w : wanted) {
+    ConstLayoutSlot slot = layout.slot(w.slot);
+    auto entry = entryAt(std::span<std::uint8_t>(plan.array), h.entrySize, w.position);
+    auto old = entryAt(oldArray, h.entrySize, w.position);
+    Guid id = slot.gptPartitionId();
+    // A new entry comes without an id; every partition needs its own.
+    if (id.isNull()) id = NewGuid();
+    writeGuidAt(entry, kEntryTypeGuidOffset, slot.gptPartitionType());
+    writeGuidAt(entry, kEntryUniqueGuidOffset, id);
+    writeLe64(entry, kEntryFirstLbaOffset, w.firstLba);
+    writeLe64(entry, kEntryLastLbaOffset, w.lastLba);
+    writeLe64(entry, kEntryAttributesOffset, slot.gptAttributes());
+    std::copy_n(slot.bytes().begin() + kSlotGptNameOffset, kEntryNameBytes, entry.begin() + kEntryNameOffset);
+    // Bytes past the defined fields stay with the partition they belonged to.
+    if (readGuidAt(old, kEntryUniqueGuidOffset) == id) {
+      std::copy(old.begin() + kEntryMinSize, old.end(), entry.begin() + kEntryMinSize);
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::uint32_t planLayout(const Table& table, const LayoutBuffer& layout, const SectorReader& medium, Plan& plan) {
+  std::vector<std::uint8_t> oldArray;
+  if (const Copy* copy = table.current()) {
+    if (std::uint32_t error = planFromDisk(table, *copy, medium, layout, plan); error != ERROR_SUCCESS) return error;
+    oldArray = copy->array;
+  } else {
+    if (std::uint32_t error = planFromLayout(layout, medium, plan); error != ERROR_SUCCESS) return error;
+    oldArray.assign(static_cast<std::size_t>(plan.header.arrayBytes()), 0);
+  }
+  return buildArray(layout, medium, oldArray, plan);
+}
+
+}  // namespace kestrin::gpt

@@ -1,0 +1,108 @@
+// Writing an MBR layout record to the disk: sector 0's table and signature
+// and the EBR chain of the extended partition.
+//
+// The layout is checked in full before anything is written
+// (MbrPlan). Each table sector is then rebuilt from its current contents:
+// only the table, the boot signature and, in sector 0, the disk signature
+// change; boot code and every other byte stay. An entry whose meaning does
+// not change keeps its bytes, and a sector whose contents do not change is
+// not written, so rewriting one entry touches one sector.
+
+#include <vector>
+
+#include "LayoutCodec.h"
+#include "MbrEntry.h"
+#include "MbrPlan.h"
+#include "MbrSectors.h"
+#include "Port.h"
+
+namespace kestrin {
+
+namespace {
+
+using TableEntries = std::array<PlannedEntry, kMbrEntryCount>;
+
+// The new contents of a table sector: `current` with the four entries of
+// `entries` and the boot signature. Where `current` already is a table (it
+// has the boot signature), an entry with the same meaning keeps its bytes,
+// CHS values and boot flag as another tool wrote them included.
+std::vector<std::uint8_t> composeTable(const std::vector<std::uint8_t>& current, const TableEntries& entries) {
+  std::vector<std::uint8_t> updated = current;
+  bool wasTable = HasMbrBootSignature(current);
+  for (int i = 0; i < kMbrEntryCount; ++i) {
+    const PlannedEntry& planned = entries[static_cast<std::size_t>(i)];
+    if (wasTable && planned.entry.isUsed() && sameMbrEntryMeaning(readMbrEntry(current, i), planned.entry)) continue;
+    writeMbrEntry(updated, i, planned.entry, planned.absoluteStartLba);
+  }
+  writeU8(updated, kMbrBootSignatureOffset, 0x55);
+  writeU8(updated, kMbrBootSignatureOffset + 1, 0xAA);
+  return updated;
+}
+
+bool holdsEntry(std::span<const std::uint8_t> sector, int index, const MbrEntry& wanted) {
+  if (index < 0) return !wanted.isUsed();
+  return wanted.isUsed() && sameMbrEntryMeaning(readMbrEntry(sector, index), wanted);
+}
+
+// True when `sector` already is an EBR that reads as `ebr`, wherever in its
+// table the two entries sit.
+bool alreadyHolds(const std::vector<std::uint8_t>& sector, const PlannedEbr& ebr) {
+  if (!HasMbrBootSignature(sector)) return false;
+  EbrTable table = readEbrTable(sector);
+  return holdsEntry(sector, table.logical, ebr.logical.entry) && holdsEntry(sector, table.link, ebr.link.entry);
+}
+
+// Adds the write of `lba` when `updated` differs from what is there.
+void addIfChanged(std::vector<SectorWrite>& writes, std::uint64_t lba, const std::vector<std::uint8_t>& current,
+                  std::vector<std::uint8_t> updated) {
+  if (updated != current) writes.push_back({lba, std::move(updated)});
+}
+
+}  // namespace
+
+std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
+  const std::uint32_t sectorSize = medium.sectorSize();
+  if (!isMbrSectorSize(sectorSize)) return ERROR_NOT_SUPPORTED;
+  MbrPlan plan;
+  if (std::uint32_t error = planMbrLayout(layout, sectorSize, medium.sectorCount(), plan); error != ERROR_SUCCESS) {
+    return error;
+  }
+
+  // Everything is read and prepared before the first write. The writes go
+  // out in the order that keeps the disk readable at every step: the EBRs
+  // from the last to the first, each written before the link that leads to
+  // it, and sector 0, which leads to the chain, at the end.
+  std::vector<SectorWrite> writes;
+  std::vector<std::uint8_t> current;
+  for (auto ebr = plan.ebrs.rbegin(); ebr != plan.ebrs.rend(); ++ebr) {
+    if (std::uint32_t error = readOneSector(medium, ebr->lba, current); error != ERROR_SUCCESS) return error;
+    if (alreadyHolds(current, *ebr)) continue;
+    addIfChanged(writes, ebr->lba, current, composeTable(current, {ebr->logical, ebr->link, {}, {}}));
+  }
+  if (plan.openLinkTarget) {
+    // A link with no EBR of the layout behind it is kept only where no EBR
+    // is found at its end; otherwise the next read would show a chain that
+    // this layout does not describe.
+    if (std::uint32_t error = readOneSector(medium, *plan.openLinkTarget, current); error != ERROR_SUCCESS) {
+      return error;
+    }
+    if (HasMbrBootSignature(current)) return ERROR_INVALID_PARAMETER;
+  }
+  if (plan.hasExtended && plan.ebrs.empty()) {
+    // An extended partition without logical drives: its first sector must
+    // not read as an EBR with entries (old logical drives, or old data
+    // where the extended partition is new).
+    if (std::uint32_t error = readOneSector(medium, plan.extendedStart, current); error != ERROR_SUCCESS) return error;
+    if (HasMbrBootSignature(current) && !readEbrTable(current).isEmpty()) {
+      addIfChanged(writes, plan.extendedStart, current, composeTable(current, {}));
+    }
+  }
+  if (std::uint32_t error = readOneSector(medium, 0, current); error != ERROR_SUCCESS) return error;
+  std::vector<std::uint8_t> sector0 = composeTable(current, plan.primaries);
+  writeLe32(sector0, kMbrSignatureOffset, plan.signature);
+  addIfChanged(writes, 0, current, std::move(sector0));
+
+  return writeInOrder(medium, writes);
+}
+
+}  // namespace kestrin

@@ -1,0 +1,731 @@
+// The GPT codec against tables made and checked by sgdisk, sfdisk, parted
+// and partx, and against forged or damaged tables in memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ByteOrder.h"
+#include "GptImage.h"
+#include "GptLoopDevice.h"
+#include "GptPeers.h"
+#include "ImageMedium.h"
+#include "LayoutCodec.h"
+#include "MemoryMedium.h"
+#include "Port.h"
+#include "TestSupport.h"
+
+using namespace kestrin;
+using namespace kestrin::test;
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+std::unique_ptr<ImageMedium> openImage(const std::string& path, std::uint32_t sectorSize, bool writable = false) {
+  std::uint32_t error = 0;
+  auto medium = ImageMedium::open(path, writable, sectorSize, error);
+  EXPECT_EQ(error, ERROR_SUCCESS) << path;
+  return medium;
+}
+
+// An image of `size` bytes with the table that sgdisk makes from `args`;
+// an image already there (filled with a pattern) keeps its content.
+void makeSgdiskImage(const std::string& path, std::uint64_t size, std::vector<std::string> args) {
+  if (!std::filesystem::exists(path)) MakeSparseFile(path, size);
+  ASSERT_EQ(std::filesystem::file_size(path), size);
+  args.insert(args.begin(), "sgdisk");
+  args.push_back(path);
+  RunResult r = Run(args);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+}
+
+MemoryMedium loadImage(const std::string& path, std::uint32_t sectorSize) {
+  std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+  MemoryMedium medium(bytes.size(), sectorSize);
+  medium.bytes = std::move(bytes);
+  return medium;
+}
+
+LayoutBuffer decode(SectorReader& medium, bool& found) {
+  LayoutBuffer layout;
+  EXPECT_EQ(DecodeGpt(medium, layout, found), ERROR_SUCCESS);
+  return layout;
+}
+
+// The text form that the peers print (upper case, no braces), made here
+// rather than by the code under test.
+std::string bare(const Guid& guid) {
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string text;
+  char digits[3];
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+    std::snprintf(digits, sizeof digits, "%02X", guid.bytes[kOrder[i]]);
+    text += digits;
+  }
+  return text;
+}
+
+// The GUID of a text "{XXXXXXXX-XXXX-...}", parsed here for the same reason.
+Guid guid(const char* text) {
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string digits;
+  for (const char* c = text; *c != 0; ++c) {
+    if (std::isxdigit(static_cast<unsigned char>(*c))) digits.push_back(*c);
+  }
+  Guid g;
+  for (int i = 0; i < 16; ++i) g.bytes[kOrder[i]] = static_cast<std::uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
+  return g;
+}
+
+std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+// The layout says what sfdisk --dump and sgdisk -i say of `device`.
+void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std::uint32_t sectorSize) {
+  PeerTable dump = SfdiskDump(device);
+  ASSERT_TRUE(dump.ok) << device;
+  EXPECT_EQ(bare(layout.gptDiskId()), dump.diskId);
+  EXPECT_EQ(layout.gptStartingUsableOffset(), static_cast<std::int64_t>(dump.firstUsable * sectorSize));
+  EXPECT_EQ(layout.gptUsableLength(),
+            static_cast<std::int64_t>((dump.lastUsable - dump.firstUsable + 1) * sectorSize));
+  ASSERT_EQ(layout.partitionCount(), dump.entries.size());
+  for (std::size_t i = 0; i < dump.entries.size(); ++i) {
+    const PeerEntry& peer = dump.entries[i];
+    ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
+    SCOPED_TRACE("entry " + std::to_string(peer.number));
+    EXPECT_EQ(slot.style(), kStyleGpt);
+    EXPECT_EQ(slot.partitionNumber(), peer.number);
+    EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(peer.start * sectorSize));
+    EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(peer.size * sectorSize));
+    EXPECT_EQ(bare(slot.gptPartitionType()), peer.type);
+    EXPECT_EQ(bare(slot.gptPartitionId()), peer.uuid);
+    EXPECT_EQ(narrow(slot.gptName()), peer.name);
+    auto info = SgdiskInfo(device, peer.number);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(slot.gptAttributes(), info->attributes);
+  }
+  auto disk = SgdiskPrint(device);
+  ASSERT_TRUE(disk.has_value());
+  EXPECT_EQ(layout.gptMaxPartitionCount(), disk->entryCount);
+}
+
+const std::vector<std::string> kGapTable = {
+    "-n", "1:2048:+1M", "-t", "1:8300", "-c", "1:root",   "-n", "3:6144:+2M",  "-t",
+    "3:ef00", "-c", "3:EFI sys", "-A", "3:set:0", "-A", "3:set:62", "-A", "1:set:60"};
+
+}  // namespace
+
+// --- reading ---
+
+TEST(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
+  TempDir dir;
+  std::string image = dir.file("gap.img");
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  auto medium = openImage(image, 512);
+  bool found = false;
+  LayoutBuffer layout = decode(*medium, found);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(layout.partitionStyle(), kStyleGpt);
+  ASSERT_EQ(layout.partitionCount(), 2u);
+  EXPECT_EQ(layout.slot(2).partitionNumber(), 3u);
+  EXPECT_EQ(layout.slot(2).gptAttributes(), 0x4000000000000001u);
+  expectPeersAgree(layout, image, 512);
+}
+
+TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
+  TempDir dir;
+  std::string image = dir.file("4k.img");
+  MakeSparseFile(image, 64 * kMiB);
+  GptLoopDevice loop(image, 4096);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  RunResult made = test::Run({"sgdisk", "-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A",
+                        "4:set:2", loop.path()});
+  ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+  loop.detach();
+
+  auto medium = openImage(image, 0);  // the sector size is detected from the table
+  ASSERT_EQ(medium->sectorSize(), 4096u);
+  bool found = false;
+  LayoutBuffer layout = decode(*medium, found);
+  ASSERT_TRUE(found);
+  ASSERT_EQ(layout.partitionCount(), 2u);
+  EXPECT_EQ(layout.slot(1).startingOffset(), 256 * 4096);
+  GptLoopDevice again(image, 4096);
+  ASSERT_TRUE(again.attached()) << again.failure();
+  expectPeersAgree(layout, again.path(), 4096);
+}
+
+TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
+  TempDir dir;
+  std::string image = dir.file("fallback.img");
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  MemoryMedium pristine = loadImage(image, 512);
+  bool found = false;
+  LayoutBuffer expected = decode(pristine, found);
+  ASSERT_TRUE(found);
+
+  for (std::uint64_t damagedByte : {512u + 60u, 2u * 512u + 3u}) {  // a header field; entry 1's type
+    SCOPED_TRACE(damagedByte);
+    MemoryMedium medium = pristine;
+    medium.bytes[damagedByte] ^= 0x40;
+    LayoutBuffer layout = decode(medium, found);
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(std::memcmp(layout.data(), expected.data(), LayoutBuffer::size()) == 0);
+  }
+}
+
+TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
+  TempDir dir;
+  std::string image = dir.file("broken.img");
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  MemoryMedium medium = loadImage(image, 512);
+  medium.bytes[512 + 60] ^= 0x01;                     // primary header
+  medium.bytes[medium.bytes.size() - 512 + 60] ^= 0x01;  // backup header
+  bool found = true;
+  decode(medium, found);
+  EXPECT_FALSE(found);
+  LayoutBuffer layout;
+  ASSERT_EQ(DecodeLayout(medium, layout), ERROR_SUCCESS);
+  EXPECT_EQ(layout.partitionStyle(), kStyleRaw);
+  EXPECT_EQ(layout.partitionCount(), 0u);
+}
+
+TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
+  TempDir dir;
+  std::string image = dir.file("many.img");
+  std::vector<std::string> args = {"-a", "8"};
+  for (int n = 1; n <= 65; ++n) {
+    args.insert(args.end(), {"-n", std::to_string(n) + ":0:+4K"});
+  }
+  makeSgdiskImage(image, 8 * kMiB, args);
+  MemoryMedium medium = loadImage(image, 512);
+  LayoutBuffer layout;
+  bool found = false;
+  EXPECT_EQ(DecodeGpt(medium, layout, found), ERROR_INSUFFICIENT_BUFFER);
+
+  ASSERT_EQ(test::Run({"sgdisk", "-d", "30", image}).exitCode, 0);
+  medium = loadImage(image, 512);
+  ASSERT_EQ(DecodeGpt(medium, layout, found), ERROR_SUCCESS);
+  ASSERT_EQ(layout.partitionCount(), 64u);
+  EXPECT_EQ(layout.slot(29).partitionNumber(), 29u);
+  EXPECT_EQ(layout.slot(30).partitionNumber(), 31u);
+  EXPECT_EQ(layout.slot(64).partitionNumber(), 65u);
+}
+
+TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
+  TempDir dir;
+  std::string image = dir.file("hostile.img");
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  const MemoryMedium pristine = loadImage(image, 512);
+  const std::uint64_t sectors = pristine.sectorCount();
+
+  using Forge = std::function<void(std::span<std::uint8_t> header, std::uint64_t myLba)>;
+  auto set32 = [](std::size_t field, std::uint32_t v) {
+    return Forge([=](std::span<std::uint8_t> h, std::uint64_t) { writeLe32(h, field, v); });
+  };
+  auto set64 = [](std::size_t field, std::uint64_t v) {
+    return Forge([=](std::span<std::uint8_t> h, std::uint64_t) { writeLe64(h, field, v); });
+  };
+  const std::vector<std::pair<std::string, Forge>> forgeries = {
+      {"signature", [](std::span<std::uint8_t> h, std::uint64_t) { h[7] = 'X'; }},
+      {"header size below 92", set32(kGptHeaderSizeField, 91)},
+      {"header size past the sector", set32(kGptHeaderSizeField, 513)},
+      {"MyLBA elsewhere", set64(kGptMyLbaField, 5)},
+      {"huge entry count", set32(kGptEntryCountField, 0xFFFFFFFFu)},
+      {"no entries", set32(kGptEntryCountField, 0)},
+      {"entry size 0", set32(kGptEntrySizeField, 0)},
+      {"entry size odd", set32(kGptEntrySizeField, 129)},
+      {"entry size not a multiple of 8", set32(kGptEntrySizeField, 132)},
+      {"array past the end", set64(kGptEntryLbaField, sectors - 8)},
+      {"array at a huge LBA", set64(kGptEntryLbaField, 0xFFFFFFFFFFFFFFF0u)},
+      {"array on its own header",
+       [](std::span<std::uint8_t> h, std::uint64_t myLba) { writeLe64(h, kGptEntryLbaField, myLba); }},
+      {"array inside the usable range", set64(kGptEntryLbaField, 2048)},
+      {"usable range reversed", set64(kGptFirstUsableField, sectors - 2)},
+      {"last usable past the disk", set64(kGptLastUsableField, sectors)},
+  };
+  bool found = false;
+  MemoryMedium reference = pristine;
+  LayoutBuffer expected = decode(reference, found);
+  ASSERT_TRUE(found);
+  for (const auto& [what, forge] : forgeries) {
+    SCOPED_TRACE(what);
+    MemoryMedium medium = pristine;
+    forge(GptSectorAt(medium.bytes, 512, 1), 1);
+    GptReseal(medium.bytes, 512, 1);
+    LayoutBuffer layout = decode(medium, found);
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(std::memcmp(layout.data(), expected.data(), LayoutBuffer::size()) == 0);
+
+    forge(GptSectorAt(medium.bytes, 512, sectors - 1), sectors - 1);
+    GptReseal(medium.bytes, 512, sectors - 1);
+    decode(medium, found);
+    EXPECT_FALSE(found);
+  }
+
+  MemoryMedium wrongCrc = pristine;
+  wrongCrc.bytes[512 + kGptHeaderCrcField] ^= 1;
+  wrongCrc.bytes[(sectors - 1) * 512 + kGptHeaderCrcField] ^= 1;
+  decode(wrongCrc, found);
+  EXPECT_FALSE(found);
+}
+
+TEST(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
+  TempDir dir;
+  std::string image = dir.file("outside.img");
+  makeSgdiskImage(image, 4 * kMiB, {"-a", "8", "-n", "1:2048:+256K", "-n", "2:3072:+256K", "-n", "3:4096:+256K"});
+  MemoryMedium medium = loadImage(image, 512);
+  const std::uint64_t last = medium.sectorCount() - 1;
+  for (std::uint64_t header : {std::uint64_t{1}, last}) {
+    writeLe64(GptEntryAt(medium.bytes, 512, header, 0), 40, last + 1);  // ends past the disk
+    writeLe64(GptEntryAt(medium.bytes, 512, header, 1), 32, 3700);       // starts after its end
+    GptReseal(medium.bytes, 512, header);
+  }
+  bool found = false;
+  LayoutBuffer layout = decode(medium, found);
+  ASSERT_TRUE(found);
+  ASSERT_EQ(layout.partitionCount(), 1u);
+  EXPECT_EQ(layout.slot(1).partitionNumber(), 3u);
+  EXPECT_EQ(layout.slot(1).startingOffset(), 4096 * 512);
+}
+
+// --- writing ---
+
+namespace {
+
+// Fills the whole image with a pattern, so that any stray write shows.
+void fillPattern(const std::string& path, std::uint64_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 131 + i / 4096) & 0xFF);
+  MakeSparseFile(path, 0);
+  WriteFileRange(path, 0, bytes);
+}
+
+// The sectors of `after` that differ from `before`.
+std::vector<std::uint64_t> changedSectors(const std::vector<std::uint8_t>& before,
+                                          const std::vector<std::uint8_t>& after, std::uint32_t sectorSize) {
+  std::vector<std::uint64_t> changed;
+  for (std::uint64_t lba = 0; lba * sectorSize < before.size(); ++lba) {
+    if (std::memcmp(before.data() + lba * sectorSize, after.data() + lba * sectorSize, sectorSize) != 0) {
+      changed.push_back(lba);
+    }
+  }
+  return changed;
+}
+
+// Sector 0, the two headers and the two 128-entry arrays.
+bool isTableSector(std::uint64_t lba, std::uint64_t sectorCount, std::uint32_t sectorSize) {
+  const std::uint64_t arraySectors = 16384 / sectorSize;
+  return lba <= 1 + arraySectors || lba >= sectorCount - 1 - arraySectors;
+}
+
+// What the delete operation does to a slot.
+void deleteSlot(LayoutBuffer& layout, int entry) {
+  LayoutSlot slot = layout.slot(entry);
+  slot.setStartingOffset(0);
+  slot.setPartitionLength(0);
+  slot.setPartitionNumber(0);
+  slot.setGptPartitionType(Guid{});
+  slot.setRewritePartition(true);
+}
+
+// What the create operation does to slot `entry`.
+void createSlot(LayoutBuffer& layout, int entry, std::int64_t offset, std::int64_t length, const char* type) {
+  if (layout.partitionCount() < static_cast<std::uint32_t>(entry)) layout.setPartitionCount(entry);
+  LayoutSlot slot = layout.slot(entry);
+  slot.setStyle(kStyleGpt);
+  slot.setPartitionNumber(entry);
+  slot.setStartingOffset(offset);
+  slot.setPartitionLength(length);
+  slot.setGptPartitionType(guid(type));
+  slot.setRewritePartition(true);
+}
+
+constexpr const char* kLinuxData = "{0FC63DAF-8483-4772-8E79-3D69D8477DE4}";
+constexpr const char* kEfiSystem = "{C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
+
+// parted and partx list the same entries as the layout.
+// partx counts in 512-byte units whatever the sector size, as the kernel does.
+void expectPartedAndPartxAgree(const LayoutBuffer& layout, const std::string& device) {
+  PeerTable parted = PartedPrint(device);
+  PeerTable partx = PartxShow(device);
+  ASSERT_TRUE(parted.ok);
+  ASSERT_TRUE(partx.ok);
+  // parted lists by place on the disk; the layout is in array order.
+  auto byNumber = [](const PeerEntry& a, const PeerEntry& b) { return a.number < b.number; };
+  std::sort(parted.entries.begin(), parted.entries.end(), byNumber);
+  std::sort(partx.entries.begin(), partx.entries.end(), byNumber);
+  ASSERT_EQ(parted.entries.size(), layout.partitionCount());
+  ASSERT_EQ(partx.entries.size(), layout.partitionCount());
+  for (std::size_t i = 0; i < partx.entries.size(); ++i) {
+    ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
+    EXPECT_EQ(parted.entries[i].number, slot.partitionNumber());
+    EXPECT_EQ(parted.entries[i].start, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(parted.entries[i].size, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(parted.entries[i].name, narrow(slot.gptName()));
+    EXPECT_EQ(partx.entries[i].number, slot.partitionNumber());
+    EXPECT_EQ(partx.entries[i].start * 512, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(partx.entries[i].size * 512, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(partx.entries[i].type, bare(slot.gptPartitionType()));
+    EXPECT_EQ(partx.entries[i].uuid, bare(slot.gptPartitionId()));
+    EXPECT_EQ(partx.entries[i].name, narrow(slot.gptName()));
+  }
+}
+
+const std::vector<std::string> kFourEntries = {"-n", "1:2048:+2M", "-c", "1:alpha", "-n", "2:0:+2M", "-c", "2:beta",
+                                               "-n", "3:0:+2M", "-c", "3:gamma", "-t", "3:8200", "-n", "5:0:+2M",
+                                               "-c", "5:epsilon"};
+
+}  // namespace
+
+TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) {
+  TempDir dir;
+  std::string image = dir.file("edit.img");
+  fillPattern(image, 32 * kMiB);
+  makeSgdiskImage(image, 32 * kMiB, kFourEntries);
+  const std::vector<std::uint8_t> before = ReadFileBytes(image);
+  auto medium = openImage(image, 512, true);
+  bool found = false;
+  const LayoutBuffer read = decode(*medium, found);
+  ASSERT_TRUE(found);
+  ASSERT_EQ(read.partitionCount(), 4u);
+
+  LayoutBuffer edited = read;
+  deleteSlot(edited, 2);                                             // beta, number 2
+  edited.slot(3).setGptPartitionType(guid(kEfiSystem));      // gamma, number 3
+  edited.slot(4).setGptAttributes(0x8000000000000004u);              // epsilon, number 5
+  const std::int64_t freeStart = read.slot(4).startingOffset() + read.slot(4).partitionLength();
+  createSlot(edited, 5, freeStart, 1 * kMiB, kLinuxData);            // number 5 is taken
+  ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
+
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+  LayoutBuffer written = decode(*medium, found);
+  ASSERT_EQ(written.partitionCount(), 4u);
+  expectPeersAgree(written, image, 512);
+  expectPartedAndPartxAgree(written, image);
+  // Untouched partitions keep number, place and id; the new one takes the
+  // first free position.
+  const std::vector<std::pair<int, int>> sameEntry = {{1, 1}, {3, 3}, {4, 4}};  // read slot, written slot
+  for (auto [from, to] : sameEntry) {
+    EXPECT_EQ(written.slot(to).partitionNumber(), read.slot(from).partitionNumber());
+    EXPECT_EQ(written.slot(to).startingOffset(), read.slot(from).startingOffset());
+    EXPECT_EQ(written.slot(to).gptPartitionId(), read.slot(from).gptPartitionId());
+    EXPECT_EQ(written.slot(to).gptName(), read.slot(from).gptName());
+  }
+  EXPECT_EQ(written.slot(2).partitionNumber(), 2u);
+  EXPECT_EQ(written.slot(2).startingOffset(), freeStart);
+  EXPECT_FALSE(written.slot(2).gptPartitionId().isNull());
+  EXPECT_EQ(written.slot(3).gptPartitionType(), guid(kEfiSystem));
+  EXPECT_EQ(written.slot(4).gptAttributes(), 0x8000000000000004u);
+
+  const std::vector<std::uint8_t> after = ReadFileBytes(image);
+  for (std::uint64_t lba : changedSectors(before, after, 512)) {
+    EXPECT_TRUE(isTableSector(lba, medium->sectorCount(), 512)) << "sector " << lba << " changed";
+  }
+}
+
+TEST(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
+  TempDir dir;
+  std::string image = dir.file("same.img");
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  MemoryMedium medium = loadImage(image, 512);
+  bool found = false;
+  LayoutBuffer layout = decode(medium, found);
+  ASSERT_EQ(EncodeGpt(medium, layout), ERROR_SUCCESS);
+  EXPECT_EQ(medium.writes, 0u);
+}
+
+TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
+  TempDir dir;
+  std::string image = dir.file("refuse.img");
+  makeSgdiskImage(image, 16 * kMiB, {"-a", "8", "--resize-table=4", "-n", "1:2048:+1M", "-n", "3:4096:+1M"});
+  const MemoryMedium pristine = loadImage(image, 512);
+  MemoryMedium reader = pristine;
+  bool found = false;
+  const LayoutBuffer read = decode(reader, found);
+  ASSERT_TRUE(found);
+  const std::int64_t firstUsable = read.gptStartingUsableOffset();
+  const std::int64_t endUsable = firstUsable + read.gptUsableLength();
+
+  using Change = std::function<void(LayoutBuffer&)>;
+  const std::vector<std::pair<std::string, Change>> refusals = {
+      {"negative offset", [](LayoutBuffer& l) { l.slot(1).setStartingOffset(-512); }},
+      {"negative length", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(-512); }},
+      {"zero length", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(0); }},
+      {"offset off a sector", [](LayoutBuffer& l) { l.slot(1).setStartingOffset(2048 * 512 + 1); }},
+      {"length off a sector", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(1000); }},
+      {"before the usable range", [=](LayoutBuffer& l) { l.slot(1).setStartingOffset(firstUsable - 512); }},
+      {"past the usable range", [=](LayoutBuffer& l) { l.slot(2).setPartitionLength(endUsable + 512 - 4096 * 512); }},
+      {"overflowing end", [](LayoutBuffer& l) { l.slot(2).setPartitionLength(0x7FFFFFFFFFFFFE00); }},
+      {"overlapping", [](LayoutBuffer& l) { l.slot(2).setStartingOffset(2048 * 512 + 1024 * 512 - 512); }},
+      {"more entries than the array holds",
+       [](LayoutBuffer& l) {
+         createSlot(l, 3, 8192 * 512, 512, kLinuxData);
+         createSlot(l, 4, 8200 * 512, 512, kLinuxData);
+         createSlot(l, 5, 8208 * 512, 512, kLinuxData);
+       }},
+      {"another usable range", [=](LayoutBuffer& l) { l.setGptStartingUsableOffset(firstUsable + 512); }},
+      {"another usable length", [=](LayoutBuffer& l) { l.setGptUsableLength(read.gptUsableLength() - 512); }},
+      {"no disk id", [](LayoutBuffer& l) { l.setGptDiskId(Guid{}); }},
+  };
+  for (const auto& [what, change] : refusals) {
+    SCOPED_TRACE(what);
+    MemoryMedium medium = pristine;
+    LayoutBuffer layout = read;
+    change(layout);
+    EXPECT_EQ(EncodeGpt(medium, layout), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(medium.writes, 0u);
+    EXPECT_TRUE(medium.bytes == pristine.bytes);
+  }
+  // Four entries fit the array of four; the same three new ones after a
+  // delete are accepted.
+  MemoryMedium medium = pristine;
+  LayoutBuffer layout = read;
+  createSlot(layout, 3, 8192 * 512, 512, kLinuxData);
+  createSlot(layout, 4, 8200 * 512, 512, kLinuxData);
+  EXPECT_EQ(EncodeGpt(medium, layout), ERROR_SUCCESS);
+}
+
+TEST(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
+  TempDir dir;
+  std::string image = dir.file("cut.img");
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  std::vector<std::uint8_t> bytes = ReadFileBytes(image);
+  auto fresh = [&] {
+    GptFaultMedium m(bytes.size(), 512);
+    m.bytes = bytes;
+    return m;
+  };
+  GptFaultMedium full = fresh();
+  bool found = false;
+  const LayoutBuffer oldLayout = decode(full, found);
+  LayoutBuffer change = oldLayout;
+  deleteSlot(change, 1);
+  createSlot(change, 3, 12288 * 512, 2048 * 512, kLinuxData);
+  change.slot(3).setGptPartitionId(guid("{11111111-2222-3333-4444-555555555555}"));
+  ASSERT_EQ(EncodeGpt(full, change), ERROR_SUCCESS);
+  const LayoutBuffer newLayout = decode(full, found);
+
+  // Backup array, backup header, primary array, primary header, sector 0,
+  // each step flushed before the next begins.
+  const std::uint64_t last = full.sectorCount() - 1;
+  auto step = [&](std::uint64_t lba) { return lba == 0 ? 4 : lba == 1 ? 3 : lba < 34 ? 2 : lba == last ? 1 : 0; };
+  std::vector<int> steps;
+  bool flushed = true;
+  for (const GptFaultMedium::Event& e : full.events) {
+    if (e.flush) {
+      flushed = true;
+      continue;
+    }
+    if (!steps.empty() && steps.back() != step(e.lba)) {
+      EXPECT_TRUE(flushed) << "no flush before sector " << e.lba;
+    }
+    steps.push_back(step(e.lba));
+    flushed = false;
+  }
+  EXPECT_TRUE(flushed);
+  EXPECT_TRUE(std::is_sorted(steps.begin(), steps.end()));
+  // sgdisk's protective MBR is already what this program writes: no step 4.
+  EXPECT_EQ(steps.front(), 0);
+  EXPECT_EQ(steps.back(), 3);
+  for (int s : {1, 2}) EXPECT_NE(std::find(steps.begin(), steps.end(), s), steps.end());
+
+  for (std::size_t allowed = 0; allowed < steps.size(); ++allowed) {
+    SCOPED_TRACE(allowed);
+    GptFaultMedium cut = fresh();
+    cut.writesAllowed = allowed;
+    EXPECT_EQ(EncodeGpt(cut, change), ERROR_WRITE_FAULT);
+    LayoutBuffer seen = decode(cut, found);
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(std::memcmp(seen.data(), oldLayout.data(), LayoutBuffer::size()) == 0 ||
+                std::memcmp(seen.data(), newLayout.data(), LayoutBuffer::size()) == 0);
+  }
+}
+
+TEST(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
+  TempDir dir;
+  std::string image = dir.file("repair.img");
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  std::vector<std::uint8_t> bytes = ReadFileBytes(image);
+  bytes[512 + 60] ^= 0xFF;
+  WriteFileRange(image, 0, bytes);
+  auto medium = openImage(image, 512, true);
+  bool found = false;
+  LayoutBuffer layout = decode(*medium, found);
+  ASSERT_TRUE(found);
+  ASSERT_EQ(EncodeGpt(*medium, layout), ERROR_SUCCESS);
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+  expectPeersAgree(layout, image, 512);
+}
+
+TEST(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
+  TempDir dir;
+  std::string image = dir.file("blank.img");
+  MakeSparseFile(image, 16 * kMiB);
+  auto medium = openImage(image, 512, true);
+  const std::uint64_t sectors = medium->sectorCount();
+  LayoutBuffer layout;
+  layout.setPartitionStyle(kStyleGpt);
+  layout.setGptDiskId(guid("{12345678-9ABC-DEF0-1234-56789ABCDEF0}"));
+  layout.setGptMaxPartitionCount(0);
+  layout.setGptStartingUsableOffset(34 * 512);
+  layout.setGptUsableLength(static_cast<std::int64_t>((sectors - 67) * 512));
+  createSlot(layout, 1, 2048 * 512, 4 * kMiB, kLinuxData);
+  EXPECT_EQ(EncodeGpt(*medium, layout), ERROR_INVALID_PARAMETER);  // no entry count
+  layout.setGptMaxPartitionCount(128);
+  layout.setGptUsableLength(static_cast<std::int64_t>((sectors - 40) * 512));  // over the backup array
+  EXPECT_EQ(EncodeGpt(*medium, layout), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(ReadFileBytes(image) == std::vector<std::uint8_t>(16 * kMiB, 0));
+
+  layout.setGptUsableLength(static_cast<std::int64_t>((sectors - 67) * 512));
+  ASSERT_EQ(EncodeGpt(*medium, layout), ERROR_SUCCESS);
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+  bool found = false;
+  LayoutBuffer written = decode(*medium, found);
+  ASSERT_TRUE(found);
+  expectPeersAgree(written, image, 512);
+  EXPECT_EQ(written.gptDiskId(), layout.gptDiskId());
+}
+
+TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
+  TempDir dir;
+  std::string image = dir.file("edit4k.img");
+  MakeSparseFile(image, 64 * kMiB);
+  {
+    GptLoopDevice loop(image, 4096);
+    if (!loop.attached()) GTEST_SKIP() << loop.failure();
+    RunResult made = test::Run({"sgdisk", "-n", "1:256:+2M", "-n", "2:0:+2M", "-n", "3:0:+2M", loop.path()});
+    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+  }
+  auto medium = openImage(image, 4096, true);
+  bool found = false;
+  LayoutBuffer layout = decode(*medium, found);
+  ASSERT_EQ(layout.partitionCount(), 3u);
+  deleteSlot(layout, 1);
+  layout.slot(3).setPartitionLength(8 * kMiB);
+  ASSERT_EQ(EncodeGpt(*medium, layout), ERROR_SUCCESS);
+  LayoutBuffer written = decode(*medium, found);
+  ASSERT_EQ(written.partitionCount(), 2u);
+  EXPECT_EQ(written.slot(1).partitionNumber(), 2u);
+  EXPECT_EQ(written.slot(2).partitionLength(), static_cast<std::int64_t>(8 * kMiB));
+
+  GptLoopDevice loop(image, 4096);
+  ASSERT_TRUE(loop.attached()) << loop.failure();
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;
+  expectPeersAgree(written, loop.path(), 4096);
+  expectPartedAndPartxAgree(written, loop.path());
+}
+
+// --- fresh tables and wiping ---
+
+TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
+  TempDir dir;
+  std::string reference = dir.file("reference.img");
+  makeSgdiskImage(reference, 20 * kMiB, {"-o"});
+  std::string image = dir.file("fresh.img");
+  fillPattern(image, 20 * kMiB);
+  const std::vector<std::uint8_t> before = ReadFileBytes(image);
+
+  GptFaultMedium medium(before.size(), 512);
+  medium.bytes = before;
+  const Guid id = guid("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
+  ASSERT_EQ(WriteEmptyGpt(medium, id, 0), ERROR_SUCCESS);
+  WriteFileRange(image, 0, medium.bytes);
+
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+  auto disk = SgdiskPrint(image);
+  ASSERT_TRUE(disk.has_value());
+  EXPECT_EQ(disk->diskId, bare(id));
+  EXPECT_EQ(disk->entryCount, 128u);
+  EXPECT_EQ(disk->firstUsable, 34u);
+  EXPECT_EQ(disk->lastUsable, medium.sectorCount() - 34);
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 446, medium.bytes.begin()));
+  const std::vector<std::uint8_t> sgdiskMbr = ReadFileRange(reference, 446, 66);
+  EXPECT_TRUE(std::equal(sgdiskMbr.begin(), sgdiskMbr.end(), medium.bytes.begin() + 446));
+  // The protective MBR is the last write, so a cut leaves the old sector 0.
+  ASSERT_FALSE(medium.events.empty());
+  EXPECT_EQ(medium.events[medium.events.size() - 2].lba, 0u);
+  for (std::uint64_t lba : changedSectors(before, medium.bytes, 512)) {
+    EXPECT_TRUE(isTableSector(lba, medium.sectorCount(), 512)) << "sector " << lba << " changed";
+  }
+}
+
+TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
+  TempDir dir;
+  std::string image = dir.file("count.img");
+  MakeSparseFile(image, 16 * kMiB);
+  auto medium = openImage(image, 512, true);
+  const Guid id = guid("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
+  EXPECT_EQ(WriteEmptyGpt(*medium, id, 0xFFFFFFFFu), ERROR_INVALID_PARAMETER);
+  MemoryMedium tiny(16 * 512, 512);
+  EXPECT_EQ(WriteEmptyGpt(tiny, id, 0), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(tiny.writes, 0u);
+  EXPECT_TRUE(ReadFileBytes(image) == std::vector<std::uint8_t>(16 * kMiB, 0));
+
+  for (auto [asked, held] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{{4, 128}, {200, 200}, {0, 128}}) {
+    SCOPED_TRACE(asked);
+    ASSERT_EQ(WriteEmptyGpt(*medium, id, asked), ERROR_SUCCESS);
+    std::string report;
+    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    auto disk = SgdiskPrint(image);
+    ASSERT_TRUE(disk.has_value());
+    EXPECT_EQ(disk->entryCount, held);
+    EXPECT_EQ(disk->firstUsable, 2 + held * 128 / 512);
+    bool found = false;
+    LayoutBuffer layout = decode(*medium, found);
+    EXPECT_EQ(layout.gptMaxPartitionCount(), held);
+    EXPECT_EQ(layout.partitionCount(), 0u);
+  }
+}
+
+TEST(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
+  TempDir dir;
+  std::string image = dir.file("fresh4k.img");
+  MakeSparseFile(image, 64 * kMiB);
+  {
+    auto medium = openImage(image, 4096, true);
+    ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 128), ERROR_SUCCESS);
+  }
+  GptLoopDevice loop(image, 4096);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;
+  auto disk = SgdiskPrint(loop.path());
+  ASSERT_TRUE(disk.has_value());
+  EXPECT_EQ(disk->firstUsable, 6u);
+  EXPECT_EQ(disk->lastUsable, 64 * kMiB / 4096 - 6);
+}
+
+TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
+  TempDir dir;
+  std::string image = dir.file("wipe.img");
+  fillPattern(image, 16 * kMiB);
+  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  MemoryMedium medium = loadImage(image, 512);
+  const std::vector<std::uint8_t> before = medium.bytes;
+  ASSERT_EQ(WipeGpt(medium), ERROR_SUCCESS);
+  bool found = true;
+  decode(medium, found);
+  EXPECT_FALSE(found);
+  EXPECT_EQ(changedSectors(before, medium.bytes, 512),
+            (std::vector<std::uint64_t>{1, medium.sectorCount() - 1}));
+
+  // Sectors that hold no GPT header (an MBR disk's boot loader) stay.
+  MemoryMedium mbrDisk(1 * kMiB, 512);
+  std::fill(mbrDisk.bytes.begin(), mbrDisk.bytes.end(), 0x5A);
+  ASSERT_EQ(WipeGpt(mbrDisk), ERROR_SUCCESS);
+  EXPECT_EQ(mbrDisk.writes, 0u);
+}
