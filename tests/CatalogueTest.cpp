@@ -314,7 +314,9 @@ TEST(CatalogueLookup, EveryByteAgreesWithXmllint) {
   std::string desc;
   int rows = 0;
   while (std::getline(lines, cell) && std::getline(lines, desc)) {
-    expected[asciiLower(cell)] += " " + unescape(desc);
+    std::string& joined = expected[asciiLower(cell)];
+    joined += ' ';
+    joined += unescape(desc);
     ++rows;
   }
   ASSERT_EQ(rows, 166);
@@ -336,7 +338,10 @@ TEST(CatalogueLookup, GuidRowsDescribeTheTypesSfdiskNames) {
   for (std::string line; std::getline(lines, line);) {
     if (line.size() > 38 && line[8] == '-' && line[36] == ' ') {
       const std::size_t name = line.find_first_not_of(' ', 36);
-      guidByName[line.substr(name)] = "{" + line.substr(0, 36) + "}";
+      std::string& braced = guidByName[line.substr(name)];
+      braced = '{';
+      braced.append(line, 0, 36);
+      braced += '}';
     }
   }
   const std::vector<std::pair<std::string, std::string>> expected = {
