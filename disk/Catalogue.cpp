@@ -42,7 +42,9 @@ std::string DescribeFromCatalogue(const void* text, std::size_t size, std::strin
 
   const std::string wanted = asciiLower(key);
   std::string result;
-  for (pugi::xml_node row = document.document_element().child("node"); row; row = row.next_sibling("node")) {
+  // From the first `node` row, every following sibling is a row; in the
+  // catalogue they are all `node` elements.
+  for (pugi::xml_node row = document.document_element().child("node"); row; row = row.next_sibling()) {
     if (asciiLower(row.child("Cell").child_value()) == wanted) {
       result += ' ';
       result += row.child("Desc").child_value();

@@ -9,9 +9,11 @@
 namespace kestrin {
 
 // Parses `text` (an XML document whose declaration names its encoding) and
-// returns " " + Desc for every `node` under the document element whose Cell
-// equals `key` when both are lowered in ASCII, in document order. Returns the
-// empty text when nothing matches or the text does not parse.
+// walks the rows: the first `node` child of the document element and each
+// sibling after it. Returns " " + Desc for every row whose Cell equals `key`
+// when both are lowered in ASCII (A to Z only, no trimming), in document
+// order. Returns the empty text when nothing matches or the text does not
+// parse.
 std::string DescribeFromCatalogue(const void* text, std::size_t size, std::string_view key);
 
 }  // namespace kestrin
