@@ -663,6 +663,22 @@ TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   }
 }
 
+TEST(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
+  TempDir dir;
+  // Past cylinder 1023 the CHS fields saturate; past 2^32 sectors the size does.
+  for (std::uint64_t size : {std::uint64_t{20} << 30, std::uint64_t{3} << 40}) {
+    SCOPED_TRACE(size);
+    std::string reference = dir.file("reference.img");
+    std::string image = dir.file("kestrin.img");
+    std::filesystem::remove(reference);
+    makeSgdiskImage(reference, size, {"-o"});
+    MakeSparseFile(image, size);
+    auto medium = openImage(image, 512, true);
+    ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 0), ERROR_SUCCESS);
+    EXPECT_EQ(ReadFileRange(image, 0, 512), ReadFileRange(reference, 0, 512));
+  }
+}
+
 TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
   TempDir dir;
   std::string image = dir.file("count.img");

@@ -2,8 +2,10 @@
 // A loop device over a test's own image file, for the peers (sgdisk,
 // sfdisk) that reach a sector size other than 512 only through a block
 // device. The device is detached when the object goes out of scope, also
-// when the test fails half-way. Attaching needs root and a free loop
-// device; a test skips with failure() when it cannot have one.
+// when the test fails half-way, and with the test process should it be
+// killed (the device is held open with auto-clear set). Attaching needs
+// root and a free loop device; a test skips with failure() when it cannot
+// have one.
 
 #include <cstdint>
 #include <string>
@@ -29,6 +31,7 @@ class GptLoopDevice {
  private:
   std::string m_path;
   std::string m_failure;
+  int m_fd = -1;
 };
 
 }  // namespace kestrin::test
