@@ -745,3 +745,31 @@ TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
   ASSERT_EQ(WipeGpt(mbrDisk), ERROR_SUCCESS);
   EXPECT_EQ(mbrDisk.writes, 0u);
 }
+
+// A hybrid MBR (sgdisk -h) carries further entries beside the protective one
+// that some boot set-ups rely on: a table rewrite must leave sector 0 alone,
+// while a fresh table replaces it with a plain protective MBR.
+TEST(GptCodecEncode, KeepsHybridMbrOnRewriteButNotOnFreshTable) {
+  TempDir dir;
+  std::string image = dir.file("hybrid.img");
+  makeSgdiskImage(image, 32 * kMiB, kFourEntries);
+  RunResult hybrid = kestrin::test::Run({"sgdisk", "-h", "1", image});
+  ASSERT_EQ(hybrid.exitCode, 0) << hybrid.out << hybrid.err;
+  const std::vector<std::uint8_t> sector0 = ReadFileRange(image, 0, 512);
+  ASSERT_EQ(sector0[446 + 4], 0xEE);
+  ASSERT_NE(sector0[446 + 16 + 4], 0x00) << "the hybrid entry beside the protective one";
+
+  auto medium = openImage(image, 512, true);
+  bool found = false;
+  LayoutBuffer edited = decode(*medium, found);
+  ASSERT_TRUE(found);
+  edited.slot(1).setGptAttributes(0x4);
+  ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
+  EXPECT_EQ(ReadFileRange(image, 0, 512), sector0);
+  EXPECT_EQ(decode(*medium, found).slot(1).gptAttributes(), 0x4u);
+
+  ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 128), ERROR_SUCCESS);
+  const std::vector<std::uint8_t> fresh = ReadFileRange(image, 0, 512);
+  EXPECT_EQ(fresh[446 + 4], 0xEE);
+  EXPECT_EQ(fresh[446 + 16 + 4], 0x00);
+}

@@ -70,7 +70,7 @@ std::uint32_t EncodeGpt(SectorDevice& medium, const LayoutBuffer& layout) {
   if (std::uint32_t error = readTable(medium, ReadMode::BothCopies, table); error != ERROR_SUCCESS) return error;
   Plan plan;
   if (std::uint32_t error = planLayout(table, layout, medium, plan); error != ERROR_SUCCESS) return error;
-  return writeTable(medium, std::move(plan));
+  return writeTable(medium, std::move(plan), ProtectiveMbr::KeepExisting);
 }
 
 std::uint32_t WriteEmptyGpt(SectorDevice& medium, const Guid& diskId, std::uint32_t maxPartitionCount) {
@@ -92,7 +92,7 @@ std::uint32_t WriteEmptyGpt(SectorDevice& medium, const Guid& diskId, std::uint3
   h.firstUsableLba = kPrimaryArrayLba + arraySectors;
   h.lastUsableLba = plan.backupArrayLba - 1;
   plan.array.assign(static_cast<std::size_t>(h.arrayBytes()), 0);
-  return writeTable(medium, std::move(plan));
+  return writeTable(medium, std::move(plan), ProtectiveMbr::Fresh);
 }
 
 std::uint32_t WipeGpt(SectorDevice& medium) {

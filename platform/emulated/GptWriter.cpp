@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "LayoutCodec.h"
 #include "Port.h"
 
 namespace kestrin::gpt {
@@ -73,7 +74,7 @@ void makeProtectiveMbr(std::span<std::uint8_t> sector0, std::uint64_t sectorCoun
   sector0[511] = 0xAA;
 }
 
-std::uint32_t writeTable(SectorDevice& medium, Plan plan) {
+std::uint32_t writeTable(SectorDevice& medium, Plan plan, ProtectiveMbr protectiveMbr) {
   const std::uint32_t sectorSize = medium.sectorSize();
   const std::uint64_t lastLba = medium.sectorCount() - 1;
 
@@ -109,6 +110,9 @@ std::uint32_t writeTable(SectorDevice& medium, Plan plan) {
   }
   std::vector<std::uint8_t> sector0(sectorSize);
   if (std::uint32_t error = medium.readSectors(0, sector0); error != ERROR_SUCCESS) return error;
+  if (protectiveMbr == ProtectiveMbr::KeepExisting && HasMbrBootSignature(sector0) && HasProtectiveEntry(sector0)) {
+    return ERROR_SUCCESS;
+  }
   makeProtectiveMbr(sector0, medium.sectorCount());
   return writeChangedSectors(medium, 0, sector0);
 }

@@ -32,9 +32,15 @@ std::uint32_t writeChangedSectors(SectorDevice& medium, std::uint64_t lba, std::
 // and the sector ends in 0x55AA.
 void makeProtectiveMbr(std::span<std::uint8_t> sector0, std::uint64_t sectorCount);
 
+// What becomes of sector 0 when a table is written. A rewrite of an existing
+// GPT keeps a sector 0 that already holds a protective entry, so a hybrid MBR
+// that a boot set-up relies on survives; a fresh GPT always gets a plain
+// protective MBR.
+enum class ProtectiveMbr { KeepExisting, Fresh };
+
 // Writes the whole table as planned: backup array, backup header, primary
 // array, primary header, protective MBR, each flushed, stopping at the first
 // failure. Sectors that already hold what would be written are skipped.
-std::uint32_t writeTable(SectorDevice& medium, Plan plan);
+std::uint32_t writeTable(SectorDevice& medium, Plan plan, ProtectiveMbr protectiveMbr);
 
 }  // namespace kestrin::gpt
