@@ -1,7 +1,312 @@
 #include "EditorCommands.h"
 
+#include <exception>
+#include <functional>
+#include <limits>
+
+#include "Convert.h"
+#include "Errors.h"
+#include "Guid.h"
+#include "TypeNames.h"
+#include "udiskmgmt.h"
+
 namespace kestrin {
 
+namespace {
+
+constexpr std::uint32_t kMbr = 0;
+constexpr std::uint32_t kGpt = 1;
+
+constexpr int kWaitAfterOperationMs = 100;
+constexpr int kWaitBetweenOfflineStepsMs = 50;
+constexpr int kSizeShift = 20;  // MB to bytes
+constexpr std::int64_t kBytesPerMb = std::int64_t{1} << kSizeShift;
+constexpr std::int64_t kMaxSizeMb = std::numeric_limits<std::int64_t>::max() >> kSizeShift;
+constexpr std::int64_t kGapAfterEmptySlot = 65536;
+
+constexpr const char* kMbrOnly = "MBR only";
+constexpr const char* kGptOnly = "GPT only";
+constexpr const char* kNotAValidPartNumber = "not a valid part number";
+constexpr const char* kPromptCaption = "Brimvale";
+
+constexpr const char* kMbrCreateOffset = "1048576";
+constexpr const char* kGptCreateOffset = "65536";
+constexpr const char* kDialogSize = "0";  // txtsize as the dialog's form has it
+
+// Offsets and lengths are added as the system's 64-bit integers would be:
+// wrapping, never undefined.
+std::int64_t wrappingAdd(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+
+std::int64_t wrappingSub(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b));
+}
+
+// The cell of a row as the table holds it; a cell the row does not carry
+// (a filler row has none) is an error, like reading a missing sub-item.
+const std::string& cellOf(const ViewRow& row, std::size_t index) {
+  if (index >= row.cells.size()) throw KestrinError("row has no cell " + std::to_string(index));
+  return row.cells[index];
+}
+
+// The size typed in MB, in bytes. Refuses what would not survive the shift:
+// a negative size, or one whose byte count does not fit a signed 64-bit
+// value (the shift would otherwise silently wrap into a different length).
+std::int64_t sizeInBytes(const std::string& sizeText, std::int64_t sizeMb) {
+  if (sizeMb < 0 || sizeMb > kMaxSizeMb) {
+    throw KestrinError("'" + sizeText + "' is not a valid size in MB (0 to " + std::to_string(kMaxSizeMb) + ")");
+  }
+  return sizeMb << kSizeShift;
+}
+
+}  // namespace
+
 std::string WindowCaption(const std::string& diskPath) { return "Kestrin 0.1 - " + diskPath; }
+
+// --- the steps every entry command shares ---
+
+bool EditorCommands::requireStyle(std::uint32_t style) {
+  if (m_state.view.diskStyle == style) return true;
+  m_ui.message(style == kMbr ? kMbrOnly : kGptOnly);
+  return false;
+}
+
+std::optional<std::uint8_t> EditorCommands::selectedEntry(ZeroEntry zero) {
+  int index = m_table.selectedIndex();
+  if (index < 0) return std::nullopt;  // no selection: silently nothing
+  auto entry = static_cast<std::uint8_t>(index + 1);
+  if (entry == 0 && zero == ZeroEntry::Refuse) {
+    m_ui.message(kNotAValidPartNumber);
+    return std::nullopt;
+  }
+  return entry;
+}
+
+std::string EditorCommands::entryQuestion(const char* verb, std::uint8_t entry) const {
+  return std::string(verb) + " entry #" + std::to_string(entry) + " for " + FirstWord(m_state.diskPath) + "?";
+}
+
+void EditorCommands::trapped(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const std::exception& error) {
+    m_ui.message(error.what());
+  }
+}
+
+void EditorCommands::waitAndRefresh() {
+  m_ui.sleep(kWaitAfterOperationMs);
+  m_table.refresh();
+}
+
+// --- whole-disk commands ---
+
+void EditorCommands::CreateDisk1Click() {
+  std::optional<int> style = m_ui.partitionStyleDialog();
+  if (!style) return;
+  if (!m_ui.confirm("Create Disk on " + m_state.diskPath + "?")) return;
+  trapped([&] {
+    bool created = CreateDisk(m_state.diskPath, static_cast<std::uint8_t>(*style));
+    m_table.setOutcomeText(created ? "IOCTL_DISK_CREATE_DISK Ok" : "IOCTL_DISK_CREATE_DISK Failed");
+  });
+  // Redrawn whatever happened, so the table shows what the disk now holds.
+  waitAndRefresh();
+}
+
+void EditorCommands::DeleteDriveLayout1Click() {
+  std::string disk = FirstWord(m_state.diskPath);
+  if (!m_ui.confirm("Delete Drive Layout for " + disk + "?")) return;
+  trapped([&] {
+    DeleteDriveLayout(disk);
+    m_table.setOutcomeText("DELETE_DRIVE_LAYOUT Ok");
+  });
+  waitAndRefresh();
+}
+
+// --- entry commands ---
+
+void EditorCommands::CreatePartition1Click() {
+  const int rows = m_table.rowCount();
+  const int selected = m_table.selectedIndex();
+  if (rows > 0 && selected < 0) return;
+  const auto entry = static_cast<std::uint8_t>(rows == 0 ? 1 : selected + 1);
+  if (entry == 0) {
+    m_ui.message(kNotAValidPartNumber);
+    return;
+  }
+
+  const std::uint32_t style = m_state.view.diskStyle;
+  CreatePartitionDialogInput input;
+  input.offsetText = style == kMbr ? kMbrCreateOffset : kGptCreateOffset;
+  input.sizeText = kDialogSize;
+  input.types = CreatePartitionTypeList(style);
+
+  // The proposal is only a convenience: whatever cannot be read leaves the
+  // field as it was.
+  if (entry > 1) {
+    try {
+      ViewRow above = m_table.row(selected - 1);
+      input.offsetText = std::to_string(wrappingAdd(StrToInt64(cellOf(above, 0)), StrToInt64(cellOf(above, 1))));
+    } catch (const std::exception&) {
+    }
+  }
+  if (selected > 0) {
+    try {
+      ViewRow above = m_table.row(selected - 1);
+      if (above.number == "0") {
+        input.offsetText = std::to_string(wrappingAdd(StrToInt64(cellOf(above, 0)), kGapAfterEmptySlot));
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  try {
+    std::int64_t free = wrappingSub(GetDiskLengthByPath(m_state.diskPath), StrToInt64(input.offsetText));
+    input.sizeText = std::to_string(free / kBytesPerMb);
+  } catch (const std::exception&) {
+  }
+
+  std::optional<CreatePartitionDialogResult> answer = m_ui.createPartitionDialog(input);
+  if (!answer) return;
+  // Outside the error trap: bad numbers reach the caller's error report and
+  // nothing is written.
+  const bool boot = answer->boot;
+  const std::int64_t sizeMb = StrToInt64(answer->sizeText);
+  const std::int64_t length = sizeInBytes(answer->sizeText, sizeMb);
+  const std::int64_t offset = StrToInt64(answer->offsetText);
+  std::string code;
+  TypeNameToCode(style, answer->typeText, code);
+
+  if (!m_ui.confirm(entryQuestion("Create", entry))) return;
+  trapped([&] {
+    if (style == kMbr) {
+      auto type = static_cast<std::uint8_t>(StrToInt(code));
+      CreatePartitionMBR(m_state.diskPath, entry, offset, length, boot, type);
+    } else {
+      CreatePartitionGPT(m_state.diskPath, entry, offset, length, code);
+    }
+    waitAndRefresh();
+  });
+}
+
+void EditorCommands::DeletePa1Click() {
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return;
+  if (!m_ui.confirm(entryQuestion("Delete", *entry))) return;
+  trapped([&] {
+    if (m_state.view.diskStyle == kMbr) {
+      DeletePartitionMBR(m_state.diskPath, *entry);
+    } else {
+      DeletePartitionGPT(m_state.diskPath, *entry);
+    }
+    waitAndRefresh();
+  });
+}
+
+void EditorCommands::ChangePartition1Click() {
+  if (!requireStyle(kMbr)) return;
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return;
+  std::optional<std::string> typeText = m_ui.changeTypeDialog(ChangeTypeListMbr());
+  if (!typeText) return;
+  // A text that is not one of the names leaves the code empty, which fails
+  // the conversion below with its message.
+  std::string code;
+  TypeNameToCode(kMbr, *typeText, code);
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
+  trapped([&] {
+    SetPartitionTypeMBR(m_state.diskPath, *entry, static_cast<std::uint8_t>(StrToInt(code)));
+    waitAndRefresh();
+  });
+}
+
+void EditorCommands::ChangePartitionBootMBR1Click() {
+  if (!requireStyle(kMbr)) return;
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return;
+  std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition boot (0 or 1)", "");
+  if (!answer) return;
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
+  trapped([&] {
+    SetPartitionBootMBR(m_state.diskPath, *entry, StrToBool(*answer));
+    waitAndRefresh();
+  });
+}
+
+void EditorCommands::ChangeDiskID1Click() {
+  if (!requireStyle(kMbr)) return;
+  const std::string initial = "$";
+  // Cancel leaves the initial text, which ends the command below.
+  std::string answer = m_ui.prompt(kPromptCaption, "Enter DiskID (4 bytes : $01020304)", initial).value_or(initial);
+  if (answer.empty() || answer == initial) return;
+  // Converted before the confirmation and outside the error trap.
+  const auto signature = static_cast<std::uint32_t>(StrToInt(answer));
+  if (!m_ui.confirm("Modify DiskID for " + FirstWord(m_state.diskPath) + "?")) return;
+  trapped([&] {
+    SetDiskIdMBR(m_state.diskPath, signature);
+    waitAndRefresh();
+  });
+}
+
+void EditorCommands::SetasPartitionNumber11Click() {
+  if (!requireStyle(kMbr)) return;
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Allow);
+  if (!entry) return;
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
+  // The exchange does not ask the system to re-read the disk; taking the disk
+  // offline and online again does.
+  trapped([&] {
+    SetPartitionNumberOneMBR(m_state.diskPath, *entry);
+    m_ui.sleep(kWaitBetweenOfflineStepsMs);
+    SetDiskAttributes(m_state.diskPath, 1, 1);
+    m_ui.sleep(kWaitBetweenOfflineStepsMs);
+    SetDiskAttributes(m_state.diskPath, 0, 1);
+    m_ui.sleep(kWaitBetweenOfflineStepsMs);
+    m_table.refresh();
+  });
+}
+
+void EditorCommands::ChangePartitionTypeGPT1Click() {
+  if (!requireStyle(kGpt)) return;
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return;
+  std::optional<std::string> typeText = m_ui.changeTypeDialog(ChangeTypeListGpt());
+  if (!typeText) return;
+  // A text that is not one of the names is taken as GUID text itself, so a
+  // mistyped name can never write the unused-entry type by accident.
+  std::string code = *typeText;
+  TypeNameToCode(kGpt, *typeText, code);
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
+  trapped([&] {
+    // Checked before the disk is opened: bad text raises the GUID conversion
+    // error and nothing is dismounted or written.
+    StringToGuid(code);
+    SetPartitionTypeGPT(m_state.diskPath, *entry, code);
+    waitAndRefresh();
+  });
+}
+
+void EditorCommands::ChangePartitionAttributesGPT1Click() {
+  if (!requireStyle(kGpt)) return;
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return;
+  std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition attributes ($int64)", "");
+  if (!answer) return;
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
+  trapped([&] {
+    SetPartitionAttributesGPT(m_state.diskPath, *entry, static_cast<std::uint64_t>(StrToInt64(*answer)));
+    waitAndRefresh();
+  });
+}
+
+void EditorCommands::Refresh1Click() { m_table.refresh(); }
+
+void EditorCommands::SelectanotherDISK1Click() {
+  std::optional<std::string> number = m_ui.diskChooser();
+  if (!number) return;
+  m_state.diskPath = "\\\\.\\PhysicalDrive" + *number;
+  m_table.refresh();
+  m_table.setCaption(WindowCaption(m_state.diskPath));
+}
 
 }  // namespace kestrin

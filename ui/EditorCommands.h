@@ -9,6 +9,9 @@
 // Partition and Change Disk ID make outside their error trap) propagate to
 // the caller, which reports them application-wide.
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "Interaction.h"
@@ -59,6 +62,22 @@ class EditorCommands {
   void SelectanotherDISK1Click();
 
  private:
+  enum class ZeroEntry { Refuse, Allow };
+
+  // Shows "MBR only" / "GPT only" and returns false when the disk on screen
+  // is not of `style`.
+  bool requireStyle(std::uint32_t style);
+  // The selected row's entry number (index + 1 in 8 bits); nullopt without a
+  // selection (silently) or, unless allowed, for the wrapped number 0 (with
+  // "not a valid part number").
+  std::optional<std::uint8_t> selectedEntry(ZeroEntry zero);
+  // "<verb> entry #<k> for <disk>?"
+  std::string entryQuestion(const char* verb, std::uint8_t entry) const;
+  // The command's error trap: an error raised by `step` is shown as a
+  // message and goes no further.
+  void trapped(const std::function<void()>& step);
+  void waitAndRefresh();
+
   EditorState& m_state;
   EditorTable& m_table;
   Interaction& m_ui;
