@@ -1,0 +1,43 @@
+#include "ListViewTarget.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QTreeWidget>
+
+namespace kestrin {
+
+ListViewTarget::ListViewTarget(QTreeWidget* list, QLabel* statusPanel, QList<QAction*> mbrItems,
+                               QList<QAction*> gptItems, std::function<void(const std::string&)> showMessage)
+    : m_list(list),
+      m_statusPanel(statusPanel),
+      m_mbrItems(std::move(mbrItems)),
+      m_gptItems(std::move(gptItems)),
+      m_showMessage(std::move(showMessage)) {}
+
+void ListViewTarget::clearRows() { m_list->clear(); }
+
+void ListViewTarget::setMenuState(const StyleMenuState& state) {
+  for (QAction* item : m_mbrItems) item->setEnabled(state.mbrItems);
+  for (QAction* item : m_gptItems) item->setEnabled(state.gptItems);
+}
+
+void ListViewTarget::setStatusText(const std::string& text) { m_statusPanel->setText(QString::fromStdString(text)); }
+
+void ListViewTarget::addRow(const ViewRow& row) {
+  QStringList columns{QString::fromStdString(row.number)};
+  for (const std::string& cell : row.cells) columns << QString::fromStdString(cell);
+  // QTreeWidgetItem keeps exactly the columns it is given, so a filler row
+  // reads back with no cells.
+  m_list->addTopLevelItem(new QTreeWidgetItem(columns));
+}
+
+void ListViewTarget::showError(const std::string& message) { m_showMessage(message); }
+
+ViewRow RowOfItem(const QTreeWidgetItem& item) {
+  ViewRow row;
+  row.number = item.text(0).toStdString();
+  for (int column = 1; column < item.columnCount(); ++column) row.cells.push_back(item.text(column).toStdString());
+  return row;
+}
+
+}  // namespace kestrin

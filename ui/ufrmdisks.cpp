@@ -1,0 +1,72 @@
+#include "ufrmdisks.h"
+
+#include <QKeyEvent>
+
+#include "ChooserRows.h"
+#include "GridLineDelegate.h"
+#include "ui_ufrmdisks.h"
+
+namespace kestrin {
+
+QPointer<Tfrmdisks> frmdisks;
+
+namespace {
+
+constexpr int kNameWidth = 150;
+constexpr int kSizeWidth = 75;
+constexpr int kAttributesWidth = 125;
+// The form's place on the screen; the chooser is not centred.
+constexpr QPoint kFormPosition{393, 123};
+
+}  // namespace
+
+Tfrmdisks::Tfrmdisks(QWidget* owner) : ModalForm(owner), m_form(std::make_unique<Ui::frmdisks>()) {
+  m_form->setupUi(this);
+  bindButtons(m_form->btnok, m_form->btncancel);
+  // A fixed single border with the system menu and minimising, no maximising.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFixedSize(size());
+  move(kFormPosition);
+  QHeaderView* header = m_form->lvdisks->header();
+  header->resizeSection(2, kNameWidth);
+  header->resizeSection(3, kSizeWidth);
+  header->resizeSection(4, kAttributesWidth);
+  m_form->lvdisks->setItemDelegate(new GridLineDelegate(m_form->lvdisks));
+}
+
+Tfrmdisks::~Tfrmdisks() = default;
+
+std::optional<std::string> Tfrmdisks::selectedDisk() const {
+  QList<QTreeWidgetItem*> selected = m_form->lvdisks->selectedItems();
+  if (selected.isEmpty()) return std::nullopt;
+  return selected.front()->text(0).toStdString();
+}
+
+void Tfrmdisks::showEvent(QShowEvent* event) {
+  ModalForm::showEvent(event);
+  if (!event->spontaneous()) FillDiskList(m_form->lvdisks);
+}
+
+void Tfrmdisks::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Enter:
+    case Qt::Key_Return:
+      event->accept();  // bound to nothing here
+      return;
+    default:
+      ModalForm::keyPressEvent(event);
+  }
+}
+
+void FillDiskList(QTreeWidget* lvdisks) {
+  lvdisks->clear();
+  for (const ChooserRow& row : ChooserRows()) {
+    new QTreeWidgetItem(lvdisks, {QString::fromStdString(row.number), QString::fromStdString(row.type),
+                                  QString::fromStdString(row.name), QString::fromStdString(row.sizeMb),
+                                  QString::fromStdString(row.status)});
+  }
+}
+
+}  // namespace kestrin
