@@ -1,0 +1,859 @@
+// The editor commands without any window: a scripted Interaction answers
+// the dialogs, prompts and confirmations, a fake table stands for the list,
+// and the disk is either a RecordingPort's in-memory layout (to see each
+// request) or an image made by sfdisk/sgdisk behind the EmulatedPort (to see
+// what really lands on the disk).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Convert.h"
+#include "EditorCommands.h"
+#include "EmulatedPort.h"
+#include "Errors.h"
+#include "GptPeers.h"
+#include "Guid.h"
+#include "MbrTestTools.h"
+#include "Messages.h"
+#include "RecordingPort.h"
+#include "TestSupport.h"
+#include "TypeNames.h"
+#include "lib.h"
+
+namespace kestrin::test {
+namespace {
+
+using Log = std::vector<std::string>;
+
+const std::string kDisk0 = "\\\\.\\PhysicalDrive0";
+constexpr std::int64_t kMb = 1048576;
+
+// Answers every question from a script and writes what was asked, in order,
+// into the shared log.
+class ScriptedInteraction : public Interaction {
+ public:
+  explicit ScriptedInteraction(Log& log) : m_log(log) {}
+
+  void message(const std::string& text) override { m_log.push_back("message:" + text); }
+  std::optional<std::string> prompt(const std::string& caption, const std::string& text,
+                                    const std::string& initial) override {
+    m_log.push_back("prompt:" + caption + "|" + text + "|" + initial);
+    std::optional<std::string> answer = promptAnswer;
+    return answer;
+  }
+  bool confirm(const std::string& question) override {
+    m_log.push_back("confirm:" + question);
+    return confirmAnswer;
+  }
+  std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) override {
+    m_log.push_back("createDialog");
+    createInput = input;
+    return createAnswer;
+  }
+  std::optional<std::string> changeTypeDialog(const TypeNameList& types) override {
+    m_log.push_back("typeDialog");
+    typeList = types;
+    return typeAnswer;
+  }
+  std::optional<int> partitionStyleDialog() override {
+    m_log.push_back("styleDialog");
+    return styleAnswer;
+  }
+  std::optional<std::string> diskChooser() override {
+    m_log.push_back("chooser");
+    return chooserAnswer;
+  }
+  void sleep(int milliseconds) override { m_log.push_back("sleep:" + std::to_string(milliseconds)); }
+
+  // The script.
+  std::optional<std::string> promptAnswer;
+  bool confirmAnswer = true;
+  std::optional<CreatePartitionDialogResult> createAnswer;
+  std::optional<std::string> typeAnswer;
+  std::optional<int> styleAnswer;
+  std::optional<std::string> chooserAnswer;
+  // What the commands put in.
+  std::optional<CreatePartitionDialogInput> createInput;
+  std::optional<TypeNameList> typeList;
+
+ private:
+  Log& m_log;
+};
+
+// The list as the commands see it. Its refresh is logged and, when a disk
+// stands behind it, redraws the rows with the real view.
+class FakeTable : public EditorTable {
+ public:
+  FakeTable(Log& log, EditorState& state) : m_log(log), m_state(state) {}
+
+  int rowCount() const override { return static_cast<int>(rows.size()); }
+  int selectedIndex() const override { return selected; }
+  ViewRow row(int index) const override { return rows.at(static_cast<std::size_t>(index)); }
+  void refresh() override {
+    m_log.push_back("refresh");
+    if (!redrawFromDisk) return;
+    rows.clear();
+    selected = -1;
+    RowCollector collector(rows, m_log);
+    RefreshLayoutView(m_state.diskPath, m_state.view, collector);
+    status = collector.status;
+  }
+  void setCaption(const std::string& caption) override { m_log.push_back("caption:" + caption); }
+  void setOutcomeText(const std::string& text) override { m_log.push_back("outcome:" + text); }
+
+  std::vector<ViewRow> rows;
+  int selected = -1;
+  bool redrawFromDisk = false;
+  std::string status;
+
+ private:
+  struct RowCollector : LayoutViewTarget {
+    RowCollector(std::vector<ViewRow>& r, Log& l) : rows(r), log(l) {}
+    void clearRows() override { rows.clear(); }
+    void setMenuState(const StyleMenuState&) override {}
+    void setStatusText(const std::string& text) override { status = text; }
+    void addRow(const ViewRow& row) override { rows.push_back(row); }
+    void showError(const std::string& message) override { log.push_back("message:" + message); }
+    std::vector<ViewRow>& rows;
+    Log& log;
+    std::string status;
+  };
+
+  Log& m_log;
+  EditorState& m_state;
+};
+
+// The operations' own messages land in the same log.
+class LogSink : public MessageSink {
+ public:
+  explicit LogSink(Log& log) : m_log(log) {}
+  void showMessage(const std::string& text) override { m_log.push_back("sink:" + text); }
+
+ private:
+  Log& m_log;
+};
+
+struct SlotSpec {
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+  std::uint8_t type = 0;
+  bool boot = false;
+};
+
+LayoutBuffer MbrLayout(const std::vector<SlotSpec>& slots, std::uint32_t signature = 0x11223344) {
+  LayoutBuffer layout;
+  layout.setPartitionStyle(kStyleMbr);
+  layout.setPartitionCount(static_cast<std::uint32_t>(slots.size()));
+  layout.setMbrSignature(signature);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    LayoutSlot slot = layout.slot(static_cast<int>(i + 1));
+    slot.setStyle(kStyleMbr);
+    slot.setStartingOffset(slots[i].offset);
+    slot.setPartitionLength(slots[i].length);
+    slot.setPartitionNumber(slots[i].type != 0 ? static_cast<std::uint32_t>(i + 1) : 0);
+    slot.setMbrPartitionType(slots[i].type);
+    slot.setMbrBootIndicator(slots[i].boot);
+  }
+  return layout;
+}
+
+LayoutBuffer GptLayout(int count) {
+  LayoutBuffer layout;
+  layout.setPartitionStyle(kStyleGpt);
+  layout.setPartitionCount(static_cast<std::uint32_t>(count));
+  for (int i = 1; i <= count; ++i) {
+    LayoutSlot slot = layout.slot(i);
+    slot.setStyle(kStyleGpt);
+    slot.setStartingOffset(i * kMb);
+    slot.setPartitionLength(kMb);
+    slot.setPartitionNumber(static_cast<std::uint32_t>(i));
+    slot.setGptPartitionType(StringToGuid("{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}"));
+  }
+  return layout;
+}
+
+ViewRow Row(std::string number, std::vector<std::string> cells = {}) { return ViewRow{std::move(number), std::move(cells)}; }
+
+// The commands over a RecordingPort's in-memory disk.
+class EditorCommandsOnMemory : public ::testing::Test {
+ protected:
+  EditorCommandsOnMemory() : ui(log), table(log, state), sink(log), commands(state, table, ui) {}
+
+  void useMbr(const std::vector<SlotSpec>& slots) {
+    port.layout = MbrLayout(slots);
+    state.view.diskStyle = kStyleMbr;
+  }
+  void useGpt(int count) {
+    port.layout = GptLayout(count);
+    state.view.diskStyle = kStyleGpt;
+  }
+  // Rows as the view shows them: `count` rows, one selected.
+  void rowsSelecting(int count, int selected) {
+    table.rows.assign(static_cast<std::size_t>(count), Row("1", {"0", "0"}));
+    table.selected = selected;
+  }
+
+  bool wroteLayout() const { return !port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty(); }
+  ConstLayoutSlot slot(int entry) const { return std::as_const(port.layout).slot(entry); }
+  std::size_t count(const std::string& entry) const { return static_cast<std::size_t>(std::count(log.begin(), log.end(), entry)); }
+
+  Log log;
+  RecordingPort port;
+  ScopedPort installed{port};
+  EditorState state;
+  ScriptedInteraction ui;
+  FakeTable table;
+  LogSink sink;
+  ScopedMessageSink sinkInstalled{sink};
+  EditorCommands commands;
+};
+
+// --- refusals, selection and entry numbers ---
+
+TEST_F(EditorCommandsOnMemory, StyleBoundCommandsRefuseTheOtherStyleAndRawWithTheirMessageOnly) {
+  struct Case {
+    void (EditorCommands::*command)();
+    const char* refusal;
+  };
+  const std::vector<Case> mbrCommands{{&EditorCommands::ChangePartition1Click, "MBR only"},
+                                      {&EditorCommands::ChangePartitionBootMBR1Click, "MBR only"},
+                                      {&EditorCommands::ChangeDiskID1Click, "MBR only"},
+                                      {&EditorCommands::SetasPartitionNumber11Click, "MBR only"}};
+  const std::vector<Case> gptCommands{{&EditorCommands::ChangePartitionTypeGPT1Click, "GPT only"},
+                                      {&EditorCommands::ChangePartitionAttributesGPT1Click, "GPT only"}};
+  rowsSelecting(4, 0);
+  for (std::uint32_t style : {kStyleGpt, kStyleRaw}) {
+    for (const Case& c : mbrCommands) {
+      log.clear();
+      state.view.diskStyle = style;
+      (commands.*c.command)();
+      EXPECT_EQ(log, Log{std::string("message:") + c.refusal}) << "style " << style;
+    }
+  }
+  for (std::uint32_t style : {kStyleMbr, kStyleRaw}) {
+    for (const Case& c : gptCommands) {
+      log.clear();
+      state.view.diskStyle = style;
+      (commands.*c.command)();
+      EXPECT_EQ(log, Log{std::string("message:") + c.refusal}) << "style " << style;
+    }
+  }
+  EXPECT_TRUE(port.calls.empty());
+}
+
+TEST_F(EditorCommandsOnMemory, EntryCommandsWithoutSelectionEndSilently) {
+  rowsSelecting(4, -1);
+  for (std::uint32_t style : {kStyleMbr, kStyleGpt}) {
+    state.view.diskStyle = style;
+    commands.CreatePartition1Click();
+    commands.DeletePa1Click();
+    if (style == kStyleMbr) {
+      commands.ChangePartition1Click();
+      commands.ChangePartitionBootMBR1Click();
+      commands.SetasPartitionNumber11Click();
+    } else {
+      commands.ChangePartitionTypeGPT1Click();
+      commands.ChangePartitionAttributesGPT1Click();
+    }
+  }
+  EXPECT_TRUE(log.empty()) << log.front();
+  EXPECT_TRUE(port.calls.empty());
+}
+
+TEST_F(EditorCommandsOnMemory, AnEntryNumberThatWrapsToZeroIsRefusedExceptBySetAsNumberOne) {
+  // Index 255 + 1 is 0 in eight bits.
+  useMbr({{kMb, kMb, 7}});
+  rowsSelecting(256, 255);
+  for (auto command : {&EditorCommands::CreatePartition1Click, &EditorCommands::DeletePa1Click,
+                       &EditorCommands::ChangePartition1Click, &EditorCommands::ChangePartitionBootMBR1Click}) {
+    log.clear();
+    (commands.*command)();
+    EXPECT_EQ(log, Log{"message:not a valid part number"});
+  }
+  state.view.diskStyle = kStyleGpt;
+  for (auto command : {&EditorCommands::ChangePartitionTypeGPT1Click, &EditorCommands::ChangePartitionAttributesGPT1Click}) {
+    log.clear();
+    (commands.*command)();
+    EXPECT_EQ(log, Log{"message:not a valid part number"});
+  }
+  EXPECT_TRUE(port.calls.empty());
+
+  // Set as Partition Number 1 asks about entry #0 and leaves the judgement to
+  // the operation, which refuses it; the disk is still taken offline and
+  // online and the table redrawn.
+  state.view.diskStyle = kStyleMbr;
+  log.clear();
+  commands.SetasPartitionNumber11Click();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0], "confirm:Modify entry #0 for " + kDisk0 + "?");
+  EXPECT_EQ(log[1].rfind("sink:", 0), 0u);
+  EXPECT_FALSE(wroteLayout());
+  EXPECT_EQ(port.requests(IOCTL_DISK_SET_DISK_ATTRIBUTES).size(), 2u);
+  EXPECT_EQ(log.back(), "refresh");
+}
+
+// --- Delete Partition ---
+
+TEST_F(EditorCommandsOnMemory, DeletePartitionClearsTheSelectedSlotOfEitherStyleThenWaitsAndRedraws) {
+  useMbr({{kMb, 10 * kMb, 7}, {11 * kMb, 10 * kMb, 0x0B}, {}, {}});
+  rowsSelecting(4, 1);
+  commands.DeletePa1Click();
+  EXPECT_EQ(log, (Log{"confirm:Delete entry #2 for " + kDisk0 + "?", "sleep:100", "refresh"}));
+  EXPECT_EQ(slot(2).mbrPartitionType(), 0);
+  EXPECT_EQ(slot(2).partitionLength(), 0);
+  EXPECT_EQ(slot(1).mbrPartitionType(), 7);
+
+  log.clear();
+  useGpt(3);
+  rowsSelecting(4, 2);
+  commands.DeletePa1Click();
+  EXPECT_EQ(log, (Log{"confirm:Delete entry #3 for " + kDisk0 + "?", "sleep:100", "refresh"}));
+  EXPECT_TRUE(slot(3).gptPartitionType().isNull());
+  EXPECT_FALSE(slot(2).gptPartitionType().isNull());
+}
+
+TEST_F(EditorCommandsOnMemory, AnsweringNoWritesNothingAndDoesNotRedraw) {
+  useMbr({{kMb, 10 * kMb, 7}});
+  rowsSelecting(1, 0);
+  ui.confirmAnswer = false;
+  ui.promptAnswer = "1";
+  ui.typeAnswer = "FAT32";
+  commands.DeletePa1Click();
+  commands.ChangePartition1Click();
+  commands.ChangePartitionBootMBR1Click();
+  commands.SetasPartitionNumber11Click();
+  ui.promptAnswer = "$01020304";
+  commands.ChangeDiskID1Click();
+  ui.styleAnswer = 1;
+  commands.CreateDisk1Click();
+  commands.DeleteDriveLayout1Click();
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_EQ(count("refresh"), 0u);
+  EXPECT_EQ(count("confirm:Modify entry #1 for " + kDisk0 + "?"), 3u);
+  EXPECT_EQ(count("confirm:Modify DiskID for " + kDisk0 + "?"), 1u);
+  EXPECT_EQ(count("confirm:Create Disk on " + kDisk0 + "?"), 1u);
+  EXPECT_EQ(count("confirm:Delete Drive Layout for " + kDisk0 + "?"), 1u);
+}
+
+// --- Change Partition Type (MBR) ---
+
+TEST_F(EditorCommandsOnMemory, ChangeTypeMbrOffersTheMbrNamesAndWritesTheNamedTypeByte) {
+  useMbr({{kMb, 10 * kMb, 7}, {11 * kMb, kMb, 7}});
+  rowsSelecting(2, 1);
+  ui.typeAnswer = "FAT32";
+  commands.ChangePartition1Click();
+  ASSERT_TRUE(ui.typeList.has_value());
+  EXPECT_EQ(ui.typeList->items, ChangeTypeListMbr().items);
+  EXPECT_EQ(ui.typeList->items.at(static_cast<std::size_t>(ui.typeList->preselected)), "EXTENDED");
+  EXPECT_EQ(log, (Log{"typeDialog", "confirm:Modify entry #2 for " + kDisk0 + "?", "sleep:100", "refresh"}));
+  EXPECT_EQ(slot(2).mbrPartitionType(), 0x0B);
+  EXPECT_EQ(slot(1).mbrPartitionType(), 7);
+}
+
+TEST_F(EditorCommandsOnMemory, ChangeTypeMbrWithATypedCodeShowsTheIntegerMessageAndWritesNothing) {
+  useMbr({{kMb, 10 * kMb, 7}});
+  rowsSelecting(1, 0);
+  ui.typeAnswer = "7";
+  commands.ChangePartition1Click();
+  EXPECT_EQ(log, (Log{"typeDialog", "confirm:Modify entry #1 for " + kDisk0 + "?", "message:" + IntegerConversionMessage("")}));
+  EXPECT_TRUE(port.calls.empty());
+}
+
+TEST_F(EditorCommandsOnMemory, CancelInADialogOrPromptEndsTheCommandBeforeAnyQuestion) {
+  useMbr({{kMb, 10 * kMb, 7}});
+  rowsSelecting(1, 0);
+  commands.ChangePartition1Click();       // typeAnswer nullopt
+  commands.ChangePartitionBootMBR1Click();  // promptAnswer nullopt
+  commands.ChangeDiskID1Click();
+  commands.CreatePartition1Click();       // createAnswer nullopt
+  commands.CreateDisk1Click();            // styleAnswer nullopt
+  state.view.diskStyle = kStyleGpt;
+  commands.ChangePartitionTypeGPT1Click();
+  commands.ChangePartitionAttributesGPT1Click();
+  commands.SelectanotherDISK1Click();
+  for (const std::string& entry : log) {
+    EXPECT_EQ(entry.rfind("confirm:", 0), std::string::npos) << entry;
+    EXPECT_NE(entry, "refresh");
+  }
+  EXPECT_EQ(state.diskPath, kDisk0);
+  EXPECT_FALSE(wroteLayout());
+}
+
+// --- Change Partition Boot (MBR) ---
+
+TEST_F(EditorCommandsOnMemory, ChangeBootTakesNumbersAndTrueFalseInAnyCaseAndRefusesOtherWords) {
+  useMbr({{kMb, 10 * kMb, 7}});
+  rowsSelecting(1, 0);
+  struct Case {
+    const char* answer;
+    int boot;
+  };
+  for (Case c : {Case{"2", 1}, Case{"0", 0}, Case{"tRuE", 1}, Case{"FALSE", 0}, Case{"$1", 1}}) {
+    log.clear();
+    port.layout.slot(1).setMbrBootIndicator(c.boot == 0);
+    ui.promptAnswer = c.answer;
+    commands.ChangePartitionBootMBR1Click();
+    EXPECT_EQ(log.front(), "prompt:Brimvale|Enter partition boot (0 or 1)|");
+    EXPECT_EQ(slot(1).mbrBootIndicator(), c.boot) << c.answer;
+    EXPECT_EQ(log.back(), "refresh");
+  }
+  log.clear();
+  port.calls.clear();
+  ui.promptAnswer = "yes";
+  commands.ChangePartitionBootMBR1Click();
+  EXPECT_EQ(log.back(), "message:" + BooleanConversionMessage("yes"));
+  EXPECT_TRUE(port.calls.empty());
+}
+
+// --- Change Disk ID (MBR) ---
+
+TEST_F(EditorCommandsOnMemory, ChangeDiskIdWritesAllThirtyTwoBitsOfTheAnswer) {
+  useMbr({{kMb, 10 * kMb, 7}});
+  table.selected = -1;  // needs no selection
+  ui.promptAnswer = "$01020304";
+  commands.ChangeDiskID1Click();
+  EXPECT_EQ(log, (Log{"prompt:Brimvale|Enter DiskID (4 bytes : $01020304)|$", "confirm:Modify DiskID for " + kDisk0 + "?",
+                      "sleep:100", "refresh"}));
+  EXPECT_EQ(port.layout.mbrSignature(), 0x01020304u);
+  ui.promptAnswer = "$FFFFFFFF";
+  commands.ChangeDiskID1Click();
+  EXPECT_EQ(port.layout.mbrSignature(), 0xFFFFFFFFu);
+  EXPECT_EQ(slot(1).mbrPartitionType(), 7);
+}
+
+TEST_F(EditorCommandsOnMemory, ChangeDiskIdWithBadTextRaisesBeforeTheConfirmation) {
+  useMbr({{kMb, 10 * kMb, 7}});
+  ui.promptAnswer = "123abc";
+  try {
+    commands.ChangeDiskID1Click();
+    FAIL() << "no error raised";
+  } catch (const ConversionError& error) {
+    EXPECT_EQ(std::string(error.what()), IntegerConversionMessage("123abc"));
+  }
+  EXPECT_EQ(log.size(), 1u);  // the prompt only
+  EXPECT_TRUE(port.calls.empty());
+}
+
+TEST_F(EditorCommandsOnMemory, ChangeDiskIdIgnoresAnEmptyOrBareDollarAnswer) {
+  useMbr({{kMb, 10 * kMb, 7}});
+  for (const char* answer : {"", "$"}) {
+    log.clear();
+    ui.promptAnswer = answer;
+    commands.ChangeDiskID1Click();
+    EXPECT_EQ(log.size(), 1u) << answer;
+  }
+  EXPECT_TRUE(port.calls.empty());
+}
+
+// --- Set as Partition Number 1 (MBR) ---
+
+TEST_F(EditorCommandsOnMemory, SetAsNumberOneExchangesTheSlotsThenCyclesTheDiskOfflineAndOnline) {
+  useMbr({{kMb, 10 * kMb, 7}, {11 * kMb, 5 * kMb, 0x0B}, {}});
+  rowsSelecting(3, 1);
+  commands.SetasPartitionNumber11Click();
+  EXPECT_EQ(log, (Log{"confirm:Modify entry #2 for " + kDisk0 + "?", "sleep:50", "sleep:50", "sleep:50", "refresh"}));
+  EXPECT_EQ(slot(1).mbrPartitionType(), 0x0B);
+  EXPECT_EQ(slot(2).mbrPartitionType(), 7);
+  std::vector<PortCall> attributes = port.requests(IOCTL_DISK_SET_DISK_ATTRIBUTES);
+  ASSERT_EQ(attributes.size(), 2u);
+  EXPECT_EQ(readLe64(attributes[0].input, 8), 1u);  // offline ...
+  EXPECT_EQ(readLe64(attributes[0].input, 16), 1u);
+  EXPECT_EQ(readLe64(attributes[1].input, 8), 0u);  // ... and online again
+  EXPECT_EQ(readLe64(attributes[1].input, 16), 1u);
+  EXPECT_EQ(port.attributes, 0u);
+}
+
+// --- Change Partition Type (GPT) ---
+
+TEST_F(EditorCommandsOnMemory, ChangeTypeGptWritesTheGuidOfANameOrOfTypedGuidText) {
+  useGpt(2);
+  rowsSelecting(4, 1);
+  ui.typeAnswer = "MSFT_RESERVED_GUID";
+  commands.ChangePartitionTypeGPT1Click();
+  ASSERT_TRUE(ui.typeList.has_value());
+  EXPECT_EQ(ui.typeList->items, ChangeTypeListGpt().items);
+  EXPECT_EQ(ui.typeList->items.at(static_cast<std::size_t>(ui.typeList->preselected)), "BASIC_DATA_GUID");
+  EXPECT_EQ(GuidToString(slot(2).gptPartitionType()), "{E3C9E316-0B5C-4DB8-817D-F92DF00215AE}");
+  EXPECT_EQ(log.back(), "refresh");
+
+  // A GUID typed into the box is written as it is.
+  ui.typeAnswer = "{0fc63daf-8483-4772-8e79-3d69d8477de4}";
+  commands.ChangePartitionTypeGPT1Click();
+  EXPECT_EQ(GuidToString(slot(2).gptPartitionType()), "{0FC63DAF-8483-4772-8E79-3D69D8477DE4}");
+}
+
+TEST_F(EditorCommandsOnMemory, ChangeTypeGptWithAnUnknownNameNeverWritesTheUnusedType) {
+  useGpt(2);
+  rowsSelecting(4, 0);
+  for (const char* typed : {"Linux", "basic_data_guid", ""}) {
+    log.clear();
+    ui.typeAnswer = typed;
+    commands.ChangePartitionTypeGPT1Click();
+    EXPECT_EQ(log.back(), "message:'" + std::string(typed) + "' n'est pas une valeur GUID correcte");
+    EXPECT_EQ(count("refresh"), 0u);
+  }
+  // Checked before the disk is even opened.
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_FALSE(slot(1).gptPartitionType().isNull());
+}
+
+// --- Change Partition Attributes (GPT) ---
+
+TEST_F(EditorCommandsOnMemory, ChangeAttributesTakesSixteenHexDigitsAndRefusesASeventeenth) {
+  useGpt(1);
+  rowsSelecting(4, 0);
+  ui.promptAnswer = "$8000000000000001";
+  commands.ChangePartitionAttributesGPT1Click();
+  EXPECT_EQ(log.front(), "prompt:Brimvale|Enter partition attributes ($int64)|");
+  EXPECT_EQ(slot(1).gptAttributes(), 0x8000000000000001ull);
+
+  log.clear();
+  port.calls.clear();
+  ui.promptAnswer = "$10000000000000000";
+  commands.ChangePartitionAttributesGPT1Click();
+  EXPECT_EQ(log.back(), "message:" + IntegerConversionMessage("$10000000000000000"));
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_EQ(slot(1).gptAttributes(), 0x8000000000000001ull);
+}
+
+// --- Create Disk and Delete Disk Layout ---
+
+TEST_F(EditorCommandsOnMemory, CreateDiskSendsTheChosenStyleAndRedrawsWhateverTheOutcome) {
+  ui.styleAnswer = 1;
+  commands.CreateDisk1Click();
+  EXPECT_EQ(log, (Log{"styleDialog", "confirm:Create Disk on " + kDisk0 + "?", "outcome:IOCTL_DISK_CREATE_DISK Ok",
+                      "sleep:100", "refresh"}));
+  std::vector<PortCall> created = port.requests(IOCTL_DISK_CREATE_DISK);
+  ASSERT_EQ(created.size(), 1u);
+  EXPECT_EQ(readLe32(created[0].input, 0), 1u);
+
+  log.clear();
+  port.failRequest(IOCTL_DISK_CREATE_DISK, ERROR_WRITE_PROTECT);
+  ui.styleAnswer = 2;
+  commands.CreateDisk1Click();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[2].rfind("sink:IOCTL_DISK_CREATE_DISK failed:", 0), 0u) << log[2];
+  EXPECT_EQ(log[3], "outcome:IOCTL_DISK_CREATE_DISK Failed");
+  EXPECT_EQ(log[4], "sleep:100");
+  EXPECT_EQ(log[5], "refresh");
+}
+
+TEST_F(EditorCommandsOnMemory, CreateDiskAsksAboutTheWholePathButDeleteLayoutUsesItsFirstWord) {
+  state.diskPath = kDisk0 + " (image)";
+  ui.styleAnswer = 0;
+  commands.CreateDisk1Click();
+  EXPECT_EQ(log.at(1), "confirm:Create Disk on " + kDisk0 + " (image)?");
+  log.clear();
+  port.calls.clear();
+  commands.DeleteDriveLayout1Click();
+  EXPECT_EQ(log, (Log{"confirm:Delete Drive Layout for " + kDisk0 + "?", "outcome:DELETE_DRIVE_LAYOUT Ok", "sleep:100",
+                      "refresh"}));
+  ASSERT_FALSE(port.calls.empty());
+  EXPECT_EQ(port.calls.front().path, kDisk0);
+  EXPECT_EQ(port.requests(IOCTL_DISK_DELETE_DRIVE_LAYOUT).size(), 1u);
+}
+
+TEST_F(EditorCommandsOnMemory, DeleteLayoutShowsItsRaisedErrorThenStillRedraws) {
+  port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_ACCESS_DENIED);
+  commands.DeleteDriveLayout1Click();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[1], "message:IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 5");
+  EXPECT_EQ(log[2], "sleep:100");
+  EXPECT_EQ(log[3], "refresh");
+}
+
+// --- Create Partition: the proposal ---
+
+class CreatePartitionProposal : public EditorCommandsOnMemory {
+ protected:
+  // An MBR table: row 1 an entry at 1 MiB of 100 MiB, rows 2 to 4 empty.
+  void mbrTable() {
+    state.view.diskStyle = kStyleMbr;
+    table.rows = {Row("1", {"1048576", "104857600", "2048", "(0x07) x", "False"}), Row("0", {"0", "0", "0", "t", "False"}),
+                  Row("0", {"0", "0", "0", "t", "False"}), Row("0", {"0", "0", "0", "t", "False"})};
+  }
+  CreatePartitionDialogInput proposalFor(int selected) {
+    table.selected = selected;
+    ui.createInput.reset();
+    commands.CreatePartition1Click();  // the dialog is cancelled
+    EXPECT_TRUE(ui.createInput.has_value());
+    return ui.createInput.value_or(CreatePartitionDialogInput{});
+  }
+};
+
+TEST_F(CreatePartitionProposal, FollowsTheEntryAboveOrAnEmptySlotAboveOnMbr) {
+  port.length = 1000 * kMb + 12345;
+  mbrTable();
+  CreatePartitionDialogInput input = proposalFor(1);
+  EXPECT_EQ(input.offsetText, "105906176");
+  EXPECT_EQ(input.sizeText, std::to_string((1000 * kMb + 12345 - 105906176) / kMb));
+  EXPECT_EQ(input.types.items, CreatePartitionTypeList(kStyleMbr).items);
+  EXPECT_EQ(input.types.items.at(static_cast<std::size_t>(input.types.preselected)), "IFS");
+
+  EXPECT_EQ(proposalFor(2).offsetText, "65536");  // row 2's offset 0 + 65536
+  EXPECT_EQ(proposalFor(0).offsetText, "1048576");
+}
+
+TEST_F(CreatePartitionProposal, AnUnreadableDiskLengthGivesANegativeOrZeroSize) {
+  port.failRequest(IOCTL_DISK_GET_LENGTH_INFO, ERROR_NOT_READY);
+  mbrTable();
+  EXPECT_EQ(proposalFor(0).sizeText, "-1");  // (0 - 1048576) / 1048576
+  EXPECT_EQ(proposalFor(2).sizeText, "0");   // (0 - 65536) / 1048576 truncates toward zero
+}
+
+TEST_F(CreatePartitionProposal, FillerRowsAboveGiveTheGptDefaultOffset) {
+  port.length = 64 * kMb;
+  state.view.diskStyle = kStyleGpt;
+  table.rows = {Row("1", {"1048576", "2097152", "", " PARTITION_BASIC_DATA_GUID", "", "0x0000000000000000"}), Row("0"),
+                Row("0"), Row("0")};
+  CreatePartitionDialogInput input = proposalFor(1);
+  EXPECT_EQ(input.offsetText, "3145728");
+  EXPECT_EQ(input.sizeText, "61");
+  EXPECT_EQ(input.types.items, CreatePartitionTypeList(kStyleGpt).items);
+  EXPECT_EQ(input.types.items.at(static_cast<std::size_t>(input.types.preselected)), "BASIC_DATA_GUID");
+  // A filler row above has no cells to read: the offset stays 65536.
+  EXPECT_EQ(proposalFor(2).offsetText, "65536");
+  EXPECT_EQ(proposalFor(3).offsetText, "65536");
+}
+
+TEST_F(CreatePartitionProposal, CellsThatDoNotConvertLeaveTheDefaultOffset) {
+  port.length = 64 * kMb;
+  state.view.diskStyle = kStyleMbr;
+  table.rows = {Row("1", {"12abc", "5"}), Row("0", {"0", "0"})};
+  EXPECT_EQ(proposalFor(1).offsetText, "1048576");
+  EXPECT_EQ(proposalFor(1).sizeText, "63");
+}
+
+// --- Create Partition: the command ---
+
+TEST_F(EditorCommandsOnMemory, CreatePartitionMbrWritesExactlyTheAnsweredEntry) {
+  useMbr({{kMb, 100 * kMb, 7}, {}, {}, {}});
+  port.length = 1000 * kMb;
+  rowsSelecting(4, 1);
+  ui.createAnswer = CreatePartitionDialogResult{true, "20", "$6500000", "FAT32"};
+  commands.CreatePartition1Click();
+  EXPECT_EQ(log, (Log{"createDialog", "confirm:Create entry #2 for " + kDisk0 + "?", "sleep:100", "refresh"}));
+  EXPECT_EQ(slot(2).startingOffset(), 0x6500000);
+  EXPECT_EQ(slot(2).partitionLength(), 20 * kMb);
+  EXPECT_EQ(slot(2).mbrPartitionType(), 0x0B);
+  EXPECT_EQ(slot(2).mbrBootIndicator(), 1);
+  EXPECT_EQ(slot(1).partitionLength(), 100 * kMb);
+}
+
+TEST_F(EditorCommandsOnMemory, CreatePartitionOnAnEmptyRawTableUsesEntryOneAndRefusesTheMissingType) {
+  port.layout.setPartitionStyle(kStyleRaw);
+  state.view.diskStyle = kStyleRaw;
+  table.rows.clear();
+  ui.createAnswer = CreatePartitionDialogResult{false, "10", "65536", "BASIC_DATA_GUID"};
+  commands.CreatePartition1Click();
+  ASSERT_TRUE(ui.createInput.has_value());
+  EXPECT_EQ(ui.createInput->offsetText, "65536");
+  EXPECT_EQ(ui.createInput->types.items, CreatePartitionTypeList(kStyleGpt).items);
+  EXPECT_EQ(log.at(1), "confirm:Create entry #1 for " + kDisk0 + "?");
+  EXPECT_EQ(log.back(), "message:'' n'est pas une valeur GUID correcte");
+  EXPECT_EQ(count("refresh"), 0u);
+  EXPECT_FALSE(wroteLayout());
+}
+
+TEST_F(EditorCommandsOnMemory, CreatePartitionMbrWithATypedCodeShowsTheIntegerMessage) {
+  useMbr({{}, {}, {}, {}});
+  rowsSelecting(4, 0);
+  ui.createAnswer = CreatePartitionDialogResult{false, "10", "1048576", "7"};
+  commands.CreatePartition1Click();
+  EXPECT_EQ(log.back(), "message:" + IntegerConversionMessage(""));
+  EXPECT_FALSE(wroteLayout());
+}
+
+TEST_F(EditorCommandsOnMemory, CreatePartitionRaisesBadSizeOrOffsetTextBeforeAsking) {
+  useMbr({{}, {}, {}, {}});
+  rowsSelecting(4, 0);
+  struct Case {
+    const char* size;
+    const char* offset;
+    const char* named;
+  };
+  for (Case c : {Case{"ten", "1048576", "ten"}, Case{"10", "1M", "1M"}, Case{"x", "y", "x"}}) {
+    log.clear();
+    port.calls.clear();
+    ui.createAnswer = CreatePartitionDialogResult{false, c.size, c.offset, "IFS"};
+    try {
+      commands.CreatePartition1Click();
+      ADD_FAILURE() << "no error for " << c.size << " / " << c.offset;
+    } catch (const ConversionError& error) {
+      EXPECT_EQ(std::string(error.what()), IntegerConversionMessage(c.named));
+    }
+    EXPECT_EQ(log, Log{"createDialog"});
+    EXPECT_FALSE(wroteLayout());
+  }
+}
+
+TEST_F(EditorCommandsOnMemory, CreatePartitionRefusesASizeWhoseByteCountDoesNotFitOrIsNegative) {
+  useMbr({{}, {}, {}, {}});
+  rowsSelecting(4, 0);
+  const std::int64_t largest = std::numeric_limits<std::int64_t>::max() >> 20;
+  for (std::string size : {std::to_string(largest + 1), std::string("$7FFFFFFFFFFFFFFF"), std::string("-1"),
+                           std::string("$FFFFFFFFFFFFFFFF")}) {
+    log.clear();
+    ui.createAnswer = CreatePartitionDialogResult{false, size, "1048576", "IFS"};
+    try {
+      commands.CreatePartition1Click();
+      ADD_FAILURE() << "size " << size << " accepted";
+    } catch (const KestrinError& error) {
+      EXPECT_NE(std::string(error.what()).find("'" + size + "'"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(log, Log{"createDialog"});
+  }
+  EXPECT_FALSE(wroteLayout());
+
+  // The largest size that fits is passed on unchanged.
+  ui.createAnswer = CreatePartitionDialogResult{false, std::to_string(largest), "1048576", "IFS"};
+  commands.CreatePartition1Click();
+  EXPECT_EQ(slot(1).partitionLength(), largest << 20);
+}
+
+// --- Refresh and Select another DISK ---
+
+TEST_F(EditorCommandsOnMemory, SelectAnotherDiskRedrawsAtOnceThenSetsTheCaption) {
+  ui.chooserAnswer = "3";
+  commands.SelectanotherDISK1Click();
+  EXPECT_EQ(state.diskPath, "\\\\.\\PhysicalDrive3");
+  EXPECT_EQ(log, (Log{"chooser", "refresh", "caption:Kestrin 0.1 - \\\\.\\PhysicalDrive3"}));
+
+  log.clear();
+  ui.chooserAnswer.reset();
+  commands.SelectanotherDISK1Click();
+  EXPECT_EQ(log, Log{"chooser"});
+  EXPECT_EQ(state.diskPath, "\\\\.\\PhysicalDrive3");
+
+  log.clear();
+  commands.Refresh1Click();
+  EXPECT_EQ(log, Log{"refresh"});
+  EXPECT_TRUE(port.calls.empty());
+}
+
+// --- through the disk stack, on images the peers made and read back ---
+
+class EditorCommandsOnImage : public ::testing::Test {
+ protected:
+  EditorCommandsOnImage() : ui(log), table(log, state), sink(log), commands(state, table, ui) {
+    table.redrawFromDisk = true;
+  }
+
+  void attach(const std::string& image) {
+    port = std::make_unique<EmulatedPort>(DiskMap{DiskSpec{image, 0}});
+    installed = std::make_unique<ScopedPort>(*port);
+    table.refresh();
+    log.clear();
+  }
+
+  Log log;
+  TempDir dir;
+  std::unique_ptr<EmulatedPort> port;
+  std::unique_ptr<ScopedPort> installed;
+  EditorState state;
+  ScriptedInteraction ui;
+  FakeTable table;
+  LogSink sink;
+  ScopedMessageSink sinkInstalled{sink};
+  EditorCommands commands;
+};
+
+TEST_F(EditorCommandsOnImage, CreatePartitionAtTheProposedPlaceLandsWhereSfdiskSeesIt) {
+  std::string image = dir.file("mbr.img");
+  ASSERT_EQ(MakeMbrSfdiskImage(image, 64 * kMb, "label: dos\nstart=2048, size=20480, type=83\n"), "");
+  attach(image);
+  ASSERT_EQ(table.rows.size(), 4u);
+  table.selected = 1;
+  ui.createAnswer.reset();
+  commands.CreatePartition1Click();
+  ASSERT_TRUE(ui.createInput.has_value());
+  EXPECT_EQ(ui.createInput->offsetText, std::to_string((2048 + 20480) * 512));
+  EXPECT_EQ(ui.createInput->sizeText, std::to_string((64 * kMb - (2048 + 20480) * 512) / kMb));
+
+  ui.createAnswer = CreatePartitionDialogResult{true, "8", ui.createInput->offsetText, "FAT32"};
+  commands.CreatePartition1Click();
+  MbrPeerTable peers = MbrSfdiskDump(image);
+  ASSERT_TRUE(peers.ok) << peers.error;
+  ASSERT_EQ(peers.partitions.size(), 2u);
+  EXPECT_EQ(peers.partitions[1].number, 2);
+  EXPECT_EQ(peers.partitions[1].start, 2048u + 20480u);
+  EXPECT_EQ(peers.partitions[1].size, 8u * 2048u);
+  EXPECT_EQ(peers.partitions[1].type, 0x0B);
+  EXPECT_TRUE(peers.partitions[1].bootable);
+  EXPECT_FALSE(peers.partitions[0].bootable);
+  // The table was redrawn from the disk.
+  ASSERT_GE(table.rows.size(), 2u);
+  EXPECT_EQ(table.rows[1].number, "2");
+  EXPECT_EQ(table.rows[1].cells.at(0), std::to_string((2048 + 20480) * 512));
+  EXPECT_EQ(table.status, "Style: MBR, Count=4");
+}
+
+TEST_F(EditorCommandsOnImage, SetAsNumberOneMovesTheSecondEntryToTheFirstSlot) {
+  std::string image = dir.file("mbr.img");
+  ASSERT_EQ(MakeMbrSfdiskImage(image, 64 * kMb,
+                               "label: dos\nstart=2048, size=4096, type=83\nstart=8192, size=8192, type=7\n"),
+            "");
+  attach(image);
+  table.selected = 1;
+  commands.SetasPartitionNumber11Click();
+  MbrPeerTable peers = MbrSfdiskDump(image);
+  ASSERT_TRUE(peers.ok) << peers.error;
+  ASSERT_EQ(peers.partitions.size(), 2u);
+  EXPECT_EQ(peers.partitions[0].start, 8192u);
+  EXPECT_EQ(peers.partitions[0].type, 0x07);
+  EXPECT_EQ(peers.partitions[1].start, 2048u);
+  EXPECT_EQ(table.rows.at(0).cells.at(0), std::to_string(8192 * 512));
+}
+
+TEST_F(EditorCommandsOnImage, ChangeTypeGptWithTypedGuidTextIsWhatSgdiskReports) {
+  std::string image = dir.file("gpt.img");
+  MakeSparseFile(image, 64 * kMb);
+  RunResult made = kestrin::test::Run({"sgdisk", "-n", "1:2048:+8M", "-t", "1:0700", "-n", "2:0:+8M", "-t", "2:8300", image});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  attach(image);
+  ASSERT_EQ(state.view.diskStyle, kStyleGpt);
+  table.selected = 1;
+  ui.typeAnswer = "{A19D880F-05FC-4D3B-A006-743F0F84911E}";  // Linux RAID
+  commands.ChangePartitionTypeGPT1Click();
+  std::optional<SgdiskEntry> second = SgdiskInfo(image, 2);
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(second->entry.type, "A19D880F-05FC-4D3B-A006-743F0F84911E");
+  std::optional<SgdiskEntry> first = SgdiskInfo(image, 1);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->entry.type, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7");
+  EXPECT_TRUE(SgdiskVerifies(image));
+
+  // A name that is not in the list changes nothing on the disk.
+  std::vector<std::uint8_t> before = ReadFileBytes(image);
+  table.selected = 0;
+  ui.typeAnswer = "LINUX_DATA";
+  commands.ChangePartitionTypeGPT1Click();
+  EXPECT_EQ(log.back(), "message:'LINUX_DATA' n'est pas une valeur GUID correcte");
+  EXPECT_TRUE(ReadFileBytes(image) == before);
+}
+
+TEST_F(EditorCommandsOnImage, CreateDiskGptThenDeleteLayoutLeaveWhatThePeersExpect) {
+  std::string image = dir.file("empty.img");
+  MakeSparseFile(image, 64 * kMb);
+  attach(image);
+  EXPECT_EQ(table.status, "Style: , Count=0");
+  ui.styleAnswer = 1;
+  commands.CreateDisk1Click();
+  EXPECT_TRUE(SgdiskVerifies(image));
+  EXPECT_EQ(state.view.diskStyle, kStyleGpt);
+  EXPECT_EQ(table.status, "Style: GPT, Count=0");
+
+  commands.DeleteDriveLayout1Click();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "outcome:DELETE_DRIVE_LAYOUT Ok"), 1);
+  EXPECT_FALSE(SfdiskDump(image).ok);
+  EXPECT_EQ(table.status, "Style: , Count=0");
+}
+
+}  // namespace
+}  // namespace kestrin::test
