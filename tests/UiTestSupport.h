@@ -1,0 +1,151 @@
+#pragma once
+// Helpers for the window tests: one application object on the offscreen
+// platform, a scripted Interaction, a way to answer the next modal window
+// from inside its own loop, and demo-like disk images made by the peers.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Interaction.h"
+#include "KestrinApplication.h"
+#include "MbrTestTools.h"
+#include "TestSupport.h"
+
+namespace kestrin::test {
+
+// The application object of the test program, created on first use.
+inline QApplication& TestApplication() {
+  static int argc = 1;
+  static char name[] = "UiTest";
+  static char* argv[] = {name, nullptr};
+  static KestrinApplication* app = [] {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    auto* application = new KestrinApplication(argc, argv);
+    // Tests open and close windows one after another without a loop to end.
+    application->setQuitOnLastWindowClosed(false);
+    return application;
+  }();
+  return *app;
+}
+
+// Calls `answer` with the next modal window as soon as it is up (from inside
+// its modal loop). `answer` must close it. Gives up after `timeoutMs`.
+inline void OnNextModal(std::function<void(QWidget*)> answer, int timeoutMs = 5000) {
+  auto* timer = new QTimer();
+  auto waited = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [timer, answer, waited, timeoutMs] {
+    *waited += 10;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      answer(modal);
+    } else if (*waited > timeoutMs) {
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(10);
+}
+
+// What a message box showed.
+struct SeenBox {
+  bool seen = false;
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButtons buttons;
+  bool hasParent = false;
+};
+
+// Records the next modal message box and presses `press` on it.
+inline void AnswerNextBox(SeenBox& seen, QMessageBox::StandardButton press = QMessageBox::Ok) {
+  OnNextModal([&seen, press](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box == nullptr) {
+      modal->close();
+      return;
+    }
+    seen.seen = true;
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.icon = box->icon();
+    seen.buttons = box->standardButtons();
+    seen.hasParent = box->parentWidget() != nullptr;
+    box->button(press)->click();
+  });
+}
+
+// Answers every question from a script; logs what was asked, in order.
+class ScriptedInteraction : public Interaction {
+ public:
+  void message(const std::string& text) override { log.push_back("message:" + text); }
+  std::optional<std::string> prompt(const std::string&, const std::string& text, const std::string&) override {
+    log.push_back("prompt:" + text);
+    return promptAnswer;
+  }
+  bool confirm(const std::string& question) override {
+    log.push_back("confirm:" + question);
+    return true;
+  }
+  std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) override {
+    log.push_back("createDialog:" + input.offsetText + "|" + input.sizeText);
+    return createAnswer;
+  }
+  std::optional<std::string> changeTypeDialog(const TypeNameList&) override {
+    log.push_back("typeDialog");
+    return typeAnswer;
+  }
+  std::optional<int> partitionStyleDialog() override {
+    log.push_back("styleDialog");
+    return styleAnswer;
+  }
+  std::optional<std::string> diskChooser() override {
+    log.push_back("chooser");
+    return chooserAnswer;
+  }
+  void sleep(int milliseconds) override { log.push_back("sleep:" + std::to_string(milliseconds)); }
+
+  std::vector<std::string> log;
+  std::optional<std::string> promptAnswer;
+  std::optional<CreatePartitionDialogResult> createAnswer;
+  std::optional<std::string> typeAnswer;
+  std::optional<int> styleAnswer;
+  std::optional<std::string> chooserAnswer;
+};
+
+inline constexpr std::uint64_t kDemoDiskSize = 256ull << 20;
+
+// An MBR disk: a bootable NTFS entry, a FAT32 entry, an extended entry with
+// two logical drives. Returns sfdisk's complaint, empty on success.
+inline std::string MakeMbrDemoImage(const std::string& image) {
+  return MakeMbrSfdiskImage(image, kDemoDiskSize,
+                            "label: dos\n"
+                            "label-id: 0x4b657374\n"
+                            "start=2048, size=100MiB, type=7, bootable\n"
+                            "size=40MiB, type=c\n"
+                            "type=5\n"
+                            "size=30MiB, type=83\n"
+                            "type=82\n");
+}
+
+// A GPT disk with five typed entries. Returns sgdisk's complaint, empty on
+// success.
+inline std::string MakeGptDemoImage(const std::string& image) {
+  MakeSparseFile(image, kDemoDiskSize);
+  RunResult made = Run({"sgdisk", "-n", "1:2048:+32M", "-t", "1:EF00", "-c", "1:EFI system", "-n", "2:0:+16M", "-t",
+                        "2:0C01", "-n", "3:0:+64M", "-t", "3:0700", "-n", "4:0:+64M", "-t", "4:8300", "-n", "5:0:+16M",
+                        "-t", "5:8200", "-A", "4:set:2", image});
+  return made.exitCode == 0 ? std::string() : made.out + made.err;
+}
+
+}  // namespace kestrin::test
