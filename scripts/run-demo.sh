@@ -49,7 +49,7 @@ fi
 if [ ! -f demo-disks/gpt.img ]; then
   echo "Making demo-disks/gpt.img (GPT)"
   truncate -s "$size" demo-disks/gpt.img.part
-  sgdisk --quiet \
+  sgdisk \
     -n 1:2048:+32M -t 1:EF00 -c "1:EFI system" \
     -n 2:0:+16M -t 2:0C01 -c "2:Microsoft reserved" \
     -n 3:0:+64M -t 3:0700 -c "3:Data" \

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -314,6 +315,29 @@ TEST_F(RealInteraction, DialogsAreReadThenReleasedAndCancelGivesNothing) {
   EXPECT_TRUE(frmcreatepart.isNull());
   EXPECT_TRUE(frmpartstyle.isNull());
   EXPECT_TRUE(frmdisks.isNull());
+}
+
+// Renders the three windows to build/screenshots/ for a person to look at.
+TEST_F(Chooser, RendersTheThreeWindows) {
+  QDir().mkpath(QStringLiteral(KESTRIN_BINARY_DIR "/screenshots"));
+  auto save = [](QWidget* window, const char* name) {
+    window->show();
+    QPixmap picture = window->grab();
+    EXPECT_FALSE(picture.isNull()) << name;
+    EXPECT_TRUE(picture.save(QStringLiteral(KESTRIN_BINARY_DIR "/screenshots/") + QString::fromLatin1(name))) << name;
+    window->hide();
+  };
+  Tfrmcreatepart create(owner.get());
+  create.fillCreate({"105906176", "138", CreatePartitionTypeList(0)});
+  save(&create, "create-partition.png");
+  Tfrmcreatepart retype(owner.get());
+  retype.fillTypeOnly(ChangeTypeListMbr());
+  save(&retype, "change-type.png");
+  Tfrmpartstyle style(owner.get());
+  save(&style, "partition-style.png");
+  Tfrmdisks chooser(owner.get());
+  save(&chooser, "disks.png");
+  EXPECT_EQ(control<QTreeWidget>(&chooser, "lvdisks")->topLevelItemCount(), 2);
 }
 
 }  // namespace

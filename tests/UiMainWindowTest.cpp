@@ -275,10 +275,12 @@ TEST_F(MainWindow, TheListIsAReadOnlySingleRowReportWithTheFormsColumns) {
   EXPECT_EQ(titles, (QStringList{"Number", "Offset (bytes)", "Length (bytes)", "HiddenSectors", "Type", "Boot",
                                  "Attributes"}));
   QHeaderView* header = view->header();
+  EXPECT_EQ(header->sectionSize(0), 50);
   EXPECT_EQ(header->sectionSize(1), 100);
   EXPECT_EQ(header->sectionSize(2), 100);
   EXPECT_EQ(header->sectionSize(3), 100);
   EXPECT_EQ(header->sectionSize(4), 200);
+  EXPECT_EQ(header->sectionSize(5), 50);
   EXPECT_EQ(header->sectionSize(6), 100);
   EXPECT_EQ(view->selectionMode(), QAbstractItemView::SingleSelection);
   EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -303,11 +305,13 @@ class MainWindowPicture : public MainWindow {
  protected:
   void render(const std::string& image, const QString& name) {
     open({image});
-    window->resize(705, 348);
     QDir().mkpath(QStringLiteral(KESTRIN_BINARY_DIR "/screenshots"));
     QString file = QStringLiteral(KESTRIN_BINARY_DIR "/screenshots/") + name;
     QPixmap picture = window->grab();
     EXPECT_GE(picture.width(), 705);
+    // Every column is on screen, none cut by the window's edge.
+    QTreeWidget* view = list();
+    EXPECT_LE(view->header()->length(), view->viewport()->width());
     EXPECT_GE(picture.height(), 348);
     EXPECT_TRUE(picture.save(file)) << file.toStdString();
     EXPECT_TRUE(QImage(file).width() == picture.width());

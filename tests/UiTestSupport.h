@@ -22,6 +22,17 @@
 
 namespace kestrin::test {
 
+// The offscreen platform says so for every window it cannot raise or hint;
+// that noise hides what matters in the test output.
+inline QtMessageHandler& StandardMessageHandler() {
+  static QtMessageHandler handler = nullptr;
+  return handler;
+}
+inline void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (text.startsWith(QStringLiteral("This plugin does not support"))) return;
+  if (StandardMessageHandler() != nullptr) StandardMessageHandler()(type, context, text);
+}
+
 // The application object of the test program, created on first use.
 inline QApplication& TestApplication() {
   static int argc = 1;
@@ -29,6 +40,7 @@ inline QApplication& TestApplication() {
   static char* argv[] = {name, nullptr};
   static KestrinApplication* app = [] {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    StandardMessageHandler() = qInstallMessageHandler(QuietOffscreenNotes);
     auto* application = new KestrinApplication(argc, argv);
     // Tests open and close windows one after another without a loop to end.
     application->setQuitOnLastWindowClosed(false);

@@ -137,10 +137,8 @@ void EditorCommands::CreatePartition1Click() {
   }
 
   const std::uint32_t style = m_state.view.diskStyle;
-  CreatePartitionDialogInput input;
-  input.offsetText = style == kMbr ? kMbrCreateOffset : kGptCreateOffset;
-  input.sizeText = kDialogSize;
-  input.types = CreatePartitionTypeList(style);
+  CreatePartitionDialogInput input{std::string(style == kMbr ? kMbrCreateOffset : kGptCreateOffset),
+                                   std::string(kDialogSize), CreatePartitionTypeList(style)};
 
   // The proposal is only a convenience: whatever cannot be read leaves the
   // field as it was.

@@ -9,7 +9,9 @@ namespace kestrin {
 
 class KestrinApplication : public QApplication {
  public:
-  using QApplication::QApplication;
+  // Also maps the forms' font, which only Windows has, to a narrow font of
+  // the machine, so the forms keep roughly their intended proportions.
+  KestrinApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
 };
 

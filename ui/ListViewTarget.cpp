@@ -6,6 +6,10 @@
 
 namespace kestrin {
 
+namespace {
+constexpr int kTypeColumn = 4;
+}  // namespace
+
 ListViewTarget::ListViewTarget(QTreeWidget* list, QLabel* statusPanel, QList<QAction*> mbrItems,
                                QList<QAction*> gptItems, std::function<void(const std::string&)> showMessage)
     : m_list(list),
@@ -28,7 +32,11 @@ void ListViewTarget::addRow(const ViewRow& row) {
   for (const std::string& cell : row.cells) columns << QString::fromStdString(cell);
   // QTreeWidgetItem keeps exactly the columns it is given, so a filler row
   // reads back with no cells.
-  m_list->addTopLevelItem(new QTreeWidgetItem(columns));
+  auto* item = new QTreeWidgetItem(columns);
+  // The type text is often longer than its column: the whole of it shows
+  // when the pointer rests on the cell.
+  if (columns.size() > kTypeColumn) item->setToolTip(kTypeColumn, columns[kTypeColumn]);
+  m_list->addTopLevelItem(item);
 }
 
 void ListViewTarget::showError(const std::string& message) { m_showMessage(message); }

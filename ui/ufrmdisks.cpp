@@ -12,6 +12,9 @@ QPointer<Tfrmdisks> frmdisks;
 
 namespace {
 
+// "#" and "Type" get 50, the width the form's toolkit gives a column by
+// default.
+constexpr int kDefaultColumnWidth = 50;
 constexpr int kNameWidth = 150;
 constexpr int kSizeWidth = 75;
 constexpr int kAttributesWidth = 125;
@@ -29,6 +32,8 @@ Tfrmdisks::Tfrmdisks(QWidget* owner) : ModalForm(owner), m_form(std::make_unique
   setFixedSize(size());
   move(kFormPosition);
   QHeaderView* header = m_form->lvdisks->header();
+  header->resizeSection(0, kDefaultColumnWidth);
+  header->resizeSection(1, kDefaultColumnWidth);
   header->resizeSection(2, kNameWidth);
   header->resizeSection(3, kSizeWidth);
   header->resizeSection(4, kAttributesWidth);

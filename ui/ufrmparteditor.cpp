@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <algorithm>
 #include <exception>
 
 #include "Errors.h"
@@ -22,12 +23,18 @@ QPointer<Tfrmparteditor> frmparteditor;
 namespace {
 
 constexpr int kStatusPanelWidth = 500;
-// Column widths of the list; Number and Boot keep the toolkit's default.
+// Column widths of the list. Number and Boot get 50, the width the form's
+// toolkit gives a column by default, so that all seven fit the window.
+constexpr int kNumberWidth = 50;
+constexpr int kBootWidth = 50;
 constexpr int kOffsetWidth = 100;
 constexpr int kLengthWidth = 100;
 constexpr int kHiddenSectorsWidth = 100;
 constexpr int kTypeWidth = 200;
 constexpr int kAttributesWidth = 100;
+// Room around a cell's text, and the widest Attributes text.
+constexpr int kCellPadding = 12;
+constexpr const char* kWidestAttributes = "0x0000000000000000";
 constexpr const char* kFirstDisk = "\\\\.\\PhysicalDrive0";
 
 Interaction& chooseInteraction(Interaction* given, std::unique_ptr<Interaction>& own, QWidget* owner) {
@@ -47,11 +54,16 @@ Tfrmparteditor::Tfrmparteditor(Interaction* interaction, QWidget* parent)
 
   QTreeWidget* list = m_form->ListView1;
   QHeaderView* header = list->header();
+  header->resizeSection(0, kNumberWidth);
   header->resizeSection(1, kOffsetWidth);
   header->resizeSection(2, kLengthWidth);
   header->resizeSection(3, kHiddenSectorsWidth);
   header->resizeSection(4, kTypeWidth);
-  header->resizeSection(6, kAttributesWidth);
+  header->resizeSection(5, kBootWidth);
+  // The Attributes text has a fixed length; on a font wider than the form's
+  // the column grows so that it is never cut.
+  int attributesText = list->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestAttributes)) + kCellPadding;
+  header->resizeSection(6, std::max(kAttributesWidth, attributesText));
   list->setItemDelegate(new GridLineDelegate(list));
 
   m_statusPanel = new QLabel(m_form->StatusBar1);
@@ -144,7 +156,16 @@ void Tfrmparteditor::showEvent(QShowEvent* event) {
   // The window is shown once per run; a restore from the task bar is no show.
   if (m_shown) return;
   m_shown = true;
+  widenToShowEveryColumn();
   FormShow();
+}
+
+// The form's client width fits its columns in the form's own font; with a
+// wider font the window grows by what the columns need beyond the list.
+void Tfrmparteditor::widenToShowEveryColumn() {
+  QTreeWidget* list = m_form->ListView1;
+  int missing = list->header()->length() - list->viewport()->width();
+  if (missing > 0) resize(width() + missing, height());
 }
 
 void Tfrmparteditor::closeEvent(QCloseEvent* event) {

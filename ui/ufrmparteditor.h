@@ -62,6 +62,7 @@ class Tfrmparteditor : public QWidget, private EditorTable {
   void setOutcomeText(const std::string& text) override;
 
   void buildPopupMenu();
+  void widenToShowEveryColumn();
   void connectCommand(QAction* item, void (EditorCommands::*handler)());
 
   std::unique_ptr<Ui::frmparteditor> m_form;
