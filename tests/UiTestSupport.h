@@ -20,6 +20,10 @@
 #include "MbrTestTools.h"
 #include "TestSupport.h"
 
+// The font library keeps a cache for the life of the process, which the
+// leak checker of sanitizer builds would otherwise report at exit.
+extern "C" __attribute__((used)) inline const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace kestrin::test {
 
 // The offscreen platform says so for every window it cannot raise or hint;
