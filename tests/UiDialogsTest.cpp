@@ -70,6 +70,21 @@ TEST_F(Dialogs, CreateDialogClosesWithOkOnEnterAndCancelOnEscapeOrTheTitleBar) {
   std::vector<Case> cases{{[](QWidget* w) { press(w, Qt::Key_Return); }, kModalOk},
                           {[](QWidget* w) { press(w, Qt::Key_Enter); }, kModalOk},
                           {[](QWidget* w) { press(w, Qt::Key_Escape); }, kModalCancel},
+                          {[](QWidget* w) {
+                             control<QComboBox>(w, "cmb_type")->setFocus();
+                             press(w, Qt::Key_Return);
+                           },
+                           kModalOk},
+                          {[](QWidget* w) {
+                             control<QComboBox>(w, "cmb_type")->setFocus();
+                             press(w, Qt::Key_Escape);
+                           },
+                           kModalCancel},
+                          {[](QWidget* w) {
+                             control<QCheckBox>(w, "chkboot")->setFocus();
+                             press(w, Qt::Key_Return);
+                           },
+                           kModalOk},
                           {[](QWidget* w) { w->close(); }, kModalCancel},
                           {[](QWidget* w) { control<QPushButton>(w, "btncancel")->click(); }, kModalCancel},
                           {[](QWidget* w) { control<QPushButton>(w, "btnok")->click(); }, kModalOk}};
