@@ -13,8 +13,9 @@ namespace kestrin {
 namespace {
 
 // Positions of the 16 bytes in the text, in storage order: the first three
-// groups are little-endian numbers, so their bytes appear reversed.
-constexpr std::array<int, 16> kTextPosition = {7, 5, 3, 1, 12, 10, 17, 15, 20, 22, 25, 27, 29, 31, 33, 35};
+// groups are little-endian numbers, so their bytes appear reversed. Each
+// entry is the index of the byte's second hex digit; the first is just before.
+constexpr std::array<int, 16> kTextPosition = {8, 6, 4, 2, 13, 11, 18, 16, 21, 23, 26, 28, 30, 32, 34, 36};
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
