@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrin and runs every test twice: in a
+# release build, and in a debug build with AddressSanitizer and
+# UndefinedBehaviorSanitizer. Exits non-zero when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Release build"
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build-release -j"$jobs"
+ctest --test-dir build-release --output-on-failure -j"$jobs"
+
+echo "== Debug build with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRIN_SANITIZE=ON -DKESTRIN_BUILD_BENCHMARKS=OFF >/dev/null
+ninja -C build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
