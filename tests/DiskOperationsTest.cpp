@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "EditingFixture.h"
+#include "ImageFixture.h"
 #include "Errors.h"
 #include "lib.h"
 #include "udiskmgmt.h"
@@ -199,6 +200,132 @@ TEST_F(DiskOperations, SetDiskAttributesThatFailsReturnsFalseSilently) {
   EXPECT_FALSE(SetDiskAttributes(kEditPath, 2, 2));
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_TRUE(closedOnceAtTheEnd());
+}
+
+// --- through Kestrin's disk stack, on images made and checked by the peers ---
+
+class DiskOperationsOnImage : public ImageFixture {
+ protected:
+  void makeGpt() {
+    partitionWithSfdisk("label: gpt\nstart=2048, size=16384, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n");
+    ASSERT_TRUE(hasGptSignatureAt(kSector));
+    ASSERT_TRUE(hasGptSignatureAt(kImageSize - kSector));
+  }
+  void makeMbr() { partitionWithSfdisk("label: dos\nlabel-id: 0x11223344\nstart=2048, size=16384, type=83\n"); }
+  bool anyGptHeader() const { return hasGptSignatureAt(kSector) || hasGptSignatureAt(kImageSize - kSector); }
+  std::string partedTable() {
+    RunResult run = RunPeer({"parted", "-s", image, "unit", "B", "print"});
+    return SgdiskField(run.out + run.err, "Partition Table");
+  }
+};
+
+TEST_F(DiskOperationsOnImage, FreshMbrReplacesAGptCompletely) {
+  makeGpt();
+  writeMarker(4 << 20);
+  EXPECT_TRUE(CreateDisk(kImagePath, 0));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_TRUE(dump.ok) << dump.text;
+  EXPECT_EQ(dump.header["label"], "dos");
+  EXPECT_EQ(dump.header["label-id"], "0x01020304");
+  EXPECT_TRUE(dump.entries.empty()) << dump.text;
+  EXPECT_EQ(partedTable(), "msdos");
+  EXPECT_FALSE(anyGptHeader());
+  EXPECT_TRUE(markersIntact());
+  EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleMbr));
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperationsOnImage, FreshGptTwiceGivesTwoDiskGuidsAnd128Entries) {
+  makeMbr();
+  std::string ids[2];
+  for (std::string& id : ids) {
+    EXPECT_TRUE(CreateDisk(kImagePath, 1));
+    RunResult verify = RunPeer({"sgdisk", "-v", image});
+    EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
+    RunResult print = RunPeer({"sgdisk", "-p", image});
+    EXPECT_NE(print.out.find("Partition table holds up to 128 entries"), std::string::npos) << print.out;
+    id = SgdiskField(print.out, "Disk identifier (GUID)");
+    // The stack reports the identifier that the record carried.
+    EXPECT_EQ(GuidToString(currentLayout().gptDiskId()), "{" + id + "}");
+    EXPECT_EQ(PartxNumbers(image), std::vector<int>{});
+  }
+  EXPECT_EQ(ids[0].size(), 36u);
+  EXPECT_NE(ids[0], ids[1]);
+  EXPECT_EQ(partedTable(), "gpt");
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperationsOnImage, RawLeavesNoTableAndKeepsTheData) {
+  makeGpt();
+  writeMarker(2 << 20);
+  writeMarker(30 << 20);
+  EXPECT_TRUE(CreateDisk(kImagePath, 2));
+  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_NE(RunPeer({"sfdisk", "--dump", image}).exitCode, 0);
+  EXPECT_FALSE(anyGptHeader());
+  EXPECT_TRUE(markersIntact());
+  EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
+}
+
+TEST_F(DiskOperationsOnImage, DeleteLayoutRemovesAnMbrAndAGpt) {
+  makeMbr();
+  writeMarker(2 << 20);
+  DeleteDriveLayout(kImagePath);
+  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_TRUE(PartxNumbers(image).empty());
+  makeGpt();
+  DeleteDriveLayout(kImagePath);
+  EXPECT_FALSE(anyGptHeader());
+  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
+  EXPECT_EQ(currentLayout().partitionCount(), 0u);
+  EXPECT_EQ(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).size(), 2u);
+}
+
+TEST_F(DiskOperationsOnImage, ReadOnlyDiskRefusesCreateAndDeleteAndStaysAsItWas) {
+  makeGpt();
+  std::vector<std::uint8_t> before = imageBytes();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  GetDiskAttributesRecord record;
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes() & DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY);
+
+  EXPECT_FALSE(CreateDisk(kImagePath, 0));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:The disk is write-protected"}));
+  try {
+    DeleteDriveLayout(kImagePath);
+    ADD_FAILURE() << "no error raised";
+  } catch (const KestrinError& error) {
+    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:The disk is write-protected");
+  }
+  EXPECT_TRUE(imageBytes() == before);
+  EXPECT_EQ(port.openCount(), port.closeCount());
+}
+
+TEST_F(DiskOperationsOnImage, AttributesAreHeldByTheStackAndNotPersistent) {
+  makeMbr();
+  EXPECT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE));
+  GetDiskAttributesRecord record;
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes(), DISK_ATTRIBUTE_OFFLINE);
+  EXPECT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, 0));
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes(), DISK_ATTRIBUTE_OFFLINE);
+  // A new stack over the same image starts with no attributes set.
+  EmulatedPort fresh{DiskMap{DiskSpec{image, 0}}};
+  ScopedPort installed(fresh);
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes(), 0u);
+  EXPECT_FALSE(SetDiskAttributes("\\\\.\\PhysicalDrive9", 1, 1));
+}
+
+TEST_F(DiskOperationsOnImage, DiskThatDoesNotExistFailsEachOperationItsOwnWay) {
+  const std::string missing = "\\\\.\\PhysicalDrive9";
+  EXPECT_FALSE(CreateDisk(missing, 1));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:The disk handle is not valid"}));
+  EXPECT_THROW(DeleteDriveLayout(missing), KestrinError);
+  EXPECT_FALSE(SetDiskAttributes(missing, 1, 1));
+  EXPECT_EQ(messages.shown.size(), 1u);
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <utility>
 
 #include "EditingFixture.h"
+#include "ImageFixture.h"
 #include "Errors.h"
+#include "lib.h"
 #include "udiskmgmt.h"
 
 namespace kestrin::test {
@@ -213,6 +216,143 @@ TEST_F(GptOperations, WriteRefusedByTheSystemShowsOneMessageAndSendsNoUpdate) {
   EXPECT_FALSE(SetPartitionAttributesGPT(kEditPath, 2, 1));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:Test error 87"}));
   EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+}
+
+// --- through Kestrin's disk stack, on images made and checked by the peers ---
+
+const std::string kLinuxDataUpper = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
+const std::string kBasicDataUpper = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+
+class GptOperationsOnImage : public ImageFixture {
+ protected:
+  // Two entries of 8 MiB: "data" (Linux) at sector 2048, a basic data entry
+  // after it; 128 slots in the array. Made by sfdisk (sgdisk waits a second
+  // after every write); the sgdisk-made image has a test of its own.
+  void SetUp() override {
+    ImageFixture::SetUp();
+    if (IsSkipped()) return;
+    partitionWithSfdisk("label: gpt\n"
+                        "start=2048, size=16384, type=" + kLinuxDataUpper + ", name=\"data\"\n"
+                        "start=18432, size=16384, type=" + kBasicDataUpper + "\n");
+    writeMarker(2 << 20);
+    writeMarker(10 << 20);
+    writeMarker(40 << 20);
+  }
+
+  std::string sgdiskInfo(int number) { return RunPeer({"sgdisk", "-i", std::to_string(number), image}).out; }
+
+  void expectHealthy() {
+    RunResult verify = RunPeer({"sgdisk", "-v", image});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+    EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
+    EXPECT_TRUE(markersIntact());
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
+  }
+};
+
+TEST_F(GptOperationsOnImage, CreateAddsAnEntryThatThePeersSee) {
+  double us = MicrosecondsOf([&] {
+    EXPECT_TRUE(CreatePartitionGPT(kImagePath, 3, 34816 * kSector, 16384 * kSector, kLinuxDataText));
+  });
+  RecordProperty("microseconds", static_cast<int>(us));
+  std::cout << "[ timing   ] CreatePartitionGPT on a 64 MiB image: " << us << " us\n";
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 3, "start"), "34816");
+  EXPECT_EQ(FieldOf(dump, 3, "size"), "16384");
+  EXPECT_EQ(FieldOf(dump, 3, "type"), kLinuxDataUpper);
+  EXPECT_EQ(FieldOf(dump, 1, "name"), "data");
+  EXPECT_EQ(FieldOf(dump, 2, "type"), kBasicDataUpper);
+  auto parted = PartedEntries(image);
+  ASSERT_EQ(parted.count(3), 1u);
+  EXPECT_EQ(parted[3].first, std::to_string(34816 * kSector) + "B");
+  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 3}));
+  expectHealthy();
+}
+
+TEST_F(GptOperationsOnImage, CreateBeyondTheCountLandsInThatSlot) {
+  EXPECT_TRUE(CreatePartitionGPT(kImagePath, 6, 34816 * kSector, 8192 * kSector, kLinuxDataText));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 6, "start"), "34816");
+  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 6}));
+  LayoutBuffer layout = currentLayout();
+  EXPECT_EQ(layout.slot(6).partitionNumber(), 6u);
+  expectHealthy();
+}
+
+TEST_F(GptOperationsOnImage, CreateOverAnEntryKeepsItsUniqueGuidAndName) {
+  std::string uuidBefore = FieldOf(DumpWithSfdisk(image), 1, "uuid");
+  ASSERT_EQ(uuidBefore.size(), 36u);
+  EXPECT_TRUE(CreatePartitionGPT(kImagePath, 1, 4096 * kSector, 4096 * kSector, kLinuxDataText));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  EXPECT_EQ(FieldOf(dump, 1, "uuid"), uuidBefore);
+  EXPECT_EQ(FieldOf(dump, 1, "name"), "data");
+  EXPECT_EQ(FieldOf(dump, 1, "start"), "4096");
+  EXPECT_EQ(FieldOf(dump, 1, "size"), "4096");
+  expectHealthy();
+}
+
+TEST_F(GptOperationsOnImage, DeleteRemovesTheEntry) {
+  EXPECT_TRUE(DeletePartitionGPT(kImagePath, 2));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 1u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 1, "name"), "data");
+  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1}));
+  EXPECT_EQ(PartedEntries(image).size(), 1u);
+  expectHealthy();
+}
+
+TEST_F(GptOperationsOnImage, RetypeAndAttributesReachTheEntry) {
+  EXPECT_TRUE(SetPartitionTypeGPT(kImagePath, 2, "{c12a7328-f81f-11d2-ba4b-00a0c93ec93b}"));
+  EXPECT_TRUE(SetPartitionAttributesGPT(kImagePath, 1, 0x8000000000000001ull));
+  EXPECT_EQ(SgdiskField(sgdiskInfo(2), "Partition GUID code").substr(0, 36), "C12A7328-F81F-11D2-BA4B-00A0C93EC93B");
+  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Attribute flags"), "8000000000000001");
+  EXPECT_TRUE(SetPartitionAttributesGPT(kImagePath, 1, 0));
+  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Attribute flags"), "0000000000000000");
+  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Partition name"), "'data'");
+  expectHealthy();
+}
+
+TEST_F(GptOperationsOnImage, EditsAnImageMadeBySgdisk) {
+  // sgdisk's own layout: usable area from sector 34, an entry with a name
+  // and attribute bits, a second one left to be created below sector 2048.
+  MakeSparseFile(image, kImageSize);
+  partitionWithSgdisk({"-n", "1:2048:+8M", "-t", "1:8300", "-c", "1:root", "-A", "1:set:2", "-n", "2:18432:+8M",
+                       "-t", "2:0700"});
+  std::string uuidBefore = FieldOf(DumpWithSfdisk(image), 1, "uuid");
+  EXPECT_TRUE(SetPartitionTypeGPT(kImagePath, 2, kLinuxDataText));
+  EXPECT_TRUE(CreatePartitionGPT(kImagePath, 3, 34 * kSector, 2014 * kSector, kLinuxDataText));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 2, "type"), kLinuxDataUpper);
+  EXPECT_EQ(FieldOf(dump, 3, "start"), "34");
+  EXPECT_EQ(FieldOf(dump, 3, "size"), "2014");
+  EXPECT_EQ(FieldOf(dump, 1, "uuid"), uuidBefore);
+  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Attribute flags"), "0000000000000004");
+  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Partition name"), "'root'");
+  RunResult verify = RunPeer({"sgdisk", "-v", image});
+  EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(GptOperationsOnImage, MalformedTypeTextLeavesTheImageAsItWas) {
+  std::vector<std::uint8_t> before = imageBytes();
+  EXPECT_THROW(SetPartitionTypeGPT(kImagePath, 1, "{0FC63DAF-8483-4772-8E79-3D69D8477DE}"), ConversionError);
+  EXPECT_THROW(CreatePartitionGPT(kImagePath, 3, 1 << 20, 1 << 20, "Linux"), ConversionError);
+  EXPECT_TRUE(imageBytes() == before);
+  EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
+  EXPECT_EQ(port.openCount(), port.closeCount());
+}
+
+TEST_F(GptOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
+  std::vector<std::uint8_t> before = imageBytes();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_FALSE(SetPartitionAttributesGPT(kImagePath, 1, 1));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
+  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+  EXPECT_TRUE(imageBytes() == before);
 }
 
 }  // namespace

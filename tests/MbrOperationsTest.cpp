@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <utility>
 
 #include "EditingFixture.h"
+#include "ImageFixture.h"
+#include "lib.h"
 #include "udiskmgmt.h"
 
 namespace kestrin::test {
@@ -220,6 +223,172 @@ TEST_F(MbrOperations, FailedReadOrWriteShowsOneMessagePerCall) {
   EXPECT_FALSE(SetDiskIdMBR(kEditPath, 1));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 122"}));
   EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
+}
+
+// --- through Kestrin's disk stack, on images made and checked by the peers ---
+
+// Two primaries: 10 MiB at 1 MiB (Linux, bootable) and 10 MiB at 11 MiB (NTFS).
+const std::string kTwoPrimaries =
+    "label: dos\nlabel-id: 0x11223344\n"
+    "start=2048, size=20480, type=83, bootable\n"
+    "start=22528, size=20480, type=7\n";
+
+class MbrOperationsOnImage : public ImageFixture {
+ protected:
+  void SetUp() override {
+    ImageFixture::SetUp();
+    if (IsSkipped()) return;
+    partitionWithSfdisk(kTwoPrimaries);
+    writeMarker(2 << 20);
+    writeMarker(12 << 20);
+    writeMarker(kImageSize - 4096);
+  }
+
+  void expectHealthy() {
+    RunResult verify = RunPeer({"sfdisk", "--verify", image});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+    EXPECT_TRUE(markersIntact());
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
+  }
+};
+
+TEST_F(MbrOperationsOnImage, CreateAddsAPrimaryThatThePeersSee) {
+  double us = MicrosecondsOf([&] {
+    EXPECT_TRUE(CreatePartitionMBR(kImagePath, 3, 43008 * kSector, 8192 * kSector, false, 0x0C));
+  });
+  RecordProperty("microseconds", static_cast<int>(us));
+  std::cout << "[ timing   ] CreatePartitionMBR on a 64 MiB image: " << us << " us\n";
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_TRUE(dump.ok) << dump.text;
+  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
+  const DumpedEntry* created = dump.entry(3);
+  ASSERT_NE(created, nullptr) << dump.text;
+  EXPECT_EQ(created->field("start"), "43008");
+  EXPECT_EQ(created->field("size"), "8192");
+  EXPECT_EQ(created->field("type"), "c");
+  EXPECT_EQ(created->field("bootable"), "");
+  EXPECT_EQ(FieldOf(dump, 1, "bootable"), "1");
+  EXPECT_EQ(FieldOf(dump, 2, "start"), "22528");
+  EXPECT_EQ(dump.header["label-id"], "0x11223344");
+  auto parted = PartedEntries(image);
+  ASSERT_EQ(parted.count(3), 1u);
+  EXPECT_EQ(parted[3].first, std::to_string(43008 * kSector) + "B");
+  EXPECT_EQ(parted[3].second, std::to_string((43008 + 8192) * kSector - 1) + "B");
+  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, DeleteRemovesTheEntryAndKeepsTheOther) {
+  EXPECT_TRUE(DeletePartitionMBR(kImagePath, 1));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 1u) << dump.text;
+  ASSERT_NE(dump.entry(2), nullptr) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 2, "start"), "22528");
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "7");
+  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{2}));
+  EXPECT_EQ(PartedEntries(image).size(), 1u);
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, RetypeAndBootFlagReachTheTable) {
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 2, 0x0B));
+  EXPECT_TRUE(SetPartitionBootMBR(kImagePath, 1, false));
+  EXPECT_TRUE(SetPartitionBootMBR(kImagePath, 2, true));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 2u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "b");
+  EXPECT_EQ(FieldOf(dump, 2, "bootable"), "1");
+  EXPECT_EQ(FieldOf(dump, 1, "type"), "83");
+  EXPECT_EQ(FieldOf(dump, 1, "bootable"), "");
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, DiskSignatureReachesTheTable) {
+  EXPECT_TRUE(SetDiskIdMBR(kImagePath, 0xDEADBEEF));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  EXPECT_EQ(dump.header["label-id"], "0xdeadbeef");
+  EXPECT_EQ(dump.entries.size(), 2u);
+  RunResult partx = RunPeer({"partx", "--show", "--noheadings", "--output", "UUID", image});
+  EXPECT_NE(partx.out.find("deadbeef-01"), std::string::npos) << partx.out;
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, MakeFirstExchangesTheTwoPrimaries) {
+  EXPECT_TRUE(SetPartitionNumberOneMBR(kImagePath, 2));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 2u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 1, "start"), "22528");
+  EXPECT_EQ(FieldOf(dump, 1, "type"), "7");
+  EXPECT_EQ(FieldOf(dump, 2, "start"), "2048");
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "83");
+  EXPECT_EQ(FieldOf(dump, 2, "bootable"), "1");
+  EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, RetypesALogicalEntryFoundThroughTheReader) {
+  partitionWithSfdisk(
+      "label: dos\n"
+      "start=2048, size=20480, type=83\n"
+      "start=22528, size=40960, type=5\n"
+      "start=24576, size=8192, type=83\n"
+      "start=34816, size=8192, type=7\n");
+  LayoutBuffer layout = currentLayout();
+  int logical = 0;
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()) && entry <= kLayoutSlotCount; ++entry) {
+    if (layout.slot(entry).startingOffset() == static_cast<std::int64_t>(34816 * kSector)) logical = entry;
+  }
+  ASSERT_GT(logical, 4) << "the second logical entry is not in the layout";
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, static_cast<std::uint8_t>(logical), 0x0C));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 4u) << dump.text;
+  ASSERT_NE(dump.entry(6), nullptr) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 6, "type"), "c");
+  EXPECT_EQ(FieldOf(dump, 6, "start"), "34816");
+  EXPECT_EQ(FieldOf(dump, 5, "type"), "83");
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "5");
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
+  std::vector<std::uint8_t> before = imageBytes();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_FALSE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
+  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+  EXPECT_TRUE(imageBytes() == before);
+  // Writable again, the same change goes through.
+  messages.shown.clear();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, 0, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
+  EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 1, "type"), "c");
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, DiskThatDoesNotExistShowsTheReadFailureAndChangesNothing) {
+  std::vector<std::uint8_t> before = imageBytes();
+  EXPECT_FALSE(SetPartitionTypeMBR("\\\\.\\PhysicalDrive5", 1, 0x0C));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
+  EXPECT_TRUE(imageBytes() == before);
+}
+
+TEST_F(MbrOperationsOnImage, CreateOverlappingAnotherEntryIsTheSystemsToRefuse) {
+  // The operation checks nothing itself; whatever the stack answers, a
+  // refusal is one message and leaves the disk as it was.
+  std::vector<std::uint8_t> before = imageBytes();
+  bool written = CreatePartitionMBR(kImagePath, 3, 4096 * kSector, 8192 * kSector, false, 0x83);
+  if (written) {
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 3, "start"), "4096");
+  } else {
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown.at(0).rfind("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:", 0), 0u);
+    EXPECT_TRUE(imageBytes() == before);
+  }
+  EXPECT_TRUE(markersIntact());
 }
 
 }  // namespace
