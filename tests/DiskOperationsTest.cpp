@@ -14,6 +14,8 @@
 namespace kestrin::test {
 namespace {
 
+using namespace editing;
+
 using Sequence = std::vector<std::uint32_t>;
 using Bytes = std::vector<std::uint8_t>;
 

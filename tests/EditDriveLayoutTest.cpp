@@ -11,6 +11,8 @@
 namespace kestrin::test {
 namespace {
 
+using namespace editing;
+
 using Sequence = std::vector<std::uint32_t>;
 const Sequence kFullSequence = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
                                 IOCTL_DISK_UPDATE_PROPERTIES};

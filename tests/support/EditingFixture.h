@@ -15,7 +15,8 @@
 #include "Port.h"
 #include "RecordingPort.h"
 
-namespace kestrin::test {
+// Kept in a namespace of their own: other test helpers define similar names.
+namespace kestrin::test::editing {
 
 class MessageRecorder : public MessageSink {
  public:
@@ -147,4 +148,4 @@ class EditingFixture : public ::testing::Test {
   ScopedMessageSink installedSink{messages};
 };
 
-}  // namespace kestrin::test
+}  // namespace kestrin::test::editing

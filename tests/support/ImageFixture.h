@@ -19,7 +19,8 @@
 #include "TestSupport.h"
 #include "lib.h"
 
-namespace kestrin::test {
+// Kept in a namespace of their own: other test helpers define similar names.
+namespace kestrin::test::editing {
 
 inline const std::string kImagePath = "\\\\.\\PhysicalDrive0";
 inline constexpr std::uint64_t kImageSize = 64ull << 20;
@@ -240,4 +241,4 @@ double MicrosecondsOf(Operation&& operation) {
   return std::chrono::duration<double, std::micro>(end - start).count();
 }
 
-}  // namespace kestrin::test
+}  // namespace kestrin::test::editing
