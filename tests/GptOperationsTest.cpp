@@ -278,8 +278,12 @@ TEST_F(GptOperationsOnImage, CreateBeyondTheCountLandsInThatSlot) {
   ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
   EXPECT_EQ(FieldOf(dump, 6, "start"), "34816");
   EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 6}));
+  // Read back, the stack reports the used entries only, in array order: the
+  // new one is the third slot and keeps the number of its array position.
   LayoutBuffer layout = currentLayout();
-  EXPECT_EQ(layout.slot(6).partitionNumber(), 6u);
+  ASSERT_EQ(layout.partitionCount(), 3u);
+  EXPECT_EQ(layout.slot(3).startingOffset(), static_cast<std::int64_t>(34816 * kSector));
+  EXPECT_EQ(layout.slot(3).partitionNumber(), 6u);
   expectHealthy();
 }
 
