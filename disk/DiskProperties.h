@@ -3,6 +3,7 @@
 // its online and read-only state as text. Part of the unit `lib`; nothing
 // here shows a message or raises.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
