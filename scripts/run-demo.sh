@@ -15,7 +15,7 @@ if [ ! -f demo-disks/mbr.img ]; then
 fi
 if [ ! -f demo-disks/gpt.img ]; then
   truncate -s 256M demo-disks/gpt.img
-  sgdisk -q -n 1:2048:+100M -t 1:ef00 -n 2:0:+16M -t 2:0c01 -n 3:0:+64M -t 3:0700 -n 4:0:0 -t 4:8300 demo-disks/gpt.img >/dev/null
+  sgdisk -n 1:2048:+100M -t 1:ef00 -n 2:0:+16M -t 2:0c01 -n 3:0:+64M -t 3:0700 -n 4:0:0 -t 4:8300 demo-disks/gpt.img >/dev/null
 fi
 [ -f demo-disks/empty.img ] || truncate -s 64M demo-disks/empty.img
 ./build-release/Kestrin --disk demo-disks/mbr.img --disk demo-disks/gpt.img --disk demo-disks/empty.img "$@"
