@@ -69,7 +69,7 @@ EOF
   (cd "$deps/src" && apt-get "${apt_options[@]}" -qq source --download-only pugixml >/dev/null)
   rm -rf "$deps/src/pugixml"
   mkdir -p "$deps/src/pugixml"
-  tar -xzf "$deps"/src/pugixml_*.orig.tar.gz -C "$deps/src/pugixml" --strip-components=1
+  tar -xf "$deps"/src/pugixml_*.orig.tar.* -C "$deps/src/pugixml" --strip-components=1
   cmake -S "$deps/src/pugixml" -B "$deps/build/pugixml" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
     -DPUGIXML_BUILD_TESTS=OFF >/dev/null
@@ -83,7 +83,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUIL
   -DCMAKE_PREFIX_PATH="$prefix" -DKESTRIN_BUILD_TESTS=ON -DKESTRIN_BUILD_UI=OFF >/dev/null
 targets=(kestrin_core kestrin_platform kestrin_resources kestrin_tests)
 # The command-line program, once it is part of the tree.
-if ninja -C "$build" -t targets all | grep -q '^kestrin-cli\.exe:'; then
+if ninja -C "$build" -t targets all | grep -q '^kestrin-cli: phony'; then
   targets+=(kestrin-cli)
 fi
 ninja -C "$build" -j"$jobs" "${targets[@]}"
