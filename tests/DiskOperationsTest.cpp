@@ -1,0 +1,337 @@
+// The whole-disk operations over a recording port: the records they send,
+// the order of their requests and their three different ways of failing.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "EditingFixture.h"
+#include "ImageFixture.h"
+#include "Errors.h"
+#include "lib.h"
+#include "udiskmgmt.h"
+
+namespace kestrin::test {
+namespace {
+
+using namespace editing;
+
+using Sequence = std::vector<std::uint32_t>;
+using Bytes = std::vector<std::uint8_t>;
+
+class DiskOperations : public EditingFixture {
+ protected:
+  const PortCall& onlyRequest(std::uint32_t code) const {
+    static const PortCall none;
+    auto found = std::find_if(port.calls.begin(), port.calls.end(), [code](const PortCall& call) {
+      return call.kind == PortCall::Kind::Control && call.code == code;
+    });
+    EXPECT_EQ(port.requests(code).size(), 1u);
+    return found == port.calls.end() ? none : *found;
+  }
+};
+
+TEST_F(DiskOperations, CreateDiskMbrSendsTheFixedSignatureThenDismountAndUpdate) {
+  EXPECT_TRUE(CreateDisk(kEditPath, 0));
+  EXPECT_EQ(port.calls.front().access, GENERIC_READ | GENERIC_WRITE);
+  EXPECT_EQ(port.calls.front().attributes, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(port.requestCodes(),
+            (Sequence{IOCTL_DISK_CREATE_DISK, FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_UPDATE_PROPERTIES}));
+  Bytes expected(24, 0);
+  expected[4] = 0x04;
+  expected[5] = 0x03;
+  expected[6] = 0x02;
+  expected[7] = 0x01;
+  EXPECT_EQ(onlyRequest(IOCTL_DISK_CREATE_DISK).input, expected);
+  EXPECT_TRUE(closedOnceAtTheEnd());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperations, CreateDiskMbrUsesTheSameSignatureOnEveryDisk) {
+  EXPECT_TRUE(CreateDisk("\\\\.\\PhysicalDrive1", 0));
+  EXPECT_TRUE(CreateDisk("\\\\.\\PhysicalDrive2", 0));
+  std::vector<PortCall> creates = port.requests(IOCTL_DISK_CREATE_DISK);
+  ASSERT_EQ(creates.size(), 2u);
+  EXPECT_EQ(creates[0].input, creates[1].input);
+  EXPECT_EQ(readLe32(creates[1].input, 4), 0x01020304u);
+}
+
+TEST_F(DiskOperations, CreateDiskGptGivesANewDiskGuidEachTimeAnd128Entries) {
+  EXPECT_TRUE(CreateDisk(kEditPath, 1));
+  EXPECT_TRUE(CreateDisk(kEditPath, 1));
+  std::vector<PortCall> creates = port.requests(IOCTL_DISK_CREATE_DISK);
+  ASSERT_EQ(creates.size(), 2u);
+  Bytes ids[2];
+  for (int i = 0; i < 2; ++i) {
+    const Bytes& record = creates[static_cast<std::size_t>(i)].input;
+    ASSERT_EQ(record.size(), 24u);
+    EXPECT_EQ(readLe32(record, 0), 1u);
+    EXPECT_EQ(readLe32(record, 20), 128u);
+    ids[i].assign(record.begin() + 4, record.begin() + 20);
+    EXPECT_NE(ids[i], Bytes(16, 0));
+  }
+  EXPECT_NE(ids[0], ids[1]);
+}
+
+TEST_F(DiskOperations, CreateDiskRawCarriesOnlyTheStyle) {
+  EXPECT_TRUE(CreateDisk(kEditPath, 2));
+  Bytes expected(24, 0);
+  expected[0] = 2;
+  EXPECT_EQ(onlyRequest(IOCTL_DISK_CREATE_DISK).input, expected);
+}
+
+TEST_F(DiskOperations, CreateDiskRefusesAnUnknownStyleWithoutOpeningTheDisk) {
+  for (std::uint8_t style : {3, 4, 255}) {
+    EXPECT_FALSE(CreateDisk(kEditPath, style));
+  }
+  EXPECT_TRUE(port.calls.empty());
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"Partition style 3 is not MBR (0), GPT (1) or RAW (2)",
+                                                      "Partition style 4 is not MBR (0), GPT (1) or RAW (2)",
+                                                      "Partition style 255 is not MBR (0), GPT (1) or RAW (2)"}));
+}
+
+TEST_F(DiskOperations, CreateDiskThatFailsShowsOneMessageAndSendsNothingMore) {
+  port.failRequest(IOCTL_DISK_CREATE_DISK, ERROR_WRITE_PROTECT);
+  EXPECT_FALSE(CreateDisk(kEditPath, 1));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 19"}));
+  EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_CREATE_DISK}));
+  EXPECT_TRUE(closedOnceAtTheEnd());
+}
+
+TEST_F(DiskOperations, CreateDiskOnADiskThatCannotBeOpenedReportsTheInvalidHandle) {
+  port.failOpen(ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(CreateDisk(kEditPath, 0));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 6"}));
+  EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_CREATE_DISK}));
+}
+
+TEST_F(DiskOperations, CreateDiskIgnoresFailedDismountAndUpdate) {
+  port.failRequest(FSCTL_DISMOUNT_VOLUME, ERROR_ACCESS_DENIED);
+  port.failRequest(IOCTL_DISK_UPDATE_PROPERTIES, ERROR_NOT_READY);
+  EXPECT_TRUE(CreateDisk(kEditPath, 2));
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(port.requestCodes().size(), 3u);
+}
+
+TEST_F(DiskOperations, FailuresCarryTheErrorOfTheFailedRequestItself) {
+  ForgetfulPort forgetful(port);
+  ScopedPort installed(forgetful);
+  port.failRequest(IOCTL_DISK_CREATE_DISK, ERROR_CRC);
+  port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_NOT_READY);
+  EXPECT_FALSE(CreateDisk(kEditPath, 0));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 23"}));
+  try {
+    DeleteDriveLayout(kEditPath);
+    ADD_FAILURE() << "no error raised";
+  } catch (const KestrinError& error) {
+    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 21");
+  }
+}
+
+TEST_F(DiskOperations, DeleteLayoutSendsDismountDeleteUpdateAndShowsNothing) {
+  DeleteDriveLayout(kEditPath);
+  EXPECT_EQ(port.calls.front().access, GENERIC_READ | GENERIC_WRITE);
+  EXPECT_EQ(port.calls.front().attributes, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(port.requestCodes(),
+            (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT, IOCTL_DISK_UPDATE_PROPERTIES}));
+  EXPECT_TRUE(closedOnceAtTheEnd());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperations, DeleteLayoutThatFailsRaisesAfterClosingAndSendsNoUpdate) {
+  port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_WRITE_PROTECT);
+  try {
+    DeleteDriveLayout(kEditPath);
+    ADD_FAILURE() << "no error raised";
+  } catch (const KestrinError& error) {
+    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 19");
+    // Closed before the error reached the caller.
+    EXPECT_TRUE(closedOnceAtTheEnd());
+  }
+  EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT}));
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperations, DeleteLayoutOnADiskThatCannotBeOpenedRaisesWithTheInvalidHandleText) {
+  port.failOpen(ERROR_FILE_NOT_FOUND);
+  try {
+    DeleteDriveLayout(kEditPath);
+    ADD_FAILURE() << "no error raised";
+  } catch (const KestrinError& error) {
+    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 6");
+  }
+  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+}
+
+TEST_F(DiskOperations, SetDiskAttributesSendsTheZeroedFortyByteRecord) {
+  EXPECT_TRUE(SetDiskAttributes(kEditPath, 0x0102030405060708ull, 0x1112131415161718ull));
+  EXPECT_EQ(port.calls.front().access, GENERIC_READ | GENERIC_WRITE);
+  EXPECT_EQ(port.calls.front().attributes, 0u);
+  EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_SET_DISK_ATTRIBUTES}));
+  Bytes expected = {40, 0, 0, 0, 0, 0, 0, 0,  // version, persist false, padding
+                    8,  7, 6, 5, 4, 3, 2, 1,  // attributes
+                    0x18, 0x17, 0x16, 0x15, 0x14, 0x13, 0x12, 0x11};  // mask
+  expected.resize(40, 0);  // reserved
+  EXPECT_EQ(onlyRequest(IOCTL_DISK_SET_DISK_ATTRIBUTES).input, expected);
+  EXPECT_TRUE(closedOnceAtTheEnd());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperations, SetDiskAttributesChangesOnlyTheMaskedBits) {
+  port.attributes = DISK_ATTRIBUTE_READ_ONLY;
+  EXPECT_TRUE(SetDiskAttributes(kEditPath, DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE));
+  EXPECT_EQ(port.attributes, DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY);
+  EXPECT_TRUE(SetDiskAttributes(kEditPath, 0, DISK_ATTRIBUTE_OFFLINE));
+  EXPECT_EQ(port.attributes, DISK_ATTRIBUTE_READ_ONLY);
+  // A zero mask still sends the request, and it changes nothing.
+  EXPECT_TRUE(SetDiskAttributes(kEditPath, DISK_ATTRIBUTE_OFFLINE, 0));
+  EXPECT_EQ(port.attributes, DISK_ATTRIBUTE_READ_ONLY);
+  EXPECT_EQ(port.requests(IOCTL_DISK_SET_DISK_ATTRIBUTES).size(), 3u);
+}
+
+TEST_F(DiskOperations, SetDiskAttributesOnADiskThatCannotBeOpenedSendsNothing) {
+  port.failOpen(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(SetDiskAttributes(kEditPath, 1, 1));
+  EXPECT_TRUE(port.requestCodes().empty());
+  EXPECT_EQ(port.closeCount(), 0u);
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperations, SetDiskAttributesThatFailsReturnsFalseSilently) {
+  port.failRequest(IOCTL_DISK_SET_DISK_ATTRIBUTES, ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(SetDiskAttributes(kEditPath, 2, 2));
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_TRUE(closedOnceAtTheEnd());
+}
+
+// --- through Kestrin's disk stack, on images made and checked by the peers ---
+
+class DiskOperationsOnImage : public ImageFixture {
+ protected:
+  void makeGpt() {
+    partitionWithSfdisk("label: gpt\nstart=2048, size=16384, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n");
+    ASSERT_TRUE(hasGptSignatureAt(kSector));
+    ASSERT_TRUE(hasGptSignatureAt(kImageSize - kSector));
+  }
+  void makeMbr() { partitionWithSfdisk("label: dos\nlabel-id: 0x11223344\nstart=2048, size=16384, type=83\n"); }
+  bool anyGptHeader() const { return hasGptSignatureAt(kSector) || hasGptSignatureAt(kImageSize - kSector); }
+  std::string partedTable() {
+    RunResult run = RunPeer({"parted", "-s", image, "unit", "B", "print"});
+    return SgdiskField(run.out + run.err, "Partition Table");
+  }
+};
+
+TEST_F(DiskOperationsOnImage, FreshMbrReplacesAGptCompletely) {
+  makeGpt();
+  writeMarker(4 << 20);
+  EXPECT_TRUE(CreateDisk(kImagePath, 0));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_TRUE(dump.ok) << dump.text;
+  EXPECT_EQ(dump.header["label"], "dos");
+  EXPECT_EQ(dump.header["label-id"], "0x01020304");
+  EXPECT_TRUE(dump.entries.empty()) << dump.text;
+  EXPECT_EQ(partedTable(), "msdos");
+  EXPECT_FALSE(anyGptHeader());
+  EXPECT_TRUE(markersIntact());
+  EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleMbr));
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperationsOnImage, FreshGptTwiceGivesTwoDiskGuidsAnd128Entries) {
+  makeMbr();
+  std::string ids[2];
+  for (std::string& id : ids) {
+    EXPECT_TRUE(CreateDisk(kImagePath, 1));
+    RunResult verify = RunPeer({"sgdisk", "-v", image});
+    EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
+    RunResult print = RunPeer({"sgdisk", "-p", image});
+    EXPECT_NE(print.out.find("Partition table holds up to 128 entries"), std::string::npos) << print.out;
+    id = SgdiskField(print.out, "Disk identifier (GUID)");
+    // The stack reports the identifier that the record carried.
+    EXPECT_EQ(GuidToString(currentLayout().gptDiskId()), "{" + id + "}");
+    EXPECT_EQ(PartxNumbers(image), std::vector<int>{});
+  }
+  EXPECT_EQ(ids[0].size(), 36u);
+  EXPECT_NE(ids[0], ids[1]);
+  EXPECT_EQ(partedTable(), "gpt");
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DiskOperationsOnImage, RawLeavesNoTableAndKeepsTheData) {
+  makeGpt();
+  writeMarker(2 << 20);
+  writeMarker(30 << 20);
+  EXPECT_TRUE(CreateDisk(kImagePath, 2));
+  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_NE(RunPeer({"sfdisk", "--dump", image}).exitCode, 0);
+  EXPECT_FALSE(anyGptHeader());
+  EXPECT_TRUE(markersIntact());
+  EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
+}
+
+TEST_F(DiskOperationsOnImage, DeleteLayoutRemovesAnMbrAndAGpt) {
+  makeMbr();
+  writeMarker(2 << 20);
+  DeleteDriveLayout(kImagePath);
+  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_TRUE(PartxNumbers(image).empty());
+  makeGpt();
+  DeleteDriveLayout(kImagePath);
+  EXPECT_FALSE(anyGptHeader());
+  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
+  EXPECT_EQ(currentLayout().partitionCount(), 0u);
+  EXPECT_EQ(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).size(), 2u);
+}
+
+TEST_F(DiskOperationsOnImage, ReadOnlyDiskRefusesCreateAndDeleteAndStaysAsItWas) {
+  makeGpt();
+  std::vector<std::uint8_t> before = imageBytes();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  GetDiskAttributesRecord record;
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes() & DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY);
+
+  EXPECT_FALSE(CreateDisk(kImagePath, 0));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:The disk is write-protected"}));
+  try {
+    DeleteDriveLayout(kImagePath);
+    ADD_FAILURE() << "no error raised";
+  } catch (const KestrinError& error) {
+    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:The disk is write-protected");
+  }
+  EXPECT_TRUE(imageBytes() == before);
+  EXPECT_EQ(port.openCount(), port.closeCount());
+}
+
+TEST_F(DiskOperationsOnImage, OfflineAttributeIsHeldByTheStackAndNotPersistent) {
+  // Only the offline bit is looked at: the read-only bit that a reader sees
+  // also depends on how the stack opened the image for that reader.
+  makeMbr();
+  GetDiskAttributesRecord record;
+  EXPECT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE));
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes() & DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE);
+  // A zero mask changes nothing.
+  EXPECT_TRUE(SetDiskAttributes(kImagePath, 0, 0));
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes() & DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE);
+  // A new stack over the same image starts online.
+  EmulatedPort fresh{DiskMap{DiskSpec{image, 0}}};
+  ScopedPort installed(fresh);
+  ASSERT_TRUE(GetDiskAttributes(kImagePath, record));
+  EXPECT_EQ(record.attributes() & DISK_ATTRIBUTE_OFFLINE, 0u);
+  EXPECT_FALSE(SetDiskAttributes("\\\\.\\PhysicalDrive9", 1, 1));
+}
+
+TEST_F(DiskOperationsOnImage, DiskThatDoesNotExistFailsEachOperationItsOwnWay) {
+  const std::string missing = "\\\\.\\PhysicalDrive9";
+  EXPECT_FALSE(CreateDisk(missing, 1));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:The disk handle is not valid"}));
+  EXPECT_THROW(DeleteDriveLayout(missing), KestrinError);
+  EXPECT_FALSE(SetDiskAttributes(missing, 1, 1));
+  EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kestrin::test

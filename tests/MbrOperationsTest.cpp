@@ -1,0 +1,397 @@
+// The MBR entry operations over a recording port: what each writes into the
+// layout, byte for byte, and what each refuses.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <utility>
+
+#include "EditingFixture.h"
+#include "ImageFixture.h"
+#include "lib.h"
+#include "udiskmgmt.h"
+
+namespace kestrin::test {
+namespace {
+
+using namespace editing;
+
+using Sequence = std::vector<std::uint32_t>;
+const Sequence kWithUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
+                              IOCTL_DISK_UPDATE_PROPERTIES};
+const Sequence kWithoutUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX,
+                                 IOCTL_DISK_SET_DRIVE_LAYOUT_EX};
+
+class MbrOperations : public EditingFixture {};
+
+// What create writes into slot `entry` of `expected`, field by field.
+void expectCreated(LayoutBuffer& expected, int entry, std::int64_t offset, std::int64_t length, bool boot,
+                   std::uint8_t type) {
+  LayoutSlot slot = expected.slot(entry);
+  slot.setStyle(kStyleMbr);
+  slot.setStartingOffset(offset);
+  slot.setPartitionLength(length);
+  slot.setPartitionNumber(static_cast<std::uint32_t>(entry));
+  slot.setMbrPartitionType(type);
+  slot.setMbrBootIndicator(boot);
+  slot.setMbrRecognizedPartition(true);
+  slot.setMbrHiddenSectors(0);
+  slot.setRewritePartition(true);
+}
+
+TEST_F(MbrOperations, CreateOnAnEmptyTableRaisesTheCountToFour) {
+  port.layout.setPartitionStyle(kStyleMbr);
+  port.layout.setPartitionCount(0);
+  EXPECT_TRUE(CreatePartitionMBR(kEditPath, 1, 1 << 20, 100 << 20, true, 0x0C));
+  LayoutBuffer expected = asRead(port.layout);
+  expected.setPartitionCount(4);
+  expectCreated(expected, 1, 1 << 20, 100 << 20, true, 0x0C);
+  EXPECT_TRUE(SameLayout(expected, writtenLayout()));
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
+  EXPECT_TRUE(closedOnceAtTheEnd());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(MbrOperations, CreateAboveTheCountFillsTheSlotAndKeepsTheCount) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  EXPECT_TRUE(CreatePartitionMBR(kEditPath, 5, 0x7E00, 0x100000, false, 0x83));
+  LayoutBuffer written = writtenLayout();
+  EXPECT_EQ(written.partitionCount(), 4u);
+  LayoutBuffer expected = asRead(port.layout);
+  for (int entry = 1; entry <= 4; ++entry) expected.slot(entry).setRewritePartition(false);
+  expectCreated(expected, 5, 0x7E00, 0x100000, false, 0x83);
+  EXPECT_TRUE(SameLayout(expected, written));
+}
+
+TEST_F(MbrOperations, CreateKeepsTheServiceFlagAndPartitionIdOfTheSlot) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  ConstLayoutSlot before = std::as_const(port.layout).slot(2);
+  Guid id = before.mbrPartitionId();
+  std::uint8_t service = before.isServicePartition();
+  ASSERT_FALSE(id.isNull());
+  ASSERT_NE(service, 0);
+  EXPECT_TRUE(CreatePartitionMBR(kEditPath, 2, 1 << 20, 1 << 30, false, 0x07));
+  LayoutBuffer written = writtenLayout();
+  EXPECT_EQ(written.slot(2).mbrPartitionId(), id);
+  EXPECT_EQ(written.slot(2).isServicePartition(), service);
+  // Offsets and lengths are bytes, stored as given, not turned into sectors.
+  EXPECT_EQ(written.slot(2).startingOffset(), 1 << 20);
+  EXPECT_EQ(written.slot(2).partitionLength(), 1 << 30);
+}
+
+TEST_F(MbrOperations, CreateClearsTheRewriteMarksOfTheFirst32SlotsOnly) {
+  port.layout = seededLayout(kStyleMbr, 64);
+  for (int entry = 1; entry <= 64; ++entry) port.layout.slot(entry).setRewritePartition(true);
+  EXPECT_TRUE(CreatePartitionMBR(kEditPath, 3, 1 << 20, 1 << 20, false, 0x83));
+  LayoutBuffer written = writtenLayout();
+  for (int entry = 1; entry <= 64; ++entry) {
+    bool marked = entry == 3 || entry > 32;
+    EXPECT_EQ(written.slot(entry).rewritePartition(), marked ? 1 : 0) << "entry " << entry;
+  }
+  EXPECT_EQ(written.partitionCount(), 64u);
+}
+
+TEST_F(MbrOperations, CreateInTheLastSlotWritesTheBufferEnd) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  EXPECT_TRUE(CreatePartitionMBR(kEditPath, 64, 5 << 20, 1 << 20, true, 0x05));
+  LayoutBuffer written = writtenLayout();
+  EXPECT_EQ(written.slot(64).partitionNumber(), 64u);
+  EXPECT_EQ(written.slot(64).mbrPartitionType(), 0x05);
+  EXPECT_EQ(written.slot(64).rewritePartition(), 1);
+}
+
+TEST_F(MbrOperations, DeleteZeroesExactlyTheEntryFieldsAndMarksTheSlot) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  port.layout.slot(3).setMbrPartitionType(0x83);
+  port.layout.slot(3).setMbrBootIndicator(true);
+  port.layout.slot(3).setMbrRecognizedPartition(true);
+  port.layout.slot(3).setMbrHiddenSectors(2048);
+  port.layout.slot(3).setRewritePartition(false);
+  EXPECT_TRUE(DeletePartitionMBR(kEditPath, 3));
+  LayoutBuffer expected = asRead(port.layout);
+  LayoutSlot slot = expected.slot(3);
+  slot.setStyle(kStyleMbr);
+  slot.setStartingOffset(0);
+  slot.setPartitionLength(0);
+  slot.setPartitionNumber(0);
+  slot.setMbrPartitionType(0);
+  slot.setMbrBootIndicator(false);
+  slot.setMbrRecognizedPartition(false);
+  slot.setMbrHiddenSectors(0);
+  slot.setRewritePartition(true);
+  // Service flag, padding and partition id keep their patterned bytes; the
+  // count is unchanged, so the slot stays as an unused entry.
+  EXPECT_TRUE(SameLayout(expected, writtenLayout()));
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
+}
+
+TEST_F(MbrOperations, RetypeChangesOnlyTheTypeByteAndTheRewriteMark) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  port.layout.slot(2).setRewritePartition(false);
+  EXPECT_TRUE(SetPartitionTypeMBR(kEditPath, 2, 0x0B));
+  LayoutBuffer expected = asRead(port.layout);
+  expected.slot(2).setMbrPartitionType(0x0B);
+  expected.slot(2).setRewritePartition(true);
+  EXPECT_TRUE(SameLayout(expected, writtenLayout()));
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
+}
+
+TEST_F(MbrOperations, BootFlagIsWrittenAsZeroOrOne) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  port.layout.slot(1).setMbrBootIndicator(false);
+  port.layout.slot(4).setMbrBootIndicator(true);
+  EXPECT_TRUE(SetPartitionBootMBR(kEditPath, 1, true));
+  EXPECT_TRUE(SetPartitionBootMBR(kEditPath, 4, false));
+  // Both writes went to the in-memory disk; the second read saw the first.
+  LayoutBuffer expected = asRead(seededLayout(kStyleMbr, 4));
+  expected.slot(1).setMbrBootIndicator(true);
+  expected.slot(1).setRewritePartition(true);
+  expected.slot(4).setMbrBootIndicator(false);
+  expected.slot(4).setRewritePartition(true);
+  EXPECT_TRUE(SameLayout(expected, port.layout));
+  EXPECT_EQ(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).size(), 2u);
+}
+
+TEST_F(MbrOperations, DiskSignatureChangesTheHeaderAndMarksNoSlot) {
+  port.layout = seededLayout(kStyleMbr, 6);
+  EXPECT_TRUE(SetDiskIdMBR(kEditPath, 0x01020304));
+  LayoutBuffer written = writtenLayout();
+  LayoutBuffer expected = asRead(port.layout);
+  expected.setMbrSignature(0x01020304);
+  EXPECT_TRUE(SameLayout(expected, written));
+  EXPECT_EQ(written.bytes()[8], 0x04);
+  EXPECT_EQ(written.bytes()[11], 0x01);
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
+}
+
+TEST_F(MbrOperations, MakeFirstWithEntryOneOnlyMarksTheFirstSlot) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  port.layout.slot(1).setRewritePartition(false);
+  EXPECT_TRUE(SetPartitionNumberOneMBR(kEditPath, 1));
+  LayoutBuffer expected = asRead(port.layout);
+  expected.slot(1).setRewritePartition(true);
+  EXPECT_TRUE(SameLayout(expected, writtenLayout()));
+  EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
+}
+
+TEST_F(MbrOperations, MakeFirstSwapsWholeSlotsAndSendsNoUpdate) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  port.layout.slot(1).setRewritePartition(false);
+  port.layout.slot(3).setRewritePartition(false);
+  LayoutBuffer read = asRead(port.layout);
+  EXPECT_TRUE(SetPartitionNumberOneMBR(kEditPath, 3));
+  LayoutBuffer written = writtenLayout();
+  LayoutBuffer expected = read;
+  std::copy(read.slot(3).bytes().begin(), read.slot(3).bytes().end(), expected.slot(1).bytes().begin());
+  std::copy(read.slot(1).bytes().begin(), read.slot(1).bytes().end(), expected.slot(3).bytes().begin());
+  expected.slot(1).setRewritePartition(true);
+  expected.slot(3).setRewritePartition(true);
+  EXPECT_TRUE(SameLayout(expected, written));
+  // The numbers travel with their slots.
+  EXPECT_EQ(written.slot(1).partitionNumber(), 3u);
+  EXPECT_EQ(written.slot(3).partitionNumber(), 1u);
+  EXPECT_EQ(written.partitionCount(), 4u);
+  EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
+  EXPECT_TRUE(closedOnceAtTheEnd());
+}
+
+TEST_F(MbrOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpened) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  for (std::uint8_t entry : {0, 65, 70, 255}) {
+    port.calls.clear();
+    messages.shown.clear();
+    std::string text = "Entry number " + std::to_string(entry) + " is outside the partition table (1 to 64)";
+    EXPECT_FALSE(CreatePartitionMBR(kEditPath, entry, 1 << 20, 1 << 20, false, 0x83));
+    EXPECT_FALSE(DeletePartitionMBR(kEditPath, entry));
+    EXPECT_FALSE(SetPartitionTypeMBR(kEditPath, entry, 0x07));
+    EXPECT_FALSE(SetPartitionBootMBR(kEditPath, entry, true));
+    EXPECT_FALSE(SetPartitionNumberOneMBR(kEditPath, entry));
+    EXPECT_EQ(messages.shown, std::vector<std::string>(5, text));
+    EXPECT_TRUE(port.calls.empty()) << "entry " << int(entry);
+  }
+}
+
+TEST_F(MbrOperations, FailedReadOrWriteShowsOneMessagePerCall) {
+  port.layout = seededLayout(kStyleMbr, 4);
+  port.failRequest(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(CreatePartitionMBR(kEditPath, 2, -1, -1, false, 0x83));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:Test error 87"}));
+  EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
+
+  port = RecordingPort();
+  messages.shown.clear();
+  port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_FALSE(SetDiskIdMBR(kEditPath, 1));
+  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 122"}));
+  EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
+}
+
+// --- through Kestrin's disk stack, on images made and checked by the peers ---
+
+// Two primaries: 10 MiB at 1 MiB (Linux, bootable) and 10 MiB at 11 MiB (NTFS).
+const std::string kTwoPrimaries =
+    "label: dos\nlabel-id: 0x11223344\n"
+    "start=2048, size=20480, type=83, bootable\n"
+    "start=22528, size=20480, type=7\n";
+
+class MbrOperationsOnImage : public ImageFixture {
+ protected:
+  void SetUp() override {
+    ImageFixture::SetUp();
+    if (IsSkipped()) return;
+    partitionWithSfdisk(kTwoPrimaries);
+    writeMarker(2 << 20);
+    writeMarker(12 << 20);
+    writeMarker(kImageSize - 4096);
+  }
+
+  void expectHealthy() {
+    RunResult verify = RunPeer({"sfdisk", "--verify", image});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+    EXPECT_TRUE(markersIntact());
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
+  }
+};
+
+TEST_F(MbrOperationsOnImage, CreateAddsAPrimaryThatThePeersSee) {
+  double us = MicrosecondsOf([&] {
+    EXPECT_TRUE(CreatePartitionMBR(kImagePath, 3, 43008 * kSector, 8192 * kSector, false, 0x0C));
+  });
+  RecordProperty("microseconds", static_cast<int>(us));
+  std::cout << "[ timing   ] CreatePartitionMBR on a 64 MiB image: " << us << " us\n";
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_TRUE(dump.ok) << dump.text;
+  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
+  const DumpedEntry* created = dump.entry(3);
+  ASSERT_NE(created, nullptr) << dump.text;
+  EXPECT_EQ(created->field("start"), "43008");
+  EXPECT_EQ(created->field("size"), "8192");
+  EXPECT_EQ(created->field("type"), "c");
+  EXPECT_EQ(created->field("bootable"), "");
+  EXPECT_EQ(FieldOf(dump, 1, "bootable"), "1");
+  EXPECT_EQ(FieldOf(dump, 2, "start"), "22528");
+  EXPECT_EQ(dump.header["label-id"], "0x11223344");
+  auto parted = PartedEntries(image);
+  ASSERT_EQ(parted.count(3), 1u);
+  EXPECT_EQ(parted[3].first, std::to_string(43008 * kSector) + "B");
+  EXPECT_EQ(parted[3].second, std::to_string((43008 + 8192) * kSector - 1) + "B");
+  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, DeleteRemovesTheEntryAndKeepsTheOther) {
+  EXPECT_TRUE(DeletePartitionMBR(kImagePath, 1));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 1u) << dump.text;
+  ASSERT_NE(dump.entry(2), nullptr) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 2, "start"), "22528");
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "7");
+  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{2}));
+  EXPECT_EQ(PartedEntries(image).size(), 1u);
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, RetypeAndBootFlagReachTheTable) {
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 2, 0x0B));
+  EXPECT_TRUE(SetPartitionBootMBR(kImagePath, 1, false));
+  EXPECT_TRUE(SetPartitionBootMBR(kImagePath, 2, true));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 2u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "b");
+  EXPECT_EQ(FieldOf(dump, 2, "bootable"), "1");
+  EXPECT_EQ(FieldOf(dump, 1, "type"), "83");
+  EXPECT_EQ(FieldOf(dump, 1, "bootable"), "");
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, DiskSignatureReachesTheTable) {
+  EXPECT_TRUE(SetDiskIdMBR(kImagePath, 0xDEADBEEF));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  EXPECT_EQ(dump.header["label-id"], "0xdeadbeef");
+  EXPECT_EQ(dump.entries.size(), 2u);
+  RunResult partx = RunPeer({"partx", "--show", "--noheadings", "--output", "UUID", image});
+  EXPECT_NE(partx.out.find("deadbeef-01"), std::string::npos) << partx.out;
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, MakeFirstExchangesTheTwoPrimaries) {
+  EXPECT_TRUE(SetPartitionNumberOneMBR(kImagePath, 2));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 2u) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 1, "start"), "22528");
+  EXPECT_EQ(FieldOf(dump, 1, "type"), "7");
+  EXPECT_EQ(FieldOf(dump, 2, "start"), "2048");
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "83");
+  EXPECT_EQ(FieldOf(dump, 2, "bootable"), "1");
+  EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, RetypesALogicalEntryFoundThroughTheReader) {
+  partitionWithSfdisk(
+      "label: dos\n"
+      "start=2048, size=20480, type=83\n"
+      "start=22528, size=40960, type=5\n"
+      "start=24576, size=8192, type=83\n"
+      "start=34816, size=8192, type=7\n");
+  LayoutBuffer layout = currentLayout();
+  int logical = 0;
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()) && entry <= kLayoutSlotCount; ++entry) {
+    if (layout.slot(entry).startingOffset() == static_cast<std::int64_t>(34816 * kSector)) logical = entry;
+  }
+  ASSERT_GT(logical, 4) << "the second logical entry is not in the layout";
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, static_cast<std::uint8_t>(logical), 0x0C));
+  SfdiskDump dump = DumpWithSfdisk(image);
+  ASSERT_EQ(dump.entries.size(), 4u) << dump.text;
+  ASSERT_NE(dump.entry(6), nullptr) << dump.text;
+  EXPECT_EQ(FieldOf(dump, 6, "type"), "c");
+  EXPECT_EQ(FieldOf(dump, 6, "start"), "34816");
+  EXPECT_EQ(FieldOf(dump, 5, "type"), "83");
+  EXPECT_EQ(FieldOf(dump, 2, "type"), "5");
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
+  std::vector<std::uint8_t> before = imageBytes();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_FALSE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
+  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+  EXPECT_TRUE(imageBytes() == before);
+  // Writable again, the same change goes through.
+  messages.shown.clear();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, 0, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
+  EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 1, "type"), "c");
+  expectHealthy();
+}
+
+TEST_F(MbrOperationsOnImage, DiskThatDoesNotExistShowsTheReadFailureAndChangesNothing) {
+  std::vector<std::uint8_t> before = imageBytes();
+  EXPECT_FALSE(SetPartitionTypeMBR("\\\\.\\PhysicalDrive5", 1, 0x0C));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
+  EXPECT_TRUE(imageBytes() == before);
+}
+
+TEST_F(MbrOperationsOnImage, CreateOverlappingAnotherEntryIsTheSystemsToRefuse) {
+  // The operation checks nothing itself; whatever the stack answers, a
+  // refusal is one message and leaves the disk as it was.
+  std::vector<std::uint8_t> before = imageBytes();
+  bool written = CreatePartitionMBR(kImagePath, 3, 4096 * kSector, 8192 * kSector, false, 0x83);
+  if (written) {
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 3, "start"), "4096");
+  } else {
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown.at(0).rfind("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:", 0), 0u);
+    EXPECT_TRUE(imageBytes() == before);
+  }
+  EXPECT_TRUE(markersIntact());
+}
+
+}  // namespace
+}  // namespace kestrin::test
