@@ -1,4 +1,4 @@
-// Kestrin's entry: maps the --disk options, installs the disk stack and, until
+// Kestrin's entry: builds the system's port (on Linux from the --disk options) and, until
 // the window program exists, prints each disk's table in the terminal as the
 // view shows it: the path, the status text, then one line per row with the
 // row's texts separated by tabs.
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "DiskMap.h"
-#include "EmulatedPort.h"
+#include "DiskList.h"
 #include "LayoutView.h"
+#include "SystemPort.h"
 
 namespace {
 
@@ -29,16 +29,16 @@ class TerminalTarget : public kestrin::LayoutViewTarget {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  kestrin::DiskMap disks;
-  if (auto error = kestrin::TakeDiskOptions(args, disks)) {
-    std::cerr << *error << '\n';
+  std::string error;
+  std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
+  if (!port) {
+    std::cerr << error << '\n';
     return 2;
   }
-  kestrin::EmulatedPort port(disks);
-  kestrin::ScopedPort installed(port);
-  for (std::size_t i = 0; i < disks.size(); ++i) {
-    std::string path = "\\\\.\\PhysicalDrive" + std::to_string(i);
-    std::cout << path << " (" << disks[i].path << ")\n";
+  kestrin::ScopedPort installed(*port);
+  for (const kestrin::DiskListRow& disk : kestrin::DiskListRows()) {
+    std::string path = "\\\\.\\PhysicalDrive" + disk.number;
+    std::cout << path << " " << disk.name << ", " << disk.sizeMb << " MB, " << disk.attributes << '\n';
     kestrin::LayoutViewState state;
     TerminalTarget target;
     kestrin::RefreshLayoutView(path, state, target);

@@ -80,7 +80,7 @@ fi
 echo "== Cross build"
 build="$out/kestrin"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_PREFIX_PATH="$prefix" -DKESTRIN_BUILD_TESTS=ON -DKESTRIN_BUILD_UI=OFF >/dev/null
+  -DCMAKE_PREFIX_PATH="$prefix" -DKESTRIN_BUILD_TESTS=ON -DKESTRIN_BUILD_UI=OFF -DKESTRIN_BUILD_BENCHMARKS=OFF >/dev/null
 targets=(kestrin_core kestrin_platform kestrin_resources kestrin_tests)
 # The command-line program, once it is part of the tree.
 if ninja -C "$build" -t targets all | grep -q '^kestrin-cli: phony'; then

@@ -2,7 +2,9 @@
 // against libuuid's own text of the same identifier.
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <uuid/uuid.h>
+#endif
 
 #include <array>
 #include <cctype>
@@ -49,6 +51,8 @@ TEST(Guid, EveryByteValueRoundTripsThroughText) {
   }
 }
 
+// libuuid exists only on the Linux side; on Windows CoCreateGuid stands in.
+#ifndef _WIN32
 TEST(Guid, AgreesWithLibuuidText) {
   for (int i = 0; i < 8; ++i) {
     uuid_t raw;
@@ -63,6 +67,7 @@ TEST(Guid, AgreesWithLibuuidText) {
     EXPECT_EQ(GuidToString(guid), "{" + std::string(plain) + "}");
   }
 }
+#endif
 
 TEST(Guid, NewGuidIsARandomVersion4Guid) {
   Guid first = NewGuid();
