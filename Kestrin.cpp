@@ -1,8 +1,10 @@
-// Kestrin's entry: maps the --disk options and installs the disk stack.
+// Kestrin's entry: maps the --disk options (or, without any, the machine's
+// whole disks) and installs the disk stack.
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "DiskEnumeration.h"
 #include "DiskMap.h"
 #include "EmulatedPort.h"
 #include "lib.h"
@@ -14,6 +16,7 @@ int main(int argc, char** argv) {
     std::cerr << *error << '\n';
     return 2;
   }
+  if (disks.empty()) disks = kestrin::DefaultDiskMap();
   kestrin::EmulatedPort port(disks);
   kestrin::ScopedPort installed(port);
   for (std::size_t i = 0; i < disks.size(); ++i) {
