@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "SysfsFiles.h"
@@ -13,27 +15,59 @@ namespace kestrin {
 namespace {
 
 bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool isLower(char c) { return c >= 'a' && c <= 'z'; }
 
-// The run of digits or of other characters that starts at `from`.
-std::string_view pieceAt(std::string_view name, std::size_t from) {
-  std::size_t end = from;
-  bool digits = isDigit(name[from]);
-  while (end < name.size() && isDigit(name[end]) == digits) ++end;
-  return name.substr(from, end - from);
+// One piece of a name's sort key: a run of digits (compared by value) or a
+// run of other characters (compared as text).
+struct KeyPiece {
+  bool number;
+  std::string text;  // a number without leading zeros
+};
+
+std::string withoutLeadingZeros(std::string_view digits) {
+  std::size_t i = 0;
+  while (i + 1 < digits.size() && digits[i] == '0') ++i;
+  return std::string(digits.substr(i));
 }
 
-// Compares two digit runs by value without converting them (they may be
-// longer than any integer type).
-int compareNumbers(std::string_view a, std::string_view b) {
-  auto skipZeros = [](std::string_view s) {
-    std::size_t i = 0;
-    while (i + 1 < s.size() && s[i] == '0') ++i;
-    return s.substr(i);
-  };
-  a = skipZeros(a);
-  b = skipZeros(b);
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
+// The drive letters of sd, hd, vd and xvd disks are handed out a, b, ... z,
+// aa, ab, ...: the letters as a number in bijective base 26 (a = 1).
+std::optional<std::string> driveLetterNumber(std::string_view letters) {
+  if (letters.empty() || letters.size() > 8) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : letters) {
+    if (!isLower(c)) return std::nullopt;
+    value = value * 26 + static_cast<std::uint64_t>(c - 'a' + 1);
+  }
+  return std::to_string(value);
+}
+
+std::vector<KeyPiece> sortKey(std::string_view name) {
+  for (std::string_view family : {"xvd", "sd", "hd", "vd"}) {
+    if (name.size() > family.size() && name.substr(0, family.size()) == family) {
+      if (auto number = driveLetterNumber(name.substr(family.size()))) {
+        return {KeyPiece{false, std::string(family)}, KeyPiece{true, *number}};
+      }
+    }
+  }
+  std::vector<KeyPiece> key;
+  std::size_t from = 0;
+  while (from < name.size()) {
+    bool digits = isDigit(name[from]);
+    std::size_t end = from;
+    while (end < name.size() && isDigit(name[end]) == digits) ++end;
+    std::string_view piece = name.substr(from, end - from);
+    key.push_back(digits ? KeyPiece{true, withoutLeadingZeros(piece)} : KeyPiece{false, std::string(piece)});
+    from = end;
+  }
+  return key;
+}
+
+int comparePieces(const KeyPiece& a, const KeyPiece& b) {
+  if (a.number != b.number) return a.number ? -1 : 1;
+  if (a.number && a.text.size() != b.text.size()) return a.text.size() < b.text.size() ? -1 : 1;
+  int order = a.text.compare(b.text);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
@@ -55,30 +89,14 @@ bool isWholeDisk(const fs::path& entry, const std::string& name) {
 }  // namespace
 
 bool KernelNameLess(const std::string& a, const std::string& b) {
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < a.size() && j < b.size()) {
-    std::string_view pa = pieceAt(a, i);
-    std::string_view pb = pieceAt(b, j);
-    bool da = isDigit(pa[0]);
-    bool db = isDigit(pb[0]);
-    int order = 0;
-    if (da != db) {
-      order = da ? -1 : 1;
-    } else if (da) {
-      order = compareNumbers(pa, pb);
-    } else if (pa.size() != pb.size()) {
-      order = pa.size() < pb.size() ? -1 : 1;
-    } else {
-      order = pa.compare(pb);
-    }
-    if (order != 0) return order < 0;
-    i += pa.size();
-    j += pb.size();
+  std::vector<KeyPiece> ka = sortKey(a);
+  std::vector<KeyPiece> kb = sortKey(b);
+  for (std::size_t i = 0; i < ka.size() && i < kb.size(); ++i) {
+    if (int order = comparePieces(ka[i], kb[i]); order != 0) return order < 0;
   }
-  if ((i < a.size()) != (j < b.size())) return j < b.size();
-  // Equal piece by piece ("sda01" and "sda1"): the plain text decides, so
-  // that the order stays strict.
+  if (ka.size() != kb.size()) return ka.size() < kb.size();
+  // Equal keys ("sda01" and "sda1"): the plain text decides, so that the
+  // order stays strict.
   return a < b;
 }
 

@@ -24,11 +24,11 @@
 
 namespace kestrin {
 
-// The order of disks: kernel names compared piece by piece, a piece being a
-// run of digits or a run of other characters. Digit runs compare by value
-// (loop2 before loop10, nvme0n2 before nvme0n10), other runs shorter first
-// and then alphabetically (sdz before sdaa, as the kernel names them in
-// turn; sda and vda before loop0, loop0 before nvme0n1).
+// The order of disks: kernel names alphabetically, except that runs of
+// digits compare by value (loop2 before loop10, nvme0n2 before nvme0n10)
+// and the drive letters of sd, hd, vd and xvd disks compare in the order
+// the kernel hands them out (sdz before sdaa). So: loop0, md0, nvme0n1,
+// sda, sdb, ..., sdz, sdaa, vda.
 bool KernelNameLess(const std::string& a, const std::string& b);
 
 // Kernel names of the whole disks under `sysfsRoot`, in disk number order.

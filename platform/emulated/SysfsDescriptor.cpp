@@ -90,7 +90,7 @@ std::uint8_t BusTypeOfDisk(const fs::path& sysfsRoot, const fs::path& diskDirect
   std::vector<std::string> components = componentsBelow(root, disk);
   if (components.empty()) return kBusTypeUnknown;
   std::string name = components.back();
-  if (components.size() >= 2 && components[0] == "devices" && components[1] == "virtual") {
+  if (components.size() >= 3 && components[0] == "devices" && components[1] == "virtual" && components[2] == "block") {
     if (isNumbered(name, "loop")) return kBusTypeFileBackedVirtual;
     if (isNumbered(name, "md")) return kBusTypeRaid;
     return kBusTypeUnknown;
@@ -130,7 +130,7 @@ MediumDescription DescribeBlockDevice(const fs::path& sysfsRoot, const fs::path&
   fs::path device = disk / "device";
   about.vendor = ReadSysfsText(device / "vendor");
   if (startsWith(about.vendor, "0x")) about.vendor.clear();
-  about.product = ReadSysfsText(device / "model");
+  about.product = firstPresent({device / "model", device / "name"});
   if (about.product.empty()) {
     std::string backingFile = ReadSysfsText(disk / "loop" / "backing_file");
     about.product = backingFile.empty() ? disk.filename().string() : fs::path(backingFile).filename().string();

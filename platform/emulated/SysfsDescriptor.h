@@ -32,8 +32,9 @@ inline constexpr std::uint8_t kBusTypeNvme = 17;
 //
 // - vendor: device/vendor, unless it is a numeric identifier ("0x1af4" of
 //   virtio), which names no one;
-// - product: device/model; a loop device without one is named after its
-//   backing file, any other disk after its kernel name;
+// - product: device/model, else device/name (SD and MMC cards); a loop
+//   device without either is named after its backing file, any other disk
+//   after its kernel name;
 // - revision: device/rev, else device/firmware_rev (NVMe);
 // - serial: device/serial, else serial (virtio), else the unit serial
 //   number page device/vpd_pg80 (SCSI), else wwid or device/wwid;
