@@ -161,9 +161,10 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       return error;
     }
     case IOCTL_DISK_UPDATE_PROPERTIES: {
-      // The table is read again for the update; no other Kestrin process
-      // may be half-way through writing it meanwhile.
-      MediumLock lock(medium, LockMode::Shared);
+      // Exclusive, as for a write: the kernel's partitions change, and no
+      // other Kestrin process (nor udev, which honours the lock of a block
+      // device) should look at the disk half-way through.
+      MediumLock lock(medium, LockMode::Exclusive);
       if (lock.error() == ERROR_SUCCESS) medium.tableChanged();
       return ERROR_SUCCESS;
     }
@@ -209,7 +210,7 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       attributes = (attributes & ~mask) | (values & mask);
       // Bringing a disk online again re-reads its table.
       if (wasOffline && (attributes & kAttributeOffline) == 0) {
-        MediumLock lock(medium, LockMode::Shared);
+        MediumLock lock(medium, LockMode::Exclusive);
         if (lock.error() == ERROR_SUCCESS) medium.tableChanged();
       }
       return ERROR_SUCCESS;
