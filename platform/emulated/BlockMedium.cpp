@@ -33,6 +33,10 @@ fs::path sysfsDirectoryOf(const fs::path& sysfsRoot, dev_t device) {
   return error ? fs::path() : directory;
 }
 
+// A drive without a medium (an empty card reader) is not ready, as on the
+// system; the other errors are those of any file.
+std::uint32_t openError(int err) { return err == ENOMEDIUM ? ERROR_NOT_READY : ErrorFromErrno(err); }
+
 // A write refused because the device is read-only reports EPERM (the
 // kernel's flag) or EROFS.
 std::uint32_t writeError(int err) { return err == EPERM || err == EROFS ? ERROR_WRITE_PROTECT : ErrorFromErrno(err); }
@@ -45,33 +49,46 @@ std::unique_ptr<BlockMedium> BlockMedium::open(const std::string& path, bool wri
   // and Kestrin shares the disk with every other program, as the system's
   // own disk requests do.
   int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  bool writeProtected = false;
+  if (fd < 0 && writable && errno == EROFS) {
+    // A write-protected medium (the switch of an SD card) refuses to open
+    // for writing. It opens as a disk all the same, as on the system, and
+    // every write is then refused with ERROR_WRITE_PROTECT.
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    writeProtected = true;
+  }
   if (fd < 0) {
-    error = ErrorFromErrno(errno);
+    error = openError(errno);
     return nullptr;
   }
   struct stat st {};
-  int sectorSize = 0;
-  std::uint64_t length = 0;
   if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
     ::close(fd);
     error = ERROR_NOT_SUPPORTED;
     return nullptr;
   }
-  if (::ioctl(fd, BLKSSZGET, &sectorSize) != 0 || !isPlausibleSectorSize(sectorSize) ||
-      ::ioctl(fd, BLKGETSIZE64, &length) != 0) {
-    // An empty drive (no medium) answers here with ENOMEDIUM.
-    error = errno == ENOMEDIUM ? ERROR_NOT_READY : ERROR_NOT_SUPPORTED;
+  int sectorSize = 0;
+  std::uint64_t length = 0;
+  if (::ioctl(fd, BLKSSZGET, &sectorSize) != 0 || ::ioctl(fd, BLKGETSIZE64, &length) != 0) {
+    error = openError(errno);
     ::close(fd);
     return nullptr;
   }
+  if (!isPlausibleSectorSize(sectorSize)) {
+    ::close(fd);
+    error = ERROR_NOT_SUPPORTED;
+    return nullptr;
+  }
   error = ERROR_SUCCESS;
-  return std::unique_ptr<BlockMedium>(new BlockMedium(fd, static_cast<std::uint32_t>(sectorSize), length, sysfsRoot,
-                                                      sysfsDirectoryOf(sysfsRoot, st.st_rdev), path));
+  return std::unique_ptr<BlockMedium>(new BlockMedium(fd, writeProtected, static_cast<std::uint32_t>(sectorSize),
+                                                      length, sysfsRoot, sysfsDirectoryOf(sysfsRoot, st.st_rdev),
+                                                      path));
 }
 
-BlockMedium::BlockMedium(int fd, std::uint32_t sectorSize, std::uint64_t lengthBytes, fs::path sysfsRoot,
-                         fs::path sysfsDirectory, std::string path)
+BlockMedium::BlockMedium(int fd, bool writeProtected, std::uint32_t sectorSize, std::uint64_t lengthBytes,
+                         fs::path sysfsRoot, fs::path sysfsDirectory, std::string path)
     : m_fd(fd),
+      m_writeProtected(writeProtected),
       m_sectorSize(sectorSize),
       m_lengthBytes(lengthBytes),
       m_sysfsRoot(std::move(sysfsRoot)),
@@ -121,6 +138,7 @@ std::uint32_t BlockMedium::flush() {
 }
 
 bool BlockMedium::isReadOnly() const {
+  if (m_writeProtected) return true;
   int readOnly = 1;
   if (::ioctl(m_fd, BLKROGET, &readOnly) != 0) return true;
   return readOnly != 0;

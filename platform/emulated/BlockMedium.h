@@ -20,11 +20,13 @@ namespace kestrin {
 
 class BlockMedium : public Medium {
  public:
-  // Opens the block device at `path`, read-write when `writable`. Fails,
+  // Opens the block device at `path`, read-write when `writable` (a
+  // write-protected medium opens read-only and reads as read-only). Fails,
   // returning nullptr and setting `error`, when the device cannot be opened
   // with the access asked for (ERROR_ACCESS_DENIED without the rights the
-  // device node demands, ERROR_FILE_NOT_FOUND when it is missing) or is no
-  // block device (ERROR_NOT_SUPPORTED). `sysfsRoot` is where sysfs is
+  // device node demands, ERROR_FILE_NOT_FOUND when it is missing,
+  // ERROR_NOT_READY for a drive without a medium) or is no block device
+  // (ERROR_NOT_SUPPORTED). `sysfsRoot` is where sysfs is
   // mounted; the device's sysfs directory is found through
   // <sysfsRoot>/dev/block/<major>:<minor>.
   static std::unique_ptr<BlockMedium> open(const std::string& path, bool writable, std::uint32_t& error,
@@ -39,8 +41,9 @@ class BlockMedium : public Medium {
   std::uint32_t readSectors(std::uint64_t lba, std::span<std::uint8_t> out) override;
   std::uint32_t writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) override;
   std::uint32_t flush() override;
-  // The kernel's read-only flag of the device (also true when the flag
-  // cannot be read, so that nothing is written to a disk in doubt).
+  // The kernel's read-only flag of the device, or a write-protected medium
+  // (also true when the flag cannot be read, so that nothing is written to
+  // a disk in doubt).
   bool isReadOnly() const override;
   // An advisory lock on the device node (flock), which is also what keeps
   // udev from probing the disk while its table is rewritten.
@@ -60,10 +63,11 @@ class BlockMedium : public Medium {
   const std::filesystem::path& sysfsDirectory() const { return m_sysfsDirectory; }
 
  private:
-  BlockMedium(int fd, std::uint32_t sectorSize, std::uint64_t lengthBytes, std::filesystem::path sysfsRoot,
-              std::filesystem::path sysfsDirectory, std::string path);
+  BlockMedium(int fd, bool writeProtected, std::uint32_t sectorSize, std::uint64_t lengthBytes,
+              std::filesystem::path sysfsRoot, std::filesystem::path sysfsDirectory, std::string path);
 
   int m_fd;
+  bool m_writeProtected;  // the device refused to open for writing (EROFS)
   std::uint32_t m_sectorSize;
   std::uint64_t m_lengthBytes;
   std::filesystem::path m_sysfsRoot;
