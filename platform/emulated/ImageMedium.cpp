@@ -57,7 +57,9 @@ std::string baseName(const std::string& path) {
 
 std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool writable, std::uint32_t sectorSize,
                                                std::uint32_t& error) {
-  bool readOnly = !writable;
+  // Whether the disk is read-only depends on the file, not on how this
+  // handle opens it: a read-only open of a writable image is a writable disk.
+  bool readOnly = false;
   int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0 && writable && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     // An image the user cannot write is a read-only disk, not a missing one.
