@@ -23,6 +23,8 @@
 #include <utility>
 
 #include "BlockMedium.h"
+#include "DiskList.h"
+#include "DiskProperties.h"
 #include "EditingFixture.h"
 #include "EmulatedPort.h"
 #include "FakeSysfs.h"
@@ -30,7 +32,6 @@
 #include "ImageMedium.h"
 #include "OpenMedium.h"
 #include "PartitionedLoopDevice.h"
-#include "SysfsDescriptor.h"
 #include "TestSupport.h"
 #include "lib.h"
 #include "udiskmgmt.h"
@@ -456,34 +457,23 @@ TEST(BlockDevicePort, OpeningWithoutTheRightsTheDeviceDemandsIsAccessDenied) {
   EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "the error was not ERROR_ACCESS_DENIED";
 }
 
-// The storage descriptor's string at the position stored at `field`.
-std::string descriptorString(const std::vector<std::uint8_t>& descriptor, std::size_t field) {
-  std::uint32_t at = readLe32(descriptor, field);
-  if (at == 0) return {};
-  return std::string(reinterpret_cast<const char*>(descriptor.data() + at));
-}
-
-std::vector<std::uint8_t> queryDescriptor(EmulatedPort& port) {
-  OpenedDisk disk(port, GENERIC_READ);
-  std::vector<std::uint8_t> query(12, 0);
-  std::vector<std::uint8_t> descriptor(4096, 0);
-  EXPECT_TRUE(disk.valid());
-  EXPECT_EQ(disk.request(IOCTL_STORAGE_QUERY_PROPERTY, query.data(), 12, descriptor.data(), 4096), ERROR_SUCCESS);
-  return descriptor;
-}
-
-TEST(BlockDevicePort, DescriptorDescribesTheDeviceFromSysfs) {
+TEST(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
   TempDir dir;
   std::string image = threePartitionGptImage(dir);
   PartitionedLoopDevice loop(image);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
 
   // The machine's sysfs: a loop device is named after its backing file.
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  std::vector<std::uint8_t> real = queryDescriptor(port);
-  EXPECT_EQ(descriptorString(real, 16), "gpt.img");
-  EXPECT_EQ(readLe32(real, 28), kBusTypeFileBackedVirtual);
-  EXPECT_EQ(readU8(real, 10), 0);
+  {
+    EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+    ScopedPort installed(port);
+    std::vector<DiskListRow> rows = DiskListRows();
+    std::vector<DiskListRow> expected{{"0", "DISK", "gpt.img", "64", "Online Read-Write "}};
+    EXPECT_EQ(rows, expected);
+    TDisk_Property property;
+    ASSERT_TRUE(GetDiskProperty(kDisk0, property));
+    EXPECT_EQ(property.BusTypeText, "unknown");  // file-backed virtual, beyond the table
+  }
 
   // A sysfs of the test's own that puts a SATA disk behind the same device number.
   struct stat node {};
@@ -500,20 +490,25 @@ TEST(BlockDevicePort, DescriptorDescribesTheDeviceFromSysfs) {
   EmulatedPort fake(DiskMap{DiskSpec{loop.path(), 0}}, [root](const DiskSpec& spec, bool writable, std::uint32_t& error) {
     return OpenMedium(spec, writable, error, root);
   });
-  std::vector<std::uint8_t> described = queryDescriptor(fake);
-  EXPECT_EQ(descriptorString(described, 12), "ATA");
-  EXPECT_EQ(descriptorString(described, 16), "WDC WD10EZEX-00B");
-  EXPECT_EQ(descriptorString(described, 20), "1A01");
-  EXPECT_EQ(descriptorString(described, 24), "naa.50014ee2b5f8a1c3");
-  EXPECT_EQ(readU8(described, 10), 1);
-  EXPECT_EQ(readLe32(described, 28), kBusTypeSata);
+  ScopedPort installed(fake);
+  TDisk_Property property;
+  ASSERT_TRUE(GetDiskProperty(kDisk0, property));
+  EXPECT_EQ(property.Vendor, "ATA");
+  EXPECT_EQ(property.Product, "WDC WD10EZEX-00B");
+  EXPECT_EQ(property.Revision, "1A01");
+  EXPECT_EQ(property.SerialNumber, "naa.50014ee2b5f8a1c3");
+  EXPECT_EQ(property.Removable, 1);
+  EXPECT_EQ(property.BusTypeText, "Sata");
+  ASSERT_EQ(DiskListRows().size(), 1u);
+  EXPECT_EQ(DiskListRows()[0].name, "WDC WD10EZEX-00B");
 
   // An image keeps the stack's own description.
   EmulatedPort images(DiskMap{DiskSpec{image, 0}});
+  ScopedPort imageInstalled(images);
   loop.detach();
-  std::vector<std::uint8_t> own = queryDescriptor(images);
-  EXPECT_EQ(descriptorString(own, 12), "Kestrin");
-  EXPECT_EQ(descriptorString(own, 16), "gpt.img");
+  ASSERT_TRUE(GetDiskProperty(kDisk0, property));
+  EXPECT_EQ(property.Vendor, "Kestrin");
+  EXPECT_EQ(property.Product, "gpt.img");
 }
 
 }  // namespace
