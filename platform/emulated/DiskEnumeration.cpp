@@ -70,18 +70,21 @@ int comparePieces(const KeyPiece& a, const KeyPiece& b) {
   return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+// True when `name` is `family` followed by a device number ("ram0", "dm-3").
+bool isNumbered(std::string_view name, std::string_view family) {
+  if (name.size() <= family.size() || name.substr(0, family.size()) != family) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(family.size()), name.end(), isDigit);
+}
 
 bool isWholeDisk(const fs::path& entry, const std::string& name) {
-  static const char* const kLeftOut[] = {"ram", "zram", "dm-", "sr", "fd"};
-  for (const char* prefix : kLeftOut) {
-    if (startsWith(name, prefix)) return false;
+  for (std::string_view family : {"ram", "zram", "dm-", "sr", "fd"}) {
+    if (isNumbered(name, family)) return false;
   }
   std::error_code error;
   if (!fs::exists(entry / "dev", error)) return false;
   if (fs::exists(entry / "partition", error)) return false;
   if (ReadSysfsText(entry / "hidden") == "1") return false;
-  if (startsWith(name, "loop") && ReadSysfsText(entry / "loop" / "backing_file").empty()) return false;
+  if (isNumbered(name, "loop") && ReadSysfsText(entry / "loop" / "backing_file").empty()) return false;
   auto size = ReadSysfsNumber(entry / "size");
   return size && *size > 0;
 }
