@@ -128,23 +128,6 @@ TEST(SysfsDescriptor, SdCardTakesItsNameAndSerialFromTheCard) {
   EXPECT_EQ(about.busType, kBusTypeSd);
 }
 
-TEST(SysfsDescriptor, SerialFallsBackToTheWorldWideName) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
-  fs::path disk = sys.addDisk(
-      "pci0000:00/0000:00:03.0/0000:02:00.0/host0/port-0:0/end_device-0:0/target0:0:0/0:0:0:0/block/sdb", 1172123568);
-  sys.write(disk / "device" / "vendor", "SEAGATE \n");
-  sys.write(disk / "device" / "model", "ST600MM0006     \n");
-  sys.write(disk / "device" / "wwid", "naa.5000c5005e4b1f2b\n");
-
-  MediumDescription about = DescribeBlockDevice(sys.root(), sys.root() / "block" / "sdb");
-
-  EXPECT_EQ(about.vendor, "SEAGATE");
-  EXPECT_EQ(about.product, "ST600MM0006");
-  EXPECT_EQ(about.serial, "naa.5000c5005e4b1f2b");
-  EXPECT_EQ(about.busType, kBusTypeSas);
-}
-
 TEST(SysfsDescriptor, BusTypeFollowsWhereTheDiskSitsInTheDeviceTree) {
   struct Case {
     const char* devicePath;
@@ -156,6 +139,8 @@ TEST(SysfsDescriptor, BusTypeFollowsWhereTheDiskSitsInTheDeviceTree) {
       {"pci0000:00/0000:00:06.0/0000:01:00.0/nvme/nvme1/nvme1n1", kBusTypeNvme},
       {"virtual/nvme-subsystem/nvme-subsys0/nvme0n1", kBusTypeNvme},
       {"pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda", kBusTypeSata},
+      {"pci0000:00/0000:00:03.0/0000:02:00.0/host0/port-0:0/end_device-0:0/target0:0:0/0:0:0:0/block/sdb",
+       kBusTypeSas},
       {"platform/host5/session1/target5:0:0/5:0:0:0/block/sde", kBusTypeIscsi},
       {"pci0000:00/0000:00:07.0/host3/rport-3:0-0/target3:0:0/3:0:0:0/block/sdf", kBusTypeFibre},
       {"pci0000:00/0000:00:08.0/fw1/fw1.0/host8/target8:0:0/8:0:0:0/block/sdg", kBusType1394},
@@ -181,14 +166,6 @@ TEST(SysfsDescriptor, ParallelAtaLinkWithoutSataSpeedIsAta) {
   fs::path disk = sys.addDisk("pci0000:00/0000:00:01.1/ata2/host1/target1:0:0/1:0:0:0/block/sdb", 1000);
   sys.write("devices/pci0000:00/0000:00:01.1/ata2/link2/ata_link/link2/sata_spd", "<unknown>\n");
   EXPECT_EQ(BusTypeOfDisk(sys.root(), disk), kBusTypeAta);
-}
-
-TEST(SysfsDescriptor, MissingDiskDirectoryGivesEmptyStrings) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
-  MediumDescription about = DescribeBlockDevice(sys.root(), sys.root() / "dev" / "block" / "8:16");
-  EXPECT_EQ(about.vendor + about.product + about.revision + about.serial, "");
-  EXPECT_EQ(about.busType, kBusTypeUnknown);
 }
 
 }  // namespace
