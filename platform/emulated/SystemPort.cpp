@@ -1,5 +1,6 @@
 #include "SystemPort.h"
 
+#include "DiskEnumeration.h"
 #include "DiskMap.h"
 #include "EmulatedPort.h"
 
@@ -12,6 +13,8 @@ std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::
     return nullptr;
   }
   error.clear();
+  // Without any --disk option the stack serves the machine's whole disks.
+  if (disks.empty()) disks = DefaultDiskMap();
   return std::make_unique<EmulatedPort>(std::move(disks));
 }
 

@@ -10,7 +10,8 @@
 //
 // On Linux the disks are Kestrin's own stack over the images and block
 // devices named by the `--disk PATH` options (the first is disk 0) and
-// `--sector-size N` (see DiskMap.h).
+// `--sector-size N` (see DiskMap.h); without any --disk option, the
+// machine's whole disks in the order DiskEnumeration.h documents.
 
 #include <memory>
 #include <string>
