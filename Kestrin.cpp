@@ -1,29 +1,28 @@
-// Kestrin's entry: maps the disks given on the command line to disk numbers,
-// installs the disk stack and runs the window program.
+// Kestrin's entry: builds the system's port and runs the window program.
 //
-//   Kestrin [--sector-size 512|4096] --disk IMAGE ... [--print | --screenshot FILE]
+//   Kestrin [--sector-size 512|4096] [--disk PATH ...] [--print | --screenshot FILE]
 //
-// The first --disk is \\.\PhysicalDrive0, the next \\.\PhysicalDrive1, and
-// so on. --print writes each disk's table to standard output as the window
-// shows it (no display needed); --screenshot grabs the main window once its
-// first table is drawn, saves it to FILE and quits.
+// On Linux the first --disk is \\.\PhysicalDrive0, the next
+// \\.\PhysicalDrive1, and so on; without any, the machine's whole disks
+// (SystemPort.h). --print writes each disk's table to standard output as the
+// window shows it, and needs no display; a build without the window program
+// always does that. --screenshot grabs the main window once its first table
+// is drawn, saves it to FILE and quits.
 
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "DiskMap.h"
-#include "EmulatedPort.h"
+#include "DiskList.h"
 #include "LayoutPrinter.h"
 #include "Port.h"
+#include "SystemPort.h"
 
 #if KESTRIN_WITH_UI
-#include <QTimer>
-#include <memory>
-
 #include "KestrinApplication.h"
 #include "MessageBoxes.h"
 #include "ufrmdisks.h"
@@ -35,7 +34,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "usage: Kestrin [--sector-size 512|4096] --disk IMAGE ... [--print | --screenshot FILE]\n";
+    "usage: Kestrin [--sector-size 512|4096] [--disk PATH ...] [--print | --screenshot FILE]\n";
 
 bool takeFlag(std::vector<std::string>& args, const std::string& flag) {
   auto found = std::find(args.begin(), args.end(), flag);
@@ -54,28 +53,59 @@ std::optional<std::string> takeValue(std::vector<std::string>& args, const std::
   return std::nullopt;
 }
 
-std::string diskPath(std::size_t number) { return "\\\\.\\PhysicalDrive" + std::to_string(number); }
-
-int printDisks(const kestrin::DiskMap& disks) {
-  if (disks.empty()) {
-    std::cerr << "Kestrin: no disk given (--disk IMAGE)\n";
-    return 2;
+// Builds the port from the disk options in `args`; the other options must
+// have been taken out already. Null after reporting a bad command line.
+std::unique_ptr<kestrin::DevicePort> makePort(std::vector<std::string>& args) {
+  std::string error;
+  std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
+  if (port && !args.empty()) error = "unknown argument '" + args.front() + "'";
+  if (!error.empty()) {
+    std::cerr << "Kestrin: " << error << '\n' << kUsage;
+    return nullptr;
   }
-  kestrin::EmulatedPort port(disks);
-  kestrin::ScopedPort installed(port);
+  return port;
+}
+
+// Every disk that opens: a line naming it, the status line and the rows.
+int printDisks() {
+  std::vector<kestrin::DiskListRow> disks = kestrin::DiskListRows();
+  if (disks.empty()) {
+    std::cerr << "Kestrin: no disk could be opened\n";
+    return 1;
+  }
   bool allRead = true;
   for (std::size_t i = 0; i < disks.size(); ++i) {
+    const kestrin::DiskListRow& disk = disks[i];
+    std::string path = "\\\\.\\PhysicalDrive" + disk.number;
     if (i > 0) std::cout << '\n';
-    allRead = kestrin::PrintLayoutView(diskPath(i), std::cout, std::cerr) && allRead;
+    std::cout << path << ' ' << disk.name << ", " << disk.sizeMb << " MB, " << disk.attributes << '\n';
+    allRead = kestrin::PrintLayoutView(path, std::cout, std::cerr) && allRead;
   }
   return allRead ? 0 : 1;
 }
 
+int printMode(std::vector<std::string>& args) {
+  std::unique_ptr<kestrin::DevicePort> port = makePort(args);
+  if (!port) return 2;
+  kestrin::ScopedPort installed(*port);
+  return printDisks();
+}
+
 #if KESTRIN_WITH_UI
-int runWindows(kestrin::KestrinApplication& app, const kestrin::DiskMap& disks, const std::string& screenshot,
-               Clock::time_point started) {
-  kestrin::EmulatedPort port(disks);
-  kestrin::ScopedPort installed(port);
+int windowMode(int argc, char** argv, Clock::time_point started) {
+  // The application object takes the toolkit's own options out first.
+  kestrin::KestrinApplication app(argc, argv);
+  std::vector<std::string> args;
+  QStringList arguments = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
+  std::string screenshot;
+  if (auto error = takeValue(args, "--screenshot", screenshot)) {
+    std::cerr << "Kestrin: " << *error << '\n' << kUsage;
+    return 2;
+  }
+  std::unique_ptr<kestrin::DevicePort> port = makePort(args);
+  if (!port) return 2;
+  kestrin::ScopedPort installed(*port);
   kestrin::MessageBoxSink sink;
   kestrin::ScopedMessageSink messages(sink);
 
@@ -109,39 +139,12 @@ int runWindows(kestrin::KestrinApplication& app, const kestrin::DiskMap& disks, 
 int main(int argc, char** argv) {
   const Clock::time_point started = Clock::now();
   std::vector<std::string> args(argv + 1, argv + argc);
-
-  if (takeFlag(args, "--print")) {
-    kestrin::DiskMap disks;
-    if (auto error = kestrin::TakeDiskOptions(args, disks)) {
-      std::cerr << *error << '\n' << kUsage;
-      return 2;
-    }
-    if (!args.empty()) {
-      std::cerr << "Kestrin: unknown argument '" << args.front() << "'\n" << kUsage;
-      return 2;
-    }
-    return printDisks(disks);
-  }
-
 #if KESTRIN_WITH_UI
-  // The application object takes the toolkit's own options out first.
-  kestrin::KestrinApplication app(argc, argv);
-  args.clear();
-  QStringList arguments = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
-
-  kestrin::DiskMap disks;
-  std::string screenshot;
-  std::optional<std::string> error = kestrin::TakeDiskOptions(args, disks);
-  if (!error) error = takeValue(args, "--screenshot", screenshot);
-  if (!error && !args.empty()) error = "unknown argument '" + args.front() + "'";
-  if (error) {
-    std::cerr << "Kestrin: " << *error << '\n' << kUsage;
-    return 2;
-  }
-  return runWindows(app, disks, screenshot, started);
+  if (takeFlag(args, "--print")) return printMode(args);
+  return windowMode(argc, argv, started);
 #else
-  std::cerr << "Kestrin: built without the window program; use --print\n" << kUsage;
-  return 2;
+  takeFlag(args, "--print");
+  (void)started;
+  return printMode(args);
 #endif
 }

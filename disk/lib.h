@@ -1,10 +1,12 @@
 #pragma once
-// The disk readers: layout, attributes and descriptive properties.
+// The disk readers: layout, attributes and descriptive properties (the last
+// in DiskProperties.h, which belongs to this unit).
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "DiskProperties.h"
 #include "LayoutBuffer.h"
 
 namespace kestrin {

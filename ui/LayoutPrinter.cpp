@@ -33,7 +33,6 @@ class StreamTarget : public LayoutViewTarget {
 }  // namespace
 
 bool PrintLayoutView(const std::string& diskPath, std::ostream& out, std::ostream& errors) {
-  out << diskPath << '\n';
   LayoutViewState state;
   StreamTarget target(out, errors);
   RefreshLayoutView(diskPath, state, target);

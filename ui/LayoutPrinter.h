@@ -1,7 +1,7 @@
 #pragma once
-// The table view as text, for a terminal: for each disk its path, the status
-// line and the rows, the Number text and the given cells separated by tabs.
-// Used by the program's --print option, which needs no display.
+// The table view as text, for a terminal: the status line, then the rows,
+// each the Number text and the given cells separated by tabs. Used by the
+// program's --print option, which needs no display.
 
 #include <ostream>
 #include <string>

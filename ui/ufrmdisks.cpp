@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "ChooserRows.h"
+#include "DiskList.h"
 #include "GridLineDelegate.h"
 #include "ui_ufrmdisks.h"
 
@@ -67,10 +67,10 @@ void Tfrmdisks::keyPressEvent(QKeyEvent* event) {
 
 void FillDiskList(QTreeWidget* lvdisks) {
   lvdisks->clear();
-  for (const ChooserRow& row : ChooserRows()) {
+  for (const DiskListRow& row : DiskListRows()) {
     new QTreeWidgetItem(lvdisks, {QString::fromStdString(row.number), QString::fromStdString(row.type),
                                   QString::fromStdString(row.name), QString::fromStdString(row.sizeMb),
-                                  QString::fromStdString(row.status)});
+                                  QString::fromStdString(row.attributes)});
   }
 }
 

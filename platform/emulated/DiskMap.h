@@ -1,7 +1,10 @@
 #pragma once
 // The disk map: which medium answers which disk number. Programs take
-// `--disk PATH` options (the first is disk 0, the next disk 1, ...);
-// `--sector-size N` (512 or 4096) applies to the `--disk` options after it.
+// `--disk PATH` options, an image file or a block device (the first is disk
+// 0, the next disk 1, ...); `--sector-size N` (512 or 4096) applies to the
+// image files of the `--disk` options after it, a block device always has
+// its own. Without any `--disk` option the programs serve the machine's
+// whole disks (DefaultDiskMap, DiskEnumeration.h).
 
 #include <cstdint>
 #include <optional>
@@ -12,7 +15,7 @@ namespace kestrin {
 
 struct DiskSpec {
   std::string path;
-  std::uint32_t sectorSize = 0;  // 0: detect from the image
+  std::uint32_t sectorSize = 0;  // 0: detect from the image; unused for a block device
 };
 
 using DiskMap = std::vector<DiskSpec>;

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "ErrorText.h"
-#include "ImageMedium.h"
 #include "LayoutBuffer.h"
 #include "LayoutCodec.h"
+#include "OpenMedium.h"
 
 namespace kestrin {
 
@@ -15,10 +15,6 @@ namespace {
 constexpr std::uint64_t kAttributeOffline = 1;
 constexpr std::uint64_t kAttributeReadOnly = 2;
 constexpr std::size_t kStorageDescriptorHeaderSize = 40;
-
-std::unique_ptr<Medium> openImage(const DiskSpec& spec, bool writable, std::uint32_t& error) {
-  return ImageMedium::open(spec.path, writable, spec.sectorSize, error);
-}
 
 // Keeps only printable ASCII so that the descriptor strings decode as text.
 std::string printable(const std::string& text) {
@@ -60,7 +56,10 @@ std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::strin
 }
 
 EmulatedPort::EmulatedPort(DiskMap disks, MediumOpener opener)
-    : m_disks(std::move(disks)), m_opener(opener ? std::move(opener) : MediumOpener(openImage)) {}
+    : m_disks(std::move(disks)),
+      m_opener(opener ? std::move(opener) : MediumOpener([](const DiskSpec& spec, bool writable, std::uint32_t& error) {
+        return OpenMedium(spec, writable, error);
+      })) {}
 
 bool EmulatedPort::fail(std::uint32_t error) {
   m_lastError = error;
@@ -161,9 +160,14 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       if (error == ERROR_SUCCESS) medium.tableChanged();
       return error;
     }
-    case IOCTL_DISK_UPDATE_PROPERTIES:
-      medium.tableChanged();
+    case IOCTL_DISK_UPDATE_PROPERTIES: {
+      // Exclusive, as for a write: the kernel's partitions change, and no
+      // other Kestrin process (nor udev, which honours the lock of a block
+      // device) should look at the disk half-way through.
+      MediumLock lock(medium, LockMode::Exclusive);
+      if (lock.error() == ERROR_SUCCESS) medium.tableChanged();
       return ERROR_SUCCESS;
+    }
     case FSCTL_DISMOUNT_VOLUME:
       // Nothing is ever unmounted: the stack serves whole disks only.
       return ERROR_SUCCESS;
@@ -190,18 +194,34 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       std::uint64_t values = readLe64(record, 8);
       std::uint64_t mask = readLe64(record, 16) & (kAttributeOffline | kAttributeReadOnly);
       std::uint64_t& attributes = m_attributes[open.disk];
+      if ((mask & kAttributeReadOnly) != 0) {
+        // A medium with a read-only state of its own (a block device) keeps
+        // the bit there, where every other program sees it too; it is set
+        // first so that a refusal leaves the offline bit unchanged as well.
+        std::uint32_t error = medium.setReadOnly((values & kAttributeReadOnly) != 0);
+        if (error == ERROR_SUCCESS) {
+          mask &= ~kAttributeReadOnly;
+          attributes &= ~kAttributeReadOnly;
+        } else if (error != ERROR_NOT_SUPPORTED) {
+          return error;
+        }
+      }
       bool wasOffline = (attributes & kAttributeOffline) != 0;
       attributes = (attributes & ~mask) | (values & mask);
       // Bringing a disk online again re-reads its table.
-      if (wasOffline && (attributes & kAttributeOffline) == 0) medium.tableChanged();
+      if (wasOffline && (attributes & kAttributeOffline) == 0) {
+        MediumLock lock(medium, LockMode::Exclusive);
+        if (lock.error() == ERROR_SUCCESS) medium.tableChanged();
+      }
       return ERROR_SUCCESS;
     }
     case IOCTL_STORAGE_QUERY_PROPERTY: {
       if (inputSize < 8) return ERROR_INVALID_PARAMETER;
       std::span<const std::uint8_t> query(input, inputSize);
       if (readLe32(query, 0) != 0 || readLe32(query, 4) != 0) return ERROR_NOT_SUPPORTED;
-      return BuildStorageDescriptor("Kestrin", medium.displayName(), "0.1", "", false, 0, output, outputSize,
-                                    returned);
+      MediumDescription about = medium.description();
+      return BuildStorageDescriptor(about.vendor, about.product, about.revision, about.serial, about.removable,
+                                    about.busType, output, outputSize, returned);
     }
     default:
       return ERROR_INVALID_FUNCTION;

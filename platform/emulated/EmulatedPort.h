@@ -1,14 +1,15 @@
 #pragma once
 // The port on Linux: Kestrin's own disk stack. Each disk number of the map
-// is a medium (an image file); the control requests are answered by the
-// codec over that medium. A path that is not "\\.\PhysicalDrive<n>" for a
-// number of the map fails to open, and every request on the invalid handle
-// fails with ERROR_INVALID_HANDLE.
+// is a medium (an image file or a block device, see OpenMedium); the control
+// requests are answered by the codec over that medium. A path that is not
+// "\\.\PhysicalDrive<n>" for a number of the map fails to open, and every
+// request on the invalid handle fails with ERROR_INVALID_HANDLE.
 //
-// The offline and read-only attributes are held by the stack for the life
-// of the process (not persistent). A read-only disk refuses every write with
-// ERROR_WRITE_PROTECT. Each request holds the medium's lock, shared for
-// reads and exclusive for writes.
+// The offline attribute is held by the stack for the life of the process
+// (not persistent). So is the read-only attribute of an image; a block
+// device keeps it in the kernel's read-only flag. A read-only disk refuses
+// every write with ERROR_WRITE_PROTECT. Each request holds the medium's
+// lock, shared for reads and exclusive for writes.
 
 #include <functional>
 #include <map>
@@ -55,8 +56,9 @@ class EmulatedPort : public DevicePort {
   std::uint32_t m_lastError = 0;
 };
 
-// STORAGE_DEVICE_DESCRIPTOR of a medium as the stack describes it: vendor
-// "Kestrin", the medium's name as the product, revision "0.1".
+// Builds a STORAGE_DEVICE_DESCRIPTOR from the descriptive strings of a
+// medium (Medium::description) into `output`; strings are reduced to
+// printable ASCII, empty ones are left out (position 0).
 std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product,
                                      const std::string& revision, const std::string& serial, bool removable,
                                      std::uint8_t busType, std::uint8_t* output, std::uint32_t outputSize,

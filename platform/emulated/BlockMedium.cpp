@@ -1,0 +1,186 @@
+#include "BlockMedium.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "ImageMedium.h"
+#include "LayoutCodec.h"
+#include "PartitionSync.h"
+#include "Port.h"
+#include "SysfsDescriptor.h"
+
+namespace fs = std::filesystem;
+
+namespace kestrin {
+
+namespace {
+
+// Sector sizes the codecs can work with: powers of two from 512 to 64 KiB.
+bool isPlausibleSectorSize(int size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
+
+fs::path sysfsDirectoryOf(const fs::path& sysfsRoot, dev_t device) {
+  fs::path link = sysfsRoot / "dev" / "block" / (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
+  std::error_code error;
+  fs::path directory = fs::canonical(link, error);
+  return error ? fs::path() : directory;
+}
+
+// A drive without a medium (an empty card reader) is not ready, as on the
+// system; the other errors are those of any file.
+std::uint32_t openError(int err) { return err == ENOMEDIUM ? ERROR_NOT_READY : ErrorFromErrno(err); }
+
+// A write refused because the device is read-only reports EPERM (the
+// kernel's flag) or EROFS.
+std::uint32_t writeError(int err) { return err == EPERM || err == EROFS ? ERROR_WRITE_PROTECT : ErrorFromErrno(err); }
+
+}  // namespace
+
+std::unique_ptr<BlockMedium> BlockMedium::open(const std::string& path, bool writable, std::uint32_t& error,
+                                               const fs::path& sysfsRoot) {
+  // Never O_EXCL: the kernel would refuse a disk with a mounted partition,
+  // and Kestrin shares the disk with every other program, as the system's
+  // own disk requests do.
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  bool writeProtected = false;
+  if (fd < 0 && writable && errno == EROFS) {
+    // A write-protected medium (the switch of an SD card) refuses to open
+    // for writing. It opens as a disk all the same, as on the system, and
+    // every write is then refused with ERROR_WRITE_PROTECT.
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    writeProtected = true;
+  }
+  if (fd < 0) {
+    error = openError(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
+    ::close(fd);
+    error = ERROR_NOT_SUPPORTED;
+    return nullptr;
+  }
+  int sectorSize = 0;
+  std::uint64_t length = 0;
+  if (::ioctl(fd, BLKSSZGET, &sectorSize) != 0 || ::ioctl(fd, BLKGETSIZE64, &length) != 0) {
+    error = openError(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  if (!isPlausibleSectorSize(sectorSize)) {
+    ::close(fd);
+    error = ERROR_NOT_SUPPORTED;
+    return nullptr;
+  }
+  error = ERROR_SUCCESS;
+  return std::unique_ptr<BlockMedium>(new BlockMedium(fd, writeProtected, static_cast<std::uint32_t>(sectorSize),
+                                                      length, sysfsRoot, sysfsDirectoryOf(sysfsRoot, st.st_rdev),
+                                                      path));
+}
+
+BlockMedium::BlockMedium(int fd, bool writeProtected, std::uint32_t sectorSize, std::uint64_t lengthBytes,
+                         fs::path sysfsRoot, fs::path sysfsDirectory, std::string path)
+    : m_fd(fd),
+      m_writeProtected(writeProtected),
+      m_sectorSize(sectorSize),
+      m_lengthBytes(lengthBytes),
+      m_sysfsRoot(std::move(sysfsRoot)),
+      m_sysfsDirectory(std::move(sysfsDirectory)),
+      m_path(std::move(path)) {}
+
+BlockMedium::~BlockMedium() { ::close(m_fd); }
+
+std::uint32_t BlockMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {
+  if (out.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
+  std::uint64_t count = out.size() / m_sectorSize;
+  if (lba > sectorCount() || count > sectorCount() - lba) return ERROR_SECTOR_NOT_FOUND;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done, static_cast<off_t>(lba * m_sectorSize + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno == ENOMEDIUM ? ERROR_NOT_READY : ERROR_READ_FAULT;
+    if (n == 0) return ERROR_SECTOR_NOT_FOUND;
+    done += static_cast<std::size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t BlockMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
+  if (data.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
+  std::uint64_t count = data.size() / m_sectorSize;
+  if (lba > sectorCount() || count > sectorCount() - lba) return ERROR_SECTOR_NOT_FOUND;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done, static_cast<off_t>(lba * m_sectorSize + done));
+    if (n < 0 && errno == EINTR) continue;
+    // A descriptor opened for reading fails with EBADF: no right to write.
+    if (n < 0) return errno == EBADF ? ERROR_ACCESS_DENIED : writeError(errno);
+    if (n == 0) return ERROR_WRITE_FAULT;
+    done += static_cast<std::size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t BlockMedium::flush() {
+  // fsync on a block device writes its cached sectors and flushes the
+  // drive's own write cache.
+  while (::fsync(m_fd) != 0) {
+    if (errno != EINTR) return ERROR_WRITE_FAULT;
+  }
+  return ERROR_SUCCESS;
+}
+
+bool BlockMedium::isReadOnly() const {
+  if (m_writeProtected) return true;
+  int readOnly = 1;
+  if (::ioctl(m_fd, BLKROGET, &readOnly) != 0) return true;
+  return readOnly != 0;
+}
+
+std::uint32_t BlockMedium::setReadOnly(bool readOnly) {
+  int value = readOnly ? 1 : 0;
+  if (::ioctl(m_fd, BLKROSET, &value) != 0) return ErrorFromErrno(errno);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t BlockMedium::lock(LockMode mode) {
+  int op = mode == LockMode::Exclusive ? LOCK_EX : LOCK_SH;
+  while (::flock(m_fd, op) != 0) {
+    if (errno != EINTR) return ERROR_LOCK_VIOLATION;
+  }
+  return ERROR_SUCCESS;
+}
+
+void BlockMedium::unlock() { ::flock(m_fd, LOCK_UN); }
+
+void BlockMedium::tableChanged() {
+  if (m_sysfsDirectory.empty()) return;
+  std::error_code error;
+  // A partition opened as a disk has no partitions of its own to update.
+  if (fs::exists(m_sysfsDirectory / "partition", error)) return;
+  LayoutBuffer layout;
+  std::vector<KernelPartition> wanted;
+  // A table that cannot be read leaves the kernel with whatever its own
+  // re-read finds; nothing is removed on the strength of a failed read.
+  if (DecodeLayout(*this, layout) != ERROR_SUCCESS) {
+    ::ioctl(m_fd, BLKRRPART);
+    return;
+  }
+  SyncKernelPartitions(m_fd, m_sysfsDirectory, KernelPartitionsOfLayout(layout, m_sectorSize));
+}
+
+std::string BlockMedium::displayName() const { return description().product; }
+
+MediumDescription BlockMedium::description() const {
+  if (m_sysfsDirectory.empty()) return {"", fs::path(m_path).filename().string(), "", "", false, kBusTypeUnknown};
+  return DescribeBlockDevice(m_sysfsRoot, m_sysfsDirectory);
+}
+
+}  // namespace kestrin

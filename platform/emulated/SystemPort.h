@@ -1,0 +1,29 @@
+#pragma once
+// The port a program talks to disks through. Each platform's disk stack
+// offers this same header, so the programs build their port in one way:
+//
+//   std::vector<std::string> args(argv + 1, argv + argc);
+//   std::string error;
+//   std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
+//   if (!port) { report error; exit 2; }
+//   kestrin::ScopedPort installed(*port);
+//
+// On Linux the disks are Kestrin's own stack over the images and block
+// devices named by the `--disk PATH` options (the first is disk 0) and
+// `--sector-size N` (see DiskMap.h); without any --disk option, the
+// machine's whole disks in the order DiskEnumeration.h documents.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Port.h"
+
+namespace kestrin {
+
+// Builds the port, taking the options that choose the disks out of `args`
+// (everything else stays, in order). Returns null and sets `error` to a
+// one-line text when an option is malformed.
+std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::string& error);
+
+}  // namespace kestrin

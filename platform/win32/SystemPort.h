@@ -1,0 +1,28 @@
+#pragma once
+// The port a program talks to disks through. Each platform's disk stack
+// offers this same header, so the programs build their port in one way:
+//
+//   std::vector<std::string> args(argv + 1, argv + argc);
+//   std::string error;
+//   std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
+//   if (!port) { report error; exit 2; }
+//   kestrin::ScopedPort installed(*port);
+//
+// On Windows the disks are the machine's own, "\\.\PhysicalDrive<n>": no
+// option chooses them, so nothing is taken out of `args` and the call does
+// not fail.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Port.h"
+
+namespace kestrin {
+
+// Builds the port, taking the options that choose the disks out of `args`
+// (everything else stays, in order). Returns null and sets `error` to a
+// one-line text when an option is malformed.
+std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::string& error);
+
+}  // namespace kestrin

@@ -1,0 +1,515 @@
+// The disk stack over block devices: loop devices that each test attaches
+// to an image of its own (and detaches again, also when it fails), mapped
+// with a DiskMap entry as `--disk /dev/loopN` would be. The layouts are
+// made and checked by the peers (sfdisk, sgdisk, partx); the kernel's own
+// partition list is read from sysfs. Tests skip where no loop device can be
+// attached (not root, no loop support).
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <utility>
+
+#include "BlockMedium.h"
+#include "DiskList.h"
+#include "DiskProperties.h"
+#include "EditingFixture.h"
+#include "EmulatedPort.h"
+#include "FakeSysfs.h"
+#include "ImageFixture.h"
+#include "ImageMedium.h"
+#include "OpenMedium.h"
+#include "PartitionedLoopDevice.h"
+#include "TestSupport.h"
+#include "lib.h"
+#include "udiskmgmt.h"
+
+namespace kestrin {
+namespace {
+
+using test::HeldPartition;
+using test::KernelPartitionList;
+using test::LoopAccess;
+using test::PartitionedLoopDevice;
+using test::RunResult;
+using test::TempDir;
+using test::editing::DumpWithSfdisk;
+using test::editing::FieldOf;
+using test::editing::MessageRecorder;
+using test::editing::RunPeer;
+namespace fs = std::filesystem;
+
+using PartitionList = std::map<int, std::pair<std::uint64_t, std::uint64_t>>;
+
+constexpr std::int64_t kMiB = 1 << 20;
+const std::string kDisk0 = "\\\\.\\PhysicalDrive0";
+const Guid kLinuxData = StringToGuid("{0FC63DAF-8483-4772-8E79-3D69D8477DE4}");
+
+// The table on a device as partx reads it (libblkid, not the kernel and not
+// Kestrin): number -> {start, sectors} in 512-byte units.
+PartitionList partxShow(const std::string& device) {
+  PartitionList list;
+  RunResult run = RunPeer({"partx", "--show", "--noheadings", "-o", "NR,START,SECTORS", device});
+  std::istringstream lines(run.out);
+  int number = 0;
+  std::uint64_t start = 0, sectors = 0;
+  while (lines >> number >> start >> sectors) list[number] = {start, sectors};
+  return list;
+}
+
+bool sgdiskVerifies(const std::string& device, std::string& report) {
+  RunResult run = RunPeer({"sgdisk", "-v", device});
+  report = run.out + run.err;
+  return run.exitCode == 0 && run.out.find("No problems found") != std::string::npos;
+}
+
+// A 64 MiB GPT disk with three 8 MiB partitions at 1, 9 and 17 MiB, made by sfdisk.
+std::string threePartitionGptImage(const TempDir& dir) {
+  std::string image = dir.file("gpt.img");
+  test::MakeSparseFile(image, 64 * kMiB);
+  RunResult made = RunPeer({"sfdisk", "-q", image}, "label: gpt\nstart=2048, size=8M\nsize=8M\nsize=8M\n");
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  return image;
+}
+
+std::string mbrImageWithLogicals(const TempDir& dir) {
+  std::string image = dir.file("mbr.img");
+  test::MakeSparseFile(image, 64 * kMiB);
+  RunResult made = RunPeer({"sfdisk", "-q", image},
+                       "label: dos\nstart=2048, size=8M, type=83\nsize=8M, type=7\ntype=5\n"
+                       "size=4M, type=83\nsize=4M, type=82\n");
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  return image;
+}
+
+// An open disk of the port, closed at the end of the scope.
+class OpenedDisk {
+ public:
+  OpenedDisk(DevicePort& port, std::uint32_t access) : m_port(port) {
+    m_handle = port.OpenDisk(kDisk0, access, FILE_ATTRIBUTE_NORMAL);
+  }
+  ~OpenedDisk() { m_port.CloseDisk(m_handle); }
+  OpenedDisk(const OpenedDisk&) = delete;
+  OpenedDisk& operator=(const OpenedDisk&) = delete;
+
+  bool valid() const { return m_handle != kInvalidHandle; }
+  // Issues a request; 0 on success, else the port's error code.
+  std::uint32_t request(std::uint32_t code, const void* input = nullptr, std::uint32_t inputSize = 0,
+                        void* output = nullptr, std::uint32_t outputSize = 0) {
+    return m_port.DiskControl(m_handle, code, input, inputSize, output, outputSize, nullptr) ? ERROR_SUCCESS
+                                                                                            : m_port.LastError();
+  }
+
+ private:
+  DevicePort& m_port;
+  DiskHandle m_handle;
+};
+
+constexpr std::uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
+
+// The slot of the entry the decoder numbered `number`, or 0.
+int entryOfNumber(const LayoutBuffer& layout, std::uint32_t number) {
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
+    if (layout.slot(entry).partitionNumber() == number) return entry;
+  }
+  return 0;
+}
+
+// Rewrites the disk of threePartitionGptImage through the port's own requests: deletes #2, grows #3 to 16 MiB and adds
+// #4 at 40 MiB, then asks for the property update.
+void rewriteThreePartitionGpt(EmulatedPort& port) {
+  OpenedDisk disk(port, kReadWrite);
+  ASSERT_TRUE(disk.valid());
+  ASSERT_EQ(disk.request(FSCTL_DISMOUNT_VOLUME), ERROR_SUCCESS);
+  LayoutBuffer layout;
+  ASSERT_EQ(disk.request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size()), ERROR_SUCCESS);
+  ASSERT_EQ(layout.partitionStyle(), kStyleGpt);
+  ASSERT_EQ(layout.partitionCount(), 3u);
+  int second = entryOfNumber(layout, 2);
+  int third = entryOfNumber(layout, 3);
+  ASSERT_NE(second, 0);
+  ASSERT_NE(third, 0);
+  layout.slot(second).setGptPartitionType(Guid{});
+  layout.slot(second).setRewritePartition(true);
+  layout.slot(third).setPartitionLength(16 * kMiB);
+  layout.slot(third).setRewritePartition(true);
+  LayoutSlot added = layout.slot(4);
+  added.setStyle(kStyleGpt);
+  added.setStartingOffset(40 * kMiB);
+  added.setPartitionLength(4 * kMiB);
+  added.setPartitionNumber(4);
+  added.setGptPartitionType(kLinuxData);
+  added.setRewritePartition(true);
+  layout.setPartitionCount(4);
+  ASSERT_EQ(disk.request(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), layout.size()), ERROR_SUCCESS);
+  ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+}
+
+// The kernel list after rewriteThreePartitionGpt, in 512-byte units.
+const PartitionList kRewrittenList{{1, {2048, 16384}}, {3, {34816, 32768}}, {4, {81920, 8192}}};
+
+int kernelReadOnlyFlag(const PartitionedLoopDevice& loop) {
+  int readOnly = -1;
+  ::ioctl(loop.fd(), BLKROGET, &readOnly);
+  return readOnly;
+}
+
+TEST(BlockMedium, TakesTheSectorSizeAndLengthFromTheKernel) {
+  TempDir dir;
+  std::string image = dir.file("disk.img");
+  test::MakeSparseFile(image, 48 * kMiB);
+  for (std::uint32_t sectorSize : {512u, 4096u}) {
+    PartitionedLoopDevice loop(image, sectorSize);
+    if (!loop.attached()) GTEST_SKIP() << loop.failure();
+    std::uint32_t error = ERROR_SUCCESS;
+    // The --sector-size of a map entry is for images; a device has its own.
+    std::unique_ptr<Medium> medium = OpenMedium(DiskSpec{loop.path(), 1024}, false, error);
+    ASSERT_NE(medium, nullptr) << error;
+    ASSERT_NE(dynamic_cast<BlockMedium*>(medium.get()), nullptr);
+    EXPECT_EQ(medium->sectorSize(), sectorSize);
+    EXPECT_EQ(medium->lengthBytes(), static_cast<std::uint64_t>(48 * kMiB));
+    EXPECT_EQ(medium->sectorCount(), static_cast<std::uint64_t>(48 * kMiB) / sectorSize);
+    EXPECT_FALSE(medium->isReadOnly());
+
+    EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+    ScopedPort installed(port);
+    EXPECT_EQ(GetDiskLengthByPath(kDisk0), 48 * kMiB);
+  }
+  // The image file itself stays an image.
+  std::uint32_t error = ERROR_SUCCESS;
+  std::unique_ptr<Medium> file = OpenMedium(DiskSpec{image, 0}, false, error);
+  ASSERT_NE(file, nullptr);
+  EXPECT_NE(dynamic_cast<ImageMedium*>(file.get()), nullptr);
+}
+
+TEST(BlockDevicePort, ReadsAnMbrLayoutWithLogicalDrivesThroughTheDevice) {
+  TempDir dir;
+  std::string image = mbrImageWithLogicals(dir);
+  auto dump = DumpWithSfdisk(image);
+  ASSERT_TRUE(dump.ok) << dump.text;
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  ScopedPort installed(port);
+
+  LayoutBuffer layout;
+  ASSERT_TRUE(GetDriveLayout(kDisk0, layout));
+
+  EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
+  EXPECT_EQ(layout.partitionCount(), 12u);  // four primaries, two EBR groups
+  struct Expected {
+    int entry;
+    int sfdiskNumber;
+    std::uint8_t type;
+  };
+  for (Expected e : {Expected{1, 1, 0x83}, Expected{2, 2, 0x07}, Expected{3, 3, 0x05}, Expected{5, 5, 0x83},
+                     Expected{9, 6, 0x82}}) {
+    ConstLayoutSlot slot = std::as_const(layout).slot(e.entry);
+    EXPECT_EQ(slot.mbrPartitionType(), e.type) << "entry " << e.entry;
+    EXPECT_EQ(std::to_string(slot.startingOffset() / 512), FieldOf(dump, e.sfdiskNumber, "start")) << e.entry;
+    EXPECT_EQ(std::to_string(slot.partitionLength() / 512), FieldOf(dump, e.sfdiskNumber, "size")) << e.entry;
+  }
+}
+
+TEST(BlockDevicePort, ReadsAGptLayoutOfA4096ByteSectorDevice) {
+  TempDir dir;
+  std::string image = dir.file("4k.img");
+  test::MakeSparseFile(image, 64 * kMiB);
+  PartitionedLoopDevice loop(image, 4096);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  RunResult made = RunPeer({"sgdisk", "-n", "1:256:+2M", "-n", "2:0:+4M", "-t", "2:0700", loop.path()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  PartitionList table = partxShow(loop.path());
+  ASSERT_EQ(table.size(), 2u);
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  ScopedPort installed(port);
+
+  LayoutBuffer layout;
+  ASSERT_TRUE(GetDriveLayout(kDisk0, layout));
+
+  EXPECT_EQ(layout.partitionStyle(), kStyleGpt);
+  ASSERT_EQ(layout.partitionCount(), 2u);
+  for (int entry = 1; entry <= 2; ++entry) {
+    ConstLayoutSlot slot = std::as_const(layout).slot(entry);
+    auto [start, sectors] = table.at(static_cast<int>(slot.partitionNumber()));
+    EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(start * 512)) << entry;
+    EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(sectors * 512)) << entry;
+  }
+  EXPECT_EQ(layout.slot(1).startingOffset(), 256 * 4096);
+  EXPECT_EQ(GuidToString(layout.slot(2).gptPartitionType()), "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}");
+}
+
+TEST(BlockDevicePort, WrittenGptLayoutBecomesTheKernelsPartitionListAndReachesTheImage) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+
+  rewriteThreePartitionGpt(port);
+
+  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), kRewrittenList);
+  EXPECT_EQ(partxShow(loop.path()), kRewrittenList);
+  std::string report;
+  EXPECT_TRUE(sgdiskVerifies(loop.path(), report)) << report;
+  // Flushed through the device into the backing file.
+  loop.detach();
+  EXPECT_EQ(partxShow(image), kRewrittenList);
+  EXPECT_TRUE(sgdiskVerifies(image, report)) << report;
+}
+
+TEST(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInUse) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  {
+    OpenedDisk disk(port, GENERIC_READ);
+    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  }
+  PartitionList before{{1, {2048, 16384}}, {2, {18432, 16384}}, {3, {34816, 16384}}};
+  ASSERT_EQ(KernelPartitionList(loop.sysfsDirectory()), before);
+
+  HeldPartition held(loop, 1, dir.path());
+  ASSERT_TRUE(held.open());
+  // With partition 1 open the kernel refuses to re-read the table.
+  ASSERT_NE(::ioctl(loop.fd(), BLKRRPART), 0);
+  ASSERT_EQ(errno, EBUSY);
+
+  rewriteThreePartitionGpt(port);
+
+  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), kRewrittenList);
+  EXPECT_EQ(partxShow(loop.path()), kRewrittenList);
+}
+
+TEST(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
+  TempDir dir;
+  std::string image = mbrImageWithLogicals(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  ScopedPort installed(port);
+  MessageRecorder messages;
+  ScopedMessageSink sink(messages);
+
+  // Deleting the first logical drive: the second one becomes number 5.
+  ASSERT_TRUE(DeletePartitionMBR(kDisk0, 5)) << (messages.shown.empty() ? "" : messages.shown.front());
+
+  PartitionList table = partxShow(loop.path());
+  PartitionList kernel = KernelPartitionList(loop.sysfsDirectory());
+  ASSERT_EQ(table.size(), 4u);
+  ASSERT_EQ(kernel.size(), 4u);
+  for (int number : {1, 2, 5}) EXPECT_EQ(kernel[number], table[number]) << "partition " << number;
+  EXPECT_EQ(table[5].second, 8192u);  // the 4 MiB swap drive
+  // The kernel shows the extended partition as its first kilobyte only.
+  EXPECT_EQ(kernel[3], (std::pair<std::uint64_t, std::uint64_t>{table[3].first, 2}));
+}
+
+TEST(BlockDevicePort, BringingTheDiskOnlineAgainRereadsItsTable) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  ScopedPort installed(port);
+  {
+    OpenedDisk disk(port, GENERIC_READ);
+    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  }
+  ASSERT_EQ(KernelPartitionList(loop.sysfsDirectory()).size(), 3u);
+  // Partition 2 removed behind the kernel's back.
+  RunResult removed = RunPeer({"sfdisk", "--no-reread", "--no-tell-kernel", "--delete", loop.path(), "2"});
+  ASSERT_EQ(removed.exitCode, 0) << removed.err;
+  ASSERT_EQ(KernelPartitionList(loop.sysfsDirectory()).size(), 3u);
+
+  ASSERT_TRUE(SetDiskAttributes(kDisk0, DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE));
+  // Going offline is the stack's own state and changes nothing in the kernel.
+  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()).size(), 3u);
+  GetDiskAttributesRecord attributes;
+  ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
+  EXPECT_EQ(attributes.attributes() & DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE);
+  EXPECT_EQ(kernelReadOnlyFlag(loop), 0);
+
+  ASSERT_TRUE(SetDiskAttributes(kDisk0, 0, DISK_ATTRIBUTE_OFFLINE));
+
+  PartitionList expected{{1, {2048, 16384}}, {3, {34816, 16384}}};
+  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), expected);
+  EXPECT_EQ(partxShow(loop.path()), expected);
+}
+
+TEST(BlockDevicePort, ReadOnlyIsTheKernelFlagSetAndClearedThroughDiskAttributes) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  ScopedPort installed(port);
+  MessageRecorder messages;
+  ScopedMessageSink sink(messages);
+
+  ASSERT_TRUE(SetDiskAttributes(kDisk0, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_EQ(kernelReadOnlyFlag(loop), 1);
+  GetDiskAttributesRecord attributes;
+  ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
+  EXPECT_EQ(attributes.attributes(), DISK_ATTRIBUTE_READ_ONLY);
+  {
+    // Another process's stack sees the same flag.
+    EmulatedPort other(DiskMap{DiskSpec{loop.path(), 0}});
+    ScopedPort otherInstalled(other);
+    GetDiskAttributesRecord seen;
+    ASSERT_TRUE(GetDiskAttributes(kDisk0, seen));
+    EXPECT_EQ(seen.attributes(), DISK_ATTRIBUTE_READ_ONLY);
+  }
+  std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 64 * 1024);
+  EXPECT_FALSE(DeletePartitionGPT(kDisk0, 1));
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0], "IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected");
+  EXPECT_EQ(test::ReadFileRange(image, 0, 64 * 1024), before);
+
+  ASSERT_TRUE(SetDiskAttributes(kDisk0, 0, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_EQ(kernelReadOnlyFlag(loop), 0);
+  ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
+  EXPECT_EQ(attributes.attributes(), 0u);
+  EXPECT_TRUE(DeletePartitionGPT(kDisk0, 1));
+  EXPECT_EQ(partxShow(loop.path()).count(1), 0u);
+}
+
+TEST(BlockDevicePort, ReadOnlyLoopDeviceRefusesWrites) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image, 512, LoopAccess::ReadOnly);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  ScopedPort installed(port);
+  MessageRecorder messages;
+  ScopedMessageSink sink(messages);
+
+  GetDiskAttributesRecord attributes;
+  ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
+  EXPECT_EQ(attributes.attributes() & DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY);
+  EXPECT_FALSE(DeletePartitionGPT(kDisk0, 2));
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0], "IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected");
+  EXPECT_EQ(partxShow(loop.path()).size(), 3u);
+}
+
+TEST(BlockDevicePort, OpensTheDeviceEvenWhileAnotherProgramHoldsItExclusively) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  int exclusive = ::open(loop.path().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  ASSERT_GE(exclusive, 0) << std::strerror(errno);
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  ScopedPort installed(port);
+  MessageRecorder messages;
+  ScopedMessageSink sink(messages);
+
+  EXPECT_TRUE(SetPartitionAttributesGPT(kDisk0, 1, 0x8000000000000000ull))
+      << (messages.shown.empty() ? "" : messages.shown.front());
+  ::close(exclusive);
+  LayoutBuffer layout;
+  ASSERT_TRUE(GetDriveLayout(kDisk0, layout));
+  EXPECT_EQ(layout.slot(1).gptAttributes(), 0x8000000000000000ull);
+}
+
+TEST(BlockDevicePort, OpeningWithoutTheRightsTheDeviceDemandsIsAccessDenied) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  struct stat node {};
+  ASSERT_EQ(::stat(loop.path().c_str(), &node), 0);
+  if ((node.st_mode & (S_IROTH | S_IWOTH)) != 0) GTEST_SKIP() << loop.path() << " is open to everyone here";
+
+  // The child gives up root for "nobody" and reports what the port said.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+    EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+    int code = 0;
+    for (std::uint32_t access : {GENERIC_READ, kReadWrite}) {
+      DiskHandle handle = port.OpenDisk(kDisk0, access, 0);
+      if (handle != kInvalidHandle) code |= 1;
+      if (port.LastError() != ERROR_ACCESS_DENIED) code |= 2;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 10) << "could not drop privileges";
+  EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "the open succeeded";
+  EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "the error was not ERROR_ACCESS_DENIED";
+}
+
+TEST(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+
+  // The machine's sysfs: a loop device is named after its backing file.
+  {
+    EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+    ScopedPort installed(port);
+    std::vector<DiskListRow> rows = DiskListRows();
+    std::vector<DiskListRow> expected{{"0", "DISK", "gpt.img", "64", "Online Read-Write "}};
+    EXPECT_EQ(rows, expected);
+    TDisk_Property property;
+    ASSERT_TRUE(GetDiskProperty(kDisk0, property));
+    EXPECT_EQ(property.BusTypeText, "unknown");  // file-backed virtual, beyond the table
+  }
+
+  // A sysfs of the test's own that puts a SATA disk behind the same device number.
+  struct stat node {};
+  ASSERT_EQ(::stat(loop.path().c_str(), &node), 0);
+  std::string numbers = std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev));
+  test::FakeSysfs sys(dir.path() / "sys");
+  fs::path disk = sys.addDisk("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda", 131072, numbers);
+  sys.write(disk / "removable", "1\n");
+  sys.write(disk / "device" / "vendor", "ATA     \n");
+  sys.write(disk / "device" / "model", "WDC WD10EZEX-00B\n");
+  sys.write(disk / "device" / "rev", "1A01\n");
+  sys.write(disk / "device" / "wwid", "naa.50014ee2b5f8a1c3\n");
+  fs::path root = sys.root();
+  EmulatedPort fake(DiskMap{DiskSpec{loop.path(), 0}}, [root](const DiskSpec& spec, bool writable, std::uint32_t& error) {
+    return OpenMedium(spec, writable, error, root);
+  });
+  ScopedPort installed(fake);
+  TDisk_Property property;
+  ASSERT_TRUE(GetDiskProperty(kDisk0, property));
+  EXPECT_EQ(property.Vendor, "ATA");
+  EXPECT_EQ(property.Product, "WDC WD10EZEX-00B");
+  EXPECT_EQ(property.Revision, "1A01");
+  EXPECT_EQ(property.SerialNumber, "naa.50014ee2b5f8a1c3");
+  EXPECT_EQ(property.Removable, 1);
+  EXPECT_EQ(property.BusTypeText, "Sata");
+  ASSERT_EQ(DiskListRows().size(), 1u);
+  EXPECT_EQ(DiskListRows()[0].name, "WDC WD10EZEX-00B");
+
+  // An image keeps the stack's own description.
+  EmulatedPort images(DiskMap{DiskSpec{image, 0}});
+  ScopedPort imageInstalled(images);
+  loop.detach();
+  ASSERT_TRUE(GetDiskProperty(kDisk0, property));
+  EXPECT_EQ(property.Vendor, "Kestrin");
+  EXPECT_EQ(property.Product, "gpt.img");
+}
+
+}  // namespace
+}  // namespace kestrin

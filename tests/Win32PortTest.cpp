@@ -1,0 +1,346 @@
+// The Windows port: what it hands the system for each port call (path in
+// UTF-16, sharing, existing devices only, no security record or template,
+// a count for every request), how it maps handles, when it takes the error
+// code, and the message text it gives back. A stand-in system records the
+// calls. (WindowsPortTest runs the same port over the system itself.)
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Errors.h"
+#include "LayoutBuffer.h"
+#include "Port.h"
+#include "TestSupport.h"
+#include "Win32Port.h"
+#include "Win32System.h"
+#include "lib.h"
+#include "udiskmgmt.h"
+
+namespace {
+
+using kestrin::DiskHandle;
+using kestrin::Win32Port;
+
+// Stand-in error codes (the system's values for these conditions).
+constexpr std::uint32_t kErrorNotReady = 21;
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+// What the stand-in's CloseHandle leaves as the thread's last error, as
+// later system calls may: never to be reported for an earlier failure.
+constexpr std::uint32_t kErrorLeftByClose = 0xBAD;
+
+struct CreateFileCall {
+  std::u16string path;
+  std::uint32_t access = 0;
+  std::uint32_t share = 0;
+  void* security = nullptr;
+  std::uint32_t creation = 0;
+  std::uint32_t flagsAndAttributes = 0;
+  void* templateFile = nullptr;
+};
+
+struct IoControlCall {
+  void* handle = nullptr;
+  std::uint32_t code = 0;
+  void* input = nullptr;
+  std::uint32_t inputSize = 0;
+  void* output = nullptr;
+  std::uint32_t outputSize = 0;
+  bool countGiven = false;
+  void* overlapped = nullptr;
+};
+
+struct FormatMessageCall {
+  std::uint32_t flags = 0;
+  const void* source = nullptr;
+  std::uint32_t messageId = 0;
+  std::uint32_t languageId = 0;
+  std::uint32_t size = 0;
+  void* arguments = nullptr;
+};
+
+// A system with one disk behind any path. Failures are chosen per call; the
+// thread's last error behaves as the system's: set by a failing call, and
+// also disturbed by the close.
+class FakeSystem : public kestrin::Win32System {
+ public:
+  void* createFile(const char16_t* path, std::uint32_t access, std::uint32_t share, void* security,
+                   std::uint32_t creation, std::uint32_t flagsAndAttributes, void* templateFile) override {
+    creates.push_back({path, access, share, security, creation, flagsAndAttributes, templateFile});
+    if (openError != 0) {
+      lastError = openError;
+      return kestrin::kInvalidSystemHandle;
+    }
+    return handleToReturn;
+  }
+
+  bool deviceIoControl(void* handle, std::uint32_t code, void* input, std::uint32_t inputSize, void* output,
+                       std::uint32_t outputSize, std::uint32_t* bytesReturned, void* overlapped) override {
+    ioControls.push_back({handle, code, input, inputSize, output, outputSize, bytesReturned != nullptr, overlapped});
+    if (handle == kestrin::kInvalidSystemHandle) {
+      lastError = kErrorInvalidHandle;
+      return false;
+    }
+    if (auto failure = requestErrors.find(code); failure != requestErrors.end()) {
+      lastError = failure->second;
+      return false;
+    }
+    const std::size_t count = std::min<std::size_t>(outputSize, answer.size());
+    if (count > 0) std::memcpy(output, answer.data(), count);
+    if (bytesReturned != nullptr) *bytesReturned = static_cast<std::uint32_t>(count);
+    return true;
+  }
+
+  bool closeHandle(void* handle) override {
+    closed.push_back(handle);
+    lastError = kErrorLeftByClose;
+    return true;
+  }
+
+  std::uint32_t getLastError() override { return lastError; }
+
+  std::uint32_t formatMessage(std::uint32_t flags, const void* source, std::uint32_t messageId,
+                              std::uint32_t languageId, char16_t* buffer, std::uint32_t size,
+                              void* arguments) override {
+    formats.push_back({flags, source, messageId, languageId, size, arguments});
+    auto text = messages.find(messageId);
+    if (text == messages.end() || text->second.size() + 1 > size) return 0;
+    std::copy(text->second.begin(), text->second.end(), buffer);
+    buffer[text->second.size()] = u'\0';
+    return static_cast<std::uint32_t>(text->second.size());
+  }
+
+  // Behaviour.
+  void* handleToReturn = reinterpret_cast<void*>(std::intptr_t{0x5678});
+  std::uint32_t openError = 0;
+  std::map<std::uint32_t, std::uint32_t> requestErrors;
+  std::vector<std::uint8_t> answer;  // copied into every output buffer
+  std::map<std::uint32_t, std::u16string> messages = {
+      {kErrorInvalidHandle, u"Descripteur non valide.\r\n"},
+      {kErrorNotReady, u"Le périphérique n’est pas prêt.\r\n"},
+      {kErrorFileNotFound, u"Le fichier spécifié est introuvable.\r\n"},
+      {kErrorLeftByClose, u"Erreur laissée par la fermeture.\r\n"},
+  };
+  std::uint32_t lastError = 0;
+
+  // Record.
+  std::vector<CreateFileCall> creates;
+  std::vector<IoControlCall> ioControls;
+  std::vector<void*> closed;
+  std::vector<FormatMessageCall> formats;
+};
+
+TEST(Win32Port, OpensSharingReadAndWriteExistingDevicesOnlyWithoutSecurityOrTemplate) {
+  FakeSystem system;
+  Win32Port port(system);
+  port.OpenDisk("\\\\.\\PhysicalDrive3", kestrin::GENERIC_READ | kestrin::GENERIC_WRITE,
+                kestrin::FILE_ATTRIBUTE_NORMAL);
+  port.OpenDisk("\\\\.\\physicaldrive12", kestrin::GENERIC_READ, 0);
+
+  ASSERT_EQ(system.creates.size(), 2u);
+  const CreateFileCall& write = system.creates[0];
+  EXPECT_EQ(write.path, u"\\\\.\\PhysicalDrive3");
+  EXPECT_EQ(write.access, 0xC0000000u);
+  EXPECT_EQ(write.share, 3u);     // FILE_SHARE_READ | FILE_SHARE_WRITE
+  EXPECT_EQ(write.creation, 3u);  // OPEN_EXISTING
+  EXPECT_EQ(write.flagsAndAttributes, 0x80u);
+  EXPECT_EQ(write.security, nullptr);
+  EXPECT_EQ(write.templateFile, nullptr);
+
+  const CreateFileCall& read = system.creates[1];
+  EXPECT_EQ(read.path, u"\\\\.\\physicaldrive12");
+  EXPECT_EQ(read.access, 0x80000000u);
+  EXPECT_EQ(read.share, 3u);
+  EXPECT_EQ(read.creation, 3u);
+  EXPECT_EQ(read.flagsAndAttributes, 0u);
+}
+
+TEST(Win32Port, HandsTheSystemTheUtf8PathAsUtf16) {
+  FakeSystem system;
+  Win32Port port(system);
+  port.OpenDisk(reinterpret_cast<const char*>(u8"C:\\Données\\disque 😀 日本.img"), kestrin::GENERIC_READ, 0);
+  ASSERT_EQ(system.creates.size(), 1u);
+  // The stand-in reads the path up to its NUL, so this also checks the end.
+  EXPECT_EQ(system.creates[0].path, u"C:\\Données\\disque 😀 日本.img");
+}
+
+TEST(Win32Port, RefusesAPathWithANulInsideWithoutAskingTheSystem) {
+  FakeSystem system;
+  Win32Port port(system);
+  const std::string path("\\\\.\\PhysicalDrive1\0.img", 23);
+  EXPECT_EQ(port.OpenDisk(path, kestrin::GENERIC_READ, 0), kestrin::kInvalidHandle);
+  EXPECT_EQ(port.LastError(), 123u);  // ERROR_INVALID_NAME
+  EXPECT_TRUE(system.creates.empty());
+}
+
+TEST(Win32Port, ThePortHandleIsTheSystemHandleThroughRequestAndClose) {
+  FakeSystem system;
+  system.handleToReturn = reinterpret_cast<void*>(std::intptr_t{0x1F4C});
+  Win32Port port(system);
+  const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0);
+  EXPECT_EQ(handle, 0x1F4C);
+  port.DiskControl(handle, kestrin::IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, nullptr);
+  port.CloseDisk(handle);
+  ASSERT_EQ(system.ioControls.size(), 1u);
+  EXPECT_EQ(system.ioControls[0].handle, system.handleToReturn);
+  ASSERT_EQ(system.closed.size(), 1u);
+  EXPECT_EQ(system.closed[0], system.handleToReturn);
+}
+
+TEST(Win32Port, AFailedOpenYieldsTheInvalidHandleAndTheSystemsCode) {
+  FakeSystem system;
+  system.openError = kestrin::ERROR_ACCESS_DENIED;
+  Win32Port port(system);
+  EXPECT_EQ(port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0), kestrin::kInvalidHandle);
+  EXPECT_EQ(port.LastError(), kestrin::ERROR_ACCESS_DENIED);
+}
+
+TEST(Win32Port, PassesBuffersThroughAndAlwaysGivesTheSystemACountToFill) {
+  FakeSystem system;
+  system.answer = {1, 2, 3, 4, 5, 6, 7, 8};
+  Win32Port port(system);
+  const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0);
+
+  const std::array<std::uint8_t, 12> query{};
+  std::array<std::uint8_t, 16> output{};
+  std::uint32_t returned = 0xFFFF;
+  EXPECT_TRUE(port.DiskControl(handle, kestrin::IOCTL_STORAGE_QUERY_PROPERTY, query.data(), 12, output.data(), 16,
+                               &returned));
+  EXPECT_EQ(returned, 8u);
+  EXPECT_EQ(output[7], 8);
+  // Without a caller's count the synchronous request still needs one.
+  EXPECT_TRUE(port.DiskControl(handle, kestrin::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, output.data(), 8, nullptr));
+
+  ASSERT_EQ(system.ioControls.size(), 2u);
+  const IoControlCall& first = system.ioControls[0];
+  EXPECT_EQ(first.code, kestrin::IOCTL_STORAGE_QUERY_PROPERTY);
+  EXPECT_EQ(first.input, query.data());
+  EXPECT_EQ(first.inputSize, 12u);
+  EXPECT_EQ(first.output, output.data());
+  EXPECT_EQ(first.outputSize, 16u);
+  EXPECT_EQ(first.overlapped, nullptr);
+  const IoControlCall& second = system.ioControls[1];
+  EXPECT_EQ(second.input, nullptr);
+  EXPECT_EQ(second.inputSize, 0u);
+  EXPECT_TRUE(second.countGiven);
+  EXPECT_EQ(second.overlapped, nullptr);
+}
+
+TEST(Win32Port, RefusesANullBufferWithASizeWithoutAskingTheSystem) {
+  FakeSystem system;
+  Win32Port port(system);
+  const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0);
+  std::array<std::uint8_t, 8> buffer{};
+  EXPECT_FALSE(port.DiskControl(handle, kestrin::IOCTL_DISK_CREATE_DISK, nullptr, 24, nullptr, 0, nullptr));
+  EXPECT_EQ(port.LastError(), kestrin::ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(port.DiskControl(handle, kestrin::IOCTL_DISK_GET_LENGTH_INFO, buffer.data(), 0, nullptr, 8, nullptr));
+  EXPECT_EQ(port.LastError(), kestrin::ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(system.ioControls.empty());
+}
+
+TEST(Win32Port, KeepsTheFailedRequestsCodeAcrossTheClose) {
+  FakeSystem system;
+  system.requestErrors[kestrin::IOCTL_DISK_GET_DRIVE_LAYOUT_EX] = kErrorNotReady;
+  Win32Port port(system);
+  kestrin::ScopedPort installed(port);
+  kestrin::LayoutBuffer layout;
+  try {
+    kestrin::GetDriveLayout("\\\\.\\PhysicalDrive1", layout);
+    FAIL() << "the failed read did not raise";
+  } catch (const kestrin::KestrinError& error) {
+    EXPECT_STREQ(error.what(),
+                 reinterpret_cast<const char*>(u8"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Le périphérique n’est pas prêt"));
+  }
+  EXPECT_EQ(system.closed.size(), 1u);
+  EXPECT_EQ(port.LastError(), kErrorNotReady);
+}
+
+TEST(Win32Port, AMissingDiskFailsAtItsFirstRequestWithTheInvalidHandleText) {
+  FakeSystem system;
+  system.openError = kErrorFileNotFound;
+  Win32Port port(system);
+  kestrin::ScopedPort installed(port);
+
+  kestrin::LayoutBuffer layout;
+  EXPECT_THROW(
+      {
+        try {
+          kestrin::GetDriveLayout("\\\\.\\PhysicalDrive9", layout);
+        } catch (const kestrin::KestrinError& error) {
+          EXPECT_STREQ(error.what(), "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Descripteur non valide");
+          throw;
+        }
+      },
+      kestrin::KestrinError);
+  EXPECT_EQ(kestrin::GetDiskLengthByPath("\\\\.\\PhysicalDrive9"), 0);
+  kestrin::GetDiskAttributesRecord attributes;
+  EXPECT_FALSE(kestrin::GetDiskAttributes("\\\\.\\PhysicalDrive9", attributes));
+
+  // Every request went to the system on the invalid handle; none was closed.
+  ASSERT_EQ(system.ioControls.size(), 3u);
+  for (const IoControlCall& call : system.ioControls) EXPECT_EQ(call.handle, kestrin::kInvalidSystemHandle);
+  EXPECT_TRUE(system.closed.empty());
+}
+
+TEST(Win32Port, ReadsTheLayoutIntoTheCallersWholeBuffer) {
+  FakeSystem system;
+  kestrin::LayoutBuffer answer;
+  answer.setPartitionStyle(kestrin::kStyleGpt);
+  answer.setPartitionCount(2);
+  answer.data()[kestrin::kLayoutBufferSize - 1] = 0xA5;
+  system.answer.assign(answer.data(), answer.data() + kestrin::kLayoutBufferSize);
+  Win32Port port(system);
+  kestrin::ScopedPort installed(port);
+
+  kestrin::LayoutBuffer layout;
+  EXPECT_TRUE(kestrin::GetDriveLayout("\\\\.\\PhysicalDrive0", layout));
+  EXPECT_EQ(layout.partitionStyle(), kestrin::kStyleGpt);
+  EXPECT_EQ(layout.partitionCount(), 2u);
+  EXPECT_EQ(layout.data()[kestrin::kLayoutBufferSize - 1], 0xA5);
+  ASSERT_EQ(system.ioControls.size(), 1u);
+  EXPECT_EQ(system.ioControls[0].code, kestrin::IOCTL_DISK_GET_DRIVE_LAYOUT_EX);
+  EXPECT_EQ(system.ioControls[0].outputSize, 9264u);
+  EXPECT_EQ(system.ioControls[0].output, layout.data());
+  ASSERT_EQ(system.creates.size(), 1u);
+  EXPECT_EQ(system.creates[0].access, kestrin::GENERIC_READ);
+  EXPECT_EQ(system.closed.size(), 1u);
+}
+
+TEST(Win32Port, ErrorMessageIsTheSystemsOwnTextUntrimmedInUtf8) {
+  FakeSystem system;
+  Win32Port port(system);
+  EXPECT_EQ(port.ErrorMessage(kErrorFileNotFound),
+            reinterpret_cast<const char*>(u8"Le fichier spécifié est introuvable.\r\n"));
+  ASSERT_EQ(system.formats.size(), 1u);
+  const FormatMessageCall& call = system.formats[0];
+  EXPECT_EQ(call.flags, 0x1200u);  // FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS
+  EXPECT_EQ(call.source, nullptr);
+  EXPECT_EQ(call.messageId, kErrorFileNotFound);
+  EXPECT_EQ(call.languageId, 0u);
+  EXPECT_EQ(call.arguments, nullptr);
+  // The system takes at most 64 KiB of buffer.
+  EXPECT_GT(call.size, 1024u);
+  EXPECT_LE(call.size * 2, 65536u);
+
+  kestrin::ScopedPort installed(port);
+  EXPECT_EQ(kestrin::SystemErrorText(kErrorFileNotFound),
+            reinterpret_cast<const char*>(u8"Le fichier spécifié est introuvable"));
+}
+
+TEST(Win32Port, ErrorMessageNamesTheCodeWhenTheSystemHasNoText) {
+  FakeSystem system;
+  Win32Port port(system);
+  EXPECT_EQ(port.ErrorMessage(31337), "Unknown error 31337.");
+  kestrin::ScopedPort installed(port);
+  EXPECT_EQ(kestrin::RequestFailureText("IOCTL_DISK_CREATE_DISK", 31337),
+            "IOCTL_DISK_CREATE_DISK failed:Unknown error 31337");
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+#pragma once
+// A loop device with partitions (losetup --partscan) over a test's own image
+// file, for the tests of the disk stack on block devices. The device is
+// detached when the object goes out of scope, also when the test fails
+// half-way, and with the test process should it be killed (it is held open
+// with auto-clear set). Before it is detached its read-only flag is
+// cleared, since the flag would otherwise stay with the loop device for its
+// next user.
+//
+// Attaching needs root and loop device support; a test skips with
+// failure() when it cannot have a device. Only devices attached here are
+// ever opened by the tests.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace kestrin::test {
+
+enum class LoopAccess { ReadWrite, ReadOnly };
+
+class PartitionedLoopDevice {
+ public:
+  PartitionedLoopDevice(const std::string& image, std::uint32_t sectorSize = 512,
+                        LoopAccess access = LoopAccess::ReadWrite);
+  ~PartitionedLoopDevice();
+  PartitionedLoopDevice(const PartitionedLoopDevice&) = delete;
+  PartitionedLoopDevice& operator=(const PartitionedLoopDevice&) = delete;
+
+  bool attached() const { return !m_path.empty(); }
+  // The device, "/dev/loopN".
+  const std::string& path() const { return m_path; }
+  // The kernel name, "loopN".
+  std::string name() const;
+  // Its sysfs directory, "/sys/block/loopN".
+  std::filesystem::path sysfsDirectory() const;
+  // A descriptor of the device held by the guard (read-only), for ioctls.
+  int fd() const { return m_fd; }
+  const std::string& failure() const { return m_failure; }
+  // Detaches now, so that the image holds everything written through the
+  // device before the test reads it directly.
+  void detach();
+
+ private:
+  std::string m_path;
+  std::string m_failure;
+  int m_fd = -1;
+};
+
+// The kernel's partition list of a disk, read from sysfs on its own: for
+// each partition directory, number -> {start, size} in 512-byte units.
+std::map<int, std::pair<std::uint64_t, std::uint64_t>> KernelPartitionList(const std::filesystem::path& diskDirectory);
+
+// Keeps partition `number` of a loop device open, through a device node
+// made in `folder` (no udev is needed), so that the kernel refuses to
+// re-read the disk's table meanwhile. open() tells whether it worked.
+class HeldPartition {
+ public:
+  HeldPartition(const PartitionedLoopDevice& device, int number, const std::filesystem::path& folder);
+  ~HeldPartition();
+  HeldPartition(const HeldPartition&) = delete;
+  HeldPartition& operator=(const HeldPartition&) = delete;
+  bool open() const { return m_fd >= 0; }
+
+ private:
+  int m_fd = -1;
+};
+
+}  // namespace kestrin::test
