@@ -50,6 +50,22 @@ std::uint32_t FuzzImage::writeSectors(std::uint64_t lba, std::span<const std::ui
   return ERROR_SUCCESS;
 }
 
+bool FuzzImage::sameContents(const FuzzImage& other) const {
+  if (m_sectorSize != other.m_sectorSize || m_sectorCount != other.m_sectorCount) return false;
+  const std::vector<std::uint8_t> zeros(m_sectorSize, 0);
+  auto holds = [&zeros](const FuzzImage& disk, std::uint64_t lba) -> const std::vector<std::uint8_t>& {
+    auto found = disk.m_sectors.find(lba);
+    return found == disk.m_sectors.end() ? zeros : found->second;
+  };
+  for (const auto& [lba, bytes] : m_sectors) {
+    if (holds(other, lba) != bytes) return false;
+  }
+  for (const auto& [lba, bytes] : other.m_sectors) {
+    if (holds(*this, lba) != bytes) return false;
+  }
+  return true;
+}
+
 void require(bool condition, const char* promise) {
   if (condition) return;
   std::fprintf(stderr, "broken promise: %s\n", promise);

@@ -38,6 +38,10 @@ class FuzzImage : public SectorDevice {
   std::uint32_t writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) override;
   std::uint32_t flush() override { return 0; }
 
+  // True when every sector of the two disks holds the same bytes (a sector
+  // never listed or written reads as zeros in both).
+  bool sameContents(const FuzzImage& other) const;
+
  private:
   std::uint32_t m_sectorSize = 512;
   std::uint64_t m_sectorCount = 0;

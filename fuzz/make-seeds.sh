@@ -17,7 +17,7 @@ cleanup() {
 trap cleanup EXIT
 
 "${CXX:-c++}" -std=c++20 -O1 -o "$work/make-seed" MakeSeed.cpp
-mkdir -p "$corpus"/{MbrDecoder,GptDecoder,Layout,Catalogue,Descriptor}
+mkdir -p "$corpus"/{MbrDecoder,GptDecoder,Layout,Edit,Catalogue,Descriptor}
 
 # seed NAME SECTORSIZE TARGET...: the image $work/NAME.img as a seed of each target.
 seed() {
@@ -70,6 +70,33 @@ if loop=$(losetup --find --show --sector-size 4096 "$work/gpt-4k.img" 2>/dev/nul
 else
   echo "no loop device: the 4096-byte-sector seed is left out" >&2
 fi
+
+# Edits of the layout read from a seed image, as the entry operations make
+# them: edit NAME IMAGE-SEED EDIT..., each EDIT "entry offset width value"
+# (value in hexadecimal, up to 16 digits).
+edit() {
+  local name=$1 image=$2
+  shift 2
+  {
+    printf "\\x$(printf %02x $#)"
+    for e in "$@"; do
+      set -- $e
+      printf "\\x$(printf %02x $(($1 - 1)))\\x$(printf %02x "$2")\\x$(printf %02x "$3")"
+      local v
+      v=$(printf %016x "0x$4")
+      for i in 14 12 10 8 6 4 2 0; do printf "\\x${v:$i:2}"; done
+    done
+    cat "$work/$image.seed"
+  } > "$corpus/Edit/$name"
+}
+edit mbr-retype mbr-two-primaries "2 32 0 0b"
+edit mbr-boot mbr-two-primaries "2 33 0 1"
+edit mbr-signature-and-delete mbr-logical-drives "9 32 0 0"
+edit mbr-create mbr-two-primaries "3 0 130 0" "3 8 3 2a00000" "3 16 3 400000" "3 32 0 0c" "3 34 0 1"
+edit gpt-attributes gpt-three "1 64 3 8000000000000001"
+edit gpt-delete gpt-three "2 32 3 0" "2 40 3 0"
+edit gpt-create gpt-three "4 0 130 1" "4 8 3 1a00000" "4 16 3 200000" "4 32 3 4433b9e5ebd0a0a2" "4 40 3 c79926b7b668c087"
+edit gpt-4k-create gpt-4k "3 0 130 1" "3 8 3 1200000" "3 16 3 100000" "3 32 3 4433b9e5ebd0a0a2" "3 40 3 c79926b7b668c087"
 
 # The catalogue with keys: one byte of key length, the key, the XML.
 catalogue() {
