@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -155,12 +155,12 @@ TEST_F(Concurrency, ReaderSeesOneOfTwoMbrLayoutsWithLogicalDrivesWhileAnotherPro
   if (!HaveTool("sfdisk")) GTEST_SKIP() << "sfdisk is not installed";
   MakeSparseFile(m_image, 16 << 20);
   RunResult made = test::Run({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", m_image},
-                       "label: dos\nlabel-id: 0x0C0C0C0C\n"
-                       "start=2048, size=4096, type=83\n"
-                       "start=6144, size=16384, type=5\n"
-                       "start=8192, size=2048, type=83\n"
-                       "start=12288, size=2048, type=7\n"
-                       "start=16384, size=2048, type=82\n");
+                             "label: dos\nlabel-id: 0x0C0C0C0C\n"
+                             "start=2048, size=4096, type=83\n"
+                             "start=6144, size=16384, type=5\n"
+                             "start=8192, size=2048, type=83\n"
+                             "start=12288, size=2048, type=7\n"
+                             "start=16384, size=2048, type=82\n");
   ASSERT_EQ(made.exitCode, 0) << made.err;
   // The second layout changes sector 0 (signature, a type, a new primary)
   // and two EBRs (the last logical drive goes, the middle one is retyped),
@@ -185,7 +185,8 @@ TEST_F(Concurrency, ReaderSeesOneOfTwoMbrLayoutsWithLogicalDrivesWhileAnotherPro
 TEST_F(Concurrency, ReaderSeesOneOfTwoGptLayoutsWhileAnotherProcessRewritesThem) {
   if (!HaveTool("sgdisk")) GTEST_SKIP() << "sgdisk is not installed";
   MakeSparseFile(m_image, 16 << 20);
-  RunResult made = test::Run({"sgdisk", "-o", "-n", "1:2048:+2M", "-n", "2:0:+2M", "-t", "2:8200", "-n", "3:0:+2M", m_image});
+  RunResult made =
+      test::Run({"sgdisk", "-o", "-n", "1:2048:+2M", "-n", "2:0:+2M", "-t", "2:8200", "-n", "3:0:+2M", m_image});
   ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
   // Every part of both copies changes: a new entry, a removed one, a
   // retyped one; the array and header of each copy are rewritten.
@@ -195,8 +196,8 @@ TEST_F(Concurrency, ReaderSeesOneOfTwoGptLayoutsWhileAnotherProcessRewritesThem)
     created.setStartingOffset(8ll << 20);
     created.setPartitionLength(2ll << 20);
     created.setPartitionNumber(4);
-    created.setGptPartitionId(Guid{{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD,
-                                    0xEE, 0xFF, 0x01}});
+    created.setGptPartitionId(
+        Guid{{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x01}});
     layout.setPartitionCount(4);
     layout.slot(2).setGptPartitionType(Guid{});
     layout.slot(3).setGptAttributes(0x8000000000000000ull);

@@ -63,8 +63,8 @@ Totals g_totals;
 class TotalsReport : public ::testing::Environment {
  public:
   void TearDown() override {
-    std::cout << "[ power cuts ] " << g_totals.operations << " operations, " << g_totals.cutPoints
-              << " cut points, " << g_totals.reorderedImages << " images of writes reordered within a flush, " << g_totals.peerChecks
+    std::cout << "[ power cuts ] " << g_totals.operations << " operations, " << g_totals.cutPoints << " cut points, "
+              << g_totals.reorderedImages << " images of writes reordered within a flush, " << g_totals.peerChecks
               << " cut images checked by the peers (sgdisk refused " << g_totals.sgdiskRefusals
               << " with GPT leftovers beside a new MBR)\n";
   }
@@ -107,9 +107,15 @@ const std::string kLogicalScript =
 // Three partitions at 1, 3 and 5 MiB, whatever the sector size.
 std::vector<std::string> gptOptions(std::uint32_t sectorSize) {
   std::string first = std::to_string(kMiB / sectorSize);
-  return {"sgdisk",      "-o",          "-n",          "1:" + first + ":+2M", "-c", "1:root", "-n", "2:0:+2M",
-          "-t",          "2:8200",      "-n",          "3:0:+2M",             "-t", "3:ef00", "-A", "3:set:0",
-          "-U",          "5EC70A11-0000-4000-8000-000000000001"};
+  return {"sgdisk", "-o",
+          "-n",     "1:" + first + ":+2M",
+          "-c",     "1:root",
+          "-n",     "2:0:+2M",
+          "-t",     "2:8200",
+          "-n",     "3:0:+2M",
+          "-t",     "3:ef00",
+          "-A",     "3:set:0",
+          "-U",     "5EC70A11-0000-4000-8000-000000000001"};
 }
 
 // What a peer, or Kestrin, finds on a disk: the kind of table and its
@@ -200,7 +206,8 @@ DiskView sgdiskView(const std::string& device) {
     std::string size;
     std::string unit;
     std::string code;
-    if (words >> number >> first >> last >> size >> unit >> code) view.partitions.emplace(first, last - first + 1, code);
+    if (words >> number >> first >> last >> size >> unit >> code)
+      view.partitions.emplace(first, last - first + 1, code);
   }
   return view;
 }
@@ -244,7 +251,7 @@ class PowerCut : public ::testing::Test {
     if (kind == DiskKind::Mbr || kind == DiskKind::MbrWithLogicalDrives) {
       writeLeftovers();
       RunResult made = test::Run({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", m_image},
-                           kind == DiskKind::Mbr ? kMbrScript : kLogicalScript);
+                                 kind == DiskKind::Mbr ? kMbrScript : kLogicalScript);
       ASSERT_EQ(made.exitCode, 0) << made.err;
     } else if (kind == DiskKind::Gpt512) {
       std::vector<std::string> options = gptOptions(512);
@@ -346,8 +353,7 @@ class PowerCut : public ::testing::Test {
       std::vector<std::uint8_t> cut = original;
       m_journal->replay(cut, cuts[index]);
       bool readsAsGpt = decode(cut).partitionStyle() == kStyleGpt;
-      checkWithPeers(cut, before, after, readsAsGpt, newLayout.partitionStyle() == kStyleGpt,
-                     describeCut(cuts[index]));
+      checkWithPeers(cut, before, after, readsAsGpt, newLayout.partitionStyle() == kStyleGpt, describeCut(cuts[index]));
     }
   }
 
@@ -534,7 +540,8 @@ TEST_F(PowerCut, EveryMbrEntryOperationOnLogicalDrivesReadsAsOldOrNewLayout) {
   // Slots 5, 9 and 13 hold the logical drives, 6 and 10 the links.
   const std::vector<std::tuple<std::string, Operation, Operation>> operations = {
       {"CreatePartitionMBR (primary)",
-       [] { return CreatePartitionMBR(kDisk, 3, 24576ll * 512, 4096 * 512, false, 0x0C); }, {}},
+       [] { return CreatePartitionMBR(kDisk, 3, 24576ll * 512, 4096 * 512, false, 0x0C); },
+       {}},
       {"CreatePartitionMBR (logical drive in an EBR without one)",
        [] { return CreatePartitionMBR(kDisk, 9, 12288ll * 512, 2048 * 512, false, 0x07); },
        [] { return DeletePartitionMBR(kDisk, 9); }},
@@ -558,12 +565,9 @@ class PowerCutGpt : public PowerCut, public ::testing::WithParamInterface<DiskKi
 TEST_P(PowerCutGpt, EveryGptEntryOperationReadsAsOldOrNewLayout) {
   const std::vector<std::pair<std::string, Operation>> operations = {
       {"CreatePartitionGPT",
-       [] {
-         return CreatePartitionGPT(kDisk, 4, 8 * kMiB, 2 * kMiB, "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}");
-       }},
+       [] { return CreatePartitionGPT(kDisk, 4, 8 * kMiB, 2 * kMiB, "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}"); }},
       {"DeletePartitionGPT", [] { return DeletePartitionGPT(kDisk, 2); }},
-      {"SetPartitionTypeGPT",
-       [] { return SetPartitionTypeGPT(kDisk, 1, "{933AC7E1-2EB4-4F13-B844-0E14E2AEF915}"); }},
+      {"SetPartitionTypeGPT", [] { return SetPartitionTypeGPT(kDisk, 1, "{933AC7E1-2EB4-4F13-B844-0E14E2AEF915}"); }},
       {"SetPartitionAttributesGPT", [] { return SetPartitionAttributesGPT(kDisk, 1, 0x8000000000000001ull); }},
   };
   for (const auto& [name, operation] : operations) {
@@ -576,7 +580,9 @@ TEST_P(PowerCutGpt, EveryGptEntryOperationReadsAsOldOrNewLayout) {
 TEST_P(PowerCutGpt, WholeDiskRequestsReadAsOldOrNewLayout) { checkWholeDiskOperations(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(BothSectorSizes, PowerCutGpt, ::testing::Values(DiskKind::Gpt512, DiskKind::Gpt4096),
-                         [](const auto& info) { return info.param == DiskKind::Gpt512 ? "Sectors512" : "Sectors4096"; });
+                         [](const auto& info) {
+                           return info.param == DiskKind::Gpt512 ? "Sectors512" : "Sectors4096";
+                         });
 
 TEST_F(PowerCut, WholeDiskRequestsOnMbrReadAsOldOrNewLayout) { checkWholeDiskOperations(DiskKind::Mbr); }
 
