@@ -111,11 +111,11 @@ std::function<void(EditorCommands&)> windowCommand(const CliRequest& request, st
 }
 
 // Checks the entry number against the table on screen and selects its row.
-// An empty table takes only entry 1 (Create Partition then needs no row).
-bool selectEntry(int entry, MemoryTable& table, int disk, FailureLog& failures) {
+// An empty table takes only Create Partition's entry 1, which needs no row.
+bool selectEntry(const CliRequest& request, int entry, MemoryTable& table, int disk, FailureLog& failures) {
   const int rows = table.rowCount();
   if (rows == 0) {
-    if (entry == 1) return true;
+    if (entry == 1 && is(request, "create-partition")) return true;
     failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
                     "'s table, which has no rows");
     return false;
@@ -166,7 +166,8 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
   const int failuresBefore = failures.count();
 
   const std::uint32_t style = state.view.diskStyle;
-  if (is(request, "set-type")) {
+  // On a RAW disk the command itself refuses the type change ("MBR only").
+  if (is(request, "set-type") && (style == kMbr || style == kGpt)) {
     if (!translateType(request.positional[2], style, answers.typeText, failures)) return 1;
   }
   if (is(request, "create-partition")) {
@@ -176,7 +177,7 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
     }
     if (!translateType(request.type, style, answers.typeText, failures)) return 1;
   }
-  if (takesEntry(request) && !selectEntry(entry, table, disk, failures)) return 1;
+  if (takesEntry(request) && !selectEntry(request, entry, table, disk, failures)) return 1;
 
   const Confirmation confirmation =
       request.yes ? Confirmation::Yes : (io.terminal ? Confirmation::Ask : Confirmation::Refuse);

@@ -352,10 +352,13 @@ TEST_F(CliWholeDisk, DeleteLayoutLeavesNoTableForSfdisk) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(lines(run.out).at(0), "Style: , Count=0");
   EXPECT_NE(test::Run({"sfdisk", "--dump", m_gpt}).exitCode, 0);
-  // A RAW disk has no entry to create until it gets a layout.
+  // A RAW disk has no entry to create or change until it gets a layout.
   RunResult create = onGpt({"--yes", "create-partition", "0", "1"});
   EXPECT_EQ(create.exitCode, 1);
   EXPECT_NE(create.err.find("create-disk"), std::string::npos) << create.err;
+  RunResult remove = onGpt({"--yes", "delete-partition", "0", "1"});
+  EXPECT_EQ(remove.exitCode, 1);
+  EXPECT_NE(remove.err.find("which has no rows"), std::string::npos) << remove.err;
 }
 
 // ---- refusals: exit status 1 and the image untouched ----
