@@ -27,6 +27,7 @@ bool takeGlobalOption(const std::vector<std::string>& args, std::size_t& i, CliR
   } else if (arg == "--disk" || arg == "--sector-size") {
     request.diskOptions.push_back(arg);
     request.diskOptions.push_back(optionValue(args, i, request.command));
+    if (arg == "--disk") request.diskPaths.push_back(request.diskOptions.back());
   } else {
     return false;
   }

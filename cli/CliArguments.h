@@ -29,6 +29,8 @@ struct CliRequest {
   bool help = false;
   // The --disk and --sector-size options with their values, in order.
   std::vector<std::string> diskOptions;
+  // The --disk paths alone: the one at index N is disk N.
+  std::vector<std::string> diskPaths;
   // Null only together with `help` (the program's help).
   const CommandSpec* command = nullptr;
   std::vector<std::string> positional;

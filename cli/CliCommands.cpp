@@ -154,6 +154,9 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
   answers.offsetText = request.offset;
   answers.sizeText = request.size;
   answers.boot = request.boot;
+  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
+    answers.diskNote = diskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
+  }
 
   EditorState state;
   state.diskPath = diskPath(disk);

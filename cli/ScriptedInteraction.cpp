@@ -28,6 +28,7 @@ std::optional<std::string> ScriptedInteraction::prompt(const std::string&, const
 
 bool ScriptedInteraction::confirm(const std::string& question) {
   m_confirmationAsked = true;
+  if (!m_answers.diskNote.empty()) m_failures.note(m_answers.diskNote + "\n");
   switch (m_confirmation) {
     case Confirmation::Yes:
       m_failures.note(question + " [y/N] yes (--yes)\n");

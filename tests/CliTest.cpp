@@ -189,7 +189,9 @@ TEST_F(CliMbrCommands, CreatePartitionWritesTheGivenOffsetSizeTypeAndBootFlag) {
   RunResult run = onMbr({"--yes", "create-partition", "0", "3", "--offset", "32505856", "--size", "5", "--type",
                          "0x8e", "--boot"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_NE(run.err.find("Create entry #3 for \\\\.\\PhysicalDrive0?"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\\\\.\\PhysicalDrive0 is " + m_mbr + "\nCreate entry #3 for \\\\.\\PhysicalDrive0?"),
+            std::string::npos)
+      << run.err;
   MbrPeerTable peer = MbrSfdiskDump(m_mbr);
   ASSERT_EQ(peer.partitions.size(), 3u);
   EXPECT_EQ(peer.partitions[2].start, 32505856 / kSector);
