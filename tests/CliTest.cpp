@@ -313,11 +313,15 @@ TEST_F(CliGptCommands, SetTypeWritesTheNamedOrGivenGuid) {
 }
 
 TEST_F(CliGptCommands, SetAttributesWritesAll64Bits) {
-  RunResult run = onGpt({"--yes", "set-attributes", "0", "2", "$8000000000000001"});
+  RunResult run = onGpt({"--yes", "--json", "set-attributes", "0", "2", "$8000000000000001"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::optional<SgdiskEntry> entry = SgdiskInfo(m_gpt, 2);
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->attributes, 0x8000000000000001ull);
+  // With --json the disk after the write comes back as JSON.
+  nlohmann::json after = nlohmann::json::parse(run.out);
+  EXPECT_EQ(after["rows"][1]["attributes"].get<std::uint64_t>(), 0x8000000000000001ull);
+  EXPECT_EQ(after["rows"][0]["attributes"].get<std::uint64_t>(), 0u);
   EXPECT_TRUE(SgdiskVerifies(m_gpt));
 }
 
