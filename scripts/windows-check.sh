@@ -22,7 +22,7 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo=(sudo)
 fi
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64)
+packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest nlohmann-json3-dev wine wine64)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -77,6 +77,13 @@ EOF
   touch "$deps/pugixml.done"
 fi
 
+# nlohmann-json is header-only: its headers and CMake package go into the
+# target's prefix as they are, so kestrin-cli finds them without the host's
+# include folder (which holds glibc's headers) entering the cross build.
+mkdir -p "$prefix/include" "$prefix/share/cmake"
+cp -r /usr/include/nlohmann "$prefix/include/"
+cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+
 echo "== Cross build"
 build="$out/kestrin"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
@@ -99,3 +106,9 @@ unset DISPLAY WAYLAND_DISPLAY
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wineboot --init >/dev/null 2>&1 || true
 ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 300
+
+# The command-line program starts on Windows and answers its help.
+if [ -f "$build/cli/kestrin-cli.exe" ]; then
+  echo "== kestrin-cli.exe under Wine"
+  wine "$build/cli/kestrin-cli.exe" --help >/dev/null
+fi

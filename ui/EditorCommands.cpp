@@ -1,5 +1,6 @@
 #include "EditorCommands.h"
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -60,6 +61,18 @@ std::int64_t sizeInBytes(const std::string& sizeText, std::int64_t sizeMb) {
   return sizeMb << kSizeShift;
 }
 
+// Code text as TypeNameToCode produces it for `style`: a type byte in plain
+// decimal digits (MBR), or a GUID in braces (GPT). A RAW disk has no codes.
+bool isTypeCodeText(std::uint32_t style, const std::string& text) {
+  if (style == kMbr) {
+    if (text.empty() || text.size() > 3) return false;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+    return std::stoi(text) <= std::numeric_limits<std::uint8_t>::max();
+  }
+  Guid guid;
+  return style == kGpt && TryStringToGuid(text, guid);
+}
+
 }  // namespace
 
 std::string WindowCaption(const std::string& diskPath) { return "Kestrin 0.1 - " + diskPath; }
@@ -98,6 +111,12 @@ void EditorCommands::trapped(const std::function<void()>& step) {
 void EditorCommands::waitAndRefresh() {
   m_ui.sleep(kWaitAfterOperationMs);
   m_table.refresh();
+}
+
+std::string EditorCommands::typeCode(std::uint32_t style, const std::string& text, std::string code) const {
+  if (TypeNameToCode(style, text, code)) return code;
+  if (m_acceptTypeCodes && isTypeCodeText(style, text)) return text;
+  return code;
 }
 
 // --- whole-disk commands ---
@@ -172,8 +191,7 @@ void EditorCommands::CreatePartition1Click() {
   const std::int64_t sizeMb = StrToInt64(answer->sizeText);
   const std::int64_t length = sizeInBytes(answer->sizeText, sizeMb);
   const std::int64_t offset = StrToInt64(answer->offsetText);
-  std::string code;
-  TypeNameToCode(style, answer->typeText, code);
+  const std::string code = typeCode(style, answer->typeText, "");
 
   if (!m_ui.confirm(entryQuestion("Create", entry))) return;
   trapped([&] {
@@ -209,8 +227,7 @@ void EditorCommands::ChangePartition1Click() {
   if (!typeText) return;
   // A text that is not one of the names leaves the code empty, which fails
   // the conversion below with its message.
-  std::string code;
-  TypeNameToCode(kMbr, *typeText, code);
+  const std::string code = typeCode(kMbr, *typeText, "");
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
   trapped([&] {
     SetPartitionTypeMBR(m_state.diskPath, *entry, static_cast<std::uint8_t>(StrToInt(code)));

@@ -61,6 +61,12 @@ class EditorCommands {
   void Refresh1Click();
   void SelectanotherDISK1Click();
 
+  // The command line takes type codes where the window takes only names:
+  // with this set, a type text that is not a name but already code text (an
+  // MBR type byte in decimal, a GPT type GUID in braces) is used as the code
+  // itself. Off by default, so the window keeps refusing typed codes.
+  void acceptTypeCodes(bool accept) { m_acceptTypeCodes = accept; }
+
  private:
   enum class ZeroEntry { Refuse, Allow };
 
@@ -77,10 +83,13 @@ class EditorCommands {
   // message and goes no further.
   void trapped(const std::function<void()>& step);
   void waitAndRefresh();
+  // TypeNameToCode of `text`, starting from `code`; see acceptTypeCodes.
+  std::string typeCode(std::uint32_t style, const std::string& text, std::string code) const;
 
   EditorState& m_state;
   EditorTable& m_table;
   Interaction& m_ui;
+  bool m_acceptTypeCodes = false;
 };
 
 }  // namespace kestrin

@@ -1,4 +1,5 @@
 #include "BlockMedium.h"
+#include "SectorFile.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -36,10 +37,6 @@ fs::path sysfsDirectoryOf(const fs::path& sysfsRoot, dev_t device) {
 // A drive without a medium (an empty card reader) is not ready, as on the
 // system; the other errors are those of any file.
 std::uint32_t openError(int err) { return err == ENOMEDIUM ? ERROR_NOT_READY : ErrorFromErrno(err); }
-
-// A write refused because the device is read-only reports EPERM (the
-// kernel's flag) or EROFS.
-std::uint32_t writeError(int err) { return err == EPERM || err == EROFS ? ERROR_WRITE_PROTECT : ErrorFromErrno(err); }
 
 }  // namespace
 
@@ -98,34 +95,11 @@ BlockMedium::BlockMedium(int fd, bool writeProtected, std::uint32_t sectorSize, 
 BlockMedium::~BlockMedium() { ::close(m_fd); }
 
 std::uint32_t BlockMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {
-  if (out.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
-  std::uint64_t count = out.size() / m_sectorSize;
-  if (lba > sectorCount() || count > sectorCount() - lba) return ERROR_SECTOR_NOT_FOUND;
-  std::size_t done = 0;
-  while (done < out.size()) {
-    ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done, static_cast<off_t>(lba * m_sectorSize + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno == ENOMEDIUM ? ERROR_NOT_READY : ERROR_READ_FAULT;
-    if (n == 0) return ERROR_SECTOR_NOT_FOUND;
-    done += static_cast<std::size_t>(n);
-  }
-  return ERROR_SUCCESS;
+  return ReadSectorsAt(m_fd, m_sectorSize, sectorCount(), lba, out);
 }
 
 std::uint32_t BlockMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
-  if (data.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
-  std::uint64_t count = data.size() / m_sectorSize;
-  if (lba > sectorCount() || count > sectorCount() - lba) return ERROR_SECTOR_NOT_FOUND;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done, static_cast<off_t>(lba * m_sectorSize + done));
-    if (n < 0 && errno == EINTR) continue;
-    // A descriptor opened for reading fails with EBADF: no right to write.
-    if (n < 0) return errno == EBADF ? ERROR_ACCESS_DENIED : writeError(errno);
-    if (n == 0) return ERROR_WRITE_FAULT;
-    done += static_cast<std::size_t>(n);
-  }
-  return ERROR_SUCCESS;
+  return WriteSectorsAt(m_fd, m_sectorSize, sectorCount(), lba, data);
 }
 
 std::uint32_t BlockMedium::flush() {

@@ -10,6 +10,7 @@
 
 #include "LayoutCodec.h"
 #include "Port.h"
+#include "SectorFile.h"
 
 namespace kestrin {
 
@@ -89,35 +90,12 @@ ImageMedium::ImageMedium(int fd, bool readOnly, std::uint32_t sectorSize, std::u
 ImageMedium::~ImageMedium() { ::close(m_fd); }
 
 std::uint32_t ImageMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {
-  if (out.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
-  std::uint64_t count = out.size() / m_sectorSize;
-  if (lba > m_sectorCount || count > m_sectorCount - lba) return ERROR_SECTOR_NOT_FOUND;
-  std::size_t done = 0;
-  while (done < out.size()) {
-    ssize_t n = ::pread(m_fd, out.data() + done, out.size() - done,
-                        static_cast<off_t>(lba * m_sectorSize + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return ERROR_READ_FAULT;
-    if (n == 0) return ERROR_SECTOR_NOT_FOUND;
-    done += static_cast<std::size_t>(n);
-  }
-  return ERROR_SUCCESS;
+  return ReadSectorsAt(m_fd, m_sectorSize, m_sectorCount, lba, out);
 }
 
 std::uint32_t ImageMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
   if (m_readOnly) return ERROR_WRITE_PROTECT;
-  if (data.size() % m_sectorSize != 0) return ERROR_INVALID_PARAMETER;
-  std::uint64_t count = data.size() / m_sectorSize;
-  if (lba > m_sectorCount || count > m_sectorCount - lba) return ERROR_SECTOR_NOT_FOUND;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done,
-                         static_cast<off_t>(lba * m_sectorSize + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? ErrorFromErrno(errno) : ERROR_WRITE_FAULT;
-    done += static_cast<std::size_t>(n);
-  }
-  return ERROR_SUCCESS;
+  return WriteSectorsAt(m_fd, m_sectorSize, m_sectorCount, lba, data);
 }
 
 std::uint32_t ImageMedium::flush() {

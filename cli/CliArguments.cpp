@@ -1,0 +1,105 @@
+#include "CliArguments.h"
+
+#include <algorithm>
+
+namespace kestrin::cli {
+
+namespace {
+
+bool isOption(const std::string& arg) { return arg.size() > 2 && arg.compare(0, 2, "--") == 0; }
+
+// The value after option `args[i]`, advancing `i` past it.
+std::string optionValue(const std::vector<std::string>& args, std::size_t& i, const CommandSpec* command) {
+  if (i + 1 >= args.size()) throw UsageError(args[i] + " needs a value", command);
+  return args[++i];
+}
+
+// Takes one of the options every command accepts; false when `args[i]` is
+// none of them.
+bool takeGlobalOption(const std::vector<std::string>& args, std::size_t& i, CliRequest& request) {
+  const std::string& arg = args[i];
+  if (arg == "--json") {
+    request.json = true;
+  } else if (arg == "--yes") {
+    request.yes = true;
+  } else if (arg == "--help" || arg == "-h") {
+    request.help = true;
+  } else if (arg == "--disk" || arg == "--sector-size") {
+    request.diskOptions.push_back(arg);
+    request.diskOptions.push_back(optionValue(args, i, request.command));
+    if (arg == "--disk") request.diskPaths.push_back(request.diskOptions.back());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool takeCreateOption(const std::vector<std::string>& args, std::size_t& i, CliRequest& request) {
+  const std::string& arg = args[i];
+  if (arg == "--offset") {
+    request.offset = optionValue(args, i, request.command);
+  } else if (arg == "--size") {
+    request.size = optionValue(args, i, request.command);
+  } else if (arg == "--type") {
+    request.type = optionValue(args, i, request.command);
+  } else if (arg == "--boot") {
+    request.boot = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CliRequest ParseArguments(const std::vector<std::string>& args) {
+  CliRequest request;
+  bool helpCommand = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (takeGlobalOption(args, i, request)) continue;
+    if (request.command == nullptr && !helpCommand) {
+      if (arg == "help") {
+        helpCommand = true;
+        request.help = true;
+        continue;
+      }
+      if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option '" + arg + "'", nullptr);
+      request.command = FindCommand(arg);
+      if (request.command == nullptr) throw UsageError("unknown command '" + arg + "'", nullptr);
+      continue;
+    }
+    if (helpCommand) {
+      // "help COMMAND"
+      request.command = FindCommand(arg);
+      if (request.command == nullptr) throw UsageError("unknown command '" + arg + "'", nullptr);
+      helpCommand = false;
+      continue;
+    }
+    if (request.command->name == std::string("create-partition") && takeCreateOption(args, i, request)) continue;
+    if (isOption(arg)) throw UsageError("unknown option '" + arg + "'", request.command);
+    request.positional.push_back(arg);
+  }
+  if (request.help) return request;
+  if (request.command == nullptr) throw UsageError("no command given", nullptr);
+  const int count = static_cast<int>(request.positional.size());
+  if (count < request.command->minPositional) throw UsageError("missing arguments", request.command);
+  if (count > request.command->maxPositional) {
+    throw UsageError("unexpected argument '" + request.positional[request.command->maxPositional] + "'",
+                     request.command);
+  }
+  return request;
+}
+
+int DecimalArgument(const std::string& text, const char* what, int max, const CommandSpec* command) {
+  const bool digits = !text.empty() && text.size() <= 9 &&
+                      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || std::stoi(text) > max) {
+    throw UsageError(std::string(what) + " must be a number from 0 to " + std::to_string(max) + ", not '" + text +
+                         "'",
+                     command);
+  }
+  return std::stoi(text);
+}
+
+}  // namespace kestrin::cli

@@ -1,0 +1,52 @@
+#pragma once
+// The command line taken apart: the global options, the disk options (left
+// for MakeSystemPort), the command and its arguments. Nothing here touches a
+// disk, so every usage error is found before the first disk is opened.
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CliUsage.h"
+
+namespace kestrin::cli {
+
+// A malformed command line; `command` is the command whose usage applies,
+// or null for the program's usage.
+class UsageError : public std::runtime_error {
+ public:
+  UsageError(const std::string& text, const CommandSpec* command) : std::runtime_error(text), m_command(command) {}
+  const CommandSpec* command() const { return m_command; }
+
+ private:
+  const CommandSpec* m_command;
+};
+
+struct CliRequest {
+  bool json = false;
+  bool yes = false;
+  bool help = false;
+  // The --disk and --sector-size options with their values, in order.
+  std::vector<std::string> diskOptions;
+  // The --disk paths alone: the one at index N is disk N.
+  std::vector<std::string> diskPaths;
+  // Null only together with `help` (the program's help).
+  const CommandSpec* command = nullptr;
+  std::vector<std::string> positional;
+  // create-partition's options.
+  std::optional<std::string> offset;
+  std::optional<std::string> size;
+  std::optional<std::string> type;
+  bool boot = false;
+};
+
+// Throws UsageError for an unknown command or option, a missing option
+// value, or the wrong number of arguments (not checked when help is asked).
+CliRequest ParseArguments(const std::vector<std::string>& args);
+
+// A disk number or an entry number: plain decimal digits, at most `max`.
+// Throws UsageError naming `what` otherwise.
+int DecimalArgument(const std::string& text, const char* what, int max, const CommandSpec* command);
+
+}  // namespace kestrin::cli

@@ -1,0 +1,226 @@
+#include "CliCommands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <functional>
+#include <map>
+#include <ostream>
+
+#include "DiskList.h"
+#include "EditorCommands.h"
+#include "FailureLog.h"
+#include "JsonReport.h"
+#include "MemoryTable.h"
+#include "Messages.h"
+#include "ScriptedInteraction.h"
+#include "TypeArgument.h"
+#include "lib.h"
+
+namespace kestrin::cli {
+
+namespace {
+
+constexpr int kMaxDiskNumber = 9999;
+constexpr int kMaxEntryNumber = 255;
+constexpr std::uint32_t kMbr = 0;
+constexpr std::uint32_t kGpt = 1;
+
+std::string diskPath(int disk) { return "\\\\.\\PhysicalDrive" + std::to_string(disk); }
+
+bool is(const CliRequest& request, const char* name) { return std::string(request.command->name) == name; }
+
+// Commands whose second argument is an entry number.
+bool takesEntry(const CliRequest& request) {
+  return !is(request, "set-disk-id") && !is(request, "create-disk") && !is(request, "delete-layout");
+}
+
+int styleArgument(const CliRequest& request, const std::string& text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (lower == "mbr") return 0;
+  if (lower == "gpt") return 1;
+  if (lower == "raw") return 2;
+  throw UsageError("the style must be mbr, gpt or raw, not '" + text + "'", request.command);
+}
+
+void printRows(const MemoryTable& table, std::ostream& out) {
+  out << table.statusText() << '\n';
+  for (const ViewRow& row : table.rows()) {
+    out << row.number;
+    for (const std::string& cell : row.cells) out << '\t' << cell;
+    out << '\n';
+  }
+}
+
+// The layout's raw values; a failed read is reported and gives false.
+bool printLayoutJson(int disk, std::ostream& out, FailureLog& failures) {
+  LayoutBuffer layout;
+  try {
+    GetDriveLayout(diskPath(disk), layout);
+  } catch (const std::exception& error) {
+    failures.report(error.what());
+    return false;
+  }
+  out << LayoutJson(disk, diskPath(disk), layout).dump(2) << '\n';
+  return true;
+}
+
+int listDisks(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  std::vector<DiskListRow> rows = DiskListRows();
+  if (request.json) {
+    io.out << DiskListJson(rows).dump(2) << '\n';
+  } else {
+    for (const DiskListRow& row : rows) {
+      io.out << row.number << '\t' << row.type << '\t' << row.name << '\t' << row.sizeMb << '\t' << row.attributes
+             << '\n';
+    }
+  }
+  if (rows.empty()) failures.report("no disk could be opened");
+  return failures.failed() ? 1 : 0;
+}
+
+int showDisk(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  const int disk = request.positional.empty()
+                       ? 0
+                       : DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
+  if (request.json) return printLayoutJson(disk, io.out, failures) ? 0 : 1;
+  EditorState state;
+  state.diskPath = diskPath(disk);
+  MemoryTable table(state, failures);
+  table.refresh();
+  if (!table.lastReadSucceeded()) return 1;
+  printRows(table, io.out);
+  return failures.failed() ? 1 : 0;
+}
+
+// The window command a request stands for, chosen by the disk's style where
+// the window has one item per style.
+std::function<void(EditorCommands&)> windowCommand(const CliRequest& request, std::uint32_t style) {
+  if (is(request, "create-partition")) return &EditorCommands::CreatePartition1Click;
+  if (is(request, "delete-partition")) return &EditorCommands::DeletePa1Click;
+  if (is(request, "set-type")) {
+    return style == kGpt ? &EditorCommands::ChangePartitionTypeGPT1Click : &EditorCommands::ChangePartition1Click;
+  }
+  if (is(request, "set-boot")) return &EditorCommands::ChangePartitionBootMBR1Click;
+  if (is(request, "set-disk-id")) return &EditorCommands::ChangeDiskID1Click;
+  if (is(request, "make-first")) return &EditorCommands::SetasPartitionNumber11Click;
+  if (is(request, "set-attributes")) return &EditorCommands::ChangePartitionAttributesGPT1Click;
+  if (is(request, "create-disk")) return &EditorCommands::CreateDisk1Click;
+  return &EditorCommands::DeleteDriveLayout1Click;
+}
+
+// Checks the entry number against the table on screen and selects its row.
+// An empty table takes only Create Partition's entry 1, which needs no row.
+bool selectEntry(const CliRequest& request, int entry, MemoryTable& table, int disk, FailureLog& failures) {
+  const int rows = table.rowCount();
+  if (rows == 0) {
+    if (entry == 1 && is(request, "create-partition")) return true;
+    failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
+                    "'s table, which has no rows");
+    return false;
+  }
+  if (entry < 1 || entry > rows) {
+    failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
+                    "'s table (entries 1 to " + std::to_string(rows) + ")");
+    return false;
+  }
+  table.select(entry - 1);
+  return true;
+}
+
+// The type argument as the command's dialog hands it back; false after
+// reporting a type that fits neither the names nor the codes of the style.
+bool translateType(const std::optional<std::string>& argument, std::uint32_t style,
+                   std::optional<std::string>& typeText, FailureLog& failures) {
+  if (!argument) return true;
+  std::string error;
+  typeText = TypeArgumentText(style, *argument, error);
+  if (!typeText) failures.report(error);
+  return typeText.has_value();
+}
+
+int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  // Every argument is checked before the disk is read.
+  const int disk = DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
+  const int entry = takesEntry(request)
+                        ? DecimalArgument(request.positional[1], "the entry number ENTRY", kMaxEntryNumber,
+                                          request.command)
+                        : 0;
+  ScriptedAnswers answers;
+  if (is(request, "create-disk")) answers.style = styleArgument(request, request.positional[1]);
+  if (is(request, "set-disk-id")) answers.promptAnswer = request.positional[1];
+  if (is(request, "set-boot") || is(request, "set-attributes")) answers.promptAnswer = request.positional[2];
+  answers.offsetText = request.offset;
+  answers.sizeText = request.size;
+  answers.boot = request.boot;
+  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
+    answers.diskNote = diskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
+  }
+
+  EditorState state;
+  state.diskPath = diskPath(disk);
+  MemoryTable table(state, failures);
+  table.refresh();
+  // The whole-disk commands need no table: they also mend a disk whose
+  // layout cannot be read.
+  const bool wholeDisk = !takesEntry(request) && !is(request, "set-disk-id");
+  if (!table.lastReadSucceeded() && !wholeDisk) return 1;
+  const int failuresBefore = failures.count();
+
+  const std::uint32_t style = state.view.diskStyle;
+  // On a RAW disk the command itself refuses the type change ("MBR only").
+  if (is(request, "set-type") && (style == kMbr || style == kGpt)) {
+    if (!translateType(request.positional[2], style, answers.typeText, failures)) return 1;
+  }
+  if (is(request, "create-partition")) {
+    if (style != kMbr && style != kGpt) {
+      failures.report("disk " + std::to_string(disk) + " has no partition table; give it one with create-disk");
+      return 1;
+    }
+    if (!translateType(request.type, style, answers.typeText, failures)) return 1;
+  }
+  if (takesEntry(request) && !selectEntry(request, entry, table, disk, failures)) return 1;
+
+  const Confirmation confirmation =
+      request.yes ? Confirmation::Yes : (io.terminal ? Confirmation::Ask : Confirmation::Refuse);
+  ScriptedInteraction interaction(answers, confirmation, io.in, failures);
+  EditorCommands commands(state, table, interaction);
+  commands.acceptTypeCodes(true);
+  try {
+    windowCommand(request, style)(commands);
+  } catch (const std::exception& error) {
+    // What the window leaves to its application-wide error report: the
+    // conversions made outside the command's error trap.
+    failures.report(error.what());
+  }
+  if (failures.count() > failuresBefore) return 1;
+  if (!interaction.confirmationAsked()) {
+    failures.report("nothing to write; the command ended without a change");
+    return 1;
+  }
+  if (!table.outcomeText().empty()) failures.note(table.outcomeText() + "\n");
+  // The disk as it is now, as the window would redraw it.
+  if (request.json) return printLayoutJson(disk, io.out, failures) ? 0 : 1;
+  printRows(table, io.out);
+  return 0;
+}
+
+}  // namespace
+
+int RunCommand(const CliRequest& request, CliStreams& io) {
+  FailureLog failures(io.err);
+  ScopedMessageSink sink(failures);
+  try {
+    if (is(request, "disks")) return listDisks(request, io, failures);
+    if (is(request, "show")) return showDisk(request, io, failures);
+    return runEditorCommand(request, io, failures);
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& error) {
+    failures.report(error.what());
+    return 1;
+  }
+}
+
+}  // namespace kestrin::cli

@@ -1,0 +1,84 @@
+#include "CliUsage.h"
+
+#include <algorithm>
+
+namespace kestrin::cli {
+
+namespace {
+
+const std::vector<CommandSpec> kCommands{
+    {"disks", 0, 0, "",
+     "Lists the disks as the disk chooser does, one per line, the columns separated by tabs:\n"
+     "number, type, name, size in MB (bytes / 1048576), attributes.\n"},
+    {"show", 0, 1, "[N]",
+     "Prints disk N's table (default 0) as the main window shows it: first the status line\n"
+     "(\"Style: GPT, Count=2\"), then one line per row, the row's texts separated by tabs.\n"
+     "With --json: the layout's raw values (offsets, lengths, type byte or GUID, boot flag,\n"
+     "attributes, name) as one JSON object.\n"},
+    {"create-partition", 2, 2, "N ENTRY [--offset BYTES] [--size MB] [--type NAME] [--boot]",
+     "Create Partition: writes entry ENTRY of disk N. Without --offset or --size the window's\n"
+     "proposals are used (the end of the entry above, and the rest of the disk); without --type\n"
+     "the type the window preselects (IFS on MBR, BASIC_DATA_GUID on GPT). NAME is one of the\n"
+     "window's type names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. --boot\n"
+     "marks an MBR entry bootable. BYTES and MB take decimal or hexadecimal ($, 0x) numbers.\n"},
+    {"delete-partition", 2, 2, "N ENTRY", "Delete Partition: clears entry ENTRY of disk N (MBR or GPT).\n"},
+    {"set-type", 3, 3, "N ENTRY NAME",
+     "Change Partition Type: MBR or GPT by the disk's style. NAME is one of the window's type\n"
+     "names, an MBR type byte (0x83, 131) or a GPT type GUID in braces.\n"},
+    {"set-boot", 3, 3, "N ENTRY VALUE",
+     "Change Partition Boot (MBR only): VALUE is a number (0 clears, anything else sets) or\n"
+     "True/False.\n"},
+    {"set-disk-id", 2, 2, "N VALUE",
+     "Change Disk ID (MBR only): the 32-bit disk signature, such as $01020304 or 16909060.\n"},
+    {"make-first", 2, 2, "N ENTRY",
+     "Set as Partition Number 1 (MBR only): exchanges entry ENTRY with entry 1, then takes the\n"
+     "disk offline and online again.\n"},
+    {"set-attributes", 3, 3, "N ENTRY VALUE",
+     "Change Partition Attributes (GPT only): the 64-bit attributes, such as $8000000000000001.\n"},
+    {"create-disk", 2, 2, "N mbr|gpt|raw", "Create Disk: gives disk N a fresh, empty layout of that style.\n"},
+    {"delete-layout", 1, 1, "N", "Delete Disk Layout: removes disk N's partition table.\n"},
+};
+
+constexpr const char* kProgramSynopsis =
+    "usage: kestrin-cli [--disk PATH]... [--sector-size N] [--json] [--yes] COMMAND [ARGUMENTS]\n";
+
+constexpr const char* kOptions =
+    "\n"
+    "Options:\n"
+    "  --disk PATH       an image file or block device; the first is disk 0, the next disk 1, ...\n"
+    "                    (without any, the machine's own disks)\n"
+    "  --sector-size N   sector size (512 or 4096) of the image files named after it\n"
+    "  --json            'show' and 'disks' print JSON\n"
+    "  --yes             answer yes to the confirmation before a write\n"
+    "  --help            this text; 'kestrin-cli COMMAND --help' explains one command\n"
+    "\n"
+    "Before a write the command's confirmation question is asked on the terminal; without a\n"
+    "terminal the write is refused unless --yes is given.\n"
+    "Exit status: 0 success, 1 the operation failed or was refused, 2 a usage error.\n";
+
+}  // namespace
+
+const std::vector<CommandSpec>& Commands() { return kCommands; }
+
+const CommandSpec* FindCommand(const std::string& name) {
+  auto found = std::find_if(kCommands.begin(), kCommands.end(),
+                            [&](const CommandSpec& command) { return name == command.name; });
+  return found == kCommands.end() ? nullptr : &*found;
+}
+
+std::string ProgramUsage() {
+  std::string text = kProgramSynopsis;
+  text += "\nCommands:\n";
+  for (const CommandSpec& command : kCommands) {
+    std::string line = std::string("  ") + command.name + " " + command.synopsis;
+    text += line + "\n";
+  }
+  return text + kOptions;
+}
+
+std::string CommandHelp(const CommandSpec& command) {
+  return std::string("usage: kestrin-cli [OPTIONS] ") + command.name + " " + command.synopsis + "\n\n" +
+         command.description;
+}
+
+}  // namespace kestrin::cli

@@ -1,0 +1,146 @@
+#include "JsonReport.h"
+
+#include <cstdio>
+
+#include "LayoutView.h"
+
+namespace kestrin::cli {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+std::string styleName(std::uint32_t style) {
+  switch (style) {
+    case kStyleMbr:
+      return "MBR";
+    case kStyleGpt:
+      return "GPT";
+    case kStyleRaw:
+      return "RAW";
+    default:
+      return "unknown";
+  }
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string hex64(std::uint64_t value) {
+  char text[19];
+  std::snprintf(text, sizeof text, "0x%016llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string hex32(std::uint32_t value) {
+  char text[11];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+// The number a text of decimal digits holds, or the text itself.
+nlohmann::ordered_json numberOrText(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 18) return text;
+  return std::stoll(text);
+}
+
+nlohmann::ordered_json slotJson(std::uint32_t style, const LayoutBuffer& layout, int entry) {
+  ConstLayoutSlot slot = layout.slot(entry);
+  nlohmann::ordered_json row{
+      {"entry", entry},
+      {"number", slot.partitionNumber()},
+      {"offset", slot.startingOffset()},
+      {"length", slot.partitionLength()},
+  };
+  if (style == kStyleMbr) {
+    row["type"] = slot.mbrPartitionType();
+    row["typeText"] = MbrTypeText(slot.mbrPartitionType());
+    row["boot"] = slot.mbrBootIndicator() != 0;
+    row["hiddenSectors"] = slot.mbrHiddenSectors();
+    row["recognized"] = slot.mbrRecognizedPartition() != 0;
+  } else if (style == kStyleGpt) {
+    row["type"] = GuidToString(slot.gptPartitionType());
+    row["typeText"] = GptTypeText(slot.gptPartitionType());
+    row["id"] = GuidToString(slot.gptPartitionId());
+    row["attributes"] = slot.gptAttributes();
+    row["attributesText"] = hex64(slot.gptAttributes());
+    row["name"] = Utf8FromUtf16(slot.gptName());
+  }
+  return row;
+}
+
+}  // namespace
+
+std::string Utf8FromUtf16(const std::u16string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = kReplacement;
+    }
+    appendUtf8(out, c);
+  }
+  return out;
+}
+
+nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const LayoutBuffer& layout) {
+  const std::uint32_t style = layout.partitionStyle();
+  // As the view counts: the low 8 bits, never more slots than the buffer has.
+  const auto count = static_cast<std::uint8_t>(layout.partitionCount());
+  nlohmann::ordered_json result{
+      {"disk", disk},
+      {"path", path},
+      {"style", styleName(style)},
+      {"styleCode", style},
+      {"count", count},
+      {"status", StatusText(style, count)},
+  };
+  if (style == kStyleMbr) {
+    result["signature"] = layout.mbrSignature();
+    result["signatureText"] = hex32(layout.mbrSignature());
+  } else if (style == kStyleGpt) {
+    result["diskId"] = GuidToString(layout.gptDiskId());
+    result["startingUsableOffset"] = layout.gptStartingUsableOffset();
+    result["usableLength"] = layout.gptUsableLength();
+    result["maxPartitionCount"] = layout.gptMaxPartitionCount();
+  }
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  for (int entry = 1; entry <= count && entry <= kLayoutSlotCount; ++entry) rows.push_back(slotJson(style, layout, entry));
+  result["rows"] = std::move(rows);
+  return result;
+}
+
+nlohmann::ordered_json DiskListJson(const std::vector<DiskListRow>& rows) {
+  nlohmann::ordered_json disks = nlohmann::ordered_json::array();
+  for (const DiskListRow& row : rows) {
+    disks.push_back({
+        {"number", numberOrText(row.number)},
+        {"path", "\\\\.\\PhysicalDrive" + row.number},
+        {"type", row.type},
+        {"name", row.name},
+        {"sizeMb", numberOrText(row.sizeMb)},
+        {"attributes", row.attributes},
+    });
+  }
+  return nlohmann::ordered_json{{"disks", std::move(disks)}};
+}
+
+}  // namespace kestrin::cli

@@ -1,0 +1,28 @@
+#pragma once
+// The JSON forms of `show` and `disks`: the raw values of the layout and of
+// the disk chooser's rows, for scripts.
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "DiskList.h"
+#include "LayoutBuffer.h"
+
+namespace kestrin::cli {
+
+// One disk's layout: its number and path, the style (name and code), the
+// slot count, the status text the window shows, the disk signature (MBR) or
+// disk GUID (GPT), and one object per slot with the slot's raw fields
+// (offset, length, number, type byte or GUID, boot flag or attributes, GPT
+// name and entry GUID) beside the type text the window shows.
+nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const LayoutBuffer& layout);
+
+// The chooser's rows, with the numbers as numbers.
+nlohmann::ordered_json DiskListJson(const std::vector<DiskListRow>& rows);
+
+// UTF-16 as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8FromUtf16(const std::u16string& text);
+
+}  // namespace kestrin::cli

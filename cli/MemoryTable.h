@@ -1,0 +1,53 @@
+#pragma once
+// The main window's table without a window: RefreshLayoutView fills it like
+// the list view, and the editor commands read its rows and selection.
+
+#include <string>
+#include <vector>
+
+#include "EditorCommands.h"
+#include "FailureLog.h"
+#include "LayoutView.h"
+
+namespace kestrin::cli {
+
+class MemoryTable : public EditorTable, public LayoutViewTarget {
+ public:
+  MemoryTable(EditorState& state, FailureLog& failures) : m_state(state), m_failures(failures) {}
+
+  // EditorTable
+  int rowCount() const override { return static_cast<int>(m_rows.size()); }
+  int selectedIndex() const override { return m_selected; }
+  ViewRow row(int index) const override { return m_rows.at(static_cast<std::size_t>(index)); }
+  // Reads the current disk again; a failed read is reported as a failure.
+  void refresh() override;
+  void setCaption(const std::string&) override {}
+  void setOutcomeText(const std::string& text) override { m_outcome = text; }
+
+  // LayoutViewTarget
+  void clearRows() override;
+  void setMenuState(const StyleMenuState&) override {}
+  void setStatusText(const std::string& text) override { m_status = text; }
+  void addRow(const ViewRow& row) override { m_rows.push_back(row); }
+  void showError(const std::string& message) override;
+
+  // Selects row `index` (0-based); the caller has checked it against rowCount.
+  void select(int index) { m_selected = index; }
+  // False when the last refresh could not read the layout.
+  bool lastReadSucceeded() const { return m_readSucceeded; }
+  const std::string& statusText() const { return m_status; }
+  const std::vector<ViewRow>& rows() const { return m_rows; }
+  // The outcome text Create Disk and Delete Disk Layout record, if any.
+  const std::string& outcomeText() const { return m_outcome; }
+
+ private:
+  EditorState& m_state;
+  FailureLog& m_failures;
+  std::vector<ViewRow> m_rows;
+  int m_selected = -1;
+  std::string m_status;
+  std::string m_outcome;
+  bool m_readSucceeded = false;
+};
+
+}  // namespace kestrin::cli

@@ -1,0 +1,70 @@
+// kestrin-cli: the editor's commands from a terminal or a script.
+//
+//   kestrin-cli [--disk PATH]... [--sector-size N] [--json] [--yes] COMMAND [ARGUMENTS]
+//
+// Each command is one call of the window's command over a table filled as
+// the window fills it; see CliUsage.cpp for the commands.
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "CliArguments.h"
+#include "CliCommands.h"
+#include "CliUsage.h"
+#include "Port.h"
+#include "SystemPort.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+bool standardInputIsTerminal() {
+#ifdef _WIN32
+  return _isatty(0) != 0;
+#else
+  return isatty(0) != 0;
+#endif
+}
+
+int usageError(const std::string& text, const kestrin::cli::CommandSpec* command) {
+  std::cerr << "kestrin-cli: " << text << '\n'
+            << (command ? kestrin::cli::CommandHelp(*command) : kestrin::cli::ProgramUsage());
+  return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestrin::cli;
+  CliRequest request;
+  try {
+    request = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& error) {
+    return usageError(error.what(), error.command());
+  }
+  if (request.help) {
+    std::cout << (request.command ? CommandHelp(*request.command) : ProgramUsage());
+    return 0;
+  }
+
+  std::string error;
+  std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(request.diskOptions, error);
+  if (port && !request.diskOptions.empty()) error = "unknown argument '" + request.diskOptions.front() + "'";
+  if (!port || !error.empty()) return usageError(error, nullptr);
+  kestrin::ScopedPort installed(*port);
+
+  CliStreams io{std::cout, std::cerr, std::cin, standardInputIsTerminal()};
+  try {
+    return RunCommand(request, io);
+  } catch (const UsageError& usage) {
+    return usageError(usage.what(), usage.command());
+  }
+}

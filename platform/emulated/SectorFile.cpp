@@ -1,0 +1,57 @@
+#include "SectorFile.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "ImageMedium.h"
+#include "Port.h"
+
+namespace kestrin {
+
+namespace {
+
+std::uint32_t checkRange(std::uint32_t sectorSize, std::uint64_t sectorCount, std::uint64_t lba, std::size_t bytes) {
+  if (bytes % sectorSize != 0) return ERROR_INVALID_PARAMETER;
+  std::uint64_t count = bytes / sectorSize;
+  if (lba > sectorCount || count > sectorCount - lba) return ERROR_SECTOR_NOT_FOUND;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::uint32_t ReadSectorsAt(int fd, std::uint32_t sectorSize, std::uint64_t sectorCount, std::uint64_t lba,
+                            std::span<std::uint8_t> out) {
+  if (std::uint32_t error = checkRange(sectorSize, sectorCount, lba, out.size()); error != ERROR_SUCCESS) return error;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(lba * sectorSize + done));
+    if (n < 0 && errno == EINTR) continue;
+    // A drive whose medium was taken out is not ready rather than broken.
+    if (n < 0) return errno == ENOMEDIUM ? ERROR_NOT_READY : ERROR_READ_FAULT;
+    if (n == 0) return ERROR_SECTOR_NOT_FOUND;
+    done += static_cast<std::size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t WriteSectorsAt(int fd, std::uint32_t sectorSize, std::uint64_t sectorCount, std::uint64_t lba,
+                             std::span<const std::uint8_t> data) {
+  if (std::uint32_t error = checkRange(sectorSize, sectorCount, lba, data.size()); error != ERROR_SUCCESS) return error;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(lba * sectorSize + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      // A descriptor opened for reading fails with EBADF: no right to write.
+      if (errno == EBADF) return ERROR_ACCESS_DENIED;
+      if (errno == EPERM || errno == EROFS) return ERROR_WRITE_PROTECT;
+      return ErrorFromErrno(errno);
+    }
+    if (n == 0) return ERROR_WRITE_FAULT;
+    done += static_cast<std::size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace kestrin

@@ -1,0 +1,547 @@
+// kestrin-cli run as a process on image disks that sfdisk made, as a script
+// would run it: what it prints, its exit status, and what sfdisk and sgdisk
+// read from the images afterwards.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "GptPeers.h"
+#include "MbrTestTools.h"
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace kestrin::test {
+namespace {
+
+const std::string kCli = std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli";
+constexpr std::uint64_t kImageSize = 100ull << 20;
+constexpr std::uint64_t kSector = 512;
+constexpr std::size_t kEdge = 1 << 20;  // where the tables live: the first and the last MiB
+
+const std::string kLinuxGuid = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
+const std::string kEspGuid = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+const std::string kBasicDataGuid = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+const std::string kLvmGuid = "E6D6D379-F507-44C2-A23C-238F2A3DF928";
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// Two images made by sfdisk: an MBR disk (a bootable Linux entry of 10 MiB
+// at 1 MiB and an NTFS entry of 20 MiB after it) and a GPT disk (a Linux
+// entry of 10 MiB at 1 MiB and an EFI system entry of 20 MiB after it).
+class CliImages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(HaveTool("sfdisk") && HaveTool("sgdisk"));
+    m_mbr = m_dir.file("mbr.img");
+    m_gpt = m_dir.file("gpt.img");
+    MakeSparseFile(m_mbr, kImageSize);
+    MakeSparseFile(m_gpt, kImageSize);
+    ASSERT_EQ(test::Run({"sfdisk", "-q", m_mbr}, "label: dos\nlabel-id: 0x11223344\n,10MiB,83,*\n,20MiB,7\n").exitCode, 0);
+    ASSERT_EQ(test::Run({"sfdisk", "-q", m_gpt}, "label: gpt\n,10MiB,L\n,20MiB,U\n").exitCode, 0);
+  }
+
+  static RunResult cli(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), kCli);
+    return test::Run(args, input);
+  }
+  RunResult onMbr(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--disk", m_mbr});
+    return cli(args);
+  }
+  RunResult onGpt(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--disk", m_gpt});
+    return cli(args);
+  }
+  // The bytes where the partition tables of either style live.
+  static std::vector<std::uint8_t> tables(const std::string& image) {
+    std::vector<std::uint8_t> bytes = ReadFileRange(image, 0, kEdge);
+    std::vector<std::uint8_t> tail = ReadFileRange(image, kImageSize - kEdge, kEdge);
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+  }
+
+  TempDir m_dir;
+  std::string m_mbr;
+  std::string m_gpt;
+};
+
+// ---- show and disks ----
+
+using CliShow = CliImages;
+
+TEST_F(CliShow, PrintsTheStatusLineAndTheMbrRowsAsTheWindowShowsThem) {
+  RunResult run = onMbr({"show"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> out = lines(run.out);
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(out[0], "Style: MBR, Count=4");
+  EXPECT_EQ(out[1].rfind("1\t1048576\t10485760\t2048\t(0x83) ", 0), 0u) << out[1];
+  EXPECT_EQ(out[1].substr(out[1].rfind('\t')), "\tTrue");
+  EXPECT_EQ(out[2].rfind("2\t11534336\t20971520\t22528\t(0x07) ", 0), 0u) << out[2];
+  EXPECT_EQ(out[2].substr(out[2].rfind('\t')), "\tFalse");
+  EXPECT_EQ(out[3].rfind("0\t0\t0\t0\t(0x00) ", 0), 0u) << out[3];
+}
+
+TEST_F(CliShow, PrintsGptRowsWithEmptyCellsAndFillerRows) {
+  RunResult run = onGpt({"show", "0"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> out = lines(run.out);
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(out[0], "Style: GPT, Count=2");
+  // Number, offset, length, empty HiddenSectors, type, empty Boot, attributes.
+  EXPECT_EQ(out[1], "1\t1048576\t10485760\t\t{" + kLinuxGuid + "}\t\t0x0000000000000000");
+  EXPECT_EQ(out[2].rfind("2\t11534336\t20971520\t\t ", 0), 0u) << out[2];
+  EXPECT_EQ(out[3], "0");
+  EXPECT_EQ(out[4], "0");
+}
+
+TEST_F(CliShow, JsonCarriesTheRawMbrValuesSfdiskReads) {
+  RunResult run = onMbr({"--json", "show"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  nlohmann::json json = nlohmann::json::parse(run.out);
+  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  ASSERT_TRUE(peer.ok) << peer.error;
+  EXPECT_EQ(json["style"], "MBR");
+  EXPECT_EQ(json["count"], 4);
+  EXPECT_EQ(json["signature"].get<std::uint32_t>(), peer.diskId);
+  ASSERT_EQ(json["rows"].size(), 4u);
+  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
+    const nlohmann::json& row = json["rows"][i];
+    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.partitions[i].start * kSector);
+    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.partitions[i].size * kSector);
+    EXPECT_EQ(row["type"].get<int>(), peer.partitions[i].type);
+    EXPECT_EQ(row["boot"].get<bool>(), peer.partitions[i].bootable);
+  }
+  EXPECT_EQ(json["rows"][2]["length"], 0);
+}
+
+TEST_F(CliShow, JsonCarriesTheRawGptValuesSfdiskAndSgdiskRead) {
+  ASSERT_EQ(test::Run({"sgdisk", "-c", "2:boot side", "-A", "2:set:63", m_gpt}).exitCode, 0);
+  RunResult run = onGpt({"show", "--json"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  nlohmann::json json = nlohmann::json::parse(run.out);
+  PeerTable peer = SfdiskDump(m_gpt);
+  ASSERT_TRUE(peer.ok);
+  EXPECT_EQ(json["style"], "GPT");
+  EXPECT_EQ(json["diskId"], "{" + peer.diskId + "}");
+  ASSERT_EQ(json["rows"].size(), peer.entries.size());
+  for (std::size_t i = 0; i < peer.entries.size(); ++i) {
+    const nlohmann::json& row = json["rows"][i];
+    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.entries[i].start * kSector);
+    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.entries[i].size * kSector);
+    EXPECT_EQ(row["type"], "{" + peer.entries[i].type + "}");
+    EXPECT_EQ(row["id"], "{" + peer.entries[i].uuid + "}");
+  }
+  EXPECT_EQ(json["rows"][1]["name"], "boot side");
+  EXPECT_EQ(json["rows"][1]["attributes"].get<std::uint64_t>(), 1ull << 63);
+}
+
+TEST_F(CliShow, ReportsALayoutThatCannotBeReadWithExitStatusOne) {
+  RunResult run = onMbr({"show", "1"});  // only disk 0 exists
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+using CliDisks = CliImages;
+
+TEST_F(CliDisks, ListsEveryDiskOptionInOrderWithItsSize) {
+  RunResult run = cli({"--disk", m_mbr, "--disk", m_gpt, "disks"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> out = lines(run.out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].rfind("0\tDISK\tmbr.img\t100\t", 0), 0u) << out[0];
+  EXPECT_EQ(out[1].rfind("1\tDISK\tgpt.img\t100\t", 0), 0u) << out[1];
+
+  RunResult json = cli({"--json", "--disk", m_mbr, "--disk", m_gpt, "disks"});
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  nlohmann::json disks = nlohmann::json::parse(json.out)["disks"];
+  ASSERT_EQ(disks.size(), 2u);
+  EXPECT_EQ(disks[1]["number"], 1);
+  EXPECT_EQ(disks[1]["sizeMb"], 100);
+  EXPECT_EQ(disks[1]["name"], "gpt.img");
+}
+
+// ---- the MBR commands ----
+
+using CliMbrCommands = CliImages;
+
+TEST_F(CliMbrCommands, CreatePartitionWritesTheGivenOffsetSizeTypeAndBootFlag) {
+  RunResult run = onMbr({"--yes", "create-partition", "0", "3", "--offset", "32505856", "--size", "5", "--type",
+                         "0x8e", "--boot"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("\\\\.\\PhysicalDrive0 is " + m_mbr + "\nCreate entry #3 for \\\\.\\PhysicalDrive0?"),
+            std::string::npos)
+      << run.err;
+  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  ASSERT_EQ(peer.partitions.size(), 3u);
+  EXPECT_EQ(peer.partitions[2].start, 32505856 / kSector);
+  EXPECT_EQ(peer.partitions[2].size, 5 * 2048u);
+  EXPECT_EQ(peer.partitions[2].type, 0x8e);
+  EXPECT_TRUE(peer.partitions[2].bootable);
+  EXPECT_EQ(peer.partitions[0].start, 2048u);
+  EXPECT_EQ(peer.partitions[1].type, 0x07);
+  EXPECT_EQ(peer.diskId, 0x11223344u);
+}
+
+TEST_F(CliMbrCommands, CreatePartitionWithoutOffsetAndSizeTakesTheWindowsProposal) {
+  RunResult run = onMbr({"--yes", "create-partition", "0", "3"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  ASSERT_EQ(peer.partitions.size(), 3u);
+  // The end of entry 2, and the whole MiBs left behind it; IFS preselected.
+  const std::uint64_t offset = 32505856;
+  EXPECT_EQ(peer.partitions[2].start, offset / kSector);
+  EXPECT_EQ(peer.partitions[2].size, (kImageSize - offset) / 1048576 * 2048);
+  EXPECT_EQ(peer.partitions[2].type, 0x07);
+  EXPECT_FALSE(peer.partitions[2].bootable);
+  EXPECT_EQ(test::Run({"sfdisk", "--verify", m_mbr}).exitCode, 0);
+}
+
+TEST_F(CliMbrCommands, SetTypeTakesNamesAndTypeBytes) {
+  RunResult byName = onMbr({"--yes", "set-type", "0", "2", "fat32"});
+  ASSERT_EQ(byName.exitCode, 0) << byName.err;
+  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions[1].type, 0x0b);
+  RunResult byNumber = onMbr({"--yes", "set-type", "0", "2", "131"});
+  ASSERT_EQ(byNumber.exitCode, 0) << byNumber.err;
+  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions[1].type, 0x83);
+  RunResult byHex = onMbr({"--yes", "set-type", "0", "1", "$ef"});
+  ASSERT_EQ(byHex.exitCode, 0) << byHex.err;
+  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions[0].type, 0xef);
+}
+
+TEST_F(CliMbrCommands, SetBootTakesNumbersAndWordsAndRefusesOthers) {
+  ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "2", "TRUE"}).exitCode, 0);
+  ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "1", "0"}).exitCode, 0);
+  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  EXPECT_FALSE(peer.partitions[0].bootable);
+  EXPECT_TRUE(peer.partitions[1].bootable);
+
+  const auto before = tables(m_mbr);
+  RunResult refused = onMbr({"--yes", "set-boot", "0", "1", "yes"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("'yes' n'est pas une valeur bool"), std::string::npos) << refused.err;
+  EXPECT_EQ(tables(m_mbr), before);
+}
+
+TEST_F(CliMbrCommands, SetDiskIdWritesAll32BitsAndRefusesBadText) {
+  ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$01020304"}).exitCode, 0);
+  EXPECT_EQ(MbrSfdiskDump(m_mbr).diskId, 0x01020304u);
+  ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$FFFFFFFF"}).exitCode, 0);
+  EXPECT_EQ(MbrSfdiskDump(m_mbr).diskId, 0xFFFFFFFFu);
+
+  const auto before = tables(m_mbr);
+  RunResult bad = onMbr({"--yes", "set-disk-id", "0", "123abc"});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.err.find("'123abc'"), std::string::npos) << bad.err;
+  // Converted before the confirmation, as in the window.
+  EXPECT_EQ(bad.err.find("Modify DiskID"), std::string::npos) << bad.err;
+  RunResult bare = onMbr({"--yes", "set-disk-id", "0", "$"});
+  EXPECT_EQ(bare.exitCode, 1);
+  EXPECT_NE(bare.err.find("nothing to write"), std::string::npos) << bare.err;
+  EXPECT_EQ(tables(m_mbr), before);
+}
+
+TEST_F(CliMbrCommands, MakeFirstExchangesTheEntryWithEntryOne) {
+  RunResult run = onMbr({"--yes", "make-first", "0", "2"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  ASSERT_EQ(peer.partitions.size(), 2u);
+  EXPECT_EQ(peer.partitions[0].start, 22528u);
+  EXPECT_EQ(peer.partitions[0].type, 0x07);
+  EXPECT_EQ(peer.partitions[1].start, 2048u);
+  EXPECT_TRUE(peer.partitions[1].bootable);
+}
+
+TEST_F(CliMbrCommands, DeletePartitionClearsOnlyThatEntry) {
+  RunResult run = onMbr({"--yes", "delete-partition", "0", "1"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  ASSERT_EQ(peer.partitions.size(), 1u);
+  EXPECT_EQ(peer.partitions[0].number, 2);
+  EXPECT_EQ(peer.partitions[0].start, 22528u);
+  // The redrawn table goes to standard output.
+  EXPECT_EQ(lines(run.out).at(1).rfind("0\t", 0), 0u) << run.out;
+}
+
+// ---- the GPT commands ----
+
+using CliGptCommands = CliImages;
+
+TEST_F(CliGptCommands, CreatePartitionByNameAndByGuidPassesSgdiskVerify) {
+  RunResult byName = onGpt({"--yes", "create-partition", "0", "3", "--size", "10", "--type", "BASIC_DATA_GUID"});
+  ASSERT_EQ(byName.exitCode, 0) << byName.err;
+  RunResult byGuid = onGpt(
+      {"--yes", "create-partition", "0", "4", "--size", "8", "--type", "{e6d6d379-f507-44c2-a23c-238f2a3df928}"});
+  ASSERT_EQ(byGuid.exitCode, 0) << byGuid.err;
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(m_gpt, &report)) << report;
+  PeerTable peer = SfdiskDump(m_gpt);
+  ASSERT_EQ(peer.entries.size(), 4u);
+  EXPECT_EQ(peer.entries[2].start, 32505856 / kSector);  // the end of entry 2
+  EXPECT_EQ(peer.entries[2].size, 10 * 2048u);
+  EXPECT_EQ(peer.entries[2].type, kBasicDataGuid);
+  EXPECT_EQ(peer.entries[3].start, (32505856 + (10u << 20)) / kSector);
+  EXPECT_EQ(peer.entries[3].type, kLvmGuid);
+}
+
+TEST_F(CliGptCommands, SetTypeWritesTheNamedOrGivenGuid) {
+  ASSERT_EQ(onGpt({"--yes", "set-type", "0", "1", "SYSTEM_GUID"}).exitCode, 0);
+  EXPECT_EQ(SfdiskDump(m_gpt).entries[0].type, kEspGuid);
+  ASSERT_EQ(onGpt({"--yes", "set-type", "0", "2", "{" + kLvmGuid + "}"}).exitCode, 0);
+  EXPECT_EQ(SfdiskDump(m_gpt).entries[1].type, kLvmGuid);
+  EXPECT_TRUE(SgdiskVerifies(m_gpt));
+}
+
+TEST_F(CliGptCommands, SetAttributesWritesAll64Bits) {
+  RunResult run = onGpt({"--yes", "--json", "set-attributes", "0", "2", "$8000000000000001"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::optional<SgdiskEntry> entry = SgdiskInfo(m_gpt, 2);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->attributes, 0x8000000000000001ull);
+  // With --json the disk after the write comes back as JSON.
+  nlohmann::json after = nlohmann::json::parse(run.out);
+  EXPECT_EQ(after["rows"][1]["attributes"].get<std::uint64_t>(), 0x8000000000000001ull);
+  EXPECT_EQ(after["rows"][0]["attributes"].get<std::uint64_t>(), 0u);
+  EXPECT_TRUE(SgdiskVerifies(m_gpt));
+}
+
+TEST_F(CliGptCommands, DeletePartitionLeavesTheOtherEntry) {
+  ASSERT_EQ(onGpt({"--yes", "delete-partition", "0", "1"}).exitCode, 0);
+  PeerTable peer = SfdiskDump(m_gpt);
+  ASSERT_EQ(peer.entries.size(), 1u);
+  EXPECT_EQ(peer.entries[0].type, kEspGuid);
+  EXPECT_TRUE(SgdiskVerifies(m_gpt));
+}
+
+// ---- whole-disk commands ----
+
+using CliWholeDisk = CliImages;
+
+TEST_F(CliWholeDisk, CreateDiskGivesAFreshLayoutOfTheChosenStyle) {
+  RunResult gpt = onMbr({"--yes", "create-disk", "0", "GPT"});
+  ASSERT_EQ(gpt.exitCode, 0) << gpt.err;
+  EXPECT_EQ(lines(gpt.out).at(0), "Style: GPT, Count=0");
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(m_mbr, &report)) << report;
+  EXPECT_TRUE(SfdiskDump(m_mbr).entries.empty());
+
+  RunResult mbr = onGpt({"--yes", "create-disk", "0", "mbr"});
+  ASSERT_EQ(mbr.exitCode, 0) << mbr.err;
+  EXPECT_EQ(lines(mbr.out).at(0), "Style: MBR, Count=4");
+  MbrPeerTable peer = MbrSfdiskDump(m_gpt);
+  EXPECT_TRUE(peer.ok) << peer.error;
+  EXPECT_TRUE(peer.partitions.empty());
+}
+
+TEST_F(CliWholeDisk, DeleteLayoutLeavesNoTableForSfdisk) {
+  RunResult run = onGpt({"--yes", "delete-layout", "0"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(lines(run.out).at(0), "Style: , Count=0");
+  EXPECT_NE(test::Run({"sfdisk", "--dump", m_gpt}).exitCode, 0);
+  // A RAW disk has no entry to create or change until it gets a layout.
+  RunResult create = onGpt({"--yes", "create-partition", "0", "1"});
+  EXPECT_EQ(create.exitCode, 1);
+  EXPECT_NE(create.err.find("create-disk"), std::string::npos) << create.err;
+  RunResult remove = onGpt({"--yes", "delete-partition", "0", "1"});
+  EXPECT_EQ(remove.exitCode, 1);
+  EXPECT_NE(remove.err.find("which has no rows"), std::string::npos) << remove.err;
+}
+
+// ---- refusals: exit status 1 and the image untouched ----
+
+using CliRefusals = CliImages;
+
+TEST_F(CliRefusals, CommandsOfTheOtherStyleShowTheWindowsMessage) {
+  const auto mbrBefore = tables(m_mbr);
+  const auto gptBefore = tables(m_gpt);
+  struct Case {
+    std::vector<std::string> args;
+    bool onMbrDisk;
+    std::string message;
+  };
+  const std::vector<Case> cases{
+      {{"set-boot", "0", "1", "1"}, false, "MBR only"},
+      {{"set-disk-id", "0", "$1"}, false, "MBR only"},
+      {{"make-first", "0", "2"}, false, "MBR only"},
+      {{"set-attributes", "0", "1", "1"}, true, "GPT only"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult run = c.onMbrDisk ? onMbr(args) : onGpt(args);
+    EXPECT_EQ(run.exitCode, 1) << c.args[0];
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args[0] << ": " << run.err;
+  }
+  EXPECT_EQ(tables(m_mbr), mbrBefore);
+  EXPECT_EQ(tables(m_gpt), gptBefore);
+}
+
+TEST_F(CliRefusals, EntryNumbersOutsideTheTableAreRefused) {
+  const auto before = tables(m_mbr);
+  for (const char* entry : {"0", "5", "64"}) {
+    RunResult run = onMbr({"--yes", "delete-partition", "0", entry});
+    EXPECT_EQ(run.exitCode, 1) << entry;
+    EXPECT_NE(run.err.find("outside disk 0's table (entries 1 to 4)"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(tables(m_mbr), before);
+}
+
+TEST_F(CliRefusals, TypesOfTheOtherStyleOrUnknownNamesAreRefused) {
+  const auto before = tables(m_gpt);
+  for (const char* type : {"131", "FAT32", "linux", "{0FC63DAF-8483-4772-8E79}"}) {
+    RunResult run = onGpt({"--yes", "set-type", "0", "1", type});
+    EXPECT_EQ(run.exitCode, 1) << type;
+    EXPECT_NE(run.err.find("is no GPT type"), std::string::npos) << run.err;
+  }
+  RunResult mbr = onMbr({"--yes", "set-type", "0", "1", "256"});
+  EXPECT_EQ(mbr.exitCode, 1);
+  EXPECT_NE(mbr.err.find("is no MBR type"), std::string::npos) << mbr.err;
+  EXPECT_EQ(tables(m_gpt), before);
+}
+
+TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
+  const auto before = tables(m_gpt);
+  // The proposal runs to the end of the disk, over the backup table.
+  RunResult run = onGpt({"--yes", "create-partition", "0", "3"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
+  EXPECT_EQ(tables(m_gpt), before);
+}
+
+TEST_F(CliRefusals, WithoutATerminalAndWithoutYesNothingIsWritten) {
+  const auto before = tables(m_mbr);
+  RunResult run = onMbr({"delete-partition", "0", "1"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("Delete entry #1 for \\\\.\\PhysicalDrive0?"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("refusing to write"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+  // A "y" on a pipe is no terminal's answer.
+  RunResult piped = cli({"--disk", m_mbr, "delete-layout", "0"}, "y\n");
+  EXPECT_EQ(piped.exitCode, 1);
+  EXPECT_EQ(tables(m_mbr), before);
+}
+
+// ---- usage ----
+
+using CliUsage = CliImages;
+
+TEST_F(CliUsage, MalformedCommandLinesExitWithTwoAndTheUsage) {
+  const std::vector<std::vector<std::string>> bad{
+      {},
+      {"frobnicate"},
+      {"--verbose", "show"},
+      {"show", "0", "1"},
+      {"show", "x"},
+      {"delete-partition", "0"},
+      {"set-type", "0", "1"},
+      {"create-disk", "0", "zfs"},
+      {"create-partition", "0", "1", "--size"},
+      {"create-partition", "0", "1", "--label", "x"},
+      {"delete-layout", "-1"},
+      {"--disk"},
+  };
+  const auto before = tables(m_mbr);
+  for (const auto& args : bad) {
+    std::vector<std::string> withDisk{"--yes", "--disk", m_mbr};
+    withDisk.insert(withDisk.end(), args.begin(), args.end());
+    RunResult run = cli(withDisk);
+    std::string shown = args.empty() ? "(none)" : args[0];
+    EXPECT_EQ(run.exitCode, 2) << shown;
+    EXPECT_NE(run.err.find("usage: kestrin-cli"), std::string::npos) << shown << ": " << run.err;
+    EXPECT_EQ(run.out, "") << shown;
+  }
+  EXPECT_EQ(tables(m_mbr), before);
+}
+
+TEST_F(CliUsage, HelpForTheProgramAndEveryCommandGoesToStandardOutput) {
+  RunResult program = cli({"--help"});
+  ASSERT_EQ(program.exitCode, 0);
+  const std::vector<std::string> commands{"disks",     "show",       "create-partition", "delete-partition",
+                                          "set-type",  "set-boot",   "set-disk-id",      "make-first",
+                                          "set-attributes", "create-disk", "delete-layout"};
+  for (const std::string& command : commands) {
+    EXPECT_NE(program.out.find("  " + command + " "), std::string::npos) << command;
+    RunResult help = cli({command, "--help"});
+    EXPECT_EQ(help.exitCode, 0) << command;
+    EXPECT_EQ(help.out.rfind("usage: kestrin-cli [OPTIONS] " + command, 0), 0u) << help.out;
+    EXPECT_EQ(cli({"help", command}).out, help.out);
+  }
+}
+
+// ---- the confirmation on a terminal ----
+
+// Runs the program with a pseudo-terminal as standard input, typing
+// `answer` into it; standard output and error go to the test.
+RunResult RunOnTerminal(const std::vector<std::string>& argv, const std::string& answer) {
+  RunResult result;
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return result;
+  int outPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, slave, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
+  posix_spawn_file_actions_addclose(&actions, master);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(slave);
+  ::close(outPipe[1]);
+  if (rc == 0) {
+    // The terminal holds the typed line until the program reads it.
+    (void)!::write(master, answer.data(), answer.size());
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(outPipe[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, n);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  ::close(outPipe[0]);
+  ::close(master);
+  return result;
+}
+
+using CliConfirmation = CliImages;
+
+TEST_F(CliConfirmation, ATerminalAnswerOfNoWritesNothingAndYesWrites) {
+  const auto before = tables(m_mbr);
+  RunResult no = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "n\n");
+  EXPECT_EQ(no.exitCode, 1) << no.out;
+  EXPECT_NE(no.out.find("Delete entry #2 for \\\\.\\PhysicalDrive0? [y/N]"), std::string::npos) << no.out;
+  EXPECT_EQ(tables(m_mbr), before);
+  RunResult empty = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "\n");
+  EXPECT_EQ(empty.exitCode, 1) << empty.out;
+  EXPECT_EQ(tables(m_mbr), before);
+
+  RunResult yes = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "y\n");
+  EXPECT_EQ(yes.exitCode, 0) << yes.out;
+  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kestrin::test
