@@ -4,7 +4,7 @@
 # leak, a sanitizer finding or a broken promise; the input that did it is
 # kept under build-fuzz/artifacts/.
 #
-#   scripts/fuzz.sh                  short run: 30 seconds per target
+#   scripts/fuzz.sh                  short run: 30 seconds per target (the test command runs 60)
 #   scripts/fuzz.sh --long SECONDS   SECONDS per target, for a long run
 #   scripts/fuzz.sh --long 3600 GptDecoder Layout
 #                                    only the targets named

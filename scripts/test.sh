@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kestrin and runs every test twice: in a
 # release build, and in a debug build with AddressSanitizer and
-# UndefinedBehaviorSanitizer. Exits non-zero when any test fails.
+# UndefinedBehaviorSanitizer; then fuzzes each decoder for a minute and
+# checks the Windows build. Exits non-zero when any test fails or the
+# fuzzers find anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +22,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRIN_SANITIZE=ON
 ninja -C build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== Fuzzing: a minute per target"
+bash scripts/fuzz.sh --long 60
 
 echo "== Windows: cross build with MinGW-w64, tests under Wine"
 bash scripts/windows-check.sh
