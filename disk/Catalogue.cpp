@@ -1,8 +1,8 @@
-// The catalogue lookups. The catalogue is a compiled-in XML text; each lookup
-// parses it afresh and walks every row, so all descriptions of a code are
-// returned and no parsed state outlives a call. One parse of the small
-// document costs well under a millisecond, and the table view asks at most
-// 64 times per redraw, so a cache would buy nothing worth its staleness risk.
+// The catalogue lookups. The catalogue is a compiled-in XML text, read into
+// its rows once per process: the text never changes while the program runs,
+// and a parse costs about as much as everything else a `kestrin-cli show`
+// does after start-up. Every row is kept, so all descriptions of a code are
+// returned.
 
 #include <pugixml.hpp>
 
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "CatalogueLookup.h"
 #include "udiskmgmt.h"
@@ -31,36 +32,60 @@ std::string asciiLower(std::string_view text) {
   return lowered;
 }
 
-}  // namespace
+struct CatalogueRow {
+  std::string loweredCell;
+  std::string description;
+};
 
-std::string DescribeFromCatalogue(const void* text, std::size_t size, std::string_view key) {
+// The rows of `text` in document order; none when it does not parse.
+std::vector<CatalogueRow> readRows(const void* text, std::size_t size) {
   pugi::xml_document document;
   // encoding_auto reads the encoding named by the declaration (ISO-8859-1
   // for the catalogue) and converts the texts to UTF-8.
   const pugi::xml_parse_result parsed = document.load_buffer(text, size, pugi::parse_default, pugi::encoding_auto);
   if (!parsed) return {};
-
-  const std::string wanted = asciiLower(key);
-  std::string result;
+  std::vector<CatalogueRow> rows;
   // From the first `node` row, every following sibling is a row; in the
   // catalogue they are all `node` elements.
   for (pugi::xml_node row = document.document_element().child("node"); row; row = row.next_sibling()) {
-    if (asciiLower(row.child("Cell").child_value()) == wanted) {
+    rows.push_back({asciiLower(row.child("Cell").child_value()), row.child("Desc").child_value()});
+  }
+  return rows;
+}
+
+std::string describe(const std::vector<CatalogueRow>& rows, std::string_view key) {
+  const std::string wanted = asciiLower(key);
+  std::string result;
+  for (const CatalogueRow& row : rows) {
+    if (row.loweredCell == wanted) {
       result += ' ';
-      result += row.child("Desc").child_value();
+      result += row.description;
     }
   }
   return result;
 }
 
+// The embedded catalogue's rows, read on first use; the initialisation of a
+// function-local static is thread-safe.
+const std::vector<CatalogueRow>& embeddedRows() {
+  static const std::vector<CatalogueRow> rows = readRows(kCatalogueText, kCatalogueTextSize);
+  return rows;
+}
+
+}  // namespace
+
+std::string DescribeFromCatalogue(const void* text, std::size_t size, std::string_view key) {
+  return describe(readRows(text, size), key);
+}
+
 std::string TypeDescriptionByByte(std::uint8_t type) {
   static constexpr std::string_view kHexDigits = "0123456789ABCDEF";
   const std::array<char, 2> key{kHexDigits[type >> 4], kHexDigits[type & 0x0F]};
-  return DescribeFromCatalogue(kCatalogueText, kCatalogueTextSize, std::string_view(key.data(), key.size()));
+  return describe(embeddedRows(), std::string_view(key.data(), key.size()));
 }
 
 std::string TypeDescriptionByGuid(const std::string& guidText) {
-  return DescribeFromCatalogue(kCatalogueText, kCatalogueTextSize, guidText);
+  return describe(embeddedRows(), guidText);
 }
 
 }  // namespace kestrin
