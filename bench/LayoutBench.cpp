@@ -1,7 +1,7 @@
 // Benchmarks of the reading side: a layout read of a GPT with 64 used
 // entries through the port (open, request, close), the same read on a small
 // and on a 16 TiB sparse image (the read must not grow with the disk), and
-// the full view content of 64 rows (one catalogue parse per row).
+// the full view content of 64 rows (catalogue lookups over rows read once).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
