@@ -64,12 +64,24 @@ std::optional<std::int64_t> parse(std::string_view text, int maxHexDigits, std::
 
 }  // namespace
 
+std::string QuotedInput(std::string_view text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\0') {
+      quoted += "\\0";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
 std::string IntegerConversionMessage(std::string_view text) {
-  return "'" + std::string(text) + "' n'est pas une valeur entière correcte";
+  return QuotedInput(text) + " n'est pas une valeur entière correcte";
 }
 
 std::string BooleanConversionMessage(std::string_view text) {
-  return "'" + std::string(text) + "' n'est pas une valeur booléenne";
+  return QuotedInput(text) + " n'est pas une valeur booléenne";
 }
 
 std::optional<std::int32_t> TryStrToInt(std::string_view text) {

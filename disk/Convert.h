@@ -26,6 +26,11 @@ bool StrToBool(std::string_view text);
 std::optional<std::int32_t> TryStrToInt(std::string_view text);
 std::optional<std::int64_t> TryStrToInt64(std::string_view text);
 
+// `text` in single quotes as the conversion messages name it. A NUL typed
+// into an edit field is shown as \0: an error's text ends at its first NUL,
+// which would cut the message short.
+std::string QuotedInput(std::string_view text);
+
 std::string IntegerConversionMessage(std::string_view text);
 std::string BooleanConversionMessage(std::string_view text);
 

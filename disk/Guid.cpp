@@ -1,5 +1,7 @@
 #include "Guid.h"
 
+#include "Convert.h"
+
 #include "Errors.h"
 
 #ifdef _WIN32
@@ -64,7 +66,7 @@ bool TryStringToGuid(std::string_view text, Guid& guid) {
 Guid StringToGuid(std::string_view text) {
   Guid guid;
   if (!TryStringToGuid(text, guid)) {
-    throw ConversionError("'" + std::string(text) + "' n'est pas une valeur GUID correcte");
+    throw ConversionError(QuotedInput(text) + " n'est pas une valeur GUID correcte");
   }
   return guid;
 }

@@ -1,0 +1,589 @@
+// Hostile input never writes and never crashes. Three doors are tried: the
+// text typed into every input of the editor's commands (through the window's
+// own command code, confirmed every time), the arguments of kestrin-cli, and
+// damaged image files opened by kestrin-cli. Every attempt must be refused
+// with the message of the input it failed, leave the image byte for byte as
+// it was, and end the process normally within its time limit.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ByteOrder.h"
+#include "Convert.h"
+#include "DiskMap.h"
+#include "EditorCommands.h"
+#include "EmulatedPort.h"
+#include "Errors.h"
+#include "Guid.h"
+#include "LayoutView.h"
+#include "Port.h"
+#include "TestSupport.h"
+
+namespace kestrin::test {
+namespace {
+
+const std::string kCli = std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli";
+constexpr std::uint64_t kImageSize = 4ull << 20;
+
+// Text that is no number, no type name and no GUID in any input: blanks
+// alone, signs and prefixes without digits, trailing junk, other numerals,
+// control and invalid UTF-8 bytes, format and shell syntax, broken GUIDs.
+const std::vector<std::string> kGarbage{
+    "",
+    " ",
+    "\t",
+    "+",
+    "-",
+    "$",
+    "0x",
+    "x",
+    "$$10",
+    "0x0x10",
+    "--1",
+    "+-1",
+    "1 ",
+    "1\n",
+    "1,5",
+    "1.5",
+    "1e3",
+    "ten",
+    "0b101",
+    "\xD9\xA1\xD9\xA2",          // Arabic-Indic one and two
+    "\xEF\xBC\x91\xEF\xBC\x90",  // full-width one and zero
+    "10\xC2\xA0",                // no-break space after the digits
+    "\xFF\xFE",
+    "\x1B[2J",
+    "%n%s%x",
+    "'; rm -rf / #",
+    "{",
+    "{}",
+    "{0FC63DAF-8483-4772-8E79-3D69D8477DE}",
+    "{0FC63DAF-8483-4772-8E79-3D69D8477DE4",
+    "{0FC63DAF-8483-4772-8E79-3D69D8477DE44}",
+    "{0FC63DAF+8483-4772-8E79-3D69D8477DE4}",
+    "{0FC63DAG-8483-4772-8E79-3D69D8477DE4}",
+};
+
+// Numbers that do not fit 32 or 64 bits.
+const std::vector<std::string> kPast32{"2147483648", "-2147483649", "4294967296", "$100000000", "0x1FFFFFFFF",
+                                       "99999999999999999999999"};
+const std::vector<std::string> kPast64{"9223372036854775808", "-9223372036854775809", "18446744073709551616",
+                                       "$10000000000000000", "0xFFFFFFFFFFFFFFFFF", "99999999999999999999999"};
+
+// Text the command line cannot carry (a NUL ends an argument, the kernel
+// limits one argument to 128 KiB) but a window's edit field can.
+std::vector<std::string> windowOnly() {
+  return {std::string("1\0" "2", 3), std::string(1, '\0'), std::string(1 << 20, '9'), std::string(1 << 20, 'A'),
+          "$" + std::string(1 << 20, 'F')};
+}
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A printable name for a failure message.
+std::string shown(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text.substr(0, 48)) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      static const char* kHex = "0123456789ABCDEF";
+      out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+    }
+  }
+  return "'" + out + (text.size() > 48 ? "...' (" + std::to_string(text.size()) + " bytes)" : "'");
+}
+
+// The message the GUID conversion gives for `text`.
+std::string guidMessage(const std::string& text) {
+  try {
+    StringToGuid(text);
+  } catch (const ConversionError& error) {
+    return error.what();
+  }
+  return "(" + text + " converts)";
+}
+
+// An MBR disk (a bootable Linux entry and an NTFS entry) and a GPT disk (a
+// Linux entry and an EFI system entry), both made by sfdisk.
+void makeMbr(const std::string& path) {
+  MakeSparseFile(path, kImageSize);
+  ASSERT_EQ(Run({"sfdisk", "-q", path}, "label: dos\nlabel-id: 0x11223344\n2048,2048,83,*\n4096,2048,7\n").exitCode, 0);
+}
+void makeGpt(const std::string& path) {
+  MakeSparseFile(path, kImageSize);
+  ASSERT_EQ(Run({"sfdisk", "-q", path}, "label: gpt\n2048,2048,L\n4096,2048,U\n").exitCode, 0);
+}
+
+// ---- the window's commands ----
+
+// Answers every dialog and prompt with the text under test and confirms
+// every write: whatever refuses the text, it is not the user.
+class HostileAnswers : public Interaction {
+ public:
+  void message(const std::string& text) override { messages.push_back(text); }
+  std::optional<std::string> prompt(const std::string&, const std::string&, const std::string&) override {
+    return text;
+  }
+  bool confirm(const std::string&) override { return true; }
+  std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput&) override {
+    return create;
+  }
+  std::optional<std::string> changeTypeDialog(const TypeNameList&) override { return text; }
+  std::optional<int> partitionStyleDialog() override { return std::nullopt; }
+  std::optional<std::string> diskChooser() override { return std::nullopt; }
+  void sleep(int) override {}
+
+  std::string text;
+  CreatePartitionDialogResult create;
+  std::vector<std::string> messages;
+};
+
+// The main window's table over the disk: redrawn from the disk, first row
+// selected.
+class DiskTable : public EditorTable, public LayoutViewTarget {
+ public:
+  explicit DiskTable(EditorState& state) : m_state(state) {}
+  int rowCount() const override { return static_cast<int>(m_rows.size()); }
+  int selectedIndex() const override { return m_rows.empty() ? -1 : 0; }
+  ViewRow row(int index) const override { return m_rows.at(static_cast<std::size_t>(index)); }
+  void refresh() override { RefreshLayoutView(m_state.diskPath, m_state.view, *this); }
+  void setCaption(const std::string&) override {}
+  void setOutcomeText(const std::string&) override {}
+  void clearRows() override { m_rows.clear(); }
+  void setMenuState(const StyleMenuState&) override {}
+  void setStatusText(const std::string&) override {}
+  void addRow(const ViewRow& row) override { m_rows.push_back(row); }
+  void showError(const std::string&) override {}
+
+ private:
+  EditorState& m_state;
+  std::vector<ViewRow> m_rows;
+};
+
+class WindowInput : public ::testing::Test {
+ protected:
+  void open(const std::function<void(const std::string&)>& make) {
+    make(m_image);
+    m_port.emplace(DiskMap{DiskSpec{m_image, 512}});
+    m_installed.emplace(*m_port);
+    m_table.refresh();
+    ASSERT_GT(m_table.rowCount(), 0);
+    m_before = ReadFileBytes(m_image);
+  }
+
+  // Runs `command` with every text of `texts`; each must be refused with
+  // `expected(text)` (the message shown or the error that reaches the
+  // window's error report) and leave the image as it was.
+  void expectRefused(const std::vector<std::string>& texts, const std::function<void(const std::string&)>& answer,
+                     void (EditorCommands::*command)(),
+                     const std::function<std::string(const std::string&)>& expected) {
+    for (const std::string& text : texts) {
+      m_ui.messages.clear();
+      answer(text);
+      std::string told;
+      try {
+        (m_commands.*command)();
+        if (!m_ui.messages.empty()) told = m_ui.messages.back();
+      } catch (const KestrinError& error) {
+        told = error.what();
+      }
+      EXPECT_EQ(told, expected(text)) << "for " << shown(text);
+      if (ReadFileBytes(m_image) != m_before) {
+        ADD_FAILURE() << "the image changed for " << shown(text);
+        return;
+      }
+    }
+  }
+
+  void answerCreate(const std::string& size, const std::string& offset, const std::string& type) {
+    m_ui.create = CreatePartitionDialogResult{false, size, offset, type};
+  }
+
+  TempDir m_dir;
+  std::string m_image = m_dir.file("disk.img");
+  std::optional<EmulatedPort> m_port;
+  std::optional<ScopedPort> m_installed;
+  EditorState m_state;
+  HostileAnswers m_ui;
+  DiskTable m_table{m_state};
+  EditorCommands m_commands{m_state, m_table, m_ui};
+  std::vector<std::uint8_t> m_before;
+};
+
+TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
+  open(makeMbr);
+  if (HasFatalFailure()) return;
+  // Row 1 is taken, so the entry is row 3's: select it by creating on an
+  // empty slot is not needed, the operation refuses an occupied entry only
+  // after the texts convert, and they never do here.
+  const auto numbers = joined(joined(kGarbage, kPast64), windowOnly());
+  expectRefused(
+      numbers, [&](const std::string& t) { answerCreate(t, "6291456", "IFS"); }, &EditorCommands::CreatePartition1Click,
+      IntegerConversionMessage);
+  expectRefused(
+      numbers, [&](const std::string& t) { answerCreate("1", t, "IFS"); }, &EditorCommands::CreatePartition1Click,
+      IntegerConversionMessage);
+  // An MBR type that is not one of the names leaves no type byte.
+  expectRefused(
+      joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
+      &EditorCommands::CreatePartition1Click, [](const std::string&) { return IntegerConversionMessage(""); });
+}
+
+TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
+  open(makeGpt);
+  if (HasFatalFailure()) return;
+  expectRefused(
+      joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
+      &EditorCommands::CreatePartition1Click, [](const std::string&) { return guidMessage(""); });
+}
+
+TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
+  open(makeMbr);
+  if (HasFatalFailure()) return;
+  auto typed = [&](const std::string& t) { m_ui.text = t; };
+  expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartition1Click,
+                [](const std::string&) { return IntegerConversionMessage(""); });
+  expectRefused(joined(joined(kGarbage, kPast64), windowOnly()), typed, &EditorCommands::ChangePartitionBootMBR1Click,
+                BooleanConversionMessage);
+  // An empty answer or the bare "$" the prompt starts with ends the
+  // command without a word.
+  expectRefused(joined(joined(kGarbage, kPast32), windowOnly()), typed, &EditorCommands::ChangeDiskID1Click,
+                [](const std::string& t) { return t.empty() || t == "$" ? std::string() : IntegerConversionMessage(t); });
+}
+
+TEST_F(WindowInput, ChangeTypeAndAttributesRefuseEveryBadTextOnGpt) {
+  open(makeGpt);
+  if (HasFatalFailure()) return;
+  auto typed = [&](const std::string& t) { m_ui.text = t; };
+  expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartitionTypeGPT1Click, guidMessage);
+  expectRefused(joined(joined(kGarbage, kPast64), windowOnly()), typed,
+                &EditorCommands::ChangePartitionAttributesGPT1Click, IntegerConversionMessage);
+}
+
+// ---- kestrin-cli's arguments ----
+
+// kestrin-cli under a time limit: a hang ends as status 137.
+RunResult runCli(std::vector<std::string> args) {
+  args.insert(args.begin(), {"timeout", "-s", "KILL", "60", kCli});
+  return Run(args);
+}
+
+class CliInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(HaveTool("sfdisk"));
+    makeMbr(m_mbr);
+    makeGpt(m_gpt);
+  }
+
+  // Every argument list made by `args` from a text of `texts` is refused:
+  // status 1 (refused, with `expected(text)` on standard error when given)
+  // or 2 (a usage error, with the usage text), nothing on standard output,
+  // the image unchanged.
+  void expectRefused(const std::string& image, const std::vector<std::string>& texts,
+                     const std::function<std::vector<std::string>(const std::string&)>& args,
+                     const std::function<std::string(const std::string&)>& expected = {}) {
+    const auto before = ReadFileBytes(image);
+    for (const std::string& text : texts) {
+      std::vector<std::string> line{"--disk", image, "--yes"};
+      for (const std::string& arg : args(text)) line.push_back(arg);
+      RunResult run = runCli(line);
+      EXPECT_TRUE(run.exitCode == 1 || run.exitCode == 2)
+          << shown(text) << ": status " << run.exitCode << "\n" << run.err;
+      EXPECT_EQ(run.out, "") << shown(text);
+      if (run.exitCode == 2) {
+        EXPECT_NE(run.err.find("usage: kestrin-cli"), std::string::npos) << shown(text) << ": " << run.err;
+      } else if (expected) {
+        EXPECT_NE(run.err.find("kestrin-cli: " + expected(text)), std::string::npos) << shown(text) << ": " << run.err;
+      } else {
+        EXPECT_NE(run.err.find("kestrin-cli: "), std::string::npos) << shown(text) << ": " << run.err;
+      }
+      if (ReadFileBytes(image) != before) {
+        ADD_FAILURE() << "the image changed for " << shown(text);
+        return;
+      }
+    }
+  }
+
+  TempDir m_dir;
+  std::string m_mbr = m_dir.file("mbr.img");
+  std::string m_gpt = m_dir.file("gpt.img");
+};
+
+// Texts an argument can carry: the garbage without the empty text where the
+// command line reads an empty argument as a missing one, plus a long one.
+std::vector<std::string> argumentTexts(const std::vector<std::string>& extra) {
+  std::vector<std::string> texts = joined(kGarbage, extra);
+  texts.push_back(std::string(100000, '9'));
+  return texts;
+}
+
+TEST_F(CliInput, NumbersThatDoNotConvertAreRefusedWithTheConversionMessage) {
+  const auto past64 = argumentTexts(kPast64);
+  expectRefused(
+      m_mbr, past64,
+      [](const std::string& t) { return std::vector<std::string>{"create-partition", "0", "3", "--size", t}; },
+      IntegerConversionMessage);
+  expectRefused(
+      m_mbr, past64,
+      [](const std::string& t) { return std::vector<std::string>{"create-partition", "0", "3", "--offset", t}; },
+      IntegerConversionMessage);
+  expectRefused(
+      m_mbr, past64, [](const std::string& t) { return std::vector<std::string>{"set-boot", "0", "1", t}; },
+      BooleanConversionMessage);
+  expectRefused(
+      m_gpt, past64, [](const std::string& t) { return std::vector<std::string>{"set-attributes", "0", "1", t}; },
+      IntegerConversionMessage);
+  expectRefused(m_mbr, argumentTexts(kPast32),
+                [](const std::string& t) { return std::vector<std::string>{"set-disk-id", "0", t}; });
+}
+
+TEST_F(CliInput, TypeTextsThatNameNoTypeAreRefused) {
+  const auto texts = argumentTexts({"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"});
+  expectRefused(m_mbr, texts,
+                [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
+  expectRefused(m_mbr, texts, [](const std::string& t) {
+    return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
+  });
+  expectRefused(m_gpt, texts,
+                [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
+  expectRefused(m_gpt, texts, [](const std::string& t) {
+    return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
+  });
+}
+
+TEST_F(CliInput, DiskAndEntryNumbersOutsideTheirRangeAreRefused) {
+  const auto numbers = argumentTexts({"-1", "5", "65", "256", "4294967297", "99999999999", "0x1", "$1"});
+  expectRefused(m_mbr, numbers,
+                [](const std::string& t) { return std::vector<std::string>{"delete-partition", "0", t}; });
+  expectRefused(m_mbr, numbers, [](const std::string& t) { return std::vector<std::string>{"make-first", "0", t}; });
+  expectRefused(m_gpt, numbers,
+                [](const std::string& t) { return std::vector<std::string>{"set-attributes", "0", t, "1"}; });
+  const auto disks = argumentTexts({"-1", "1", "65", "4294967296", "0x0"});
+  expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"delete-layout", t}; });
+  expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"create-disk", t, "gpt"}; });
+  expectRefused(m_mbr, argumentTexts({"MBR2", "fat", "0", "3"}),
+                [](const std::string& t) { return std::vector<std::string>{"create-disk", "0", t}; });
+}
+
+TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
+  // Each converts, and each is refused by the layout check: overlapping
+  // entry 1, over sector 0, past the end, negative, of no length.
+  const std::vector<std::vector<std::string>> placements{
+      {"--offset", "1048576", "--size", "1"},  {"--offset", "0", "--size", "1"},
+      {"--offset", "4194304", "--size", "1"},  {"--offset", "3670016", "--size", "1"},
+      {"--offset", "-1048576", "--size", "1"}, {"--offset", "9223372036854775807", "--size", "1"},
+      {"--offset", "5242880", "--size", "0"},  {"--offset", "1048577", "--size", "1"}};
+  for (const std::string& image : {m_mbr, m_gpt}) {
+    const auto before = ReadFileBytes(image);
+    for (const auto& placement : placements) {
+      std::vector<std::string> line{"--disk", image, "--yes", "create-partition", "0", "3", "--type",
+                                    image == m_mbr ? "0x83" : "BASIC_DATA_GUID"};
+      line.insert(line.end(), placement.begin(), placement.end());
+      RunResult run = runCli(line);
+      EXPECT_EQ(run.exitCode, 1) << placement[1] << " " << placement[3] << ": " << run.err;
+      EXPECT_NE(run.err.find("kestrin-cli: "), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFileBytes(image), before) << image;
+  }
+}
+
+// ---- damaged images ----
+
+void patchGptHeader(const std::string& path, std::uint64_t lba, const std::function<void(std::span<std::uint8_t>)>& change) {
+  std::vector<std::uint8_t> header = ReadFileRange(path, lba * 512, 512);
+  change(header);
+  writeLe32(header, 16, 0);
+  const std::uint32_t size = readLe32(header, 12);
+  // The checksum over the header's own length, capped at the sector, so
+  // that a header claiming any length still passes the checksum test.
+  const uInt covered = std::min<std::uint32_t>(size, 512);
+  writeLe32(header, 16, static_cast<std::uint32_t>(crc32(0, header.data(), covered)));
+  WriteFileRange(path, lba * 512, header);
+}
+
+// Both GPT headers of `path` changed alike, their checksums made right, so
+// the damage is not simply read past by taking the other copy.
+void patchBothGptHeaders(const std::string& path, const std::function<void(std::span<std::uint8_t>)>& change) {
+  const std::uint64_t last = std::filesystem::file_size(path) / 512 - 1;
+  patchGptHeader(path, 1, change);
+  patchGptHeader(path, last, change);
+}
+
+struct DamagedImage {
+  std::string name;
+  std::function<void(const std::string&)> make;  // makes the file at the path
+  std::uint32_t sectorSize = 512;                // the sector size it is read with
+};
+
+std::vector<DamagedImage> damagedImages() {
+  return {
+      {"zero-length", [](const std::string& p) { MakeSparseFile(p, 0); }},
+      {"shorter than a sector", [](const std::string& p) {
+         MakeSparseFile(p, 0);
+         WriteFileRange(p, 0, std::vector<std::uint8_t>(100, 0x55));
+       }},
+      {"boot signature over random entries",
+       [](const std::string& p) {
+         MakeSparseFile(p, kImageSize);
+         std::vector<std::uint8_t> sector(512);
+         std::uint32_t x = 12345;
+         for (auto& b : sector) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 24);
+         sector[510] = 0x55;
+         sector[511] = 0xAA;
+         WriteFileRange(p, 0, sector);
+       }},
+      {"MBR entries past the end",
+       [](const std::string& p) {
+         makeMbr(p);
+         std::filesystem::resize_file(p, 1 << 20);
+       }},
+      {"EBR chain past the end",
+       [](const std::string& p) {
+         MakeSparseFile(p, kImageSize);
+         Run({"sfdisk", "-q", p}, "label: dos\n2048,6000,5\n4096,512,83\n6144,512,83\n");
+         std::filesystem::resize_file(p, 5000 * 512);
+       }},
+      {"EBR linking to itself",
+       [](const std::string& p) {
+         MakeSparseFile(p, kImageSize);
+         Run({"sfdisk", "-q", p}, "label: dos\n2048,6000,5\n4096,512,83\n6144,512,83\n");
+         // The first EBR sits at the start of the extended partition; its
+         // link entry (the second) now names itself.
+         std::vector<std::uint8_t> ebr = ReadFileRange(p, 2048 * 512, 512);
+         writeLe32(ebr, 446 + 16 + 8, 0);
+         WriteFileRange(p, 2048 * 512, ebr);
+       }},
+      {"GPT cut inside its entry array",
+       [](const std::string& p) {
+         makeGpt(p);
+         std::filesystem::resize_file(p, 5 * 512 + 100);
+       }},
+      {"GPT entry array past the end",
+       [](const std::string& p) {
+         makeGpt(p);
+         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe64(h, 72, 1ull << 40); });
+       }},
+      {"GPT last usable sector past the end",
+       [](const std::string& p) {
+         makeGpt(p);
+         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe64(h, 48, ~0ull); });
+       }},
+      {"GPT of four billion entries",
+       [](const std::string& p) {
+         makeGpt(p);
+         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 80, 0xFFFFFFFFu); });
+       }},
+      {"GPT entries of no size",
+       [](const std::string& p) {
+         makeGpt(p);
+         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 84, 0); });
+       }},
+      {"GPT header longer than its sector",
+       [](const std::string& p) {
+         makeGpt(p);
+         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 12, 0xFFFFFFFFu); });
+       }},
+      {"GPT of 4096-byte sectors read with 512-byte sectors",
+       [](const std::string& p) {
+         MakeSparseFile(p, kImageSize);
+         ASSERT_EQ(runCli({"--sector-size", "4096", "--disk", p, "--yes", "create-disk", "0", "gpt"}).exitCode, 0);
+         ASSERT_EQ(runCli({"--sector-size", "4096", "--disk", p, "--yes", "create-partition", "0", "1", "--type",
+                           "BASIC_DATA_GUID"})
+                       .exitCode,
+                   0);
+       },
+       512},
+      {"GPT of 512-byte sectors read with 4096-byte sectors", makeGpt, 4096},
+  };
+}
+
+class DamagedImages : public ::testing::TestWithParam<DamagedImage> {
+ protected:
+  TempDir m_dir;
+  std::string m_image = m_dir.file("damaged.img");
+};
+
+// `show` reads the image as a table or as no table, or refuses it with a
+// message; a write refused or done, the file never grows or shrinks and a
+// refused write leaves it as it was.
+TEST_P(DamagedImages, AreReadOrRefusedWithoutACrashAndRefusedWritesChangeNothing) {
+  const DamagedImage& damaged = GetParam();
+  damaged.make(m_image);
+  if (HasFatalFailure()) return;
+  const std::vector<std::string> disk{"--sector-size", std::to_string(damaged.sectorSize), "--disk", m_image};
+  const auto before = ReadFileBytes(m_image);
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), disk.begin(), disk.end());
+    return runCli(args);
+  };
+
+  for (const char* format : {"", "--json"}) {
+    std::vector<std::string> args{"show"};
+    if (*format) args.insert(args.begin(), format);
+    RunResult show = with(args);
+    ASSERT_TRUE(show.exitCode == 0 || show.exitCode == 1) << "status " << show.exitCode << "\n" << show.err;
+    if (show.exitCode == 0 && !*format) {
+      EXPECT_EQ(show.out.rfind("Style: ", 0), 0u) << show.out;
+    } else if (show.exitCode == 1) {
+      EXPECT_NE(show.err.find("kestrin-cli: "), std::string::npos) << show.err;
+      EXPECT_EQ(show.out, "");
+    }
+  }
+  // A file too short to hold a sector is no disk: the chooser leaves it out.
+  RunResult disks = with({"disks"});
+  EXPECT_TRUE(disks.exitCode == 0 || (disks.exitCode == 1 && disks.err.find("kestrin-cli: ") != std::string::npos))
+      << "status " << disks.exitCode << "\n" << disks.err;
+  EXPECT_EQ(ReadFileBytes(m_image), before) << "a read changed the image";
+
+  // A whole-disk write and an entry write: whatever becomes of them, the
+  // file keeps its length, and a refusal keeps every byte.
+  for (std::vector<std::string> write : {std::vector<std::string>{"--yes", "delete-partition", "0", "1"},
+                                         std::vector<std::string>{"--yes", "create-disk", "0", "gpt"}}) {
+    const auto current = ReadFileBytes(m_image);
+    RunResult run = with(write);
+    EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << write[1] << ": status " << run.exitCode << "\n" << run.err;
+    EXPECT_EQ(std::filesystem::file_size(m_image), current.size()) << write[1] << " changed the file's length";
+    if (run.exitCode != 0) {
+      EXPECT_EQ(ReadFileBytes(m_image), current) << write[1] << " refused but wrote";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedImages, ::testing::ValuesIn(damagedImages()),
+                         [](const ::testing::TestParamInfo<DamagedImage>& info) {
+                           std::string name;
+                           for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+TEST(UnreadablePaths, AreRefusedWithAMessageAndNothingIsCreated) {
+  TempDir dir;
+  const std::string dangling = dir.file("dangling");
+  std::filesystem::create_symlink(dir.file("nowhere.img"), dangling);
+  for (const std::string& path : {dir.path().string(), dangling, dir.file("missing.img")}) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"show"},
+                                          std::vector<std::string>{"--yes", "create-disk", "0", "mbr"}}) {
+      args.insert(args.begin(), {"--disk", path});
+      RunResult run = runCli(args);
+      EXPECT_TRUE(run.exitCode == 1 || run.exitCode == 2) << path << ": status " << run.exitCode;
+      EXPECT_NE(run.err.find("kestrin-cli: "), std::string::npos) << path << ": " << run.err;
+      EXPECT_EQ(run.out, "") << path;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere.img")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("missing.img")));
+}
+
+}  // namespace
+}  // namespace kestrin::test
