@@ -14,7 +14,7 @@
 
 #include "ByteOrder.h"
 #include "GptImage.h"
-#include "GptLoopDevice.h"
+#include "PartitionedLoopDevice.h"
 #include "GptPeers.h"
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
@@ -144,7 +144,7 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
   TempDir dir;
   std::string image = dir.file("4k.img");
   MakeSparseFile(image, 64 * kMiB);
-  GptLoopDevice loop(image, 4096);
+  PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
   RunResult made = test::Run({"sgdisk", "-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A",
                         "4:set:2", loop.path()});
@@ -158,7 +158,7 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
   ASSERT_TRUE(found);
   ASSERT_EQ(layout.partitionCount(), 2u);
   EXPECT_EQ(layout.slot(1).startingOffset(), 256 * 4096);
-  GptLoopDevice again(image, 4096);
+  PartitionedLoopDevice again(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   ASSERT_TRUE(again.attached()) << again.failure();
   expectPeersAgree(layout, again.path(), 4096);
 }
@@ -603,7 +603,7 @@ TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
   std::string image = dir.file("edit4k.img");
   MakeSparseFile(image, 64 * kMiB);
   {
-    GptLoopDevice loop(image, 4096);
+    PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
     if (!loop.attached()) GTEST_SKIP() << loop.failure();
     RunResult made = test::Run({"sgdisk", "-n", "1:256:+2M", "-n", "2:0:+2M", "-n", "3:0:+2M", loop.path()});
     ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
@@ -620,7 +620,7 @@ TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
   EXPECT_EQ(written.slot(1).partitionNumber(), 2u);
   EXPECT_EQ(written.slot(2).partitionLength(), static_cast<std::int64_t>(8 * kMiB));
 
-  GptLoopDevice loop(image, 4096);
+  PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   ASSERT_TRUE(loop.attached()) << loop.failure();
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;
@@ -715,7 +715,7 @@ TEST(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
     auto medium = openImage(image, 4096, true);
     ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 128), ERROR_SUCCESS);
   }
-  GptLoopDevice loop(image, 4096);
+  PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;

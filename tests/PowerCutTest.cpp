@@ -26,7 +26,7 @@
 
 #include "EditingFixture.h"
 #include "EmulatedPort.h"
-#include "GptLoopDevice.h"
+#include "PartitionedLoopDevice.h"
 #include "GptTable.h"
 #include "Guid.h"
 #include "LayoutBuffer.h"
@@ -259,7 +259,7 @@ class PowerCut : public ::testing::Test {
       RunResult made = test::Run(options);
       ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
     } else {
-      GptLoopDevice loop(m_image, 4096);
+      PartitionedLoopDevice loop(m_image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
       if (!loop.attached()) {
         GTEST_SKIP() << loop.failure();
       }
@@ -447,9 +447,10 @@ class PowerCut : public ::testing::Test {
     std::string copy = m_dir.file("cut.img");
     writeWhole(copy, bytes);
     std::string device = copy;
-    std::unique_ptr<GptLoopDevice> loop;
+    std::unique_ptr<PartitionedLoopDevice> loop;
     if (m_sectorSize != 512) {
-      loop = std::make_unique<GptLoopDevice>(copy, m_sectorSize);
+      loop = std::make_unique<PartitionedLoopDevice>(copy, m_sectorSize, LoopAccess::ReadWrite,
+                                                     LoopPartitions::None);
       if (!loop->attached()) return reading;
       device = loop->path();
     }

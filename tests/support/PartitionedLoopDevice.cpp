@@ -28,7 +28,8 @@ std::string readText(const fs::path& file) {
 
 }  // namespace
 
-PartitionedLoopDevice::PartitionedLoopDevice(const std::string& image, std::uint32_t sectorSize, LoopAccess access) {
+PartitionedLoopDevice::PartitionedLoopDevice(const std::string& image, std::uint32_t sectorSize, LoopAccess access,
+                                             LoopPartitions partitions) {
   if (::geteuid() != 0) {
     m_failure = "attaching a loop device needs root";
     return;
@@ -37,8 +38,8 @@ PartitionedLoopDevice::PartitionedLoopDevice(const std::string& image, std::uint
     m_failure = "no loop device support (/dev/loop-control is missing)";
     return;
   }
-  std::vector<std::string> argv{"losetup", "--find", "--show", "--partscan", "--sector-size",
-                                std::to_string(sectorSize)};
+  std::vector<std::string> argv{"losetup", "--find", "--show", "--sector-size", std::to_string(sectorSize)};
+  if (partitions == LoopPartitions::Scan) argv.push_back("--partscan");
   if (access == LoopAccess::ReadOnly) argv.push_back("--read-only");
   argv.push_back(image);
   RunResult r = Run(argv);

@@ -1,6 +1,8 @@
 #pragma once
-// A loop device with partitions (losetup --partscan) over a test's own image
-// file, for the tests of the disk stack on block devices. The device is
+// A loop device over a test's own image file: with partitions (losetup
+// --partscan) for the tests of the disk stack on block devices, or without
+// them for the peers (sgdisk, sfdisk) that reach a sector size other than
+// 512 only through a block device. The device is
 // detached when the object goes out of scope, also when the test fails
 // half-way, and with the test process should it be killed (it is held open
 // with auto-clear set). Before it is detached its read-only flag is
@@ -19,11 +21,14 @@
 namespace kestrin::test {
 
 enum class LoopAccess { ReadWrite, ReadOnly };
+// Without a partition scan the kernel neither creates partition devices nor
+// holds the table open while a test rewrites the image.
+enum class LoopPartitions { Scan, None };
 
 class PartitionedLoopDevice {
  public:
   PartitionedLoopDevice(const std::string& image, std::uint32_t sectorSize = 512,
-                        LoopAccess access = LoopAccess::ReadWrite);
+                        LoopAccess access = LoopAccess::ReadWrite, LoopPartitions partitions = LoopPartitions::Scan);
   ~PartitionedLoopDevice();
   PartitionedLoopDevice(const PartitionedLoopDevice&) = delete;
   PartitionedLoopDevice& operator=(const PartitionedLoopDevice&) = delete;
