@@ -12,7 +12,7 @@
 namespace kestrin {
 
 // Opens the medium of `spec`, read-write when `writable`. A block device is
-// opened with its kernel sector size (the spec's sector size applies to
+// opened with its kernel sector size (the entry's sector size applies to
 // images only) and described from sysfs under `sysfsRoot`. Returns nullptr
 // and sets `error` (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...) when the
 // medium cannot be opened.

@@ -13,7 +13,7 @@
 
 namespace kestrin::test {
 
-// Header field offsets, as the UEFI specification lays them out.
+// Header field offsets, as UEFI lays them out.
 inline constexpr std::size_t kGptHeaderSizeField = 12;
 inline constexpr std::size_t kGptHeaderCrcField = 16;
 inline constexpr std::size_t kGptMyLbaField = 24;
