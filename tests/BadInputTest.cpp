@@ -9,9 +9,11 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -223,9 +225,8 @@ class WindowInput : public ::testing::Test {
 TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
   open(makeMbr);
   if (HasFatalFailure()) return;
-  // Row 1 is taken, so the entry is row 3's: select it by creating on an
-  // empty slot is not needed, the operation refuses an occupied entry only
-  // after the texts convert, and they never do here.
+  // The first row is selected and its entry is taken, which the operation
+  // would refuse; these texts are refused earlier, when they are converted.
   const auto numbers = joined(joined(kGarbage, kPast64), windowOnly());
   expectRefused(
       numbers, [&](const std::string& t) { answerCreate(t, "6291456", "IFS"); }, &EditorCommands::CreatePartition1Click,
@@ -320,8 +321,8 @@ class CliInput : public ::testing::Test {
   std::string m_gpt = m_dir.file("gpt.img");
 };
 
-// Texts an argument can carry: the garbage without the empty text where the
-// command line reads an empty argument as a missing one, plus a long one.
+// Texts an argument can carry: the garbage, `extra`, and one argument of
+// 100000 digits (the kernel takes at most 128 KiB per argument).
 std::vector<std::string> argumentTexts(const std::vector<std::string>& extra) {
   std::vector<std::string> texts = joined(kGarbage, extra);
   texts.push_back(std::string(100000, '9'));
