@@ -1,5 +1,6 @@
 // The one read-modify-write sequence behind every entry operation.
 
+#include "EntryEditing.h"
 #include "Messages.h"
 #include "ScopedDisk.h"
 #include "lib.h"
@@ -7,7 +8,30 @@
 
 namespace kestrin {
 
-bool EditDriveLayout(const std::string& path, const LayoutChange& change, UpdateRequest update) {
+std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& requirement) {
+  // An operation of one style would misread the other style's fields: an MBR
+  // type byte written into a GPT slot lands in the type GUID.
+  if (layout.partitionStyle() != requirement.style) return requirement.style == kStyleMbr ? "MBR only" : "GPT only";
+  if (requirement.entry == 0) return {};
+  std::uint32_t limit = layout.partitionCount();
+  switch (requirement.entries) {
+    case LayoutRequirement::Entries::WithinCount:
+      break;
+    case LayoutRequirement::Entries::CreateMbr:
+      // An empty table is given its four primary slots; no other count is
+      // raised, so a slot past it would be filled and never written.
+      if (limit == 0) limit = kEmptyTableCreateCount;
+      break;
+    case LayoutRequirement::Entries::CreateGpt:
+      // The count is raised to reach the slot filled.
+      limit = kLayoutSlotCount;
+      break;
+  }
+  return requirement.entry <= limit ? std::string() : std::string("not a valid part number");
+}
+
+bool EditDriveLayout(const std::string& path, const LayoutChange& change, UpdateRequest update,
+                     const std::optional<LayoutRequirement>& requirement) {
   DevicePort& p = port();
   // The open is deliberately not tested: a disk that cannot be opened shows
   // up as the failure of the layout read on the unusable handle.
@@ -28,9 +52,20 @@ bool EditDriveLayout(const std::string& path, const LayoutChange& change, Update
     return false;
   }
 
+  // The layout as read is judged after the change has run, so that a type
+  // GUID text that does not convert raises first, as it does on any disk.
+  const LayoutBuffer read = buffer;
+
   // May raise (a type GUID text that does not convert): the disk is then
   // closed on the way out and nothing has been written.
   change(buffer);
+
+  if (requirement) {
+    if (std::string refusal = LayoutRefusal(read, *requirement); !refusal.empty()) {
+      ShowMessage(refusal);
+      return false;
+    }
+  }
 
   // Always the whole buffer, whatever PartitionCount says.
   if (!p.DiskControl(disk.handle(), IOCTL_DISK_SET_DRIVE_LAYOUT_EX, buffer.data(), LayoutBuffer::size(), nullptr, 0,

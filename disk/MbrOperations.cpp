@@ -1,6 +1,6 @@
 // The MBR entry operations: each is EditDriveLayout plus one change to the
-// buffer. None looks at the layout's style; the commands offer them only on
-// an MBR disk.
+// buffer. Each refuses a layout of another style, and an entry the table
+// has no slot for, before it changes anything.
 
 #include <array>
 #include <cstring>
@@ -10,65 +10,84 @@
 
 namespace kestrin {
 
+namespace {
+
+LayoutRequirement mbrEntry(unsigned entry) { return {kStyleMbr, entry, LayoutRequirement::Entries::WithinCount}; }
+
+}  // namespace
+
 bool CreatePartitionMBR(std::string path, std::uint8_t entry, std::int64_t startingOffset, std::int64_t length,
                         bool bootIndicator, std::uint8_t type) {
   if (!acceptEntryNumber(entry)) return false;
-  return EditDriveLayout(path, [&](LayoutBuffer& buffer) {
-    // An empty table gets its four primary slots; any other count stays, even
-    // when the entry lies beyond it.
-    if (buffer.partitionCount() == 0) buffer.setPartitionCount(kEmptyTableCreateCount);
-    clearRewriteMarksForCreate(buffer);
-    LayoutSlot slot = buffer.slot(entry);
-    slot.setStyle(kStyleMbr);
-    slot.setStartingOffset(startingOffset);
-    slot.setPartitionLength(length);
-    slot.setPartitionNumber(entry);
-    slot.setMbrPartitionType(type);
-    slot.setMbrBootIndicator(bootIndicator);
-    slot.setMbrRecognizedPartition(true);
-    slot.setMbrHiddenSectors(0);
-    slot.setRewritePartition(true);
-  });
+  return EditDriveLayout(
+      path,
+      [&](LayoutBuffer& buffer) {
+        // An empty table gets its four primary slots; any other count stays, even
+        // when the entry lies beyond it.
+        if (buffer.partitionCount() == 0) buffer.setPartitionCount(kEmptyTableCreateCount);
+        clearRewriteMarksForCreate(buffer);
+        LayoutSlot slot = buffer.slot(entry);
+        slot.setStyle(kStyleMbr);
+        slot.setStartingOffset(startingOffset);
+        slot.setPartitionLength(length);
+        slot.setPartitionNumber(entry);
+        slot.setMbrPartitionType(type);
+        slot.setMbrBootIndicator(bootIndicator);
+        slot.setMbrRecognizedPartition(true);
+        slot.setMbrHiddenSectors(0);
+        slot.setRewritePartition(true);
+      },
+      UpdateRequest::Send, LayoutRequirement{kStyleMbr, entry, LayoutRequirement::Entries::CreateMbr});
 }
 
 bool DeletePartitionMBR(std::string path, std::uint8_t entry) {
   if (!acceptEntryNumber(entry)) return false;
-  return EditDriveLayout(path, [&](LayoutBuffer& buffer) {
-    // The count is left alone: the slot stays in the table as an unused entry.
-    LayoutSlot slot = buffer.slot(entry);
-    slot.setStyle(kStyleMbr);
-    slot.setStartingOffset(0);
-    slot.setPartitionLength(0);
-    slot.setPartitionNumber(0);
-    slot.setMbrPartitionType(0);
-    slot.setMbrBootIndicator(false);
-    slot.setMbrRecognizedPartition(false);
-    slot.setMbrHiddenSectors(0);
-    slot.setRewritePartition(true);
-  });
+  return EditDriveLayout(
+      path,
+      [&](LayoutBuffer& buffer) {
+        // The count is left alone: the slot stays in the table as an unused entry.
+        LayoutSlot slot = buffer.slot(entry);
+        slot.setStyle(kStyleMbr);
+        slot.setStartingOffset(0);
+        slot.setPartitionLength(0);
+        slot.setPartitionNumber(0);
+        slot.setMbrPartitionType(0);
+        slot.setMbrBootIndicator(false);
+        slot.setMbrRecognizedPartition(false);
+        slot.setMbrHiddenSectors(0);
+        slot.setRewritePartition(true);
+      },
+      UpdateRequest::Send, mbrEntry(entry));
 }
 
 bool SetPartitionTypeMBR(std::string path, std::uint8_t entry, std::uint8_t type) {
   if (!acceptEntryNumber(entry)) return false;
-  return EditDriveLayout(path, [&](LayoutBuffer& buffer) {
-    LayoutSlot slot = buffer.slot(entry);
-    slot.setMbrPartitionType(type);
-    slot.setRewritePartition(true);
-  });
+  return EditDriveLayout(
+      path,
+      [&](LayoutBuffer& buffer) {
+        LayoutSlot slot = buffer.slot(entry);
+        slot.setMbrPartitionType(type);
+        slot.setRewritePartition(true);
+      },
+      UpdateRequest::Send, mbrEntry(entry));
 }
 
 bool SetPartitionBootMBR(std::string path, std::uint8_t entry, bool bootIndicator) {
   if (!acceptEntryNumber(entry)) return false;
-  return EditDriveLayout(path, [&](LayoutBuffer& buffer) {
-    LayoutSlot slot = buffer.slot(entry);
-    slot.setMbrBootIndicator(bootIndicator);
-    slot.setRewritePartition(true);
-  });
+  return EditDriveLayout(
+      path,
+      [&](LayoutBuffer& buffer) {
+        LayoutSlot slot = buffer.slot(entry);
+        slot.setMbrBootIndicator(bootIndicator);
+        slot.setRewritePartition(true);
+      },
+      UpdateRequest::Send, mbrEntry(entry));
 }
 
 bool SetDiskIdMBR(std::string path, std::uint32_t signature) {
   // A header field only: every slot goes back exactly as it was read.
-  return EditDriveLayout(path, [&](LayoutBuffer& buffer) { buffer.setMbrSignature(signature); });
+  return EditDriveLayout(
+      path, [&](LayoutBuffer& buffer) { buffer.setMbrSignature(signature); }, UpdateRequest::Send, mbrEntry(0));
 }
 
 bool SetPartitionNumberOneMBR(std::string path, std::uint8_t entry) {
@@ -87,7 +106,7 @@ bool SetPartitionNumberOneMBR(std::string path, std::uint8_t entry) {
         std::memcpy(buffer.slot(1).bytes().data(), chosen.data(), kLayoutSlotSize);
         buffer.slot(1).setRewritePartition(true);
       },
-      UpdateRequest::Skip);
+      UpdateRequest::Skip, mbrEntry(entry));
 }
 
 }  // namespace kestrin

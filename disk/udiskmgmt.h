@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "LayoutBuffer.h"
@@ -41,11 +42,32 @@ std::string TypeDescriptionByGuid(const std::string& guidText);
 enum class UpdateRequest { Send, Skip };
 using LayoutChange = std::function<void(LayoutBuffer&)>;
 
+// What an operation requires of the layout it has read before it may change
+// it. `style` is the partition style the operation is made for; `lastEntry`
+// the highest entry number it may address in a layout of `count` slots (see
+// LayoutRequirement::entryLimit), 0 for an operation on the header only.
+struct LayoutRequirement {
+  enum class Entries { WithinCount, CreateMbr, CreateGpt };
+  std::uint32_t style = kStyleMbr;
+  unsigned entry = 0;
+  Entries entries = Entries::WithinCount;
+};
+
+// The refusal of `layout` for `requirement`: "MBR only" / "GPT only" for a
+// layout of another style, "not a valid part number" for an entry the layout
+// has no slot for (an MBR create may fill the four primary slots of an empty
+// table; a GPT create any of the 64 slots). Empty when the layout is fit.
+std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& requirement);
+
 // Opens read-write, dismounts, reads the layout into a zeroed buffer, applies
 // `change`, writes the whole buffer, sends the update request (unless
 // skipped) and closes. True only when the write succeeded. Errors raised by
-// `change` close the disk and pass on with nothing written.
-bool EditDriveLayout(const std::string& path, const LayoutChange& change, UpdateRequest update = UpdateRequest::Send);
+// `change` close the disk and pass on with nothing written. With a
+// `requirement`, a layout read that does not meet it is refused once the
+// change has run: its message is shown, nothing is written and the result
+// is false.
+bool EditDriveLayout(const std::string& path, const LayoutChange& change, UpdateRequest update = UpdateRequest::Send,
+                     const std::optional<LayoutRequirement>& requirement = std::nullopt);
 
 // --- MBR entry operations ---
 bool CreatePartitionMBR(std::string path, std::uint8_t entry, std::int64_t startingOffset, std::int64_t length,

@@ -4,12 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iostream>
 #include <utility>
 
 #include "EditingFixture.h"
-#include "ImageFixture.h"
 #include "Errors.h"
+#include "ImageFixture.h"
 #include "lib.h"
 #include "udiskmgmt.h"
 
@@ -26,8 +27,8 @@ const Sequence kReadOnly = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_E
 // The Linux filesystem data type, in lower case, and its 16 stored bytes:
 // the first three groups little-endian, the last eight in text order.
 const std::string kLinuxDataText = "{0fc63daf-8483-4772-8e79-3d69d8477de4}";
-const Guid kLinuxData = {{0xAF, 0x3D, 0xC6, 0x0F, 0x83, 0x84, 0x72, 0x47, 0x8E, 0x79, 0x3D, 0x69, 0xD8, 0x47, 0x7D,
-                          0xE4}};
+const Guid kLinuxData = {
+    {0xAF, 0x3D, 0xC6, 0x0F, 0x83, 0x84, 0x72, 0x47, 0x8E, 0x79, 0x3D, 0x69, 0xD8, 0x47, 0x7D, 0xE4}};
 
 class GptOperations : public EditingFixture {
  protected:
@@ -212,6 +213,35 @@ TEST_F(GptOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpened
   }
 }
 
+TEST_F(GptOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWritesNothing) {
+  struct Case {
+    std::uint32_t style;
+    std::uint32_t count;
+    std::uint8_t entry;
+    const char* message;
+    bool createToo;  // a create may fill any slot of a GPT
+  };
+  for (const Case& c : {Case{kStyleMbr, 4, 1, "GPT only", true}, Case{kStyleRaw, 0, 1, "GPT only", true},
+                        Case{kStyleGpt, 2, 3, "not a valid part number", false}}) {
+    port.layout = seededLayout(c.style, c.count);
+    std::vector<std::function<bool()>> operations = {
+        [&] { return DeletePartitionGPT(kEditPath, c.entry); },
+        [&] { return SetPartitionTypeGPT(kEditPath, c.entry, kLinuxDataText); },
+        [&] { return SetPartitionAttributesGPT(kEditPath, c.entry, 1); }};
+    if (c.createToo) {
+      operations.push_back([&] { return CreatePartitionGPT(kEditPath, c.entry, 1 << 20, 1 << 20, kLinuxDataText); });
+    }
+    for (const auto& operation : operations) {
+      port.calls.clear();
+      messages.shown.clear();
+      EXPECT_FALSE(operation());
+      EXPECT_EQ(messages.shown, std::vector<std::string>{c.message})
+          << "style " << c.style << " entry " << int(c.entry);
+      EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
+    }
+  }
+}
+
 TEST_F(GptOperations, WriteRefusedByTheSystemShowsOneMessageAndSendsNoUpdate) {
   port.layout = seededLayout(kStyleGpt, 2);
   port.failRequest(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, ERROR_INVALID_PARAMETER);
@@ -233,9 +263,13 @@ class GptOperationsOnImage : public ImageFixture {
   void SetUp() override {
     ImageFixture::SetUp();
     if (IsSkipped()) return;
-    partitionWithSfdisk("label: gpt\n"
-                        "start=2048, size=16384, type=" + kLinuxDataUpper + ", name=\"data\"\n"
-                        "start=18432, size=16384, type=" + kBasicDataUpper + "\n");
+    partitionWithSfdisk(
+        "label: gpt\n"
+        "start=2048, size=16384, type=" +
+        kLinuxDataUpper +
+        ", name=\"data\"\n"
+        "start=18432, size=16384, type=" +
+        kBasicDataUpper + "\n");
     writeMarker(2 << 20);
     writeMarker(10 << 20);
     writeMarker(40 << 20);
@@ -253,9 +287,8 @@ class GptOperationsOnImage : public ImageFixture {
 };
 
 TEST_F(GptOperationsOnImage, CreateAddsAnEntryThatThePeersSee) {
-  double us = MicrosecondsOf([&] {
-    EXPECT_TRUE(CreatePartitionGPT(kImagePath, 3, 34816 * kSector, 16384 * kSector, kLinuxDataText));
-  });
+  double us = MicrosecondsOf(
+      [&] { EXPECT_TRUE(CreatePartitionGPT(kImagePath, 3, 34816 * kSector, 16384 * kSector, kLinuxDataText)); });
   RecordProperty("microseconds", static_cast<int>(us));
   std::cout << "[ timing   ] CreatePartitionGPT on a 64 MiB image: " << us << " us\n";
   SfdiskDump dump = DumpWithSfdisk(image);
@@ -324,8 +357,8 @@ TEST_F(GptOperationsOnImage, EditsAnImageMadeBySgdisk) {
   // sgdisk's own layout: usable area from sector 34, an entry with a name
   // and attribute bits, a second one left to be created below sector 2048.
   MakeSparseFile(image, kImageSize);
-  partitionWithSgdisk({"-n", "1:2048:+8M", "-t", "1:8300", "-c", "1:root", "-A", "1:set:2", "-n", "2:18432:+8M",
-                       "-t", "2:0700"});
+  partitionWithSgdisk(
+      {"-n", "1:2048:+8M", "-t", "1:8300", "-c", "1:root", "-A", "1:set:2", "-n", "2:18432:+8M", "-t", "2:0700"});
   std::string uuidBefore = FieldOf(DumpWithSfdisk(image), 1, "uuid");
   EXPECT_TRUE(SetPartitionTypeGPT(kImagePath, 2, kLinuxDataText));
   EXPECT_TRUE(CreatePartitionGPT(kImagePath, 3, 34 * kSector, 2014 * kSector, kLinuxDataText));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <utility>
 
@@ -20,8 +21,7 @@ using namespace editing;
 using Sequence = std::vector<std::uint32_t>;
 const Sequence kWithUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
                               IOCTL_DISK_UPDATE_PROPERTIES};
-const Sequence kWithoutUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX,
-                                 IOCTL_DISK_SET_DRIVE_LAYOUT_EX};
+const Sequence kWithoutUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX};
 
 class MbrOperations : public EditingFixture {};
 
@@ -53,17 +53,6 @@ TEST_F(MbrOperations, CreateOnAnEmptyTableRaisesTheCountToFour) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(MbrOperations, CreateAboveTheCountFillsTheSlotAndKeepsTheCount) {
-  port.layout = seededLayout(kStyleMbr, 4);
-  EXPECT_TRUE(CreatePartitionMBR(kEditPath, 5, 0x7E00, 0x100000, false, 0x83));
-  LayoutBuffer written = writtenLayout();
-  EXPECT_EQ(written.partitionCount(), 4u);
-  LayoutBuffer expected = asRead(port.layout);
-  for (int entry = 1; entry <= 4; ++entry) expected.slot(entry).setRewritePartition(false);
-  expectCreated(expected, 5, 0x7E00, 0x100000, false, 0x83);
-  EXPECT_TRUE(SameLayout(expected, written));
-}
-
 TEST_F(MbrOperations, CreateKeepsTheServiceFlagAndPartitionIdOfTheSlot) {
   port.layout = seededLayout(kStyleMbr, 4);
   ConstLayoutSlot before = std::as_const(port.layout).slot(2);
@@ -93,7 +82,7 @@ TEST_F(MbrOperations, CreateClearsTheRewriteMarksOfTheFirst32SlotsOnly) {
 }
 
 TEST_F(MbrOperations, CreateInTheLastSlotWritesTheBufferEnd) {
-  port.layout = seededLayout(kStyleMbr, 4);
+  port.layout = seededLayout(kStyleMbr, 64);
   EXPECT_TRUE(CreatePartitionMBR(kEditPath, 64, 5 << 20, 1 << 20, true, 0x05));
   LayoutBuffer written = writtenLayout();
   EXPECT_EQ(written.slot(64).partitionNumber(), 64u);
@@ -212,6 +201,38 @@ TEST_F(MbrOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpened
   }
 }
 
+// A style read from another disk, or a slot past the table, must never reach
+// the write: an MBR type byte lands in a GPT type GUID, a slot past the count
+// is filled and silently dropped, and making it first would empty slot 1.
+TEST_F(MbrOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWritesNothing) {
+  struct Case {
+    std::uint32_t style;
+    std::uint32_t count;
+    std::uint8_t entry;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{kStyleGpt, 4, 1, "MBR only"}, Case{kStyleRaw, 0, 1, "MBR only"},
+        Case{kStyleMbr, 4, 5, "not a valid part number"}, Case{kStyleMbr, 0, 5, "not a valid part number"}}) {
+    port.layout = seededLayout(c.style, c.count);
+    std::vector<std::function<bool()>> operations = {
+        [&] { return CreatePartitionMBR(kEditPath, c.entry, 1 << 20, 1 << 20, false, 0x83); },
+        [&] { return DeletePartitionMBR(kEditPath, c.entry); },
+        [&] { return SetPartitionTypeMBR(kEditPath, c.entry, 0x07); },
+        [&] { return SetPartitionBootMBR(kEditPath, c.entry, true); },
+        [&] { return SetPartitionNumberOneMBR(kEditPath, c.entry); }};
+    if (c.style != kStyleMbr) operations.push_back([&] { return SetDiskIdMBR(kEditPath, 1); });
+    for (const auto& operation : operations) {
+      port.calls.clear();
+      messages.shown.clear();
+      EXPECT_FALSE(operation());
+      EXPECT_EQ(messages.shown, std::vector<std::string>{c.message})
+          << "style " << c.style << " entry " << int(c.entry);
+      EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
+    }
+  }
+}
+
 TEST_F(MbrOperations, FailedReadOrWriteShowsOneMessagePerCall) {
   port.layout = seededLayout(kStyleMbr, 4);
   port.failRequest(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, ERROR_INVALID_PARAMETER);
@@ -255,9 +276,8 @@ class MbrOperationsOnImage : public ImageFixture {
 };
 
 TEST_F(MbrOperationsOnImage, CreateAddsAPrimaryThatThePeersSee) {
-  double us = MicrosecondsOf([&] {
-    EXPECT_TRUE(CreatePartitionMBR(kImagePath, 3, 43008 * kSector, 8192 * kSector, false, 0x0C));
-  });
+  double us = MicrosecondsOf(
+      [&] { EXPECT_TRUE(CreatePartitionMBR(kImagePath, 3, 43008 * kSector, 8192 * kSector, false, 0x0C)); });
   RecordProperty("microseconds", static_cast<int>(us));
   std::cout << "[ timing   ] CreatePartitionMBR on a 64 MiB image: " << us << " us\n";
   SfdiskDump dump = DumpWithSfdisk(image);
