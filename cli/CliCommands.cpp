@@ -13,6 +13,7 @@
 #include "JsonReport.h"
 #include "MemoryTable.h"
 #include "Messages.h"
+#include "Port.h"
 #include "ScriptedInteraction.h"
 #include "TypeArgument.h"
 #include "lib.h"
@@ -42,6 +43,52 @@ int styleArgument(const CliRequest& request, const std::string& text) {
   if (lower == "gpt") return 1;
   if (lower == "raw") return 2;
   throw UsageError("the style must be mbr, gpt or raw, not '" + text + "'", request.command);
+}
+
+// The disk number N of a command that names one (show without N means 0).
+int diskArgument(const CliRequest& request) {
+  if (request.positional.empty()) return 0;
+  return DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
+}
+
+// Why disk `disk` cannot be opened, in a few words, or empty when it opens.
+// The requests on a disk that failed to open all report an unusable handle,
+// as the system's do; this names the cause behind it.
+std::string openFailureCause(int disk) {
+  DevicePort& p = port();
+  DiskHandle handle = p.OpenDisk(diskPath(disk), GENERIC_READ, 0);
+  if (handle != kInvalidHandle) {
+    p.CloseDisk(handle);
+    return {};
+  }
+  switch (const std::uint32_t error = p.LastError()) {
+    case ERROR_FILE_NOT_FOUND:
+      return "no such file";
+    case ERROR_ACCESS_DENIED:
+      return "permission denied";
+    case ERROR_DIRECTORY:
+      return "is a directory";
+    case ERROR_BAD_DEVICE:
+      return "not a disk (neither a disk image file nor a block device)";
+    case ERROR_NOT_READY:
+      return "no medium in the drive";
+    default:
+      return SystemErrorText(error);
+  }
+}
+
+// The name the user gave disk `disk`: its --disk path, else its device path.
+std::string diskName(const CliRequest& request, int disk) {
+  if (static_cast<std::size_t>(disk) < request.diskPaths.size())
+    return request.diskPaths[static_cast<std::size_t>(disk)];
+  return diskPath(disk);
+}
+
+// After a failed command, a line with the real cause when the disk itself
+// cannot be opened.
+void explainUnopenableDisk(const CliRequest& request, int disk, FailureLog& failures) {
+  std::string cause = openFailureCause(disk);
+  if (!cause.empty()) failures.note("kestrin-cli: cannot open " + diskName(request, disk) + ": " + cause + "\n");
 }
 
 void printRows(const MemoryTable& table, std::ostream& out) {
@@ -76,14 +123,18 @@ int listDisks(const CliRequest& request, CliStreams& io, FailureLog& failures) {
              << '\n';
     }
   }
+  // The chooser leaves out disks that cannot be opened; the disks given on
+  // the command line are named with the reason.
+  for (std::size_t disk = 0; disk < request.diskPaths.size(); ++disk) {
+    std::string cause = openFailureCause(static_cast<int>(disk));
+    if (!cause.empty()) failures.note("kestrin-cli: left out " + request.diskPaths[disk] + ": " + cause + "\n");
+  }
   if (rows.empty()) failures.report("no disk could be opened");
   return failures.failed() ? 1 : 0;
 }
 
 int showDisk(const CliRequest& request, CliStreams& io, FailureLog& failures) {
-  const int disk = request.positional.empty()
-                       ? 0
-                       : DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
+  const int disk = diskArgument(request);
   if (request.json) return printLayoutJson(disk, io.out, failures) ? 0 : 1;
   EditorState state;
   state.diskPath = diskPath(disk);
@@ -142,11 +193,10 @@ bool translateType(const std::optional<std::string>& argument, std::uint32_t sty
 
 int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& failures) {
   // Every argument is checked before the disk is read.
-  const int disk = DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
-  const int entry = takesEntry(request)
-                        ? DecimalArgument(request.positional[1], "the entry number ENTRY", kMaxEntryNumber,
-                                          request.command)
-                        : 0;
+  const int disk = diskArgument(request);
+  const int entry = takesEntry(request) ? DecimalArgument(request.positional[1], "the entry number ENTRY",
+                                                          kMaxEntryNumber, request.command)
+                                        : 0;
   ScriptedAnswers answers;
   if (is(request, "create-disk")) answers.style = styleArgument(request, request.positional[1]);
   if (is(request, "set-disk-id")) answers.promptAnswer = request.positional[1];
@@ -213,8 +263,9 @@ int RunCommand(const CliRequest& request, CliStreams& io) {
   ScopedMessageSink sink(failures);
   try {
     if (is(request, "disks")) return listDisks(request, io, failures);
-    if (is(request, "show")) return showDisk(request, io, failures);
-    return runEditorCommand(request, io, failures);
+    const int status = is(request, "show") ? showDisk(request, io, failures) : runEditorCommand(request, io, failures);
+    if (status != 0) explainUnopenableDisk(request, diskArgument(request), failures);
+    return status;
   } catch (const UsageError&) {
     throw;
   } catch (const std::exception& error) {

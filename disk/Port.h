@@ -48,7 +48,11 @@ inline constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr std::uint32_t ERROR_INVALID_FUNCTION = 1;
 inline constexpr std::uint32_t ERROR_LOCK_VIOLATION = 33;
 inline constexpr std::uint32_t ERROR_DISK_FULL = 112;
+inline constexpr std::uint32_t ERROR_BUSY = 170;
+inline constexpr std::uint32_t ERROR_DIRECTORY = 267;
 inline constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
+inline constexpr std::uint32_t ERROR_BAD_DEVICE = 1200;
+inline constexpr std::uint32_t ERROR_DEVICE_IN_USE = 2404;
 
 // An opaque handle; `kInvalidHandle` is what a failed open yields, and
 // every request on it fails with ERROR_INVALID_HANDLE.

@@ -6,6 +6,7 @@
 // it was, and end the process normally within its time limit.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -74,16 +75,18 @@ const std::vector<std::string> kGarbage{
 };
 
 // Numbers that do not fit 32 or 64 bits.
-const std::vector<std::string> kPast32{"2147483648", "-2147483649", "4294967296", "$100000000", "0x1FFFFFFFF",
-                                       "99999999999999999999999"};
+const std::vector<std::string> kPast32{"2147483648", "-2147483649", "4294967296",
+                                       "$100000000", "0x1FFFFFFFF", "99999999999999999999999"};
 const std::vector<std::string> kPast64{"9223372036854775808", "-9223372036854775809", "18446744073709551616",
-                                       "$10000000000000000", "0xFFFFFFFFFFFFFFFFF", "99999999999999999999999"};
+                                       "$10000000000000000",  "0xFFFFFFFFFFFFFFFFF",  "99999999999999999999999"};
 
 // Text the command line cannot carry (a NUL ends an argument, the kernel
 // limits one argument to 128 KiB) but a window's edit field can.
 std::vector<std::string> windowOnly() {
-  return {std::string("1\0" "2", 3), std::string(1, '\0'), std::string(1 << 20, '9'), std::string(1 << 20, 'A'),
-          "$" + std::string(1 << 20, 'F')};
+  return {std::string("1\0"
+                      "2",
+                      3),
+          std::string(1, '\0'), std::string(1 << 20, '9'), std::string(1 << 20, 'A'), "$" + std::string(1 << 20, 'F')};
 }
 
 std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -258,8 +261,9 @@ TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
                 BooleanConversionMessage);
   // An empty answer or the bare "$" the prompt starts with ends the
   // command without a word.
-  expectRefused(joined(joined(kGarbage, kPast32), windowOnly()), typed, &EditorCommands::ChangeDiskID1Click,
-                [](const std::string& t) { return t.empty() || t == "$" ? std::string() : IntegerConversionMessage(t); });
+  expectRefused(
+      joined(joined(kGarbage, kPast32), windowOnly()), typed, &EditorCommands::ChangeDiskID1Click,
+      [](const std::string& t) { return t.empty() || t == "$" ? std::string() : IntegerConversionMessage(t); });
 }
 
 TEST_F(WindowInput, ChangeTypeAndAttributesRefuseEveryBadTextOnGpt) {
@@ -299,8 +303,8 @@ class CliInput : public ::testing::Test {
       std::vector<std::string> line{"--disk", image, "--yes"};
       for (const std::string& arg : args(text)) line.push_back(arg);
       RunResult run = runCli(line);
-      EXPECT_TRUE(run.exitCode == 1 || run.exitCode == 2)
-          << shown(text) << ": status " << run.exitCode << "\n" << run.err;
+      EXPECT_TRUE(run.exitCode == 1 || run.exitCode == 2) << shown(text) << ": status " << run.exitCode << "\n"
+                                                          << run.err;
       EXPECT_EQ(run.out, "") << shown(text);
       if (run.exitCode == 2) {
         EXPECT_NE(run.err.find("usage: kestrin-cli"), std::string::npos) << shown(text) << ": " << run.err;
@@ -333,31 +337,40 @@ TEST_F(CliInput, NumbersThatDoNotConvertAreRefusedWithTheConversionMessage) {
   const auto past64 = argumentTexts(kPast64);
   expectRefused(
       m_mbr, past64,
-      [](const std::string& t) { return std::vector<std::string>{"create-partition", "0", "3", "--size", t}; },
+      [](const std::string& t) {
+        return std::vector<std::string>{"create-partition", "0", "3", "--size", t};
+      },
       IntegerConversionMessage);
   expectRefused(
       m_mbr, past64,
-      [](const std::string& t) { return std::vector<std::string>{"create-partition", "0", "3", "--offset", t}; },
+      [](const std::string& t) {
+        return std::vector<std::string>{"create-partition", "0", "3", "--offset", t};
+      },
       IntegerConversionMessage);
   expectRefused(
-      m_mbr, past64, [](const std::string& t) { return std::vector<std::string>{"set-boot", "0", "1", t}; },
+      m_mbr, past64,
+      [](const std::string& t) {
+        return std::vector<std::string>{"set-boot", "0", "1", t};
+      },
       BooleanConversionMessage);
   expectRefused(
-      m_gpt, past64, [](const std::string& t) { return std::vector<std::string>{"set-attributes", "0", "1", t}; },
+      m_gpt, past64,
+      [](const std::string& t) {
+        return std::vector<std::string>{"set-attributes", "0", "1", t};
+      },
       IntegerConversionMessage);
-  expectRefused(m_mbr, argumentTexts(kPast32),
-                [](const std::string& t) { return std::vector<std::string>{"set-disk-id", "0", t}; });
+  expectRefused(m_mbr, argumentTexts(kPast32), [](const std::string& t) {
+    return std::vector<std::string>{"set-disk-id", "0", t};
+  });
 }
 
 TEST_F(CliInput, TypeTextsThatNameNoTypeAreRefused) {
   const auto texts = argumentTexts({"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"});
-  expectRefused(m_mbr, texts,
-                [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
+  expectRefused(m_mbr, texts, [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
   expectRefused(m_mbr, texts, [](const std::string& t) {
     return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
   });
-  expectRefused(m_gpt, texts,
-                [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
+  expectRefused(m_gpt, texts, [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
   expectRefused(m_gpt, texts, [](const std::string& t) {
     return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
   });
@@ -365,16 +378,19 @@ TEST_F(CliInput, TypeTextsThatNameNoTypeAreRefused) {
 
 TEST_F(CliInput, DiskAndEntryNumbersOutsideTheirRangeAreRefused) {
   const auto numbers = argumentTexts({"-1", "5", "65", "256", "4294967297", "99999999999", "0x1", "$1"});
-  expectRefused(m_mbr, numbers,
-                [](const std::string& t) { return std::vector<std::string>{"delete-partition", "0", t}; });
+  expectRefused(m_mbr, numbers, [](const std::string& t) {
+    return std::vector<std::string>{"delete-partition", "0", t};
+  });
   expectRefused(m_mbr, numbers, [](const std::string& t) { return std::vector<std::string>{"make-first", "0", t}; });
-  expectRefused(m_gpt, numbers,
-                [](const std::string& t) { return std::vector<std::string>{"set-attributes", "0", t, "1"}; });
+  expectRefused(m_gpt, numbers, [](const std::string& t) {
+    return std::vector<std::string>{"set-attributes", "0", t, "1"};
+  });
   const auto disks = argumentTexts({"-1", "1", "65", "4294967296", "0x0"});
   expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"delete-layout", t}; });
   expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"create-disk", t, "gpt"}; });
-  expectRefused(m_mbr, argumentTexts({"MBR2", "fat", "0", "3"}),
-                [](const std::string& t) { return std::vector<std::string>{"create-disk", "0", t}; });
+  expectRefused(m_mbr, argumentTexts({"MBR2", "fat", "0", "3"}), [](const std::string& t) {
+    return std::vector<std::string>{"create-disk", "0", t};
+  });
 }
 
 TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
@@ -388,8 +404,8 @@ TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
   for (const std::string& image : {m_mbr, m_gpt}) {
     const auto before = ReadFileBytes(image);
     for (const auto& placement : placements) {
-      std::vector<std::string> line{"--disk", image, "--yes", "create-partition", "0", "3", "--type",
-                                    image == m_mbr ? "0x83" : "BASIC_DATA_GUID"};
+      std::vector<std::string> line{"--disk", image, "--yes",  "create-partition",
+                                    "0",      "3",   "--type", image == m_mbr ? "0x83" : "BASIC_DATA_GUID"};
       line.insert(line.end(), placement.begin(), placement.end());
       RunResult run = runCli(line);
       EXPECT_EQ(run.exitCode, 1) << placement[1] << " " << placement[3] << ": " << run.err;
@@ -401,7 +417,8 @@ TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
 
 // ---- damaged images ----
 
-void patchGptHeader(const std::string& path, std::uint64_t lba, const std::function<void(std::span<std::uint8_t>)>& change) {
+void patchGptHeader(const std::string& path, std::uint64_t lba,
+                    const std::function<void(std::span<std::uint8_t>)>& change) {
   std::vector<std::uint8_t> header = ReadFileRange(path, lba * 512, 512);
   change(header);
   writeLe32(header, 16, 0);
@@ -430,7 +447,8 @@ struct DamagedImage {
 std::vector<DamagedImage> damagedImages() {
   return {
       {"zero-length", [](const std::string& p) { MakeSparseFile(p, 0); }},
-      {"shorter than a sector", [](const std::string& p) {
+      {"shorter than a sector",
+       [](const std::string& p) {
          MakeSparseFile(p, 0);
          WriteFileRange(p, 0, std::vector<std::uint8_t>(100, 0x55));
        }},
@@ -544,7 +562,8 @@ TEST_P(DamagedImages, AreReadOrRefusedWithoutACrashAndRefusedWritesChangeNothing
   // A file too short to hold a sector is no disk: the chooser leaves it out.
   RunResult disks = with({"disks"});
   EXPECT_TRUE(disks.exitCode == 0 || (disks.exitCode == 1 && disks.err.find("kestrin-cli: ") != std::string::npos))
-      << "status " << disks.exitCode << "\n" << disks.err;
+      << "status " << disks.exitCode << "\n"
+      << disks.err;
   EXPECT_EQ(ReadFileBytes(m_image), before) << "a read changed the image";
 
   // A whole-disk write and an entry write: whatever becomes of them, the
@@ -568,18 +587,34 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DamagedImages, ::testing::ValuesIn(damagedImages
                            return name;
                          });
 
-TEST(UnreadablePaths, AreRefusedWithAMessageAndNothingIsCreated) {
+// Paths that hold no disk: each command fails at once (a FIFO must not wait
+// for a writer), keeps the specified message and names the real cause.
+TEST(UnreadablePaths, AreRefusedAtOnceWithTheirCauseAndNothingIsCreated) {
   TempDir dir;
   const std::string dangling = dir.file("dangling");
   std::filesystem::create_symlink(dir.file("nowhere.img"), dangling);
-  for (const std::string& path : {dir.path().string(), dangling, dir.file("missing.img")}) {
-    for (std::vector<std::string> args : {std::vector<std::string>{"show"},
-                                          std::vector<std::string>{"--yes", "create-disk", "0", "mbr"}}) {
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<std::string, std::string> paths[] = {{dir.path().string(), "is a directory"},
+                                                       {dangling, "no such file"},
+                                                       {dir.file("missing.img"), "no such file"},
+                                                       {fifo, "not a disk"}};
+  for (const auto& [path, cause] : paths) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"show"}, std::vector<std::string>{"--yes", "create-disk", "0", "mbr"},
+          std::vector<std::string>{"--yes", "delete-partition", "0", "1"}, std::vector<std::string>{"disks"}}) {
+      const bool listing = args[0] == "disks";
       args.insert(args.begin(), {"--disk", path});
       RunResult run = runCli(args);
-      EXPECT_TRUE(run.exitCode == 1 || run.exitCode == 2) << path << ": status " << run.exitCode;
-      EXPECT_NE(run.err.find("kestrin-cli: "), std::string::npos) << path << ": " << run.err;
+      EXPECT_EQ(run.exitCode, 1) << path << ": " << run.err;
       EXPECT_EQ(run.out, "") << path;
+      if (!listing) {
+        EXPECT_NE(run.err.find("failed:The disk handle is not valid"), std::string::npos) << path << ": " << run.err;
+      }
+      EXPECT_NE(
+          run.err.find("kestrin-cli: " + std::string(listing ? "left out " : "cannot open ") + path + ": " + cause),
+          std::string::npos)
+          << path << ": " << run.err;
     }
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere.img")));

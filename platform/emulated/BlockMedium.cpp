@@ -1,5 +1,4 @@
 #include "BlockMedium.h"
-#include "SectorFile.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -16,6 +15,7 @@
 #include "LayoutCodec.h"
 #include "PartitionSync.h"
 #include "Port.h"
+#include "SectorFile.h"
 #include "SysfsDescriptor.h"
 
 namespace fs = std::filesystem;
@@ -45,13 +45,13 @@ std::unique_ptr<BlockMedium> BlockMedium::open(const std::string& path, bool wri
   // Never O_EXCL: the kernel would refuse a disk with a mounted partition,
   // and Kestrin shares the disk with every other program, as the system's
   // own disk requests do.
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  int fd = OpenWithoutWaiting(path, writable ? O_RDWR : O_RDONLY);
   bool writeProtected = false;
   if (fd < 0 && writable && errno == EROFS) {
     // A write-protected medium (the switch of an SD card) refuses to open
     // for writing. It opens as a disk all the same, as on the system, and
     // every write is then refused with ERROR_WRITE_PROTECT.
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = OpenWithoutWaiting(path, O_RDONLY);
     writeProtected = true;
   }
   if (fd < 0) {
@@ -61,7 +61,7 @@ std::unique_ptr<BlockMedium> BlockMedium::open(const std::string& path, bool wri
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
     ::close(fd);
-    error = ERROR_NOT_SUPPORTED;
+    error = ERROR_BAD_DEVICE;
     return nullptr;
   }
   int sectorSize = 0;

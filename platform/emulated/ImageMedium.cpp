@@ -61,10 +61,10 @@ std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool wri
   // Whether the disk is read-only depends on the file, not on how this
   // handle opens it: a read-only open of a writable image is a writable disk.
   bool readOnly = false;
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  int fd = OpenWithoutWaiting(path, writable ? O_RDWR : O_RDONLY);
   if (fd < 0 && writable && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     // An image the user cannot write is a read-only disk, not a missing one.
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = OpenWithoutWaiting(path, O_RDONLY);
     readOnly = true;
   }
   if (fd < 0) {
@@ -73,7 +73,7 @@ std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool wri
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED;
+    error = S_ISDIR(st.st_mode) ? ERROR_DIRECTORY : ERROR_BAD_DEVICE;
     ::close(fd);
     return nullptr;
   }

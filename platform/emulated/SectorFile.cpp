@@ -1,5 +1,6 @@
 #include "SectorFile.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,19 @@ std::uint32_t checkRange(std::uint32_t sectorSize, std::uint64_t sectorCount, st
 }
 
 }  // namespace
+
+int OpenWithoutWaiting(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -1;
+  int status = ::fcntl(fd, F_GETFL);
+  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    int err = errno;
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
 
 std::uint32_t ReadSectorsAt(int fd, std::uint32_t sectorSize, std::uint64_t sectorCount, std::uint64_t lba,
                             std::span<std::uint8_t> out) {

@@ -6,8 +6,15 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace kestrin {
+
+// Opens `path` with `flags` (O_CLOEXEC added) without ever waiting: a FIFO
+// or a device that appeared in the path's place after it was checked would
+// otherwise block the open. Blocking transfers are restored once it is open.
+// Returns the descriptor, or -1 with errno set.
+int OpenWithoutWaiting(const std::string& path, int flags);
 
 std::uint32_t ReadSectorsAt(int fd, std::uint32_t sectorSize, std::uint64_t sectorCount, std::uint64_t lba,
                             std::span<std::uint8_t> out);
