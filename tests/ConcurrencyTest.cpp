@@ -1,9 +1,9 @@
-// Two processes on one disk: a writer that rewrites the layout in a loop
-// through the port, switching between two layouts, and a reader that reads
-// it through the port at the same time. The port holds the medium's lock
-// for each request (shared for a read, exclusive for a write), so every
-// read must be exactly one of the two layouts: never a table caught
-// half-way, never an error.
+// Processes on one disk. A writer that rewrites the layout in a loop through
+// the port, switching between two layouts, and a reader that reads it
+// through the port at the same time: the port holds the medium's lock from
+// open to close (shared for reading, exclusive for writing), so every read
+// must be exactly one of the two layouts, never a table caught half-way,
+// never an error. And two writers whose read-modify-writes overlap.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -15,6 +15,7 @@
 #include <functional>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EmulatedPort.h"
@@ -204,6 +205,77 @@ TEST_F(Concurrency, ReaderSeesOneOfTwoGptLayoutsWhileAnotherProcessRewritesThem)
   });
   if (HasFatalFailure()) return;
   expectOnlyWholeLayouts("GPT");
+}
+
+// Two writers at the same moment: one (a forked process on the port) is held
+// between its read and its write while kestrin-cli changes another entry.
+// The second writer must wait for the first and then see its change, or be
+// refused with nothing written; it must never write over it.
+TEST_F(Concurrency, AWriterHeldBetweenItsReadAndItsWriteLosesNoOtherWritersChange) {
+  if (!HaveTool("sgdisk")) GTEST_SKIP() << "sgdisk is not installed";
+  MakeSparseFile(m_image, 16 << 20);
+  ASSERT_EQ(test::Run({"sgdisk", "-o", "-n", "1:2048:+2M", "-n", "2:0:+2M", m_image}).exitCode, 0);
+  const std::string cli = std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli";
+  constexpr std::uint64_t kHeldChange = 0x1;
+  constexpr std::uint64_t kOtherChange = 0x8000000000000000ull;
+
+  int ready[2], go[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(go), 0);
+  pid_t held = ::fork();
+  ASSERT_GE(held, 0);
+  if (held == 0) {
+    // The read-modify-write of an entry operation, stopped after the read.
+    EmulatedPort port{DiskMap{DiskSpec{m_image, 512}}};
+    DiskHandle handle = port.OpenDisk(kDisk, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
+    LayoutBuffer layout;
+    bool read = port.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(),
+                                 static_cast<std::uint32_t>(kLayoutBufferSize), nullptr);
+    char signal = read ? 'r' : 'f';
+    [[maybe_unused]] ssize_t sent = ::write(ready[1], &signal, 1);
+    [[maybe_unused]] ssize_t got = ::read(go[0], &signal, 1);
+    layout.slot(1).setGptAttributes(kHeldChange);
+    bool written = port.DiskControl(handle, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(),
+                                    static_cast<std::uint32_t>(kLayoutBufferSize), nullptr, 0, nullptr);
+    port.CloseDisk(handle);
+    ::_exit(read && written ? 0 : 1);
+  }
+  char signal = 0;
+  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  ASSERT_EQ(signal, 'r');
+
+  // While the first writer holds the disk, a port that waits only briefly
+  // is refused with the busy error, before reading anything.
+  {
+    EmulatedPort impatient{DiskMap{DiskSpec{m_image, 512}}};
+    impatient.setLockWait(std::chrono::milliseconds(100));
+    DiskHandle handle = impatient.OpenDisk(kDisk, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
+    LayoutBuffer layout;
+    EXPECT_FALSE(impatient.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(),
+                                       static_cast<std::uint32_t>(kLayoutBufferSize), nullptr));
+    EXPECT_EQ(impatient.LastError(), ERROR_BUSY);
+    impatient.CloseDisk(handle);
+  }
+
+  // kestrin-cli changes entry 2 meanwhile; the first writer goes on a
+  // moment later.
+  std::thread other([&] {
+    RunResult run = test::Run({cli, "--disk", m_image, "--yes", "set-attributes", "0", "2", "$8000000000000000"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(held, &status, 0), held);
+  other.join();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  EmulatedPort port{DiskMap{DiskSpec{m_image, 512}}};
+  LayoutBuffer after;
+  ASSERT_EQ(readLayout(port, after), ERROR_SUCCESS);
+  EXPECT_EQ(after.slot(1).gptAttributes(), kHeldChange) << "the held writer's change is lost";
+  EXPECT_EQ(after.slot(2).gptAttributes(), kOtherChange) << "kestrin-cli's change is lost";
+  for (int end : {ready[0], ready[1], go[0], go[1]}) ::close(end);
 }
 
 }  // namespace

@@ -124,15 +124,7 @@ std::uint32_t BlockMedium::setReadOnly(bool readOnly) {
   return ERROR_SUCCESS;
 }
 
-std::uint32_t BlockMedium::lock(LockMode mode) {
-  int op = mode == LockMode::Exclusive ? LOCK_EX : LOCK_SH;
-  while (::flock(m_fd, op) != 0) {
-    if (errno != EINTR) return ERROR_LOCK_VIOLATION;
-  }
-  return ERROR_SUCCESS;
-}
-
-void BlockMedium::unlock() { ::flock(m_fd, LOCK_UN); }
+std::uint32_t BlockMedium::lock(LockMode mode, std::chrono::milliseconds wait) { return LockFile(m_fd, mode, wait); }
 
 void BlockMedium::tableChanged() {
   if (m_sysfsDirectory.empty()) return;

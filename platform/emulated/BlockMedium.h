@@ -47,8 +47,7 @@ class BlockMedium : public Medium {
   bool isReadOnly() const override;
   // An advisory lock on the device node (flock), which is also what keeps
   // udev from probing the disk while its table is rewritten.
-  std::uint32_t lock(LockMode mode) override;
-  void unlock() override;
+  std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) override;
   // Brings the kernel's partition list in line with the table now on the
   // disk (decoded afresh). Does nothing for a partition opened as a disk.
   void tableChanged() override;

@@ -28,10 +28,9 @@ std::string printable(const std::string& text) {
 
 }  // namespace
 
-std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product,
-                                     const std::string& revision, const std::string& serial, bool removable,
-                                     std::uint8_t busType, std::uint8_t* output, std::uint32_t outputSize,
-                                     std::uint32_t& returned) {
+std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product, const std::string& revision,
+                                     const std::string& serial, bool removable, std::uint8_t busType,
+                                     std::uint8_t* output, std::uint32_t outputSize, std::uint32_t& returned) {
   std::vector<std::uint8_t> d(kStorageDescriptorHeaderSize, 0);
   auto addString = [&d](const std::string& text, std::size_t fieldOffset) {
     if (text.empty()) return;
@@ -79,8 +78,9 @@ DiskHandle EmulatedPort::OpenDisk(const std::string& path, std::uint32_t access,
     m_lastError = error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND;
     return kInvalidHandle;
   }
+  std::uint32_t lockError = medium->lock(writable ? LockMode::Exclusive : LockMode::Shared, m_lockWait);
   DiskHandle handle = m_nextHandle++;
-  m_handles.emplace(handle, OpenDiskState{number, writable, std::move(medium)});
+  m_handles.emplace(handle, OpenDiskState{number, writable, std::move(medium), lockError});
   return handle;
 }
 
@@ -105,6 +105,7 @@ bool EmulatedPort::DiskControl(DiskHandle handle, std::uint32_t code, const void
 
 std::uint32_t EmulatedPort::checkWritable(const OpenDiskState& open) const {
   if (!open.writable) return ERROR_ACCESS_DENIED;
+  if (open.lockError != ERROR_SUCCESS) return open.lockError;
   auto attributes = m_attributes.find(open.disk);
   bool readOnly = attributes != m_attributes.end() && (attributes->second & kAttributeReadOnly) != 0;
   if (readOnly || open.medium->isReadOnly()) return ERROR_WRITE_PROTECT;
@@ -118,12 +119,9 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
   switch (code) {
     case IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
       if (outputSize < kLayoutHeaderSize) return ERROR_INSUFFICIENT_BUFFER;
+      if (open.lockError != ERROR_SUCCESS) return open.lockError;
       LayoutBuffer layout;
-      {
-        MediumLock lock(medium, LockMode::Shared);
-        if (lock.error() != ERROR_SUCCESS) return lock.error();
-        if (std::uint32_t error = DecodeLayout(medium, layout); error != ERROR_SUCCESS) return error;
-      }
+      if (std::uint32_t error = DecodeLayout(medium, layout); error != ERROR_SUCCESS) return error;
       // Only the header and the reported slots are copied; bytes past the
       // last reported slot stay as the caller had them.
       std::size_t used = kLayoutHeaderSize + kLayoutSlotSize * layout.partitionCount();
@@ -137,8 +135,6 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       if (inputSize < kLayoutHeaderSize) return ERROR_INVALID_PARAMETER;
       LayoutBuffer layout;
       std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
-      MediumLock lock(medium, LockMode::Exclusive);
-      if (lock.error() != ERROR_SUCCESS) return lock.error();
       std::uint32_t error = EncodeLayout(medium, layout, inputSize);
       if (error == ERROR_SUCCESS) medium.tableChanged();
       return error;
@@ -146,28 +142,22 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
     case IOCTL_DISK_CREATE_DISK: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
       if (inputSize < kCreateDiskRecordSize) return ERROR_INVALID_PARAMETER;
-      MediumLock lock(medium, LockMode::Exclusive);
-      if (lock.error() != ERROR_SUCCESS) return lock.error();
       std::uint32_t error = CreateFreshLayout(medium, std::span<const std::uint8_t>(input, kCreateDiskRecordSize));
       if (error == ERROR_SUCCESS) medium.tableChanged();
       return error;
     }
     case IOCTL_DISK_DELETE_DRIVE_LAYOUT: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
-      MediumLock lock(medium, LockMode::Exclusive);
-      if (lock.error() != ERROR_SUCCESS) return lock.error();
       std::uint32_t error = DeleteLayout(medium);
       if (error == ERROR_SUCCESS) medium.tableChanged();
       return error;
     }
-    case IOCTL_DISK_UPDATE_PROPERTIES: {
-      // Exclusive, as for a write: the kernel's partitions change, and no
-      // other Kestrin process (nor udev, which honours the lock of a block
-      // device) should look at the disk half-way through.
-      MediumLock lock(medium, LockMode::Exclusive);
-      if (lock.error() == ERROR_SUCCESS) medium.tableChanged();
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+      // Under the handle's lock, so that no other Kestrin process looks at
+      // the disk while the kernel's partitions change.
+      if (open.lockError != ERROR_SUCCESS) return open.lockError;
+      medium.tableChanged();
       return ERROR_SUCCESS;
-    }
     case FSCTL_DISMOUNT_VOLUME:
       // Nothing is ever unmounted: the stack serves whole disks only.
       return ERROR_SUCCESS;
@@ -209,9 +199,8 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       bool wasOffline = (attributes & kAttributeOffline) != 0;
       attributes = (attributes & ~mask) | (values & mask);
       // Bringing a disk online again re-reads its table.
-      if (wasOffline && (attributes & kAttributeOffline) == 0) {
-        MediumLock lock(medium, LockMode::Exclusive);
-        if (lock.error() == ERROR_SUCCESS) medium.tableChanged();
+      if (wasOffline && (attributes & kAttributeOffline) == 0 && open.lockError == ERROR_SUCCESS) {
+        medium.tableChanged();
       }
       return ERROR_SUCCESS;
     }

@@ -8,9 +8,16 @@
 // The offline attribute is held by the stack for the life of the process
 // (not persistent). So is the read-only attribute of an image; a block
 // device keeps it in the kernel's read-only flag. A read-only disk refuses
-// every write with ERROR_WRITE_PROTECT. Each request holds the medium's
-// lock, shared for reads and exclusive for writes.
+// every write with ERROR_WRITE_PROTECT.
+//
+// A handle holds the medium's lock from open to close: shared when opened
+// for reading, exclusive when opened for writing, so that an operation's
+// read, change and write of the table are one step for every other Kestrin
+// process. A lock that cannot be had within the lock wait (a few seconds)
+// leaves the handle open but makes every request on the table fail with
+// ERROR_BUSY; nothing is read or written then.
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,11 +43,16 @@ class EmulatedPort : public DevicePort {
 
   const DiskMap& disks() const { return m_disks; }
 
+  // How long an open waits for another process's lock on the medium.
+  static constexpr std::chrono::milliseconds kDefaultLockWait{5000};
+  void setLockWait(std::chrono::milliseconds wait) { m_lockWait = wait; }
+
  private:
   struct OpenDiskState {
     int disk;
     bool writable;
     std::unique_ptr<Medium> medium;
+    std::uint32_t lockError;  // ERROR_SUCCESS when the handle holds its lock
   };
 
   std::uint32_t request(OpenDiskState& open, std::uint32_t code, const std::uint8_t* input, std::uint32_t inputSize,
@@ -54,14 +66,14 @@ class EmulatedPort : public DevicePort {
   std::map<DiskHandle, OpenDiskState> m_handles;
   DiskHandle m_nextHandle = 1;
   std::uint32_t m_lastError = 0;
+  std::chrono::milliseconds m_lockWait = kDefaultLockWait;
 };
 
 // Builds a STORAGE_DEVICE_DESCRIPTOR from the descriptive strings of a
 // medium (Medium::description) into `output`; strings are reduced to
 // printable ASCII, empty ones are left out (position 0).
-std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product,
-                                     const std::string& revision, const std::string& serial, bool removable,
-                                     std::uint8_t busType, std::uint8_t* output, std::uint32_t outputSize,
-                                     std::uint32_t& returned);
+std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product, const std::string& revision,
+                                     const std::string& serial, bool removable, std::uint8_t busType,
+                                     std::uint8_t* output, std::uint32_t outputSize, std::uint32_t& returned);
 
 }  // namespace kestrin

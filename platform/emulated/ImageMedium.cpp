@@ -103,14 +103,6 @@ std::uint32_t ImageMedium::flush() {
   return ::fdatasync(m_fd) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-std::uint32_t ImageMedium::lock(LockMode mode) {
-  int op = mode == LockMode::Exclusive ? LOCK_EX : LOCK_SH;
-  while (::flock(m_fd, op) != 0) {
-    if (errno != EINTR) return ERROR_LOCK_VIOLATION;
-  }
-  return ERROR_SUCCESS;
-}
-
-void ImageMedium::unlock() { ::flock(m_fd, LOCK_UN); }
+std::uint32_t ImageMedium::lock(LockMode mode, std::chrono::milliseconds wait) { return LockFile(m_fd, mode, wait); }
 
 }  // namespace kestrin

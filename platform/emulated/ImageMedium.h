@@ -25,8 +25,7 @@ class ImageMedium : public Medium {
   std::uint32_t writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) override;
   std::uint32_t flush() override;
   bool isReadOnly() const override { return m_readOnly; }
-  std::uint32_t lock(LockMode mode) override;
-  void unlock() override;
+  std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) override;
   std::string displayName() const override { return m_name; }
 
  private:

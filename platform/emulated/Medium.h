@@ -4,6 +4,7 @@
 // locking against other processes, the read-only state, a name the user
 // recognises and the descriptive strings of the storage descriptor.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,10 +33,13 @@ class Medium : public SectorDevice {
   virtual std::uint64_t lengthBytes() const { return sectorCount() * sectorSize(); }
   // True when the medium cannot be written by this process.
   virtual bool isReadOnly() const = 0;
-  // Holds an advisory lock for the length of one request, so two Kestrin
-  // processes never see a half-written table. Returns an error code.
-  virtual std::uint32_t lock(LockMode mode) = 0;
-  virtual void unlock() = 0;
+  // Takes the advisory lock of the medium for as long as the medium stays
+  // open, waiting at most `wait` for another process to give up a lock that
+  // conflicts: shared for a handle that reads, exclusive for one that
+  // writes, so that one read-modify-write of the table is atomic against
+  // every other Kestrin process (and udev leaves a locked block device
+  // alone). Returns ERROR_BUSY when the lock could not be had in time.
+  virtual std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) = 0;
   // Called after a successful table write or on an update request; a block
   // device asks the kernel to re-read its partitions here.
   virtual void tableChanged() {}
@@ -50,22 +54,6 @@ class Medium : public SectorDevice {
   // Returns an error code; ERROR_NOT_SUPPORTED means the medium keeps no
   // such state and the stack holds the bit itself.
   virtual std::uint32_t setReadOnly(bool /*readOnly*/) { return ERROR_NOT_SUPPORTED; }
-};
-
-// Releases a medium's lock when it goes out of scope.
-class MediumLock {
- public:
-  MediumLock(Medium& medium, LockMode mode) : m_medium(medium), m_error(medium.lock(mode)) {}
-  ~MediumLock() {
-    if (m_error == 0) m_medium.unlock();
-  }
-  MediumLock(const MediumLock&) = delete;
-  MediumLock& operator=(const MediumLock&) = delete;
-  std::uint32_t error() const { return m_error; }
-
- private:
-  Medium& m_medium;
-  std::uint32_t m_error;
 };
 
 }  // namespace kestrin

@@ -1,9 +1,14 @@
 #include "SectorFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "ImageMedium.h"
 #include "Port.h"
@@ -32,6 +37,49 @@ int OpenWithoutWaiting(const std::string& path, int flags) {
     return -1;
   }
   return fd;
+}
+
+std::uint32_t LockFile(int fd, LockMode mode, std::chrono::milliseconds wait) {
+  const int operation = mode == LockMode::Exclusive ? LOCK_EX : LOCK_SH;
+  while (::flock(fd, operation | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return ERROR_LOCK_VIOLATION;
+    // Held by another process. The wait is the kernel's own, so that waiters
+    // are served as the holder lets go rather than whenever a poll happens
+    // to fall between two of its requests. flock has no time limit, so a
+    // helper thread waits on a descriptor of its own for the same open file
+    // (a duplicate shares the lock); should the wait outlast `wait`, the
+    // helper lets go of the lock it gets afterwards, which the caller then
+    // does not believe it holds.
+    struct Waiter {
+      std::mutex mutex;
+      std::condition_variable changed;
+      bool done = false;
+      bool locked = false;
+      bool abandoned = false;
+    };
+    auto waiter = std::make_shared<Waiter>();
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return ERROR_LOCK_VIOLATION;
+    std::thread([waiter, own, operation] {
+      int result = 0;
+      while ((result = ::flock(own, operation)) != 0 && errno == EINTR) {
+      }
+      std::lock_guard<std::mutex> guard(waiter->mutex);
+      waiter->done = true;
+      waiter->locked = result == 0;
+      if (waiter->abandoned && waiter->locked) ::flock(own, LOCK_UN);
+      ::close(own);
+      waiter->changed.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> guard(waiter->mutex);
+    if (!waiter->changed.wait_for(guard, wait, [&] { return waiter->done; })) {
+      waiter->abandoned = true;
+      return ERROR_BUSY;
+    }
+    return waiter->locked ? ERROR_SUCCESS : ERROR_LOCK_VIOLATION;
+  }
+  return ERROR_SUCCESS;
 }
 
 std::uint32_t ReadSectorsAt(int fd, std::uint32_t sectorSize, std::uint64_t sectorCount, std::uint64_t lba,

@@ -4,9 +4,12 @@
 // medium's size first and loop over short transfers; they return a Windows
 // error code.
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
+
+#include "Medium.h"
 
 namespace kestrin {
 
@@ -15,6 +18,11 @@ namespace kestrin {
 // otherwise block the open. Blocking transfers are restored once it is open.
 // Returns the descriptor, or -1 with errno set.
 int OpenWithoutWaiting(const std::string& path, int flags);
+
+// Takes an flock on `fd`, waiting at most `wait` for it. Returns
+// ERROR_SUCCESS, ERROR_BUSY when another open file holds a conflicting lock
+// that long, or ERROR_LOCK_VIOLATION when the file takes no locks.
+std::uint32_t LockFile(int fd, LockMode mode, std::chrono::milliseconds wait);
 
 std::uint32_t ReadSectorsAt(int fd, std::uint32_t sectorSize, std::uint64_t sectorCount, std::uint64_t lba,
                             std::span<std::uint8_t> out);

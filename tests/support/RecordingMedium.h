@@ -86,8 +86,7 @@ class RecordingMedium : public Medium {
   std::uint32_t writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) override;
   std::uint32_t flush() override;
   bool isReadOnly() const override { return m_inner->isReadOnly(); }
-  std::uint32_t lock(LockMode mode) override { return m_inner->lock(mode); }
-  void unlock() override { m_inner->unlock(); }
+  std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) override { return m_inner->lock(mode, wait); }
   void tableChanged() override { m_inner->tableChanged(); }
   std::string displayName() const override { return m_inner->displayName(); }
   MediumDescription description() const override { return m_inner->description(); }
