@@ -49,19 +49,60 @@ fi
 
 # pugixml, from Debian's source package. apt-get fetches it with a private
 # list of source indexes, so the machine's apt configuration is left as it
-# is; apt checks the files against the signed index.
+# is; apt checks the files against the signed index. The private list holds
+# a deb-src twin of every deb entry the machine's apt sources name (one-line
+# lists and deb822 .sources files), with their URIs, suites, components and
+# options as configured.
 if [ ! -f "$deps/pugixml.done" ]; then
   echo "== pugixml for Windows"
   apt_dir="$deps/apt"
+  rm -rf "$apt_dir/parts"
   mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$deps/src"
+  # Where the machine keeps its sources, as apt itself sees it.
+  list=/etc/apt/sources.list parts=/etc/apt/sources.list.d/
+  eval "$(apt-config shell list Dir::Etc::SourceList/f parts Dir::Etc::SourceParts/d)"
+  # One-line form: "deb [options] URI SUITE [COMPONENT...]" becomes
+  # "deb-src [options] URI SUITE [COMPONENT...]".
   : >"$apt_dir/sources.list"
-  cat >"$apt_dir/parts/debian-sources.sources" <<EOF
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: $(. /etc/os-release && echo "$VERSION_CODENAME")
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+  for f in "$list" "$parts"*.list; do
+    if [ -f "$f" ]; then
+      sed -nE 's/#.*//; s/^[[:space:]]*deb[[:space:]]+/deb-src /p' "$f" >>"$apt_dir/sources.list"
+    fi
+  done
+  # deb822 form: each stanza whose Types name deb, unless "Enabled: no", is
+  # copied with "Types: deb-src"; its other fields (continuation lines, such
+  # as an inline Signed-By key, included) stay as they are.
+  : >"$apt_dir/parts/machine.sources"
+  for f in "$parts"*.sources; do
+    if [ -f "$f" ]; then
+      awk '
+        function flush() {
+          if (n > 0 && (" " types " ") ~ /[[:space:]]deb[[:space:]]/ && enabled != "no") {
+            print "Types: deb-src"
+            for (i = 1; i <= n; i++) print lines[i]
+            print ""
+          }
+          n = 0; types = ""; enabled = ""; field = ""
+        }
+        /^#/ { next }
+        /^[[:space:]]*$/ { flush(); next }
+        /^[[:space:]]/ { if (field == "types") types = types " " $0; else lines[++n] = $0; next }
+        {
+          field = tolower(substr($0, 1, index($0, ":") - 1))
+          value = substr($0, index($0, ":") + 1)
+          if (field == "types") { types = value; next }
+          if (field == "enabled") { enabled = tolower(value); gsub(/[[:space:]]/, "", enabled) }
+          lines[++n] = $0
+        }
+        END { flush() }
+      ' "$f" >>"$apt_dir/parts/machine.sources"
+    fi
+  done
+  if ! grep -q '^deb-src ' "$apt_dir/sources.list" && ! grep -q '^Types: deb-src' "$apt_dir/parts/machine.sources"; then
+    echo "windows-check: no deb entry in the machine's apt sources ($list, ${parts}*.list, ${parts}*.sources)" \
+      "to take a deb-src entry from, so pugixml's source cannot be fetched" >&2
+    exit 1
+  fi
   apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/parts"
                -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
                -o APT::Sandbox::User="$(id -un)" -o Debug::NoLocking=1)
