@@ -118,6 +118,31 @@ TEST_F(MainWindow, ShowsEveryGptEntryAsSgdiskSeesItWithTheGptItemsEnabled) {
   EXPECT_TRUE(ui.log.empty());
 }
 
+// The lowest pixel row of `cell` in `picture` that holds text ink (a dark
+// pixel; the grid lines are light), or -1 when the cell shows no text.
+int lowestInk(const QImage& picture, const QRect& cell) {
+  for (int y = cell.bottom(); y >= cell.top(); --y) {
+    for (int x = cell.left(); x <= cell.right(); ++x) {
+      if (qGray(picture.pixel(x, y)) < 128) return y;
+    }
+  }
+  return -1;
+}
+
+TEST_F(MainWindow, UnderscoresStayVisibleAboveTheGridLines) {
+  std::string image = dir.file("gpt.img");
+  ASSERT_EQ(MakeGptDemoImage(image), "");
+  open({image});
+  QTreeWidget* view = list();
+  ASSERT_EQ(view->topLevelItem(2)->text(4), QStringLiteral(" PARTITION_BASIC_DATA_GUID"));
+  QImage picture = view->viewport()->grab().toImage();
+  // An underscore reaches below the baseline, so below the digits of the
+  // same row; a grid line drawn over it would leave only the letters.
+  QModelIndex offset = view->model()->index(2, 1);
+  QModelIndex type = view->model()->index(2, 4);
+  EXPECT_GT(lowestInk(picture, view->visualRect(type)), lowestInk(picture, view->visualRect(offset)));
+}
+
 TEST_F(MainWindow, FillsASmallGptTableUpToFourRows) {
   std::string image = dir.file("gpt2.img");
   MakeSparseFile(image, kDemoDiskSize);
