@@ -197,6 +197,13 @@ TEST_F(MainWindow, ACommandFromThePopupMenuIsWrittenThenRedrawnFromTheDisk) {
   EXPECT_EQ(shown[1][1], QStringLiteral("0"));
   EXPECT_EQ(shown[1][2], QStringLiteral("0"));
   EXPECT_TRUE(list()->selectedItems().isEmpty());
+  // The list gets the focus back as the popup closes; no row may look
+  // current while none is selected.
+  window->activateWindow();
+  list()->setFocus(Qt::PopupFocusReason);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(list()->hasFocus());
+  EXPECT_EQ(list()->currentItem(), nullptr);
 
   MbrPeerTable peers = MbrSfdiskDump(image);
   ASSERT_TRUE(peers.ok) << peers.error;
