@@ -118,8 +118,7 @@ TEST_F(MainWindow, ShowsEveryGptEntryAsSgdiskSeesItWithTheGptItemsEnabled) {
   EXPECT_TRUE(ui.log.empty());
 }
 
-// The lowest pixel row of `cell` in `picture` that holds text ink (a dark
-// pixel; the grid lines are light), or -1 when the cell shows no text.
+// The lowest pixel row of `cell` with text ink (dark; grid lines are light).
 int lowestInk(const QImage& picture, const QRect& cell) {
   for (int y = cell.bottom(); y >= cell.top(); --y) {
     for (int x = cell.left(); x <= cell.right(); ++x) {
@@ -136,11 +135,9 @@ TEST_F(MainWindow, UnderscoresStayVisibleAboveTheGridLines) {
   QTreeWidget* view = list();
   ASSERT_EQ(view->topLevelItem(2)->text(4), QStringLiteral(" PARTITION_BASIC_DATA_GUID"));
   QImage picture = view->viewport()->grab().toImage();
-  // An underscore reaches below the baseline, so below the digits of the
-  // same row; a grid line drawn over it would leave only the letters.
-  QModelIndex offset = view->model()->index(2, 1);
-  QModelIndex type = view->model()->index(2, 4);
-  EXPECT_GT(lowestInk(picture, view->visualRect(type)), lowestInk(picture, view->visualRect(offset)));
+  // An underscore reaches below the baseline, so below the digits of the same row.
+  EXPECT_GT(lowestInk(picture, view->visualRect(view->model()->index(2, 4))),
+            lowestInk(picture, view->visualRect(view->model()->index(2, 1))));
 }
 
 TEST_F(MainWindow, FillsASmallGptTableUpToFourRows) {
@@ -197,8 +194,7 @@ TEST_F(MainWindow, ACommandFromThePopupMenuIsWrittenThenRedrawnFromTheDisk) {
   EXPECT_EQ(shown[1][1], QStringLiteral("0"));
   EXPECT_EQ(shown[1][2], QStringLiteral("0"));
   EXPECT_TRUE(list()->selectedItems().isEmpty());
-  // The list gets the focus back as the popup closes; no row may look
-  // current while none is selected.
+  // The list gets the focus back as the popup closes; no row may look current.
   window->activateWindow();
   list()->setFocus(Qt::PopupFocusReason);
   QCoreApplication::processEvents();
