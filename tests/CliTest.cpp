@@ -304,6 +304,18 @@ TEST_F(CliGptCommands, CreatePartitionByNameAndByGuidPassesSgdiskVerify) {
   EXPECT_EQ(peer.entries[3].type, kLvmGuid);
 }
 
+TEST_F(CliGptCommands, CreatePartitionWithoutSizeOnAFreshGptEndsInsideTheUsableArea) {
+  ASSERT_EQ(onMbr({"--yes", "create-disk", "0", "gpt"}).exitCode, 0);
+  ASSERT_EQ(onMbr({"--yes", "create-partition", "0", "1", "--offset", "1048576", "--size", "10"}).exitCode, 0);
+  // From the end of entry 1, whole MiBs to the disk's end would overrun the backup table.
+  RunResult run = onMbr({"--yes", "create-partition", "0", "2"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  PeerTable peer = SfdiskDump(m_mbr);
+  ASSERT_EQ(peer.entries.size(), 2u);
+  EXPECT_LE(peer.entries[1].start + peer.entries[1].size - 1, peer.lastUsable);
+  EXPECT_TRUE(SgdiskVerifies(m_mbr));
+}
+
 TEST_F(CliGptCommands, SetTypeWritesTheNamedOrGivenGuid) {
   ASSERT_EQ(onGpt({"--yes", "set-type", "0", "1", "SYSTEM_GUID"}).exitCode, 0);
   EXPECT_EQ(SfdiskDump(m_gpt).entries[0].type, kEspGuid);
@@ -421,8 +433,8 @@ TEST_F(CliRefusals, TypesOfTheOtherStyleOrUnknownNamesAreRefused) {
 
 TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
   const auto before = tables(m_gpt);
-  // The proposal runs to the end of the disk, over the backup table.
-  RunResult run = onGpt({"--yes", "create-partition", "0", "3"});
+  // A size that runs over the backup table.
+  RunResult run = onGpt({"--yes", "create-partition", "0", "3", "--size", "100"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
   EXPECT_EQ(tables(m_gpt), before);

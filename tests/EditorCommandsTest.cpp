@@ -622,6 +622,19 @@ TEST_F(CreatePartitionProposal, FillerRowsAboveGiveTheGptDefaultOffset) {
   EXPECT_EQ(proposalFor(3).offsetText, "65536");
 }
 
+TEST_F(CreatePartitionProposal, GptSizeEndsWhereTheUsableAreaEndsNotAtTheBackupTable) {
+  port.length = 64 * kMb;
+  useGpt(1);  // entry 1 at 1 MiB, 1 MiB long
+  port.layout.setGptStartingUsableOffset(34 * 512);
+  port.layout.setGptUsableLength(64 * kMb - 67 * 512);  // 33 sectors of backup table behind it
+  table.rows = {Row("1", {"1048576", "1048576"}), Row("0"), Row("0"), Row("0")};
+  EXPECT_EQ(proposalFor(1).sizeText, "61");  // (64 MiB - 33 sectors - 2 MiB) / 1 MiB, rounded down
+  port.layout.setGptUsableLength(kMb);
+  EXPECT_EQ(proposalFor(1).sizeText, "0");  // the usable area ends before the offset
+  port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_NOT_READY);
+  EXPECT_EQ(proposalFor(1).sizeText, "0");  // the dialog's own text
+}
+
 TEST_F(CreatePartitionProposal, CellsThatDoNotConvertLeaveTheDefaultOffset) {
   port.length = 64 * kMb;
   state.view.diskStyle = kStyleMbr;

@@ -143,6 +143,24 @@ TEST_F(Dialogs, TypeOnlyModeLeavesTheTypeLabelTheTypeBoxAndTheButtonsInPlace) {
   cut->release();
 }
 
+TEST_F(Dialogs, EveryTypeNameShowsFromItsFirstLetterInsideTheWindow) {
+  for (const TypeNameList& names : {CreatePartitionTypeList(0), ChangeTypeListMbr()}) {
+    auto dialog = std::make_unique<Tfrmcreatepart>(owner.get());
+    dialog->fillCreate({"0", "0", names});
+    dialog->show();
+    auto* types = control<QComboBox>(dialog.get(), "cmb_type");
+    EXPECT_LE(types->geometry().right(), control<QWidget>(dialog.get(), "GroupBox1")->width());
+    for (int i = 0; i < types->count(); ++i) {
+      // Choosing an item puts the cursor at its end; a name wider than the
+      // box scrolls its first letters out of sight when painted.
+      types->setCurrentIndex(i);
+      types->lineEdit()->grab();
+      EXPECT_EQ(types->lineEdit()->cursorPositionAt(QPoint(3, types->lineEdit()->height() / 2)), 0)
+          << types->itemText(i).toStdString();
+    }
+  }
+}
+
 TEST_F(Dialogs, CreateDialogKeepsTheFormsTabOrder) {
   auto dialog = std::make_unique<Tfrmcreatepart>(owner.get());
   std::vector<std::string> order;

@@ -118,6 +118,28 @@ TEST_F(MainWindow, ShowsEveryGptEntryAsSgdiskSeesItWithTheGptItemsEnabled) {
   EXPECT_TRUE(ui.log.empty());
 }
 
+// The lowest pixel row of `cell` with text ink (dark; grid lines are light).
+int lowestInk(const QImage& picture, const QRect& cell) {
+  for (int y = cell.bottom(); y >= cell.top(); --y) {
+    for (int x = cell.left(); x <= cell.right(); ++x) {
+      if (qGray(picture.pixel(x, y)) < 128) return y;
+    }
+  }
+  return -1;
+}
+
+TEST_F(MainWindow, UnderscoresStayVisibleAboveTheGridLines) {
+  std::string image = dir.file("gpt.img");
+  ASSERT_EQ(MakeGptDemoImage(image), "");
+  open({image});
+  QTreeWidget* view = list();
+  ASSERT_EQ(view->topLevelItem(2)->text(4), QStringLiteral(" PARTITION_BASIC_DATA_GUID"));
+  QImage picture = view->viewport()->grab().toImage();
+  // An underscore reaches below the baseline, so below the digits of the same row.
+  EXPECT_GT(lowestInk(picture, view->visualRect(view->model()->index(2, 4))),
+            lowestInk(picture, view->visualRect(view->model()->index(2, 1))));
+}
+
 TEST_F(MainWindow, FillsASmallGptTableUpToFourRows) {
   std::string image = dir.file("gpt2.img");
   MakeSparseFile(image, kDemoDiskSize);
@@ -172,6 +194,12 @@ TEST_F(MainWindow, ACommandFromThePopupMenuIsWrittenThenRedrawnFromTheDisk) {
   EXPECT_EQ(shown[1][1], QStringLiteral("0"));
   EXPECT_EQ(shown[1][2], QStringLiteral("0"));
   EXPECT_TRUE(list()->selectedItems().isEmpty());
+  // The list gets the focus back as the popup closes; no row may look current.
+  window->activateWindow();
+  list()->setFocus(Qt::PopupFocusReason);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(list()->hasFocus());
+  EXPECT_EQ(list()->currentItem(), nullptr);
 
   MbrPeerTable peers = MbrSfdiskDump(image);
   ASSERT_TRUE(peers.ok) << peers.error;

@@ -9,6 +9,7 @@
 #include "Errors.h"
 #include "Guid.h"
 #include "TypeNames.h"
+#include "lib.h"
 #include "udiskmgmt.h"
 
 namespace kestrin {
@@ -71,6 +72,24 @@ bool isTypeCodeText(std::uint32_t style, const std::string& text) {
   }
   Guid guid;
   return style == kGpt && TryStringToGuid(text, guid);
+}
+
+// The size proposed for a new entry at `offsetText`, in whole MB (the
+// quotient truncated). On a GPT it runs to the end of the usable area, never
+// below 0: the backup table lies behind that end, so an entry running to the
+// disk's end could never be written. Elsewhere it runs to the disk's end,
+// and an unreadable length (0) gives a negative size. Throws when the layout
+// cannot be read or the offset does not convert.
+std::int64_t proposedSizeMb(const std::string& disk, std::uint32_t style, const std::string& offsetText) {
+  if (style == kGpt) {
+    LayoutBuffer layout;
+    GetDriveLayout(disk, layout);
+    if (layout.partitionStyle() == kGpt) {
+      std::int64_t usableEnd = wrappingAdd(layout.gptStartingUsableOffset(), layout.gptUsableLength());
+      return std::max<std::int64_t>(0, wrappingSub(usableEnd, StrToInt64(offsetText)) / kBytesPerMb);
+    }
+  }
+  return wrappingSub(GetDiskLengthByPath(disk), StrToInt64(offsetText)) / kBytesPerMb;
 }
 
 }  // namespace
@@ -178,8 +197,7 @@ void EditorCommands::CreatePartition1Click() {
     }
   }
   try {
-    std::int64_t free = wrappingSub(GetDiskLengthByPath(m_state.diskPath), StrToInt64(input.offsetText));
-    input.sizeText = std::to_string(free / kBytesPerMb);
+    input.sizeText = std::to_string(proposedSizeMb(m_state.diskPath, style, input.offsetText));
   } catch (const std::exception&) {
   }
 

@@ -18,7 +18,14 @@ ListViewTarget::ListViewTarget(QTreeWidget* list, QLabel* statusPanel, QList<QAc
       m_gptItems(std::move(gptItems)),
       m_showMessage(std::move(showMessage)) {}
 
-void ListViewTarget::clearRows() { m_list->clear(); }
+// Emptying the list also forgets which row was current, and the list would
+// make its first row current as soon as it gets the focus again: it would
+// look chosen while nothing is selected. Setting "no current row" outright
+// stops that until the next clear.
+void ListViewTarget::clearRows() {
+  m_list->clear();
+  m_list->setCurrentIndex(QModelIndex());
+}
 
 void ListViewTarget::setMenuState(const StyleMenuState& state) {
   for (QAction* item : m_mbrItems) item->setEnabled(state.mbrItems);

@@ -1,5 +1,7 @@
 #include "ufrmcreatepart.h"
 
+#include <initializer_list>
+
 #include "ui_ufrmcreatepart.h"
 
 namespace kestrin {
@@ -26,6 +28,24 @@ void Tfrmcreatepart::fillTypes(const TypeNameList& types) {
   m_form->cmb_type->clear();
   for (const std::string& item : types.items) m_form->cmb_type->addItem(text(item));
   m_form->cmb_type->setCurrentIndex(types.preselected);
+  fitTypeNames();
+}
+
+// The form's type box is too narrow for the longest names in most fonts; an
+// editable box would show such a name scrolled, without its first letters.
+// The column of fields widens to the box's need, the buttons keep their
+// places at its right edge, and the window grows by as much.
+void Tfrmcreatepart::fitTypeNames() {
+  Ui::frmcreatepart& f = *m_form;
+  f.cmb_type->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  const int extra = f.cmb_type->sizeHint().width() - f.cmb_type->width();
+  if (extra <= 0) return;
+  for (QWidget* field : std::initializer_list<QWidget*>{f.txtoffset, f.txtsize, f.cmb_type, f.chkboot}) {
+    field->resize(field->width() + extra, field->height());
+  }
+  for (QWidget* button : {f.btnok, f.btncancel}) button->move(button->x() + extra, button->y());
+  resize(width() + extra, height());
+  centreOnScreen();
 }
 
 void Tfrmcreatepart::fillCreate(const CreatePartitionDialogInput& input) {

@@ -38,6 +38,7 @@ class Tfrmcreatepart : public ModalForm {
 
  private:
   void fillTypes(const TypeNameList& types);
+  void fitTypeNames();
 
   std::unique_ptr<Ui::frmcreatepart> m_form;
 };
