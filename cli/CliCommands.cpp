@@ -229,6 +229,15 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
       return 1;
     }
     if (!translateType(request.type, style, answers.typeText, failures)) return 1;
+    // An offset given without a size gets the size the window would propose
+    // for that offset, not for the one it proposes itself.
+    if (request.offset && !request.size) {
+      try {
+        answers.sizeText = std::to_string(ProposedCreateSizeMb(state.diskPath, style, *request.offset));
+      } catch (const std::exception&) {
+        // A malformed offset is reported by the command's own conversion.
+      }
+    }
   }
   if (takesEntry(request) && !selectEntry(request, entry, table, disk, failures)) return 1;
 

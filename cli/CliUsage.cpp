@@ -17,7 +17,8 @@ const std::vector<CommandSpec> kCommands{
      "attributes, name) as one JSON object.\n"},
     {"create-partition", 2, 2, "N ENTRY [--offset BYTES] [--size MB] [--type NAME] [--boot]",
      "Create Partition: writes entry ENTRY of disk N. Without --offset or --size the window's\n"
-     "proposals are used (the end of the entry above, and the rest of the disk); without --type\n"
+     "proposals are used (the end of the entry above, and the rest of the disk from the offset,\n"
+     "on a GPT up to the end of its usable area); without --type\n"
      "the type the window preselects (IFS on MBR, BASIC_DATA_GUID on GPT). NAME is one of the\n"
      "window's type names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. --boot\n"
      "marks an MBR entry bootable. BYTES and MB take decimal or hexadecimal ($, 0x) numbers.\n"},

@@ -2,9 +2,8 @@
 // would run it: what it prints, its exit status, and what sfdisk and sgdisk
 // read from the images afterwards.
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
@@ -12,11 +11,10 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "GptPeers.h"
 #include "MbrTestTools.h"
@@ -55,7 +53,8 @@ class CliImages : public ::testing::Test {
     m_gpt = m_dir.file("gpt.img");
     MakeSparseFile(m_mbr, kImageSize);
     MakeSparseFile(m_gpt, kImageSize);
-    ASSERT_EQ(test::Run({"sfdisk", "-q", m_mbr}, "label: dos\nlabel-id: 0x11223344\n,10MiB,83,*\n,20MiB,7\n").exitCode, 0);
+    ASSERT_EQ(test::Run({"sfdisk", "-q", m_mbr}, "label: dos\nlabel-id: 0x11223344\n,10MiB,83,*\n,20MiB,7\n").exitCode,
+              0);
     ASSERT_EQ(test::Run({"sfdisk", "-q", m_gpt}, "label: gpt\n,10MiB,L\n,20MiB,U\n").exitCode, 0);
   }
 
@@ -186,8 +185,8 @@ TEST_F(CliDisks, ListsEveryDiskOptionInOrderWithItsSize) {
 using CliMbrCommands = CliImages;
 
 TEST_F(CliMbrCommands, CreatePartitionWritesTheGivenOffsetSizeTypeAndBootFlag) {
-  RunResult run = onMbr({"--yes", "create-partition", "0", "3", "--offset", "32505856", "--size", "5", "--type",
-                         "0x8e", "--boot"});
+  RunResult run =
+      onMbr({"--yes", "create-partition", "0", "3", "--offset", "32505856", "--size", "5", "--type", "0x8e", "--boot"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.err.find("\\\\.\\PhysicalDrive0 is " + m_mbr + "\nCreate entry #3 for \\\\.\\PhysicalDrive0?"),
             std::string::npos)
@@ -290,8 +289,8 @@ using CliGptCommands = CliImages;
 TEST_F(CliGptCommands, CreatePartitionByNameAndByGuidPassesSgdiskVerify) {
   RunResult byName = onGpt({"--yes", "create-partition", "0", "3", "--size", "10", "--type", "BASIC_DATA_GUID"});
   ASSERT_EQ(byName.exitCode, 0) << byName.err;
-  RunResult byGuid = onGpt(
-      {"--yes", "create-partition", "0", "4", "--size", "8", "--type", "{e6d6d379-f507-44c2-a23c-238f2a3df928}"});
+  RunResult byGuid =
+      onGpt({"--yes", "create-partition", "0", "4", "--size", "8", "--type", "{e6d6d379-f507-44c2-a23c-238f2a3df928}"});
   ASSERT_EQ(byGuid.exitCode, 0) << byGuid.err;
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(m_gpt, &report)) << report;
@@ -308,11 +307,19 @@ TEST_F(CliGptCommands, CreatePartitionWithoutSizeOnAFreshGptEndsInsideTheUsableA
   ASSERT_EQ(onMbr({"--yes", "create-disk", "0", "gpt"}).exitCode, 0);
   ASSERT_EQ(onMbr({"--yes", "create-partition", "0", "1", "--offset", "1048576", "--size", "10"}).exitCode, 0);
   // From the end of entry 1, whole MiBs to the disk's end would overrun the backup table.
-  RunResult run = onMbr({"--yes", "create-partition", "0", "2"});
+  RunResult run = onMbr({"--yes", "create-partition", "0", "2", "--size", "10"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  run = onMbr({"--yes", "create-partition", "0", "3"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  // An offset of its own gets the size proposed for that offset.
+  ASSERT_EQ(onMbr({"--yes", "delete-partition", "0", "3"}).exitCode, 0);
+  run = onMbr({"--yes", "create-partition", "0", "3", "--offset", std::to_string(40ull << 20)});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   PeerTable peer = SfdiskDump(m_mbr);
-  ASSERT_EQ(peer.entries.size(), 2u);
-  EXPECT_LE(peer.entries[1].start + peer.entries[1].size - 1, peer.lastUsable);
+  ASSERT_EQ(peer.entries.size(), 3u);
+  EXPECT_EQ(peer.entries[2].start, (40ull << 20) / kSector);
+  EXPECT_LE(peer.entries[2].start + peer.entries[2].size - 1, peer.lastUsable);
+  EXPECT_GT(peer.entries[2].start + peer.entries[2].size - 1, peer.lastUsable - 2048);
   EXPECT_TRUE(SgdiskVerifies(m_mbr));
 }
 
@@ -488,8 +495,8 @@ TEST_F(CliUsage, MalformedCommandLinesExitWithTwoAndTheUsage) {
 TEST_F(CliUsage, HelpForTheProgramAndEveryCommandGoesToStandardOutput) {
   RunResult program = cli({"--help"});
   ASSERT_EQ(program.exitCode, 0);
-  const std::vector<std::string> commands{"disks",     "show",       "create-partition", "delete-partition",
-                                          "set-type",  "set-boot",   "set-disk-id",      "make-first",
+  const std::vector<std::string> commands{"disks",          "show",        "create-partition", "delete-partition",
+                                          "set-type",       "set-boot",    "set-disk-id",      "make-first",
                                           "set-attributes", "create-disk", "delete-layout"};
   for (const std::string& command : commands) {
     EXPECT_NE(program.out.find("  " + command + " "), std::string::npos) << command;

@@ -74,13 +74,17 @@ bool isTypeCodeText(std::uint32_t style, const std::string& text) {
   return style == kGpt && TryStringToGuid(text, guid);
 }
 
+}  // namespace
+
+std::string WindowCaption(const std::string& diskPath) { return "Kestrin 0.1 - " + diskPath; }
+
 // The size proposed for a new entry at `offsetText`, in whole MB (the
 // quotient truncated). On a GPT it runs to the end of the usable area, never
 // below 0: the backup table lies behind that end, so an entry running to the
 // disk's end could never be written. Elsewhere it runs to the disk's end,
 // and an unreadable length (0) gives a negative size. Throws when the layout
 // cannot be read or the offset does not convert.
-std::int64_t proposedSizeMb(const std::string& disk, std::uint32_t style, const std::string& offsetText) {
+std::int64_t ProposedCreateSizeMb(const std::string& disk, std::uint32_t style, const std::string& offsetText) {
   if (style == kGpt) {
     LayoutBuffer layout;
     GetDriveLayout(disk, layout);
@@ -91,10 +95,6 @@ std::int64_t proposedSizeMb(const std::string& disk, std::uint32_t style, const 
   }
   return wrappingSub(GetDiskLengthByPath(disk), StrToInt64(offsetText)) / kBytesPerMb;
 }
-
-}  // namespace
-
-std::string WindowCaption(const std::string& diskPath) { return "Kestrin 0.1 - " + diskPath; }
 
 // --- the steps every entry command shares ---
 
@@ -197,7 +197,7 @@ void EditorCommands::CreatePartition1Click() {
     }
   }
   try {
-    input.sizeText = std::to_string(proposedSizeMb(m_state.diskPath, style, input.offsetText));
+    input.sizeText = std::to_string(ProposedCreateSizeMb(m_state.diskPath, style, input.offsetText));
   } catch (const std::exception&) {
   }
 

@@ -43,10 +43,16 @@ struct EditorState {
 
 std::string WindowCaption(const std::string& diskPath);
 
+// The size Create Partition proposes for a new entry at `offsetText` on
+// `disk` of `style`, in whole MB (the quotient truncated): up to the end of
+// the usable area on a GPT (never below 0), else up to the disk's end (an
+// unreadable length, 0, gives a negative size). Throws when the layout
+// cannot be read or the offset does not convert.
+std::int64_t ProposedCreateSizeMb(const std::string& disk, std::uint32_t style, const std::string& offsetText);
+
 class EditorCommands {
  public:
-  EditorCommands(EditorState& state, EditorTable& table, Interaction& ui)
-      : m_state(state), m_table(table), m_ui(ui) {}
+  EditorCommands(EditorState& state, EditorTable& table, Interaction& ui) : m_state(state), m_table(table), m_ui(ui) {}
 
   void CreateDisk1Click();
   void DeleteDriveLayout1Click();
