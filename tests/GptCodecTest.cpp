@@ -1,6 +1,7 @@
 // The GPT codec against tables made and checked by sgdisk, sfdisk, parted
 // and partx, and against forged or damaged tables in memory.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,16 +10,17 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ByteOrder.h"
 #include "GptImage.h"
-#include "PartitionedLoopDevice.h"
 #include "GptPeers.h"
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
 #include "MemoryMedium.h"
+#include "PartitionedLoopDevice.h"
 #include "Port.h"
 #include "TestSupport.h"
 
@@ -82,7 +84,8 @@ Guid guid(const char* text) {
     if (std::isxdigit(static_cast<unsigned char>(*c))) digits.push_back(*c);
   }
   Guid g;
-  for (int i = 0; i < 16; ++i) g.bytes[kOrder[i]] = static_cast<std::uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
+  for (int i = 0; i < 16; ++i)
+    g.bytes[kOrder[i]] = static_cast<std::uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
   return g;
 }
 
@@ -94,8 +97,7 @@ void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std
   ASSERT_TRUE(dump.ok) << device;
   EXPECT_EQ(bare(layout.gptDiskId()), dump.diskId);
   EXPECT_EQ(layout.gptStartingUsableOffset(), static_cast<std::int64_t>(dump.firstUsable * sectorSize));
-  EXPECT_EQ(layout.gptUsableLength(),
-            static_cast<std::int64_t>((dump.lastUsable - dump.firstUsable + 1) * sectorSize));
+  EXPECT_EQ(layout.gptUsableLength(), static_cast<std::int64_t>((dump.lastUsable - dump.firstUsable + 1) * sectorSize));
   ASSERT_EQ(layout.partitionCount(), dump.entries.size());
   for (std::size_t i = 0; i < dump.entries.size(); ++i) {
     const PeerEntry& peer = dump.entries[i];
@@ -117,9 +119,9 @@ void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std
   EXPECT_EQ(layout.gptMaxPartitionCount(), disk->entryCount);
 }
 
-const std::vector<std::string> kGapTable = {
-    "-n", "1:2048:+1M", "-t", "1:8300", "-c", "1:root",   "-n", "3:6144:+2M",  "-t",
-    "3:ef00", "-c", "3:EFI sys", "-A", "3:set:0", "-A", "3:set:62", "-A", "1:set:60"};
+const std::vector<std::string> kGapTable = {"-n", "1:2048:+1M", "-t", "1:8300",   "-c", "1:root",
+                                            "-n", "3:6144:+2M", "-t", "3:ef00",   "-c", "3:EFI sys",
+                                            "-A", "3:set:0",    "-A", "3:set:62", "-A", "1:set:60"};
 
 }  // namespace
 
@@ -146,8 +148,8 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  RunResult made = test::Run({"sgdisk", "-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A",
-                        "4:set:2", loop.path()});
+  RunResult made = test::Run(
+      {"sgdisk", "-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A", "4:set:2", loop.path()});
   ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
   loop.detach();
 
@@ -187,7 +189,7 @@ TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
   std::string image = dir.file("broken.img");
   makeSgdiskImage(image, 16 * kMiB, kGapTable);
   MemoryMedium medium = loadImage(image, 512);
-  medium.bytes[512 + 60] ^= 0x01;                     // primary header
+  medium.bytes[512 + 60] ^= 0x01;                        // primary header
   medium.bytes[medium.bytes.size() - 512 + 60] ^= 0x01;  // backup header
   bool found = true;
   decode(medium, found);
@@ -286,7 +288,7 @@ TEST(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
   const std::uint64_t last = medium.sectorCount() - 1;
   for (std::uint64_t header : {std::uint64_t{1}, last}) {
     writeLe64(GptEntryAt(medium.bytes, 512, header, 0), 40, last + 1);  // ends past the disk
-    writeLe64(GptEntryAt(medium.bytes, 512, header, 1), 32, 3700);       // starts after its end
+    writeLe64(GptEntryAt(medium.bytes, 512, header, 1), 32, 3700);      // starts after its end
     GptReseal(medium.bytes, 512, header);
   }
   bool found = false;
@@ -380,9 +382,9 @@ void expectPartedAndPartxAgree(const LayoutBuffer& layout, const std::string& de
   }
 }
 
-const std::vector<std::string> kFourEntries = {"-n", "1:2048:+2M", "-c", "1:alpha", "-n", "2:0:+2M", "-c", "2:beta",
-                                               "-n", "3:0:+2M", "-c", "3:gamma", "-t", "3:8200", "-n", "5:0:+2M",
-                                               "-c", "5:epsilon"};
+const std::vector<std::string> kFourEntries = {"-n", "1:2048:+2M", "-c", "1:alpha", "-n", "2:0:+2M",
+                                               "-c", "2:beta",     "-n", "3:0:+2M", "-c", "3:gamma",
+                                               "-t", "3:8200",     "-n", "5:0:+2M", "-c", "5:epsilon"};
 
 }  // namespace
 
@@ -399,11 +401,11 @@ TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) 
   ASSERT_EQ(read.partitionCount(), 4u);
 
   LayoutBuffer edited = read;
-  deleteSlot(edited, 2);                                             // beta, number 2
-  edited.slot(3).setGptPartitionType(guid(kEfiSystem));      // gamma, number 3
-  edited.slot(4).setGptAttributes(0x8000000000000004u);              // epsilon, number 5
+  deleteSlot(edited, 2);                                 // beta, number 2
+  edited.slot(3).setGptPartitionType(guid(kEfiSystem));  // gamma, number 3
+  edited.slot(4).setGptAttributes(0x8000000000000004u);  // epsilon, number 5
   const std::int64_t freeStart = read.slot(4).startingOffset() + read.slot(4).partitionLength();
-  createSlot(edited, 5, freeStart, 1 * kMiB, kLinuxData);            // number 5 is taken
+  createSlot(edited, 5, freeStart, 1 * kMiB, kLinuxData);  // number 5 is taken
   ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
 
   std::string report;
@@ -736,8 +738,7 @@ TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
   bool found = true;
   decode(medium, found);
   EXPECT_FALSE(found);
-  EXPECT_EQ(changedSectors(before, medium.bytes, 512),
-            (std::vector<std::uint64_t>{1, medium.sectorCount() - 1}));
+  EXPECT_EQ(changedSectors(before, medium.bytes, 512), (std::vector<std::uint64_t>{1, medium.sectorCount() - 1}));
 
   // Sectors that hold no GPT header (an MBR disk's boot loader) stay.
   MemoryMedium mbrDisk(1 * kMiB, 512);
@@ -746,30 +747,102 @@ TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
   EXPECT_EQ(mbrDisk.writes, 0u);
 }
 
-// A hybrid MBR (sgdisk -h) carries further entries beside the protective one
-// that some boot set-ups rely on: a table rewrite must leave sector 0 alone,
-// while a fresh table replaces it with a plain protective MBR.
-TEST(GptCodecEncode, KeepsHybridMbrOnRewriteButNotOnFreshTable) {
+// A hybrid MBR (sgdisk -h 1:2) mirrors GPT partitions for a boot set-up that
+// reads only the MBR. A table rewrite keeps it in step with the GPT, so that
+// sgdisk finds nothing amiss: a mirror follows its partition when it is
+// resized in place and goes with it when it is removed or moved; everything
+// else in sector 0 stays byte for byte. A fresh table replaces it with a
+// plain protective MBR.
+TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
+  constexpr std::size_t kMirrorOf2 = 446 + 2 * 16;  // sgdisk -h puts 0xEE first, then the mirrors
+  struct Case {
+    const char* name;
+    std::function<void(LayoutBuffer&)> change;
+    std::optional<std::uint32_t> mirrorOf2Sectors;  // nullopt: the mirror is dropped
+  };
+  const std::uint32_t kEightMiB = 8 * kMiB / 512;
+  const Case cases[] = {
+      {"attributes", [](LayoutBuffer& l) { l.slot(1).setGptAttributes(0x4); }, kEightMiB},
+      {"retype", [](LayoutBuffer& l) { l.slot(2).setGptPartitionType(guid("{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}")); },
+       kEightMiB},
+      {"create in free space", [](LayoutBuffer& l) { createSlot(l, 4, 40 * kMiB, kMiB, kLinuxData); }, kEightMiB},
+      {"delete", [](LayoutBuffer& l) { deleteSlot(l, 2); }, std::nullopt},
+      {"shrink", [](LayoutBuffer& l) { l.slot(2).setPartitionLength(4 * kMiB); }, kEightMiB / 2},
+      {"grow",
+       [](LayoutBuffer& l) {
+         l.slot(3).setStartingOffset(30 * kMiB);
+         l.slot(2).setPartitionLength(10 * kMiB);
+       },
+       kEightMiB / 4 * 5},
+      {"move", [](LayoutBuffer& l) { l.slot(2).setStartingOffset(48 * kMiB); }, std::nullopt},
+  };
   TempDir dir;
-  std::string image = dir.file("hybrid.img");
-  makeSgdiskImage(image, 32 * kMiB, kFourEntries);
-  RunResult hybrid = kestrin::test::Run({"sgdisk", "-h", "1", image});
+  const std::string made = dir.file("made.img");
+  makeSgdiskImage(made, 64 * kMiB, {"-n", "1:2048:+8M", "-n", "2:0:+8M", "-n", "3:0:+8M"});
+  RunResult hybrid = kestrin::test::Run({"sgdisk", "-h", "1:2", made});
   ASSERT_EQ(hybrid.exitCode, 0) << hybrid.out << hybrid.err;
-  const std::vector<std::uint8_t> sector0 = ReadFileRange(image, 0, 512);
-  ASSERT_EQ(sector0[446 + 4], 0xEE);
-  ASSERT_NE(sector0[446 + 16 + 4], 0x00) << "the hybrid entry beside the protective one";
+  const std::vector<std::uint8_t> before = ReadFileRange(made, 0, 512);
+  ASSERT_EQ(before[446 + 4], 0xEE);
+  ASSERT_EQ(readLe32(before, kMirrorOf2 + 12), kEightMiB);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = dir.file("hybrid.img");
+    std::filesystem::copy_file(made, image, std::filesystem::copy_options::overwrite_existing);
 
-  auto medium = openImage(image, 512, true);
-  bool found = false;
-  LayoutBuffer edited = decode(*medium, found);
-  ASSERT_TRUE(found);
-  edited.slot(1).setGptAttributes(0x4);
-  ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
-  EXPECT_EQ(ReadFileRange(image, 0, 512), sector0);
-  EXPECT_EQ(decode(*medium, found).slot(1).gptAttributes(), 0x4u);
+    auto medium = openImage(image, 512, true);
+    bool found = false;
+    LayoutBuffer edited = decode(*medium, found);
+    ASSERT_TRUE(found);
+    c.change(edited);
+    ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
+    std::string report;
+    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
 
-  ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 128), ERROR_SUCCESS);
-  const std::vector<std::uint8_t> fresh = ReadFileRange(image, 0, 512);
-  EXPECT_EQ(fresh[446 + 4], 0xEE);
-  EXPECT_EQ(fresh[446 + 16 + 4], 0x00);
+    std::vector<std::uint8_t> expected = before;
+    if (!c.mirrorOf2Sectors) {
+      std::fill_n(expected.begin() + kMirrorOf2, 16, 0);
+    } else if (*c.mirrorOf2Sectors != kEightMiB) {
+      writeLe32(expected, kMirrorOf2 + 12, *c.mirrorOf2Sectors);
+      const std::vector<std::uint8_t> after = ReadFileRange(image, 0, 512);
+      std::copy_n(after.begin() + kMirrorOf2 + 5, 3, expected.begin() + kMirrorOf2 + 5);  // its end CHS
+    }
+    EXPECT_EQ(ReadFileRange(image, 0, 512), expected);
+
+    ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 128), ERROR_SUCCESS);
+    const std::vector<std::uint8_t> fresh = ReadFileRange(image, 0, 512);
+    EXPECT_EQ(fresh[446 + 4], 0xEE);
+    EXPECT_EQ(fresh[446 + 16 + 4], 0x00);
+  }
+}
+
+// After the disk grew, a rewrite lays the table out for the disk as it now
+// is, as a fresh table would be: the backup copy at the new end, the usable
+// area up to it, the protective MBR's size (0xFFFFFFFF past 2 TiB). The
+// entries stay where they are.
+TEST(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
+  for (std::uint64_t grown : std::initializer_list<std::uint64_t>{128 * kMiB, 3ull << 40}) {
+    SCOPED_TRACE(grown);
+    TempDir dir;
+    std::string image = dir.file("grown.img");
+    makeSgdiskImage(image, 64 * kMiB, {"-n", "1:2048:+8M"});
+    ASSERT_EQ(::truncate(image.c_str(), static_cast<off_t>(grown)), 0);
+    auto medium = openImage(image, 512, true);
+    bool found = false;
+    LayoutBuffer edited = decode(*medium, found);
+    ASSERT_TRUE(found);
+    edited.slot(1).setGptAttributes(0x4);
+    ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
+
+    const std::uint64_t sectors = grown / 512;
+    RunResult dump = kestrin::test::Run({"sfdisk", "--dump", image});
+    EXPECT_EQ(dump.err, "");
+    EXPECT_NE(dump.out.find("last-lba: " + std::to_string(sectors - 34)), std::string::npos) << dump.out;
+    std::string report;
+    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    EXPECT_EQ(readLe32(ReadFileRange(image, 446 + 12, 4), 0), std::min<std::uint64_t>(sectors - 1, 0xFFFFFFFFu));
+    PeerTable peer = SfdiskDump(image);
+    ASSERT_EQ(peer.entries.size(), 1u);
+    EXPECT_EQ(peer.entries[0].start, 2048u);
+    EXPECT_EQ(peer.entries[0].size, 8 * kMiB / 512);
+  }
 }

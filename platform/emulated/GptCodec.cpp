@@ -8,6 +8,7 @@
 #include "GptTable.h"
 #include "GptWriter.h"
 #include "LayoutCodec.h"
+#include "MbrEntry.h"
 #include "Port.h"
 
 namespace kestrin {
@@ -65,17 +66,19 @@ std::uint32_t DecodeGpt(SectorReader& medium, LayoutBuffer& out, bool& found) {
 }
 
 std::uint32_t EncodeGpt(SectorDevice& medium, const LayoutBuffer& layout) {
-  if (medium.sectorSize() < kMbrSize || medium.sectorCount() < 4) return ERROR_INVALID_PARAMETER;
+  if (medium.sectorSize() < kMbrMinSectorSize || medium.sectorCount() < 4) return ERROR_INVALID_PARAMETER;
   Table table;
   if (std::uint32_t error = readTable(medium, ReadMode::BothCopies, table); error != ERROR_SUCCESS) return error;
   Plan plan;
   if (std::uint32_t error = planLayout(table, layout, medium, plan); error != ERROR_SUCCESS) return error;
-  return writeTable(medium, std::move(plan), ProtectiveMbr::KeepExisting);
+  const Copy* previous = table.current();
+  return writeTable(medium, std::move(plan), previous ? ProtectiveMbr::Follow : ProtectiveMbr::Fresh,
+                    previous ? std::span<const std::uint8_t>(previous->array) : std::span<const std::uint8_t>());
 }
 
 std::uint32_t WriteEmptyGpt(SectorDevice& medium, const Guid& diskId, std::uint32_t maxPartitionCount) {
   const std::uint32_t sectorSize = medium.sectorSize();
-  if (sectorSize < kMbrSize || maxPartitionCount > kMaxEntryCount) return ERROR_INVALID_PARAMETER;
+  if (sectorSize < kMbrMinSectorSize || maxPartitionCount > kMaxEntryCount) return ERROR_INVALID_PARAMETER;
   Plan plan;
   Header& h = plan.header;
   // Never fewer entries than fill the 16 KiB that the array is given.
@@ -98,7 +101,7 @@ std::uint32_t WriteEmptyGpt(SectorDevice& medium, const Guid& diskId, std::uint3
 std::uint32_t WipeGpt(SectorDevice& medium) {
   const std::uint32_t sectorSize = medium.sectorSize();
   const std::uint64_t sectorCount = medium.sectorCount();
-  if (sectorSize < kMbrSize || sectorCount < 3) return ERROR_SUCCESS;
+  if (sectorSize < kMbrMinSectorSize || sectorCount < 3) return ERROR_SUCCESS;
   const std::uint64_t lastLba = sectorCount - 1;
 
   // Only the two places where a reader looks: a stale copy that a grown

@@ -58,15 +58,4 @@ inline constexpr std::uint32_t kMaxEntryCount = kMaxArrayBytes / kEntryMinSize;
 inline constexpr std::uint64_t kPrimaryHeaderLba = 1;
 inline constexpr std::uint64_t kPrimaryArrayLba = 2;
 
-// The protective MBR entry, at byte 446 of sector 0.
-inline constexpr std::size_t kMbrEntryStatusOffset = 0;
-inline constexpr std::size_t kMbrEntryFirstChsOffset = 1;
-inline constexpr std::size_t kMbrEntryTypeOffset = 4;
-inline constexpr std::size_t kMbrEntryLastChsOffset = 5;
-inline constexpr std::size_t kMbrEntryFirstLbaOffset = 8;
-inline constexpr std::size_t kMbrEntrySectorsOffset = 12;
-// Boot code and disk signature (bytes 0 .. 445) are kept from the old sector.
-inline constexpr std::size_t kMbrKeptBytes = 446;
-inline constexpr std::size_t kMbrSize = 512;
-
 }  // namespace kestrin::gpt

@@ -26,8 +26,8 @@ bool backupArrayFits(const Header& h, std::uint64_t lba, std::uint64_t sectors, 
 // copy's array where it is now. A copy that is damaged, or whose array
 // could not hold the current one, gets its array in the usual place, next
 // to its header.
-std::uint32_t planFromDisk(const Table& table, const Copy& copy, const SectorReader& medium,
-                           const LayoutBuffer& layout, Plan& plan) {
+std::uint32_t planFromDisk(const Table& table, const Copy& copy, const SectorReader& medium, const LayoutBuffer& layout,
+                           Plan& plan) {
   const std::uint32_t sectorSize = medium.sectorSize();
   const std::uint64_t lastLba = medium.sectorCount() - 1;
   plan.header = copy.header;
@@ -41,8 +41,17 @@ std::uint32_t planFromDisk(const Table& table, const Copy& copy, const SectorRea
   plan.primaryArrayLba = table.primary.valid ? table.primary.header.entryLba : kPrimaryArrayLba;
   if (!primaryArrayFits(h, plan.primaryArrayLba, sectors)) plan.primaryArrayLba = kPrimaryArrayLba;
   plan.backupArrayLba = table.backup.valid ? table.backup.header.entryLba : lastLba - sectors;
+  if (table.primary.valid && table.primary.header.alternateLba < lastLba && sectors < lastLba &&
+      lastLba - sectors - 1 > h.lastUsableLba) {
+    // The disk has grown since the table was written: the backup copy goes to
+    // the new end and the usable area reaches up to it, as on a fresh table.
+    // The entries stay where they are.
+    plan.backupArrayLba = lastLba - sectors;
+    plan.header.lastUsableLba = plan.backupArrayLba - 1;
+  }
   if (!backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) plan.backupArrayLba = lastLba - sectors;
-  if (!primaryArrayFits(h, plan.primaryArrayLba, sectors) || !backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) {
+  if (!primaryArrayFits(h, plan.primaryArrayLba, sectors) ||
+      !backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) {
     return ERROR_INVALID_PARAMETER;
   }
   return ERROR_SUCCESS;
@@ -69,7 +78,8 @@ std::uint32_t planFromLayout(const LayoutBuffer& layout, const SectorReader& med
   if (sectors >= lastLba) return ERROR_INVALID_PARAMETER;
   plan.primaryArrayLba = kPrimaryArrayLba;
   plan.backupArrayLba = lastLba - sectors;
-  if (!primaryArrayFits(h, plan.primaryArrayLba, sectors) || !backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) {
+  if (!primaryArrayFits(h, plan.primaryArrayLba, sectors) ||
+      !backupArrayFits(h, plan.backupArrayLba, sectors, lastLba)) {
     return ERROR_INVALID_PARAMETER;
   }
   return ERROR_SUCCESS;
@@ -149,8 +159,8 @@ std::uint32_t assignPositions(const LayoutBuffer& layout, const Header& h, std::
 
 // Fills `plan.array` from the layout's slots. Nothing is written; every
 // refusal happens here, before the first write.
-std::uint32_t buildArray(const LayoutBuffer& layout, const SectorReader& medium,
-                         std::span<const std::uint8_t> oldArray, Plan& plan) {
+std::uint32_t buildArray(const LayoutBuffer& layout, const SectorReader& medium, std::span<const std::uint8_t> oldArray,
+                         Plan& plan) {
   Header& h = plan.header;
   if (layout.gptDiskId().isNull()) return ERROR_INVALID_PARAMETER;
   h.diskId = layout.gptDiskId();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "MbrEntry.h"
 #include "Port.h"
 
 namespace kestrin::gpt {
@@ -116,7 +117,7 @@ std::uint32_t readCopy(SectorReader& medium, std::uint64_t headerLba, Copy& out)
 std::uint32_t readTable(SectorReader& medium, ReadMode mode, Table& out) {
   out = Table{};
   const std::uint64_t sectorCount = medium.sectorCount();
-  if (medium.sectorSize() < kMbrSize || sectorCount < 4) return ERROR_SUCCESS;
+  if (medium.sectorSize() < kMbrMinSectorSize || sectorCount < 4) return ERROR_SUCCESS;
   if (std::uint32_t error = readCopy(medium, kPrimaryHeaderLba, out.primary); error != ERROR_SUCCESS) return error;
   if (out.primary.valid && mode == ReadMode::FirstValid) return ERROR_SUCCESS;
   return readCopy(medium, sectorCount - 1, out.backup);

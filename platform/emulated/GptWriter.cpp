@@ -36,45 +36,8 @@ std::uint32_t writeChangedSectors(SectorDevice& medium, std::uint64_t lba, std::
   return wrote ? medium.flush() : ERROR_SUCCESS;
 }
 
-namespace {
-
-// Cylinder/head/sector of `lba` as an MBR stores it, with the geometry of
-// 255 heads and 63 sectors per track that partitioning tools assume; an
-// address past cylinder 1023 is stored as FF FF FF.
-void writeChs(std::span<std::uint8_t> at, std::uint64_t lba) {
-  constexpr std::uint64_t kHeads = 255;
-  constexpr std::uint64_t kSectorsPerTrack = 63;
-  const std::uint64_t cylinder = lba / (kHeads * kSectorsPerTrack);
-  if (cylinder > 1023) {
-    at[0] = at[1] = at[2] = 0xFF;
-    return;
-  }
-  const std::uint64_t rest = lba % (kHeads * kSectorsPerTrack);
-  const std::uint64_t head = rest / kSectorsPerTrack;
-  const std::uint64_t sector = rest % kSectorsPerTrack + 1;
-  at[0] = static_cast<std::uint8_t>(head);
-  at[1] = static_cast<std::uint8_t>(sector | ((cylinder >> 8) << 6));
-  at[2] = static_cast<std::uint8_t>(cylinder & 0xFF);
-}
-
-}  // namespace
-
-void makeProtectiveMbr(std::span<std::uint8_t> sector0, std::uint64_t sectorCount) {
-  constexpr std::size_t kTableOffset = 446;
-  std::fill(sector0.begin() + kTableOffset, sector0.begin() + kMbrSize, std::uint8_t{0});
-  auto entry = sector0.subspan(kTableOffset, 16);
-  const std::uint64_t lastLba = sectorCount - 1;
-  entry[kMbrEntryStatusOffset] = 0;
-  writeChs(entry.subspan(kMbrEntryFirstChsOffset, 3), kPrimaryHeaderLba);
-  entry[kMbrEntryTypeOffset] = 0xEE;
-  writeChs(entry.subspan(kMbrEntryLastChsOffset, 3), lastLba);
-  writeLe32(entry, kMbrEntryFirstLbaOffset, static_cast<std::uint32_t>(kPrimaryHeaderLba));
-  writeLe32(entry, kMbrEntrySectorsOffset, static_cast<std::uint32_t>(std::min<std::uint64_t>(lastLba, 0xFFFFFFFFu)));
-  sector0[510] = 0x55;
-  sector0[511] = 0xAA;
-}
-
-std::uint32_t writeTable(SectorDevice& medium, Plan plan, ProtectiveMbr protectiveMbr) {
+std::uint32_t writeTable(SectorDevice& medium, Plan plan, ProtectiveMbr protectiveMbr,
+                         std::span<const std::uint8_t> previousArray) {
   const std::uint32_t sectorSize = medium.sectorSize();
   const std::uint64_t lastLba = medium.sectorCount() - 1;
 
@@ -110,10 +73,10 @@ std::uint32_t writeTable(SectorDevice& medium, Plan plan, ProtectiveMbr protecti
   }
   std::vector<std::uint8_t> sector0(sectorSize);
   if (std::uint32_t error = medium.readSectors(0, sector0); error != ERROR_SUCCESS) return error;
-  if (protectiveMbr == ProtectiveMbr::KeepExisting && HasMbrBootSignature(sector0) && HasProtectiveEntry(sector0)) {
-    return ERROR_SUCCESS;
+  if (protectiveMbr == ProtectiveMbr::Fresh ||
+      !followRewrite(sector0, medium.sectorCount(), plan.header, previousArray, std::span<const std::uint8_t>(array))) {
+    makeProtectiveMbr(sector0, medium.sectorCount());
   }
-  makeProtectiveMbr(sector0, medium.sectorCount());
   return writeChangedSectors(medium, 0, sector0);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "GptTable.h"
+#include "ProtectiveMbr.h"
 #include "SectorDevice.h"
 
 namespace kestrin::gpt {
@@ -26,21 +27,12 @@ struct Plan {
 // number of sectors. Returns the first error of the medium.
 std::uint32_t writeChangedSectors(SectorDevice& medium, std::uint64_t lba, std::span<const std::uint8_t> bytes);
 
-// Turns `sector0` into a protective MBR for a disk of `sectorCount` sectors:
-// bytes 0 .. 445 (boot code, disk signature) stay, the table holds one 0xEE
-// entry from sector 1 to the end of the disk (at most 0xFFFFFFFF sectors),
-// and the sector ends in 0x55AA.
-void makeProtectiveMbr(std::span<std::uint8_t> sector0, std::uint64_t sectorCount);
-
-// What becomes of sector 0 when a table is written. A rewrite of an existing
-// GPT keeps a sector 0 that already holds a protective entry, so a hybrid MBR
-// that a boot set-up relies on survives; a fresh GPT always gets a plain
-// protective MBR.
-enum class ProtectiveMbr { KeepExisting, Fresh };
-
 // Writes the whole table as planned: backup array, backup header, primary
-// array, primary header, protective MBR, each flushed, stopping at the first
-// failure. Sectors that already hold what would be written are skipped.
-std::uint32_t writeTable(SectorDevice& medium, Plan plan, ProtectiveMbr protectiveMbr);
+// array, primary header, protective MBR (see ProtectiveMbr.h: fresh for a new
+// table, following the rewrite of `previousArray` otherwise), each flushed,
+// stopping at the first failure. Sectors that already hold what would be
+// written are skipped.
+std::uint32_t writeTable(SectorDevice& medium, Plan plan, ProtectiveMbr protectiveMbr,
+                         std::span<const std::uint8_t> previousArray = {});
 
 }  // namespace kestrin::gpt
