@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <iostream>
 #include <utility>
 
 #include "EditingFixture.h"
 #include "ImageFixture.h"
+#include "MbrTestTools.h"
 #include "lib.h"
 #include "udiskmgmt.h"
 
@@ -371,6 +373,89 @@ TEST_F(MbrOperationsOnImage, RetypesALogicalEntryFoundThroughTheReader) {
   EXPECT_EQ(FieldOf(dump, 5, "type"), "83");
   EXPECT_EQ(FieldOf(dump, 2, "type"), "5");
   expectHealthy();
+}
+
+// Another tool may put a second logical drive into one EBR (the kernel and
+// partx see it): it is read into the EBR's group of slots, kept when that EBR
+// is rewritten, and deleted like any entry.
+TEST_F(MbrOperationsOnImage, KeepsASecondLogicalDriveThatAnotherToolPutIntoAnEbr) {
+  partitionWithSfdisk(
+      "label: dos\n"
+      "start=2048, size=20480, type=83\n"
+      "start=22528, size=40960, type=5\n"
+      "start=24576, size=8192, type=83\n"
+      "start=34816, size=8192, type=7\n");
+  // The first EBR (at the extended partition's start) gets a second logical
+  // drive in its third entry, in free space of the extended partition.
+  constexpr std::uint64_t kEbr = 22528;
+  std::vector<std::uint8_t> ebr = ReadFileRange(image, kEbr * kSector, kSector);
+  PutMbrEntry(ebr, 0, 2, 0, 0x83, 51200 - kEbr, 4096);
+  WriteFileRange(image, kEbr * kSector, ebr);
+  auto partxStarts = [&] {
+    std::vector<std::uint64_t> starts;
+    for (const MbrPeerPartition& p : MbrPartxShow(image).partitions) starts.push_back(p.start);
+    return starts;
+  };
+  ASSERT_EQ(partxStarts(), (std::vector<std::uint64_t>{2048, 22528, 24576, 51200, 34816}));
+
+  EXPECT_EQ(currentLayout().slot(7).startingOffset(), static_cast<std::int64_t>(51200 * kSector));
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 5, 0x0C));
+  const std::vector<std::uint8_t> after = ReadFileRange(image, kEbr * kSector, kSector);
+  EXPECT_EQ(after[446 + 4], 0x0C);
+  EXPECT_TRUE(std::equal(after.begin() + 446 + 16, after.end(), ebr.begin() + 446 + 16)) << "the EBR's other entries";
+  EXPECT_EQ(partxStarts(), (std::vector<std::uint64_t>{2048, 22528, 24576, 51200, 34816}));
+
+  EXPECT_TRUE(DeletePartitionMBR(kImagePath, 7));
+  EXPECT_EQ(partxStarts(), (std::vector<std::uint64_t>{2048, 22528, 24576, 34816}));
+  expectHealthy();
+}
+
+// Tables that another tool or a cut-short image left slightly damaged can
+// still be changed elsewhere and repaired entry by entry: the damaged
+// entries go back byte for byte or are deleted, while a new entry is still
+// judged against them.
+TEST_F(MbrOperationsOnImage, ADamagedTableIsChangedElsewhereAndRepairedEntryByEntry) {
+  struct Damage {
+    const char* what;
+    std::vector<std::array<std::uint32_t, 4>> entries;  // slot index, type, start, sectors
+  };
+  const Damage damages[] = {
+      {"an entry past the end", {{2, 0x83, 120000, 20000}}},
+      {"an entry of length 0", {{2, 0x83, 50000, 0}}},
+      {"overlapping primaries", {{2, 0x83, 30000, 10000}}},
+      {"two extended partitions", {{2, 0x05, 50000, 10000}, {3, 0x05, 70000, 10000}}},
+      {"an extended partition of length 0", {{2, 0x05, 50000, 0}}},
+  };
+  const std::vector<std::uint8_t> pristine = ReadFileRange(image, 0, kSector);
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    std::vector<std::uint8_t> sector0 = pristine;
+    for (const auto& [index, type, start, sectors] : damage.entries) {
+      PutMbrEntry(sector0, 0, static_cast<int>(index), 0, static_cast<std::uint8_t>(type), start, sectors);
+    }
+    WriteFileRange(image, 0, sector0);
+    auto damagedBytes = [&] {
+      std::vector<std::uint8_t> now = ReadFileRange(image, 0, kSector);
+      return std::vector<std::uint8_t>(now.begin() + 446 + 32, now.begin() + 510);
+    };
+    const std::vector<std::uint8_t> damaged = damagedBytes();
+
+    EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
+    EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 1, "type"), "c");
+    EXPECT_EQ(damagedBytes(), damaged) << "the damaged entries are not written back as they were";
+
+    const auto [index, type, start, sectors] = damage.entries.front();
+    if (damage.entries.size() == 1 && sectors > 0) {
+      std::vector<std::uint8_t> before = imageBytes();
+      EXPECT_FALSE(CreatePartitionMBR(kImagePath, 4, (start + 8) * kSector, 8 * kSector, false, 0x83));
+      EXPECT_TRUE(imageBytes() == before) << "a new entry over a damaged one was written";
+    }
+    messages.shown.clear();
+    for (const auto& entry : damage.entries)
+      EXPECT_TRUE(DeletePartitionMBR(kImagePath, static_cast<std::uint8_t>(entry[0] + 1)));
+    ASSERT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x83));
+    expectHealthy();
+  }
 }
 
 TEST_F(MbrOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {

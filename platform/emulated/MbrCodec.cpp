@@ -3,10 +3,12 @@
 // MbrEncoder.cpp.
 //
 // The layout record of an MBR disk holds the four primary slots, then one
-// group of four slots per EBR of the extended partition's chain: the logical
-// drive, the link to the next EBR, and two empty slots.
+// group of four slots per EBR of the extended partition's chain: the EBR's
+// four table entries in their order (its logical drives, the link to the next
+// EBR, unused entries).
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "LayoutCodec.h"
@@ -61,21 +63,22 @@ std::uint32_t decodeChain(SectorReader& medium, const MbrEntry& extended, Layout
     if (readOneSector(medium, ebrLba, sector) != ERROR_SUCCESS) break;
     if (!HasMbrBootSignature(sector)) break;
     visited.push_back(ebrLba);
-    EbrTable table = readEbrTable(sector);
-    if (group == 0 && table.isEmpty()) break;
+    std::optional<int> link = ebrLinkIndex(sector);
+    if (group == 0 && !link && !ebrHasLogicalDrive(sector)) break;
     if (group == kMbrMaxEbrGroups) return ERROR_INSUFFICIENT_BUFFER;
 
+    // Every entry is reported as the disk has it, in its place: the logical
+    // drives (some tools write more than one per EBR) relative to the EBR,
+    // links relative to the extended partition, even those not followed.
     int firstEntry = mbrGroupFirstEntry(group);
     slotCount += kMbrSlotsPerGroup;
-    if (table.logical >= 0) {
-      MbrEntry logical = readMbrEntry(sector, table.logical);
-      fillSlot(out.slot(firstEntry), logical, ebrLba + logical.startLba, sectorSize, nextNumber);
+    for (int i = 0; i < kMbrEntryCount; ++i) {
+      MbrEntry entry = readMbrEntry(sector, i);
+      std::uint64_t base = isMbrContainerType(entry.type) ? extendedStart : ebrLba;
+      fillSlot(out.slot(firstEntry + i), entry, base + entry.startLba, sectorSize, nextNumber);
     }
-    if (table.link < 0) break;
-    MbrEntry link = readMbrEntry(sector, table.link);
-    std::uint64_t next = extendedStart + link.startLba;
-    // The link is reported as the disk has it, even when it is not followed.
-    fillSlot(out.slot(firstEntry + 1), link, next, sectorSize, nextNumber);
+    if (!link) break;
+    std::uint64_t next = extendedStart + readMbrEntry(sector, *link).startLba;
     if (next <= extendedStart || next >= extendedEnd) break;
     ebrLba = next;
   }

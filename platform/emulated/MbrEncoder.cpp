@@ -20,18 +20,19 @@ namespace kestrin {
 
 namespace {
 
-using TableEntries = std::array<PlannedEntry, kMbrEntryCount>;
-
 // The new contents of a table sector: `current` with the four entries of
 // `entries` and the boot signature. Where `current` already is a table (it
 // has the boot signature), an entry with the same meaning keeps its bytes,
-// CHS values and boot flag as another tool wrote them included.
-std::vector<std::uint8_t> composeTable(const std::vector<std::uint8_t>& current, const TableEntries& entries) {
+// CHS values and boot flag as another tool wrote them included, and so does
+// an unused entry where the table has none.
+std::vector<std::uint8_t> composeTable(const std::vector<std::uint8_t>& current, const PlannedTable& entries) {
   std::vector<std::uint8_t> updated = current;
   bool wasTable = HasMbrBootSignature(current);
   for (int i = 0; i < kMbrEntryCount; ++i) {
     const PlannedEntry& planned = entries[static_cast<std::size_t>(i)];
-    if (wasTable && planned.entry.isUsed() && sameMbrEntryMeaning(readMbrEntry(current, i), planned.entry)) continue;
+    const MbrEntry there = readMbrEntry(current, i);
+    if (wasTable && planned.entry.isUsed() && sameMbrEntryMeaning(there, planned.entry)) continue;
+    if (wasTable && !planned.entry.isUsed() && !there.isUsed()) continue;
     writeMbrEntry(updated, i, planned.entry, planned.absoluteStartLba);
   }
   writeU8(updated, kMbrBootSignatureOffset, 0x55);
@@ -39,17 +40,10 @@ std::vector<std::uint8_t> composeTable(const std::vector<std::uint8_t>& current,
   return updated;
 }
 
-bool holdsEntry(std::span<const std::uint8_t> sector, int index, const MbrEntry& wanted) {
-  if (index < 0) return !wanted.isUsed();
-  return wanted.isUsed() && sameMbrEntryMeaning(readMbrEntry(sector, index), wanted);
-}
-
-// True when `sector` already is an EBR that reads as `ebr`, wherever in its
-// table the two entries sit.
-bool alreadyHolds(const std::vector<std::uint8_t>& sector, const PlannedEbr& ebr) {
-  if (!HasMbrBootSignature(sector)) return false;
-  EbrTable table = readEbrTable(sector);
-  return holdsEntry(sector, table.logical, ebr.logical.entry) && holdsEntry(sector, table.link, ebr.link.entry);
+// True when `sector` reads as an EBR with entries: old logical drives, or
+// old data that happens to end in the boot signature.
+bool holdsEbrEntries(const std::vector<std::uint8_t>& sector) {
+  return HasMbrBootSignature(sector) && (ebrLinkIndex(sector) || ebrHasLogicalDrive(sector));
 }
 
 // Adds the write of `lba` when `updated` differs from what is there.
@@ -63,8 +57,14 @@ void addIfChanged(std::vector<SectorWrite>& writes, std::uint64_t lba, const std
 std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
   const std::uint32_t sectorSize = medium.sectorSize();
   if (!isMbrSectorSize(sectorSize)) return ERROR_NOT_SUPPORTED;
+  // What the disk holds now: slots the layout leaves as they are there are
+  // written back as they are, even where another tool left them unsound.
+  LayoutBuffer onDisk;
+  if (std::uint32_t error = DecodeLayout(medium, onDisk); error != ERROR_SUCCESS) return error;
   MbrPlan plan;
-  if (std::uint32_t error = planMbrLayout(layout, sectorSize, medium.sectorCount(), plan); error != ERROR_SUCCESS) {
+  if (std::uint32_t error = planMbrLayout(layout, sectorSize, medium.sectorCount(),
+                                          onDisk.partitionStyle() == kStyleMbr ? &onDisk : nullptr, plan);
+      error != ERROR_SUCCESS) {
     return error;
   }
 
@@ -76,8 +76,7 @@ std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
   std::vector<std::uint8_t> current;
   for (auto ebr = plan.ebrs.rbegin(); ebr != plan.ebrs.rend(); ++ebr) {
     if (std::uint32_t error = readOneSector(medium, ebr->lba, current); error != ERROR_SUCCESS) return error;
-    if (alreadyHolds(current, *ebr)) continue;
-    addIfChanged(writes, ebr->lba, current, composeTable(current, {ebr->logical, ebr->link, {}, {}}));
+    addIfChanged(writes, ebr->lba, current, composeTable(current, ebr->entries));
   }
   if (plan.openLinkTarget) {
     // A link with no EBR of the layout behind it is kept only where no EBR
@@ -90,10 +89,13 @@ std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
   }
   if (plan.hasExtended && plan.ebrs.empty()) {
     // An extended partition without logical drives: its first sector must
-    // not read as an EBR with entries (old logical drives, or old data
-    // where the extended partition is new).
+    // not read as an EBR with entries (old logical drives, or old data where
+    // the extended partition is new). A chain the layout never saw (that of
+    // a second extended partition, now the first) is not the layout's to
+    // remove: such a write is refused.
     if (std::uint32_t error = readOneSector(medium, plan.extendedStart, current); error != ERROR_SUCCESS) return error;
-    if (HasMbrBootSignature(current) && !readEbrTable(current).isEmpty()) {
+    if (holdsEbrEntries(current)) {
+      if (plan.extendedChainUnknown) return ERROR_INVALID_PARAMETER;
       addIfChanged(writes, plan.extendedStart, current, composeTable(current, {}));
     }
   }

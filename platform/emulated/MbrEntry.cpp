@@ -62,18 +62,20 @@ std::array<std::uint8_t, 3> chsFromLba(std::uint64_t lba) {
           static_cast<std::uint8_t>(cylinder & 0xFF)};
 }
 
-EbrTable readEbrTable(std::span<const std::uint8_t> sector) {
-  EbrTable table;
+std::optional<int> ebrLinkIndex(std::span<const std::uint8_t> sector) {
   for (int i = 0; i < kMbrEntryCount; ++i) {
     MbrEntry entry = readMbrEntry(sector, i);
-    if (!entry.isUsed()) continue;
-    if (isMbrContainerType(entry.type)) {
-      if (table.link < 0) table.link = i;
-    } else if (table.logical < 0) {
-      table.logical = i;
-    }
+    if (entry.isUsed() && isMbrContainerType(entry.type)) return i;
   }
-  return table;
+  return std::nullopt;
+}
+
+bool ebrHasLogicalDrive(std::span<const std::uint8_t> sector) {
+  for (int i = 0; i < kMbrEntryCount; ++i) {
+    MbrEntry entry = readMbrEntry(sector, i);
+    if (entry.isUsed() && !isMbrContainerType(entry.type)) return true;
+  }
+  return false;
 }
 
 }  // namespace kestrin

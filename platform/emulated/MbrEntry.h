@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "LayoutCodec.h"
@@ -66,16 +67,11 @@ void writeMbrEntry(std::span<std::uint8_t> sector, int index, const MbrEntry& en
 // bits, then cylinder bits 0-7; FE FF FF (1023/254/63) past cylinder 1023.
 std::array<std::uint8_t, 3> chsFromLba(std::uint64_t lba);
 
-// What an EBR's table holds: the index of its logical drive (the first used
-// entry of a data type) and of its link to the next EBR (the first used
-// entry of a container type), -1 for none. Further used entries are not
-// part of the chain and are ignored.
-struct EbrTable {
-  int logical = -1;
-  int link = -1;
+// The index of an EBR's link to the next EBR: its first used entry of a
+// container type, nullopt when it has none. Further links are not followed.
+std::optional<int> ebrLinkIndex(std::span<const std::uint8_t> sector);
 
-  bool isEmpty() const { return logical < 0 && link < 0; }
-};
-EbrTable readEbrTable(std::span<const std::uint8_t> sector);
+// True when an EBR's table holds a logical drive: a used entry of a data type.
+bool ebrHasLogicalDrive(std::span<const std::uint8_t> sector);
 
 }  // namespace kestrin

@@ -21,44 +21,60 @@ struct PlannedEntry {
   std::uint64_t absoluteStartLba = 0;
 };
 
-// One EBR of the chain: its sector, its logical drive (unused when it has
-// none) and its link to the next EBR (unused at the end of the chain).
+using PlannedTable = std::array<PlannedEntry, kMbrEntryCount>;
+
+// One EBR of the chain: its sector and its four table entries, in the order
+// of the layout's group of four slots (unused entries are empty).
 struct PlannedEbr {
   std::uint64_t lba = 0;
-  PlannedEntry logical;
-  PlannedEntry link;
+  PlannedTable entries;
 };
 
 struct MbrPlan {
   std::uint32_t signature = 0;
-  std::array<PlannedEntry, kMbrEntryCount> primaries;
+  PlannedTable primaries;
   bool hasExtended = false;
   std::uint64_t extendedStart = 0;
+  // The extended partition was on the disk but not the one whose chain was
+  // read (a second extended partition whose first was removed): the chain
+  // at its start is unknown to the layout and must not be overwritten.
+  bool extendedChainUnknown = false;
   // The chain in order, the first EBR at the extended partition's start.
   // Empty for an extended partition without logical drives.
   std::vector<PlannedEbr> ebrs;
   // Where the last EBR's link points when the layout describes no EBR
-  // there: a chain that was found cut short and is written back as it was.
+  // there and the link is new or changed: no EBR may be found at its end.
   std::optional<std::uint64_t> openLinkTarget;
 };
 
 // Checks the header and the first PartitionCount slots of `layout` against
 // a disk of `sectorCount` sectors of `sectorSize` bytes and fills `plan`.
-// Slot 1 to 4 are the primary entries, each further group of four slots one
-// EBR (at most one logical drive and one link, in any of its slots).
+// Slots 1 to 4 are the primary entries, each further group of four slots one
+// EBR, slot by slot its four table entries: the first entry of an extended
+// type links to the next EBR, the others are logical drives.
+//
+// `onDisk` is the layout the disk holds now (or null). A used slot that
+// holds what the same slot holds on the disk (type, boot flag, offset and
+// length; for an EBR's entries, at the same EBR) is kept: it is written back
+// as it is and not judged, so a table that was damaged by another tool (an
+// entry past the end of a disk cut short, an entry of length 0, overlapping
+// primaries, two extended partitions) can still be changed elsewhere and
+// repaired slot by slot. Every new or changed slot is checked in full against
+// the disk and against every other slot, kept ones included.
 //
 // Returns ERROR_INVALID_PARAMETER when the layout cannot be written as it
-// stands: an offset or length that is negative, not a whole number of
-// sectors, zero for a used entry, past the end of the disk, over sector 0
-// or beyond the 32-bit sector fields; overlapping entries (the extended
-// partition may hold logical drives, nothing else overlaps); a protective
-// 0xEE entry among the primaries; more than one extended partition; groups
-// with entries but no extended partition; a group with two logical drives
-// or two links; a logical drive outside the extended partition or not after
-// its EBR; a link that leaves the extended partition; an EBR inside a
+// stands: a new or changed entry whose offset or length is negative, not a
+// whole number of sectors, zero, past the end of the disk, over sector 0 or
+// beyond the 32-bit sector fields; a new or changed protective 0xEE entry
+// among the primaries; overlapping entries, one of them new or changed (the
+// extended partition may hold logical drives, nothing else overlaps); a new
+// or changed extended partition beside another one; groups with entries but
+// no extended partition; a new or changed second link in a group; a new or
+// changed logical drive outside the extended partition or not after its EBR;
+// a new or changed link that leaves the extended partition; an EBR inside a
 // logical drive or two EBRs in one sector; groups that the chain of links
 // does not reach.
 std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
-                            MbrPlan& plan);
+                            const LayoutBuffer* onDisk, MbrPlan& plan);
 
 }  // namespace kestrin

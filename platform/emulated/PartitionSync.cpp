@@ -82,12 +82,14 @@ std::vector<KernelPartition> KernelPartitionsOfLayout(const LayoutBuffer& layout
       for (int entry = 1; entry <= std::min(count, kMbrPrimarySlots); ++entry) {
         addMbrSlot(out, layout.slot(entry), entry, sectorSize);
       }
-      // Each EBR group holds at most one logical drive (its first slot); the
-      // second slot links to the next EBR and is no partition.
+      // The logical drives of the EBR groups, in chain order and within an
+      // EBR in table order, as the kernel numbers them; the links between
+      // EBRs are no partitions.
       int nextLogical = kMbrPrimarySlots + 1;
-      for (int first = mbrGroupFirstEntry(0); first <= count; first += kMbrSlotsPerGroup) {
-        ConstLayoutSlot slot = layout.slot(first);
-        if (slot.mbrPartitionType() == 0 || isMbrContainerType(slot.mbrPartitionType()) || slot.partitionLength() <= 0) {
+      for (int entry = mbrGroupFirstEntry(0); entry <= count; ++entry) {
+        ConstLayoutSlot slot = layout.slot(entry);
+        if (slot.mbrPartitionType() == 0 || isMbrContainerType(slot.mbrPartitionType()) ||
+            slot.partitionLength() <= 0) {
           continue;
         }
         addMbrSlot(out, slot, nextLogical++, sectorSize);
@@ -97,7 +99,8 @@ std::vector<KernelPartition> KernelPartitionsOfLayout(const LayoutBuffer& layout
     default:
       break;
   }
-  std::sort(out.begin(), out.end(), [](const KernelPartition& a, const KernelPartition& b) { return a.number < b.number; });
+  std::sort(out.begin(), out.end(),
+            [](const KernelPartition& a, const KernelPartition& b) { return a.number < b.number; });
   // A damaged table could name one number twice; the kernel can hold only one.
   out.erase(std::unique(out.begin(), out.end(),
                         [](const KernelPartition& a, const KernelPartition& b) { return a.number == b.number; }),
@@ -117,7 +120,8 @@ std::vector<KernelPartition> ReadKernelPartitions(const fs::path& diskDirectory)
     out.push_back({static_cast<int>(*number), static_cast<std::int64_t>(*start) * kSysfsUnit,
                    static_cast<std::int64_t>(*size) * kSysfsUnit, false});
   }
-  std::sort(out.begin(), out.end(), [](const KernelPartition& a, const KernelPartition& b) { return a.number < b.number; });
+  std::sort(out.begin(), out.end(),
+            [](const KernelPartition& a, const KernelPartition& b) { return a.number < b.number; });
   return out;
 }
 

@@ -37,8 +37,8 @@ struct KernelPartition {
 // - GPT: each used entry (non-zero type) under its array position, which
 //   the decoder reports as the slot's PartitionNumber.
 // - MBR: primary slot k (1 .. 4) is partition k; the logical drives of the
-//   EBR groups are numbered from 5 in chain order; the links between EBRs
-//   are no partitions. An extended partition is shown by the kernel with a
+//   EBR groups are numbered from 5 in chain order (and in table order within
+//   an EBR); the links between EBRs are no partitions. An extended partition is shown by the kernel with a
 //   length of max(sectorSize, 1024) bytes (less when it is smaller), as the
 //   kernel's own table reader does.
 // - RAW: none.
@@ -70,11 +70,11 @@ std::vector<PartitionChange> PlanPartitionChanges(const std::vector<KernelPartit
 // What a synchronisation did, for the tests and for diagnostics; the stack
 // itself ignores it, as the system ignores the result of a property update.
 struct PartitionSyncReport {
-  int rereadErrno = 0;                     // 0 when BLKRRPART succeeded
-  std::vector<PartitionChange> applied;    // BLKPG requests that succeeded
-  std::vector<PartitionChange> refused;    // those the kernel refused
-  std::vector<int> refusedErrnos;          // errno of each refused one
-  bool inLine = false;                     // the kernel's list equals `wanted` afterwards
+  int rereadErrno = 0;                   // 0 when BLKRRPART succeeded
+  std::vector<PartitionChange> applied;  // BLKPG requests that succeeded
+  std::vector<PartitionChange> refused;  // those the kernel refused
+  std::vector<int> refusedErrnos;        // errno of each refused one
+  bool inLine = false;                   // the kernel's list equals `wanted` afterwards
 };
 
 // Re-reads the partition table of the whole disk open on `fd` and, where
