@@ -9,7 +9,7 @@ packages=(
   libpugixml-dev zlib1g-dev uuid-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  fdisk gdisk parted util-linux
+  fdisk gdisk parted util-linux e2fsprogs
   nlohmann-json3-dev
   clang libclang-rt-14-dev
 )

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,10 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <utility>
@@ -88,8 +89,8 @@ std::string mbrImageWithLogicals(const TempDir& dir) {
   std::string image = dir.file("mbr.img");
   test::MakeSparseFile(image, 64 * kMiB);
   RunResult made = RunPeer({"sfdisk", "-q", image},
-                       "label: dos\nstart=2048, size=8M, type=83\nsize=8M, type=7\ntype=5\n"
-                       "size=4M, type=83\nsize=4M, type=82\n");
+                           "label: dos\nstart=2048, size=8M, type=83\nsize=8M, type=7\ntype=5\n"
+                           "size=4M, type=83\nsize=4M, type=82\n");
   EXPECT_EQ(made.exitCode, 0) << made.err;
   return image;
 }
@@ -109,7 +110,7 @@ class OpenedDisk {
   std::uint32_t request(std::uint32_t code, const void* input = nullptr, std::uint32_t inputSize = 0,
                         void* output = nullptr, std::uint32_t outputSize = 0) {
     return m_port.DiskControl(m_handle, code, input, inputSize, output, outputSize, nullptr) ? ERROR_SUCCESS
-                                                                                            : m_port.LastError();
+                                                                                             : m_port.LastError();
   }
 
  private:
@@ -214,8 +215,8 @@ TEST(BlockDevicePort, ReadsAnMbrLayoutWithLogicalDrivesThroughTheDevice) {
     int sfdiskNumber;
     std::uint8_t type;
   };
-  for (Expected e : {Expected{1, 1, 0x83}, Expected{2, 2, 0x07}, Expected{3, 3, 0x05}, Expected{5, 5, 0x83},
-                     Expected{9, 6, 0x82}}) {
+  for (Expected e :
+       {Expected{1, 1, 0x83}, Expected{2, 2, 0x07}, Expected{3, 3, 0x05}, Expected{5, 5, 0x83}, Expected{9, 6, 0x82}}) {
     ConstLayoutSlot slot = std::as_const(layout).slot(e.entry);
     EXPECT_EQ(slot.mbrPartitionType(), e.type) << "entry " << e.entry;
     EXPECT_EQ(std::to_string(slot.startingOffset() / 512), FieldOf(dump, e.sfdiskNumber, "start")) << e.entry;
@@ -293,6 +294,103 @@ TEST(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInUse
 
   EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), kRewrittenList);
   EXPECT_EQ(partxShow(loop.path()), kRewrittenList);
+}
+
+// A mounted partition cannot be removed, moved or shrunk under the kernel's
+// feet: such a write is refused with the in-use error before anything is
+// written, while changes that leave it where it is go through.
+TEST(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWhatLeavesItAlone) {
+  TempDir dir;
+  std::string image = threePartitionGptImage(dir);
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  {
+    OpenedDisk disk(port, GENERIC_READ);
+    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  }
+  HeldPartition mounted(loop, 2, dir.path(), test::PartitionUse::Mounted);
+  if (!mounted.open()) GTEST_SKIP() << "cannot mount a partition here";
+  const PartitionList before = KernelPartitionList(loop.sysfsDirectory());
+  auto tables = [&] {
+    std::vector<std::uint8_t> bytes = test::ReadFileRange(loop.path(), 0, kMiB);
+    std::vector<std::uint8_t> tail = test::ReadFileRange(loop.path(), 63 * kMiB, kMiB);
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+  };
+  // Partition 2 is entry 2 of the layout: 8 MiB at 9 MiB.
+  auto entry = [](LayoutBuffer& layout) { return layout.slot(2); };
+  struct Change {
+    const char* what;
+    std::function<std::uint32_t(OpenedDisk&, LayoutBuffer&)> write;
+    bool allowed;
+  };
+  auto setLayout = [](OpenedDisk& disk, LayoutBuffer& layout) {
+    return disk.request(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), layout.size());
+  };
+  const Change changes[] = {
+      {"delete it",
+       [&](OpenedDisk& d, LayoutBuffer& l) {
+         entry(l).setGptPartitionType(Guid{});
+         return setLayout(d, l);
+       },
+       false},
+      {"move it",
+       [&](OpenedDisk& d, LayoutBuffer& l) {
+         entry(l).setStartingOffset(40 * kMiB);
+         return setLayout(d, l);
+       },
+       false},
+      {"shrink it",
+       [&](OpenedDisk& d, LayoutBuffer& l) {
+         entry(l).setPartitionLength(4 * kMiB);
+         return setLayout(d, l);
+       },
+       false},
+      {"a fresh table",
+       [&](OpenedDisk& d, LayoutBuffer&) {
+         std::array<std::uint8_t, 24> record{};
+         record[0] = kStyleMbr;
+         return d.request(IOCTL_DISK_CREATE_DISK, record.data(), record.size());
+       },
+       false},
+      {"no table", [&](OpenedDisk& d, LayoutBuffer&) { return d.request(IOCTL_DISK_DELETE_DRIVE_LAYOUT); }, false},
+      {"its attributes",
+       [&](OpenedDisk& d, LayoutBuffer& l) {
+         entry(l).setGptAttributes(4);
+         return setLayout(d, l);
+       },
+       true},
+      {"its type",
+       [&](OpenedDisk& d, LayoutBuffer& l) {
+         entry(l).setGptPartitionType(kLinuxData);
+         return setLayout(d, l);
+       },
+       true},
+      {"another partition deleted",
+       [&](OpenedDisk& d, LayoutBuffer& l) {
+         l.slot(1).setGptPartitionType(Guid{});
+         return setLayout(d, l);
+       },
+       true},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.what);
+    const std::vector<std::uint8_t> was = tables();
+    OpenedDisk disk(port, kReadWrite);
+    LayoutBuffer layout;
+    ASSERT_EQ(disk.request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size()), ERROR_SUCCESS);
+    const std::uint32_t result = change.write(disk, layout);
+    if (change.allowed) {
+      EXPECT_EQ(result, ERROR_SUCCESS);
+    } else {
+      EXPECT_EQ(result, ERROR_DEVICE_IN_USE);
+      EXPECT_TRUE(tables() == was) << "a refused write changed the disk";
+    }
+    EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()).at(2), before.at(2));
+  }
+  std::string report;
+  EXPECT_TRUE(sgdiskVerifies(loop.path(), report)) << report;
 }
 
 TEST(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
@@ -487,9 +585,10 @@ TEST(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
   sys.write(disk / "device" / "rev", "1A01\n");
   sys.write(disk / "device" / "wwid", "naa.50014ee2b5f8a1c3\n");
   fs::path root = sys.root();
-  EmulatedPort fake(DiskMap{DiskSpec{loop.path(), 0}}, [root](const DiskSpec& spec, bool writable, std::uint32_t& error) {
-    return OpenMedium(spec, writable, error, root);
-  });
+  EmulatedPort fake(DiskMap{DiskSpec{loop.path(), 0}},
+                    [root](const DiskSpec& spec, bool writable, std::uint32_t& error) {
+                      return OpenMedium(spec, writable, error, root);
+                    });
   ScopedPort installed(fake);
   TDisk_Property property;
   ASSERT_TRUE(GetDiskProperty(kDisk0, property));

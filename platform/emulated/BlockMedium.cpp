@@ -8,15 +8,19 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
+#include "OverlayDevice.h"
 #include "PartitionSync.h"
 #include "Port.h"
 #include "SectorFile.h"
 #include "SysfsDescriptor.h"
+#include "SysfsFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -32,6 +36,49 @@ fs::path sysfsDirectoryOf(const fs::path& sysfsRoot, dev_t device) {
   std::error_code error;
   fs::path directory = fs::canonical(link, error);
   return error ? fs::path() : directory;
+}
+
+// True when an exclusive open of the block device node `node` fails because
+// the device is busy: mounted, or held open exclusively by another program.
+bool exclusiveOpenIsRefused(const fs::path& node) {
+  int fd = ::open(node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return false;
+  }
+  return errno == EBUSY;
+}
+
+// True when the partition whose sysfs directory is `partition` is in use.
+// Its node is the kernel's name under /dev; where no such node is there, a
+// private one is made for the test (only for the real sysfs, whose device
+// numbers are the machine's).
+bool partitionInUse(const fs::path& partition, bool realSysfs) {
+  unsigned majorNumber = 0;
+  unsigned minorNumber = 0;
+  if (std::sscanf(ReadSysfsText(partition / "dev").c_str(), "%u:%u", &majorNumber, &minorNumber) != 2) return false;
+  const dev_t number = makedev(majorNumber, minorNumber);
+  const fs::path node = fs::path("/dev") / partition.filename();
+  struct stat st {};
+  if (::stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == number)
+    return exclusiveOpenIsRefused(node);
+  if (!realSysfs) return false;
+  std::error_code error;
+  std::string folder = (fs::temp_directory_path(error) / "kestrin-XXXXXX").string();
+  if (error || ::mkdtemp(folder.data()) == nullptr) return false;
+  const fs::path made = fs::path(folder) / "partition";
+  bool busy = ::mknod(made.c_str(), S_IFBLK | 0600, number) == 0 && exclusiveOpenIsRefused(made);
+  fs::remove_all(folder, error);
+  return busy;
+}
+
+// The sysfs directory of partition `number` of the disk at `disk`.
+fs::path partitionDirectory(const fs::path& disk, int number) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(disk, error)) {
+    if (ReadSysfsNumber(entry.path() / "partition") == static_cast<std::uint64_t>(number)) return entry.path();
+  }
+  return {};
 }
 
 // A drive without a medium (an empty card reader) is not ready, as on the
@@ -140,6 +187,33 @@ void BlockMedium::tableChanged() {
     return;
   }
   SyncKernelPartitions(m_fd, m_sysfsDirectory, KernelPartitionsOfLayout(layout, m_sectorSize));
+}
+
+std::uint32_t BlockMedium::refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) {
+  if (m_sysfsDirectory.empty()) return ERROR_SUCCESS;
+  std::error_code error;
+  if (fs::exists(m_sysfsDirectory / "partition", error)) return ERROR_SUCCESS;
+  const std::vector<KernelPartition> current = ReadKernelPartitions(m_sysfsDirectory);
+  if (current.empty()) return ERROR_SUCCESS;
+  // The write is tried out in memory and the table it leaves read back, so
+  // the partitions it keeps are known exactly, numbers included. A write
+  // that is refused is left to be refused by the real one.
+  OverlayDevice after(*this);
+  if (write(after) != ERROR_SUCCESS) return ERROR_SUCCESS;
+  LayoutBuffer layout;
+  std::vector<KernelPartition> wanted;
+  if (DecodeLayout(after, layout) == ERROR_SUCCESS) wanted = KernelPartitionsOfLayout(layout, m_sectorSize);
+  for (const KernelPartition& now : current) {
+    auto then =
+        std::find_if(wanted.begin(), wanted.end(), [&](const KernelPartition& p) { return p.number == now.number; });
+    // A partition that keeps its start and does not shrink can stay in use:
+    // the kernel resizes it in place, or leaves it as it is.
+    if (then != wanted.end() && then->start == now.start && then->length >= now.length) continue;
+    if (partitionInUse(partitionDirectory(m_sysfsDirectory, now.number), m_sysfsRoot == "/sys")) {
+      return ERROR_DEVICE_IN_USE;
+    }
+  }
+  return ERROR_SUCCESS;
 }
 
 std::string BlockMedium::displayName() const { return description().product; }

@@ -51,6 +51,9 @@ class BlockMedium : public Medium {
   // Brings the kernel's partition list in line with the table now on the
   // disk (decoded afresh). Does nothing for a partition opened as a disk.
   void tableChanged() override;
+  // Refuses a write that would remove, move or shrink a partition of the
+  // kernel's list that is mounted or held open exclusively.
+  std::uint32_t refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) override;
   std::string displayName() const override;
   MediumDescription description() const override;
   // Sets the kernel's read-only flag (BLKROSET); it lasts until it is

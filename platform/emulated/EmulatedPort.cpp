@@ -112,6 +112,13 @@ std::uint32_t EmulatedPort::checkWritable(const OpenDiskState& open) const {
   return ERROR_SUCCESS;
 }
 
+std::uint32_t EmulatedPort::writeTable(Medium& medium, const std::function<std::uint32_t(SectorDevice&)>& write) {
+  if (std::uint32_t error = medium.refuseChangesToBusyPartitions(write); error != ERROR_SUCCESS) return error;
+  std::uint32_t error = write(medium);
+  if (error == ERROR_SUCCESS) medium.tableChanged();
+  return error;
+}
+
 std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, const std::uint8_t* input,
                                     std::uint32_t inputSize, std::uint8_t* output, std::uint32_t outputSize,
                                     std::uint32_t& returned) {
@@ -135,22 +142,17 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       if (inputSize < kLayoutHeaderSize) return ERROR_INVALID_PARAMETER;
       LayoutBuffer layout;
       std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
-      std::uint32_t error = EncodeLayout(medium, layout, inputSize);
-      if (error == ERROR_SUCCESS) medium.tableChanged();
-      return error;
+      return writeTable(medium, [&](SectorDevice& device) { return EncodeLayout(device, layout, inputSize); });
     }
     case IOCTL_DISK_CREATE_DISK: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
       if (inputSize < kCreateDiskRecordSize) return ERROR_INVALID_PARAMETER;
-      std::uint32_t error = CreateFreshLayout(medium, std::span<const std::uint8_t>(input, kCreateDiskRecordSize));
-      if (error == ERROR_SUCCESS) medium.tableChanged();
-      return error;
+      std::span<const std::uint8_t> record(input, kCreateDiskRecordSize);
+      return writeTable(medium, [&](SectorDevice& device) { return CreateFreshLayout(device, record); });
     }
     case IOCTL_DISK_DELETE_DRIVE_LAYOUT: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
-      std::uint32_t error = DeleteLayout(medium);
-      if (error == ERROR_SUCCESS) medium.tableChanged();
-      return error;
+      return writeTable(medium, [](SectorDevice& device) { return DeleteLayout(device); });
     }
     case IOCTL_DISK_UPDATE_PROPERTIES:
       // Under the handle's lock, so that no other Kestrin process looks at

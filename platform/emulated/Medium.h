@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,14 @@ class Medium : public SectorDevice {
   // Called after a successful table write or on an update request; a block
   // device asks the kernel to re-read its partitions here.
   virtual void tableChanged() {}
+  // Called before a table write, with the write itself: a medium whose
+  // partitions may be in use (a block device) refuses with
+  // ERROR_DEVICE_IN_USE a write that would remove, move or shrink a
+  // partition that is mounted or held open. Nothing is written here.
+  virtual std::uint32_t refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) {
+    static_cast<void>(write);
+    return ERROR_SUCCESS;
+  }
   // Name shown to the user (the product string of the descriptor).
   virtual std::string displayName() const = 0;
   // The descriptive strings of the storage descriptor. A medium that has no

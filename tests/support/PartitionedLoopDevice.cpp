@@ -87,7 +87,8 @@ std::map<int, std::pair<std::uint64_t, std::uint64_t>> KernelPartitionList(const
   return list;
 }
 
-HeldPartition::HeldPartition(const PartitionedLoopDevice& device, int number, const fs::path& folder) {
+HeldPartition::HeldPartition(const PartitionedLoopDevice& device, int number, const fs::path& folder,
+                             PartitionUse use) {
   std::string name = device.name() + "p" + std::to_string(number);
   std::string numbers = readText(device.sysfsDirectory() / name / "dev");
   auto colon = numbers.find(':');
@@ -95,11 +96,22 @@ HeldPartition::HeldPartition(const PartitionedLoopDevice& device, int number, co
   dev_t node = makedev(std::stoul(numbers.substr(0, colon)), std::stoul(numbers.substr(colon + 1)));
   fs::path path = folder / name;
   if (::mknod(path.c_str(), S_IFBLK | 0600, node) != 0) return;
-  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (use == PartitionUse::Open) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return;
+  }
+  fs::path mountPoint = folder / (name + "-mounted");
+  std::error_code error;
+  fs::create_directory(mountPoint, error);
+  if (Run({"mkfs.ext2", "-q", "-F", path.string()}).exitCode == 0 &&
+      Run({"mount", path.string(), mountPoint.string()}).exitCode == 0) {
+    m_mountPoint = mountPoint;
+  }
 }
 
 HeldPartition::~HeldPartition() {
   if (m_fd >= 0) ::close(m_fd);
+  if (!m_mountPoint.empty()) Run({"umount", m_mountPoint.string()});
 }
 
 }  // namespace kestrin::test

@@ -57,19 +57,26 @@ class PartitionedLoopDevice {
 // each partition directory, number -> {start, size} in 512-byte units.
 std::map<int, std::pair<std::uint64_t, std::uint64_t>> KernelPartitionList(const std::filesystem::path& diskDirectory);
 
+// How a test holds a partition: open, or mounted with a fresh file system.
+enum class PartitionUse { Open, Mounted };
+
 // Keeps partition `number` of a loop device open, through a device node
 // made in `folder` (no udev is needed), so that the kernel refuses to
-// re-read the disk's table meanwhile. open() tells whether it worked.
+// re-read the disk's table meanwhile; or mounts it (mkfs.ext2, mount) on a
+// folder beside the node, and unmounts it again at the end of the scope.
+// open() tells whether it worked.
 class HeldPartition {
  public:
-  HeldPartition(const PartitionedLoopDevice& device, int number, const std::filesystem::path& folder);
+  HeldPartition(const PartitionedLoopDevice& device, int number, const std::filesystem::path& folder,
+                PartitionUse use = PartitionUse::Open);
   ~HeldPartition();
   HeldPartition(const HeldPartition&) = delete;
   HeldPartition& operator=(const HeldPartition&) = delete;
-  bool open() const { return m_fd >= 0; }
+  bool open() const { return m_fd >= 0 || !m_mountPoint.empty(); }
 
  private:
   int m_fd = -1;
+  std::filesystem::path m_mountPoint;
 };
 
 }  // namespace kestrin::test

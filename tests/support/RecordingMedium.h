@@ -87,6 +87,9 @@ class RecordingMedium : public Medium {
   std::uint32_t flush() override;
   bool isReadOnly() const override { return m_inner->isReadOnly(); }
   std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) override { return m_inner->lock(mode, wait); }
+  std::uint32_t refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) override {
+    return m_inner->refuseChangesToBusyPartitions(write);
+  }
   void tableChanged() override { m_inner->tableChanged(); }
   std::string displayName() const override { return m_inner->displayName(); }
   MediumDescription description() const override { return m_inner->description(); }
