@@ -16,6 +16,7 @@
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
 #include "LayoutView.h"
+#include "NewGuid.h"
 #include "lib.h"
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "Errors.h"
 #include "Messages.h"
+#include "NewGuid.h"
 #include "ScopedDisk.h"
 #include "lib.h"
 #include "udiskmgmt.h"
@@ -16,16 +17,8 @@ namespace kestrin {
 namespace {
 
 // CREATE_DISK fields.
-constexpr std::size_t kCreateDiskStyleOffset = 0;
-constexpr std::size_t kCreateDiskMbrSignatureOffset = 4;
-constexpr std::size_t kCreateDiskGptDiskIdOffset = 4;
-constexpr std::size_t kCreateDiskGptMaxCountOffset = 20;
 
 // SET_DISK_ATTRIBUTES fields.
-constexpr std::size_t kSetAttributesVersionOffset = 0;
-constexpr std::size_t kSetAttributesPersistOffset = 4;
-constexpr std::size_t kSetAttributesValuesOffset = 8;
-constexpr std::size_t kSetAttributesMaskOffset = 16;
 
 std::string UnknownStyleText(unsigned style) {
   return "Partition style " + std::to_string(style) + " is not MBR (0), GPT (1) or RAW (2)";
@@ -48,7 +41,8 @@ bool CreateDisk(std::string path, std::uint8_t style) {
     writeLe32(record, kCreateDiskMbrSignatureOffset, kCreateDiskMbrSignature);
   } else if (style == kStyleGpt) {
     Guid diskId = NewGuid();
-    for (std::size_t i = 0; i < diskId.bytes.size(); ++i) writeU8(record, kCreateDiskGptDiskIdOffset + i, diskId.bytes[i]);
+    for (std::size_t i = 0; i < diskId.bytes.size(); ++i)
+      writeU8(record, kCreateDiskGptDiskIdOffset + i, diskId.bytes[i]);
     writeLe32(record, kCreateDiskGptMaxCountOffset, kCreateDiskGptMaxPartitionCount);
   }
 

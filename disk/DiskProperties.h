@@ -8,20 +8,9 @@
 #include <span>
 #include <string>
 
+#include "RequestRecords.h"
+
 namespace kestrin {
-
-// The query is 12 zero bytes (device descriptor, standard query); the
-// descriptor is read into a zeroed buffer of 4096 bytes.
-inline constexpr std::size_t kStoragePropertyQuerySize = 12;
-inline constexpr std::size_t kStorageDescriptorBufferSize = 4096;
-
-// STORAGE_DEVICE_DESCRIPTOR fields, offsets from the descriptor's start.
-inline constexpr std::size_t kDescriptorRemovableMediaOffset = 10;
-inline constexpr std::size_t kDescriptorVendorIdOffset = 12;
-inline constexpr std::size_t kDescriptorProductIdOffset = 16;
-inline constexpr std::size_t kDescriptorProductRevisionOffset = 20;
-inline constexpr std::size_t kDescriptorSerialNumberOffset = 24;
-inline constexpr std::size_t kDescriptorBusTypeOffset = 28;
 
 // The descriptive strings of one disk. The decoded texts hold printable
 // ASCII only, so they read the same in any text encoding.

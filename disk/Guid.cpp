@@ -1,14 +1,7 @@
 #include "Guid.h"
 
 #include "Convert.h"
-
 #include "Errors.h"
-
-#ifdef _WIN32
-#include <objbase.h>
-#else
-#include <uuid/uuid.h>
-#endif
 
 namespace kestrin {
 
@@ -27,13 +20,6 @@ int hexValue(char c) {
 }
 
 }  // namespace
-
-bool Guid::isNull() const {
-  for (std::uint8_t b : bytes) {
-    if (b != 0) return false;
-  }
-  return true;
-}
 
 std::string GuidToString(const Guid& guid) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -68,31 +54,6 @@ Guid StringToGuid(std::string_view text) {
   if (!TryStringToGuid(text, guid)) {
     throw ConversionError(QuotedInput(text) + " n'est pas une valeur GUID correcte");
   }
-  return guid;
-}
-
-Guid NewGuid() {
-  Guid guid;
-#ifdef _WIN32
-  GUID g;
-  CoCreateGuid(&g);
-  guid.bytes[0] = static_cast<std::uint8_t>(g.Data1);
-  guid.bytes[1] = static_cast<std::uint8_t>(g.Data1 >> 8);
-  guid.bytes[2] = static_cast<std::uint8_t>(g.Data1 >> 16);
-  guid.bytes[3] = static_cast<std::uint8_t>(g.Data1 >> 24);
-  guid.bytes[4] = static_cast<std::uint8_t>(g.Data2);
-  guid.bytes[5] = static_cast<std::uint8_t>(g.Data2 >> 8);
-  guid.bytes[6] = static_cast<std::uint8_t>(g.Data3);
-  guid.bytes[7] = static_cast<std::uint8_t>(g.Data3 >> 8);
-  for (int i = 0; i < 8; ++i) guid.bytes[8 + i] = g.Data4[i];
-#else
-  // libuuid yields the RFC 4122 big-endian byte order; the system layout
-  // keeps the first three groups little-endian.
-  uuid_t raw;
-  uuid_generate_random(raw);
-  constexpr std::array<int, 16> kFromRfc = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  for (std::size_t i = 0; i < 16; ++i) guid.bytes[i] = raw[kFromRfc[i]];
-#endif
   return guid;
 }
 

@@ -13,7 +13,12 @@ namespace kestrin {
 struct Guid {
   std::array<std::uint8_t, 16> bytes{};
 
-  bool isNull() const;
+  bool isNull() const {
+    for (std::uint8_t b : bytes) {
+      if (b != 0) return false;
+    }
+    return true;
+  }
   friend bool operator==(const Guid&, const Guid&) = default;
 };
 
@@ -27,9 +32,6 @@ Guid StringToGuid(std::string_view text);
 
 // As StringToGuid, but reports failure by returning false.
 bool TryStringToGuid(std::string_view text, Guid& guid);
-
-// A newly generated random GUID (CoCreateGuid on Windows, libuuid elsewhere).
-Guid NewGuid();
 
 inline constexpr std::string_view kNullGuidText = "{00000000-0000-0000-0000-000000000000}";
 

@@ -8,16 +8,14 @@
 
 #include "DiskProperties.h"
 #include "LayoutBuffer.h"
+#include "RequestRecords.h"
 
 namespace kestrin {
 
-// GET_DISK_ATTRIBUTES, 16 bytes: attributes word at offset 8.
-inline constexpr std::size_t kGetDiskAttributesSize = 16;
-inline constexpr std::uint64_t DISK_ATTRIBUTE_OFFLINE = 1;
-inline constexpr std::uint64_t DISK_ATTRIBUTE_READ_ONLY = 2;
+// GET_DISK_ATTRIBUTES as GetDiskAttributes fills it.
 struct GetDiskAttributesRecord {
   std::array<std::uint8_t, kGetDiskAttributesSize> bytes{};
-  std::uint64_t attributes() const { return readLe64(bytes, 8); }
+  std::uint64_t attributes() const { return readLe64(bytes, kGetAttributesValuesOffset); }
 };
 
 // The platform's text for an error code with every trailing control

@@ -87,10 +87,6 @@ bool SetPartitionAttributesGPT(std::string path, std::uint8_t entry, std::uint64
 
 // --- whole-disk operations ---
 
-// CREATE_DISK, 24 bytes.
-inline constexpr std::size_t kCreateDiskSize = 24;
-// SET_DISK_ATTRIBUTES, 40 bytes.
-inline constexpr std::size_t kSetDiskAttributesSize = 40;
 inline constexpr std::uint32_t kCreateDiskMbrSignature = 0x01020304;
 inline constexpr std::uint32_t kCreateDiskGptMaxPartitionCount = 128;
 

@@ -17,10 +17,10 @@
 #include <cstdint>
 
 #include "ByteOrder.h"
+#include "ErrorCodes.h"
 #include "FuzzImage.h"
 #include "FuzzLayouts.h"
 #include "LayoutCodec.h"
-#include "Port.h"
 
 using namespace kestrin;
 using namespace kestrin::fuzz;

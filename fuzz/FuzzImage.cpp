@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
-#include "Port.h"
+#include "ErrorCodes.h"
 
 namespace kestrin::fuzz {
 

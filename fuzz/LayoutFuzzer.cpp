@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "ErrorCodes.h"
 #include "FuzzImage.h"
 #include "FuzzLayouts.h"
 #include "LayoutCodec.h"
-#include "Port.h"
 
 using namespace kestrin;
 using namespace kestrin::fuzz;

@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ErrorCodes.h"
 #include "FuzzImage.h"
 #include "FuzzLayouts.h"
 #include "LayoutCodec.h"
-#include "Port.h"
 
 using namespace kestrin;
 using namespace kestrin::fuzz;

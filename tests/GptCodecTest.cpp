@@ -20,6 +20,7 @@
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
 #include "MemoryMedium.h"
+#include "NewGuid.h"
 #include "PartitionedLoopDevice.h"
 #include "Port.h"
 #include "TestSupport.h"

@@ -12,6 +12,7 @@
 
 #include "Errors.h"
 #include "Guid.h"
+#include "NewGuid.h"
 
 namespace kestrin {
 namespace {
@@ -75,7 +76,7 @@ TEST(Guid, NewGuidIsARandomVersion4Guid) {
   EXPECT_NE(first, second);
   EXPECT_FALSE(first.isNull());
   std::string text = GuidToString(first);
-  EXPECT_EQ(text[15], '4') << text;  // version digit, first of the third group
+  EXPECT_EQ(text[15], '4') << text;                                          // version digit, first of the third group
   EXPECT_NE(std::string("89AB").find(text[20]), std::string::npos) << text;  // variant, first of the fourth group
 }
 
@@ -89,16 +90,16 @@ TEST(Guid, IsNullOnlyForTheAllZeroGuid) {
 TEST(Guid, MalformedTextIsRefusedAndLeavesTheTargetAlone) {
   const char* malformed[] = {
       "",
-      "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7",      // no braces
-      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C}",     // 37 characters
-      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C77}",   // 39 characters
-      "(EBD0A0A2-B9E5-4433-87C0-68B6B72699C7)",    // wrong brackets
-      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7 ",    // no closing brace
-      "{EBD0A0A2B-9E5-4433-87C0-68B6B72699C7}",    // hyphen moved
-      "{EBD0A0A2-B9E5-4433-87C068B6-B72699C7}",    // hyphen moved
-      "{EBD0A0A2_B9E5_4433_87C0_68B6B72699C7}",    // no hyphens
-      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699CG}",    // not a hexadecimal digit
-      "{ EBD0A0A2-B9E5-4433-87C0-68B6B72699C}",    // blank inside
+      "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7",     // no braces
+      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C}",    // 37 characters
+      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C77}",  // 39 characters
+      "(EBD0A0A2-B9E5-4433-87C0-68B6B72699C7)",   // wrong brackets
+      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7 ",   // no closing brace
+      "{EBD0A0A2B-9E5-4433-87C0-68B6B72699C7}",   // hyphen moved
+      "{EBD0A0A2-B9E5-4433-87C068B6-B72699C7}",   // hyphen moved
+      "{EBD0A0A2_B9E5_4433_87C0_68B6B72699C7}",   // no hyphens
+      "{EBD0A0A2-B9E5-4433-87C0-68B6B72699CG}",   // not a hexadecimal digit
+      "{ EBD0A0A2-B9E5-4433-87C0-68B6B72699C}",   // blank inside
       "{GBD0A0A2-B9E5-4433-87C0-68B6B72699C7}",
       "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}x",
   };

@@ -11,11 +11,11 @@
 #include <optional>
 #include <vector>
 
-#include "LayoutCodec.h"
+#include "MbrCodec.h"
 #include "MbrEntry.h"
 #include "MbrLayout.h"
 #include "MbrSectors.h"
-#include "Port.h"
+#include "ErrorCodes.h"
 
 namespace kestrin {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "Port.h"
+#include "ErrorCodes.h"
 #include "SectorDevice.h"
 
 namespace kestrin {

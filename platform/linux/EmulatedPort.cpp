@@ -1,20 +1,19 @@
 #include "EmulatedPort.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "ErrorText.h"
 #include "LayoutBuffer.h"
 #include "LayoutCodec.h"
+#include "RequestRecords.h"
 #include "OpenMedium.h"
 
 namespace kestrin {
 
 namespace {
 
-constexpr std::uint64_t kAttributeOffline = 1;
-constexpr std::uint64_t kAttributeReadOnly = 2;
-constexpr std::size_t kStorageDescriptorHeaderSize = 40;
 
 // Keeps only printable ASCII so that the descriptor strings decode as text.
 std::string printable(const std::string& text) {
@@ -31,7 +30,7 @@ std::string printable(const std::string& text) {
 std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product, const std::string& revision,
                                      const std::string& serial, bool removable, std::uint8_t busType,
                                      std::uint8_t* output, std::uint32_t outputSize, std::uint32_t& returned) {
-  std::vector<std::uint8_t> d(kStorageDescriptorHeaderSize, 0);
+  std::vector<std::uint8_t> d(kDescriptorHeaderSize, 0);
   auto addString = [&d](const std::string& text, std::size_t fieldOffset) {
     if (text.empty()) return;
     writeLe32(d, fieldOffset, static_cast<std::uint32_t>(d.size()));
@@ -39,14 +38,14 @@ std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::strin
     d.insert(d.end(), clean.begin(), clean.end());
     d.push_back(0);
   };
-  writeU8(d, 10, removable ? 1 : 0);
-  writeLe32(d, 28, busType);
-  addString(vendor, 12);
-  addString(product, 16);
-  addString(revision, 20);
-  addString(serial, 24);
-  writeLe32(d, 0, static_cast<std::uint32_t>(kStorageDescriptorHeaderSize));  // Version
-  writeLe32(d, 4, static_cast<std::uint32_t>(d.size()));                      // Size
+  writeU8(d, kDescriptorRemovableMediaOffset, removable ? 1 : 0);
+  writeLe32(d, kDescriptorBusTypeOffset, busType);
+  addString(vendor, kDescriptorVendorIdOffset);
+  addString(product, kDescriptorProductIdOffset);
+  addString(revision, kDescriptorProductRevisionOffset);
+  addString(serial, kDescriptorSerialNumberOffset);
+  writeLe32(d, kDescriptorVersionOffset, static_cast<std::uint32_t>(kDescriptorHeaderSize));
+  writeLe32(d, kDescriptorSizeOffset, static_cast<std::uint32_t>(d.size()));
   if (output == nullptr || outputSize < 8) return ERROR_INSUFFICIENT_BUFFER;
   std::uint32_t n = std::min<std::uint32_t>(outputSize, static_cast<std::uint32_t>(d.size()));
   std::memcpy(output, d.data(), n);
@@ -107,7 +106,7 @@ std::uint32_t EmulatedPort::checkWritable(const OpenDiskState& open) const {
   if (!open.writable) return ERROR_ACCESS_DENIED;
   if (open.lockError != ERROR_SUCCESS) return open.lockError;
   auto attributes = m_attributes.find(open.disk);
-  bool readOnly = attributes != m_attributes.end() && (attributes->second & kAttributeReadOnly) != 0;
+  bool readOnly = attributes != m_attributes.end() && (attributes->second & DISK_ATTRIBUTE_READ_ONLY) != 0;
   if (readOnly || open.medium->isReadOnly()) return ERROR_WRITE_PROTECT;
   return ERROR_SUCCESS;
 }
@@ -146,8 +145,8 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
     }
     case IOCTL_DISK_CREATE_DISK: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
-      if (inputSize < kCreateDiskRecordSize) return ERROR_INVALID_PARAMETER;
-      std::span<const std::uint8_t> record(input, kCreateDiskRecordSize);
+      if (inputSize < kCreateDiskSize) return ERROR_INVALID_PARAMETER;
+      std::span<const std::uint8_t> record(input, kCreateDiskSize);
       return writeTable(medium, [&](SectorDevice& device) { return CreateFreshLayout(device, record); });
     }
     case IOCTL_DISK_DELETE_DRIVE_LAYOUT: {
@@ -164,49 +163,51 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       // Nothing is ever unmounted: the stack serves whole disks only.
       return ERROR_SUCCESS;
     case IOCTL_DISK_GET_LENGTH_INFO:
-      if (outputSize < 8) return ERROR_INSUFFICIENT_BUFFER;
-      writeLe64(std::span<std::uint8_t>(output, 8), 0, medium.lengthBytes());
-      returned = 8;
+      if (outputSize < kLengthInformationSize) return ERROR_INSUFFICIENT_BUFFER;
+      writeLe64(std::span<std::uint8_t>(output, kLengthInformationSize), 0, medium.lengthBytes());
+      returned = kLengthInformationSize;
       return ERROR_SUCCESS;
     case IOCTL_DISK_GET_DISK_ATTRIBUTES: {
-      if (outputSize < 16) return ERROR_INSUFFICIENT_BUFFER;
+      if (outputSize < kGetDiskAttributesSize) return ERROR_INSUFFICIENT_BUFFER;
       std::uint64_t attributes = m_attributes[open.disk];
-      if (medium.isReadOnly()) attributes |= kAttributeReadOnly;
-      std::memset(output, 0, 16);
-      writeLe32(std::span<std::uint8_t>(output, 16), 0, 16);  // Version
-      writeLe64(std::span<std::uint8_t>(output, 16), 8, attributes);
-      returned = 16;
+      if (medium.isReadOnly()) attributes |= DISK_ATTRIBUTE_READ_ONLY;
+      std::span<std::uint8_t> record(output, kGetDiskAttributesSize);
+      std::fill(record.begin(), record.end(), 0);
+      writeLe32(record, kGetAttributesVersionOffset, static_cast<std::uint32_t>(kGetDiskAttributesSize));
+      writeLe64(record, kGetAttributesValuesOffset, attributes);
+      returned = kGetDiskAttributesSize;
       return ERROR_SUCCESS;
     }
     case IOCTL_DISK_SET_DISK_ATTRIBUTES: {
       if (!open.writable) return ERROR_ACCESS_DENIED;
-      if (inputSize < 24) return ERROR_INVALID_PARAMETER;
+      if (inputSize < kSetDiskAttributesMinSize) return ERROR_INVALID_PARAMETER;
       std::span<const std::uint8_t> record(input, inputSize);
-      if (readLe32(record, 0) != inputSize) return ERROR_INVALID_PARAMETER;
-      std::uint64_t values = readLe64(record, 8);
-      std::uint64_t mask = readLe64(record, 16) & (kAttributeOffline | kAttributeReadOnly);
+      if (readLe32(record, kSetAttributesVersionOffset) != inputSize) return ERROR_INVALID_PARAMETER;
+      std::uint64_t values = readLe64(record, kSetAttributesValuesOffset);
+      std::uint64_t mask = readLe64(record, kSetAttributesMaskOffset) & (DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY);
       std::uint64_t& attributes = m_attributes[open.disk];
-      if ((mask & kAttributeReadOnly) != 0) {
+      if ((mask & DISK_ATTRIBUTE_READ_ONLY) != 0) {
         // A medium with a read-only state of its own (a block device) keeps
         // the bit there, where every other program sees it too; it is set
         // first so that a refusal leaves the offline bit unchanged as well.
-        std::uint32_t error = medium.setReadOnly((values & kAttributeReadOnly) != 0);
+        std::uint32_t error = medium.setReadOnly((values & DISK_ATTRIBUTE_READ_ONLY) != 0);
         if (error == ERROR_SUCCESS) {
-          mask &= ~kAttributeReadOnly;
-          attributes &= ~kAttributeReadOnly;
+          mask &= ~DISK_ATTRIBUTE_READ_ONLY;
+          attributes &= ~DISK_ATTRIBUTE_READ_ONLY;
         } else if (error != ERROR_NOT_SUPPORTED) {
           return error;
         }
       }
-      bool wasOffline = (attributes & kAttributeOffline) != 0;
+      bool wasOffline = (attributes & DISK_ATTRIBUTE_OFFLINE) != 0;
       attributes = (attributes & ~mask) | (values & mask);
       // Bringing a disk online again re-reads its table.
-      if (wasOffline && (attributes & kAttributeOffline) == 0 && open.lockError == ERROR_SUCCESS) {
+      if (wasOffline && (attributes & DISK_ATTRIBUTE_OFFLINE) == 0 && open.lockError == ERROR_SUCCESS) {
         medium.tableChanged();
       }
       return ERROR_SUCCESS;
     }
     case IOCTL_STORAGE_QUERY_PROPERTY: {
+      // The device descriptor (property 0) by the standard query (type 0).
       if (inputSize < 8) return ERROR_INVALID_PARAMETER;
       std::span<const std::uint8_t> query(input, inputSize);
       if (readLe32(query, 0) != 0 || readLe32(query, 4) != 0) return ERROR_NOT_SUPPORTED;

@@ -3,7 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "Port.h"
+#include "ErrorCodes.h"
+#include "RequestRecords.h"
 
 namespace kestrin {
 
@@ -62,18 +63,18 @@ std::uint32_t EncodeLayout(SectorDevice& medium, const LayoutBuffer& layout, std
 }
 
 std::uint32_t CreateFreshLayout(SectorDevice& medium, std::span<const std::uint8_t> record) {
-  if (record.size() < kCreateDiskRecordSize) return ERROR_INVALID_PARAMETER;
-  switch (readLe32(record, 0)) {
+  if (record.size() < kCreateDiskSize) return ERROR_INVALID_PARAMETER;
+  switch (readLe32(record, kCreateDiskStyleOffset)) {
     case kStyleMbr: {
       // The new MBR first: from then on the disk reads as the empty MBR even
       // if the old GPT headers are not yet destroyed.
-      if (std::uint32_t error = WriteEmptyMbr(medium, readLe32(record, 4)); error != ERROR_SUCCESS) return error;
+      if (std::uint32_t error = WriteEmptyMbr(medium, readLe32(record, kCreateDiskMbrSignatureOffset)); error != ERROR_SUCCESS) return error;
       return WipeGpt(medium);
     }
     case kStyleGpt: {
       Guid diskId;
-      std::memcpy(diskId.bytes.data(), record.data() + 4, 16);
-      return WriteEmptyGpt(medium, diskId, readLe32(record, 20));
+      std::memcpy(diskId.bytes.data(), record.data() + kCreateDiskGptDiskIdOffset, diskId.bytes.size());
+      return WriteEmptyGpt(medium, diskId, readLe32(record, kCreateDiskGptMaxCountOffset));
     }
     case kStyleRaw:
       return DeleteLayout(medium);

@@ -1,6 +1,6 @@
 #include "MbrSectors.h"
 
-#include "Port.h"
+#include "ErrorCodes.h"
 
 namespace kestrin {
 

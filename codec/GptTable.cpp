@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "ByteOrder.h"
-#include "MbrEntry.h"
-#include "Port.h"
+#include "MbrFormat.h"
+#include "ErrorCodes.h"
 
 namespace kestrin::gpt {
 

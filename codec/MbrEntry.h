@@ -10,27 +10,9 @@
 #include <optional>
 #include <span>
 
-#include "LayoutCodec.h"
+#include "MbrFormat.h"
 
 namespace kestrin {
-
-inline constexpr int kMbrEntryCount = 4;
-inline constexpr std::size_t kMbrEntryBootOffset = 0;
-inline constexpr std::size_t kMbrEntryStartChsOffset = 1;
-inline constexpr std::size_t kMbrEntryTypeOffset = 4;
-inline constexpr std::size_t kMbrEntryEndChsOffset = 5;
-inline constexpr std::size_t kMbrEntryStartLbaOffset = 8;
-inline constexpr std::size_t kMbrEntrySectorCountOffset = 12;
-inline constexpr std::size_t kMbrSignatureSize = 4;
-inline constexpr std::uint8_t kMbrBootFlag = 0x80;
-static_assert(kMbrTableOffset + kMbrEntryCount * kMbrEntrySize == kMbrBootSignatureOffset);
-static_assert(kMbrSignatureOffset + kMbrSignatureSize + 2 == kMbrTableOffset);
-
-// Sector sizes the MBR code handles: the table needs 512 bytes, and offsets
-// in bytes must stay far inside 64 bits (2^33 sectors x 2^16 bytes).
-inline constexpr std::uint32_t kMbrMinSectorSize = 512;
-inline constexpr std::uint32_t kMbrMaxSectorSize = 65536;
-constexpr bool isMbrSectorSize(std::uint32_t size) { return size >= kMbrMinSectorSize && size <= kMbrMaxSectorSize; }
 
 // The fields of an entry that carry meaning. `startLba` is relative to the
 // base of the entry's table: 0 for the MBR, the EBR for a logical drive, the

@@ -1,5 +1,5 @@
-// The GPT half of the layout codec: a GPT on the disk to the layout record
-// and back, a fresh empty GPT, and wiping one.
+#include "GptCodec.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -7,9 +7,9 @@
 #include "GptPlan.h"
 #include "GptTable.h"
 #include "GptWriter.h"
-#include "LayoutCodec.h"
-#include "MbrEntry.h"
-#include "Port.h"
+#include "MbrFormat.h"
+#include "RandomGuid.h"
+#include "ErrorCodes.h"
 
 namespace kestrin {
 
@@ -84,7 +84,7 @@ std::uint32_t WriteEmptyGpt(SectorDevice& medium, const Guid& diskId, std::uint3
   // Never fewer entries than fill the 16 KiB that the array is given.
   h.entrySize = static_cast<std::uint32_t>(kEntryMinSize);
   h.entryCount = std::max(maxPartitionCount, static_cast<std::uint32_t>(kMinArrayBytes / kEntryMinSize));
-  h.diskId = diskId.isNull() ? NewGuid() : diskId;
+  h.diskId = diskId.isNull() ? RandomGuid() : diskId;
   const std::uint64_t arraySectors = h.arraySectors(sectorSize);
   const std::uint64_t sectorCount = medium.sectorCount();
   // Sector 0, two headers, two arrays and at least one usable sector.

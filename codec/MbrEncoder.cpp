@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "LayoutCodec.h"
+#include "MbrCodec.h"
+#include "MbrEncoder.h"
 #include "MbrEntry.h"
 #include "MbrPlan.h"
 #include "MbrSectors.h"
-#include "Port.h"
+#include "ErrorCodes.h"
 
 namespace kestrin {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "MbrLayout.h"
-#include "Port.h"
+#include "ErrorCodes.h"
 
 namespace kestrin {
 

@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
-#include "LayoutCodec.h"
-#include "Port.h"
+#include "ErrorCodes.h"
 
 namespace kestrin::gpt {
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "ByteOrder.h"
-#include "LayoutCodec.h"
+#include "MbrCodec.h"
 #include "MbrEntry.h"
 
 namespace kestrin::gpt {

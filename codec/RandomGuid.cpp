@@ -1,0 +1,21 @@
+#include "RandomGuid.h"
+
+#include <random>
+
+namespace kestrin {
+
+Guid RandomGuid() {
+  static thread_local std::random_device source;
+  Guid guid;
+  for (std::size_t i = 0; i < guid.bytes.size(); i += 4) {
+    const std::uint32_t word = source();
+    for (std::size_t k = 0; k < 4; ++k) guid.bytes[i + k] = static_cast<std::uint8_t>(word >> (8 * k));
+  }
+  // Version 4 in the high half of the third group (stored little-endian, so
+  // in byte 7), the variant 10xx in byte 8.
+  guid.bytes[7] = static_cast<std::uint8_t>((guid.bytes[7] & 0x0F) | 0x40);
+  guid.bytes[8] = static_cast<std::uint8_t>((guid.bytes[8] & 0x3F) | 0x80);
+  return guid;
+}
+
+}  // namespace kestrin
