@@ -8,15 +8,16 @@
 #include <ostream>
 
 #include "DiskList.h"
+#include "DiskReaders.h"
 #include "EditorCommands.h"
 #include "FailureLog.h"
 #include "JsonReport.h"
 #include "MemoryTable.h"
 #include "Messages.h"
 #include "Port.h"
+#include "RequestFailure.h"
 #include "ScriptedInteraction.h"
 #include "TypeArgument.h"
-#include "lib.h"
 
 namespace kestrin::cli {
 
@@ -24,9 +25,6 @@ namespace {
 
 constexpr int kMaxDiskNumber = 9999;
 constexpr int kMaxEntryNumber = 255;
-constexpr std::uint32_t kMbr = 0;
-constexpr std::uint32_t kGpt = 1;
-
 std::string diskPath(int disk) { return "\\\\.\\PhysicalDrive" + std::to_string(disk); }
 
 bool is(const CliRequest& request, const char* name) { return std::string(request.command->name) == name; }
@@ -39,9 +37,9 @@ bool takesEntry(const CliRequest& request) {
 int styleArgument(const CliRequest& request, const std::string& text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (lower == "mbr") return 0;
-  if (lower == "gpt") return 1;
-  if (lower == "raw") return 2;
+  if (lower == "mbr") return kStyleMbr;
+  if (lower == "gpt") return kStyleGpt;
+  if (lower == "raw") return kStyleRaw;
   throw UsageError("the style must be mbr, gpt or raw, not '" + text + "'", request.command);
 }
 
@@ -151,7 +149,7 @@ std::function<void(EditorCommands&)> windowCommand(const CliRequest& request, st
   if (is(request, "create-partition")) return &EditorCommands::CreatePartition1Click;
   if (is(request, "delete-partition")) return &EditorCommands::DeletePa1Click;
   if (is(request, "set-type")) {
-    return style == kGpt ? &EditorCommands::ChangePartitionTypeGPT1Click : &EditorCommands::ChangePartition1Click;
+    return style == kStyleGpt ? &EditorCommands::ChangePartitionTypeGPT1Click : &EditorCommands::ChangePartition1Click;
   }
   if (is(request, "set-boot")) return &EditorCommands::ChangePartitionBootMBR1Click;
   if (is(request, "set-disk-id")) return &EditorCommands::ChangeDiskID1Click;
@@ -220,11 +218,11 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
 
   const std::uint32_t style = state.view.diskStyle;
   // On a RAW disk the command itself refuses the type change ("MBR only").
-  if (is(request, "set-type") && (style == kMbr || style == kGpt)) {
+  if (is(request, "set-type") && (style == kStyleMbr || style == kStyleGpt)) {
     if (!translateType(request.positional[2], style, answers.typeText, failures)) return 1;
   }
   if (is(request, "create-partition")) {
-    if (style != kMbr && style != kGpt) {
+    if (style != kStyleMbr && style != kStyleGpt) {
       failures.report("disk " + std::to_string(disk) + " has no partition table; give it one with create-disk");
       return 1;
     }

@@ -5,6 +5,7 @@
 
 #include "Convert.h"
 #include "Guid.h"
+#include "PartitionStyle.h"
 #include "TypeNames.h"
 
 namespace kestrin::cli {
@@ -27,18 +28,18 @@ std::string joined(const std::vector<std::string>& names) {
 
 std::optional<std::string> TypeArgumentText(std::uint32_t style, const std::string& argument, std::string& error) {
   // The type-change lists hold every name of their style.
-  const TypeNameList names = style == 0 ? ChangeTypeListMbr() : ChangeTypeListGpt();
+  const TypeNameList names = style == kStyleMbr ? ChangeTypeListMbr() : ChangeTypeListGpt();
   for (const std::string& name : names.items) {
     if (sameIgnoringCase(name, argument)) return name;
   }
-  if (style == 0) {
+  if (style == kStyleMbr) {
     std::optional<std::int32_t> code = TryStrToInt(argument);
     if (code && *code >= 0 && *code <= 0xFF) return std::to_string(*code);
     error = "'" + argument + "' is no MBR type: give a type byte (0x83, 131) or one of " + joined(names.items);
     return std::nullopt;
   }
   Guid guid;
-  if (style == 1 && TryStringToGuid(argument, guid)) return GuidToString(guid);
+  if (style == kStyleGpt && TryStringToGuid(argument, guid)) return GuidToString(guid);
   error = "'" + argument + "' is no GPT type: give a type GUID in braces or one of " + joined(names.items);
   return std::nullopt;
 }

@@ -4,16 +4,14 @@
 // does after start-up. Every row is kept, so all descriptions of a code are
 // returned.
 
-#include <pugixml.hpp>
+#include "Catalogue.h"
 
 #include <array>
 #include <cstdint>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "CatalogueLookup.h"
-#include "udiskmgmt.h"
 
 namespace kestrin {
 
@@ -84,8 +82,6 @@ std::string TypeDescriptionByByte(std::uint8_t type) {
   return describe(embeddedRows(), std::string_view(key.data(), key.size()));
 }
 
-std::string TypeDescriptionByGuid(const std::string& guidText) {
-  return describe(embeddedRows(), guidText);
-}
+std::string TypeDescriptionByGuid(const std::string& guidText) { return describe(embeddedRows(), guidText); }
 
 }  // namespace kestrin

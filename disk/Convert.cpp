@@ -44,10 +44,12 @@ std::optional<std::int64_t> parse(std::string_view text, int maxHexDigits, std::
       value = (value << 4) | static_cast<std::uint64_t>(d);
     }
     // The hexadecimal form fills all bits of the width: reinterpret it.
-    std::int64_t result = maxHexDigits == 8 ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)))
-                                            : static_cast<std::int64_t>(value);
+    std::int64_t result = maxHexDigits == 8
+                              ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)))
+                              : static_cast<std::int64_t>(value);
     if (negative) result = static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(result));
-    if (maxHexDigits == 8) result = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(result)));
+    if (maxHexDigits == 8)
+      result = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(result)));
     return result;
   }
 
@@ -90,9 +92,7 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
   return static_cast<std::int32_t>(*value);
 }
 
-std::optional<std::int64_t> TryStrToInt64(std::string_view text) {
-  return parse(text, 16, 0x7FFFFFFFFFFFFFFFull);
-}
+std::optional<std::int64_t> TryStrToInt64(std::string_view text) { return parse(text, 16, 0x7FFFFFFFFFFFFFFFull); }
 
 std::int32_t StrToInt(std::string_view text) {
   auto value = TryStrToInt(text);
@@ -119,6 +119,11 @@ bool StrToBool(std::string_view text) {
   if (word == "false") return false;
   if (auto number = TryStrToInt64(text)) return *number != 0;
   throw ConversionError(BooleanConversionMessage(text));
+}
+
+std::string FirstWord(const std::string& text) {
+  auto blank = text.find(' ');
+  return blank == std::string::npos ? text : text.substr(0, blank);
 }
 
 }  // namespace kestrin

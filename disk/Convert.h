@@ -32,6 +32,10 @@ std::optional<std::int64_t> TryStrToInt64(std::string_view text);
 std::string QuotedInput(std::string_view text);
 
 std::string IntegerConversionMessage(std::string_view text);
+
+// The text before the first blank, or the whole text when it has none (the
+// commands pass disk paths through it).
+std::string FirstWord(const std::string& text);
 std::string BooleanConversionMessage(std::string_view text);
 
 }  // namespace kestrin

@@ -1,8 +1,8 @@
 #include "DiskList.h"
 
+#include "DiskLength.h"
 #include "DiskProperties.h"
 #include "Port.h"
-#include "udiskmgmt.h"
 
 namespace kestrin {
 

@@ -3,14 +3,18 @@
 // CreateDisk shows a message, DeleteDriveLayout raises, SetDiskAttributes
 // is silent.
 
+#include "DiskOperations.h"
+
 #include <array>
 
+#include "ByteOrder.h"
 #include "Errors.h"
+#include "LayoutBuffer.h"
 #include "Messages.h"
 #include "NewGuid.h"
+#include "RequestFailure.h"
+#include "RequestRecords.h"
 #include "ScopedDisk.h"
-#include "lib.h"
-#include "udiskmgmt.h"
 
 namespace kestrin {
 

@@ -4,9 +4,9 @@
 #include <optional>
 
 #include "ByteOrder.h"
+#include "DiskReaders.h"
 #include "Port.h"
 #include "ScopedDisk.h"
-#include "lib.h"
 
 namespace kestrin {
 
@@ -21,7 +21,9 @@ bool IsBlankChar(std::uint8_t c) { return c == 0x09 || c == 0x0D || c == 0x20; }
 // Lower-cases A to Z. The system's ANSI lower-casing also maps letters above
 // 0x7F, but none of those can become a hexadecimal digit, which is all the
 // result is used for.
-std::uint8_t LowerAnsiChar(std::uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c - 'A' + 'a') : c; }
+std::uint8_t LowerAnsiChar(std::uint8_t c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c - 'A' + 'a') : c;
+}
 
 // The value of a lower-cased hexadecimal digit, or -1.
 int hexValue(std::uint8_t c) {

@@ -1,10 +1,12 @@
 // The one read-modify-write sequence behind every entry operation.
 
+#include "EditDriveLayout.h"
+
 #include "EntryEditing.h"
 #include "Messages.h"
+#include "Port.h"
+#include "RequestFailure.h"
 #include "ScopedDisk.h"
-#include "lib.h"
-#include "udiskmgmt.h"
 
 namespace kestrin {
 

@@ -3,8 +3,11 @@
 // which may fill any slot) an entry past the table's count, before it
 // changes anything.
 
+#include "GptOperations.h"
+
+#include "EditDriveLayout.h"
 #include "EntryEditing.h"
-#include "udiskmgmt.h"
+#include "Guid.h"
 
 namespace kestrin {
 

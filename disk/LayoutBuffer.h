@@ -12,10 +12,9 @@
 
 #include "ByteOrder.h"
 #include "Guid.h"
+#include "PartitionStyle.h"
 
 namespace kestrin {
-
-enum PartitionStyle : std::uint32_t { kStyleMbr = 0, kStyleGpt = 1, kStyleRaw = 2 };
 
 inline constexpr std::size_t kLayoutHeaderSize = 48;
 inline constexpr std::size_t kLayoutSlotSize = 144;
@@ -89,19 +88,41 @@ class BasicLayoutSlot {
   }
 
   void setStyle(std::uint32_t v) const requires(!std::is_const_v<Byte>) { writeLe32(m_bytes, kSlotStyleOffset, v); }
-  void setStartingOffset(std::int64_t v) const requires(!std::is_const_v<Byte>) { writeLeI64(m_bytes, kSlotStartingOffsetOffset, v); }
-  void setPartitionLength(std::int64_t v) const requires(!std::is_const_v<Byte>) { writeLeI64(m_bytes, kSlotLengthOffset, v); }
-  void setPartitionNumber(std::uint32_t v) const requires(!std::is_const_v<Byte>) { writeLe32(m_bytes, kSlotNumberOffset, v); }
-  void setRewritePartition(bool v) const requires(!std::is_const_v<Byte>) { writeU8(m_bytes, kSlotRewriteOffset, v ? 1 : 0); }
-  void setIsServicePartition(bool v) const requires(!std::is_const_v<Byte>) { writeU8(m_bytes, kSlotServiceOffset, v ? 1 : 0); }
-  void setMbrPartitionType(std::uint8_t v) const requires(!std::is_const_v<Byte>) { writeU8(m_bytes, kSlotMbrTypeOffset, v); }
-  void setMbrBootIndicator(bool v) const requires(!std::is_const_v<Byte>) { writeU8(m_bytes, kSlotMbrBootOffset, v ? 1 : 0); }
-  void setMbrRecognizedPartition(bool v) const requires(!std::is_const_v<Byte>) { writeU8(m_bytes, kSlotMbrRecognizedOffset, v ? 1 : 0); }
-  void setMbrHiddenSectors(std::uint32_t v) const requires(!std::is_const_v<Byte>) { writeLe32(m_bytes, kSlotMbrHiddenSectorsOffset, v); }
-  void setMbrPartitionId(const Guid& g) const requires(!std::is_const_v<Byte>) { writeGuid(kSlotMbrPartitionIdOffset, g); }
+  void setStartingOffset(std::int64_t v) const requires(!std::is_const_v<Byte>) {
+    writeLeI64(m_bytes, kSlotStartingOffsetOffset, v);
+  }
+  void setPartitionLength(std::int64_t v) const requires(!std::is_const_v<Byte>) {
+    writeLeI64(m_bytes, kSlotLengthOffset, v);
+  }
+  void setPartitionNumber(std::uint32_t v) const requires(!std::is_const_v<Byte>) {
+    writeLe32(m_bytes, kSlotNumberOffset, v);
+  }
+  void setRewritePartition(bool v) const requires(!std::is_const_v<Byte>) {
+    writeU8(m_bytes, kSlotRewriteOffset, v ? 1 : 0);
+  }
+  void setIsServicePartition(bool v) const requires(!std::is_const_v<Byte>) {
+    writeU8(m_bytes, kSlotServiceOffset, v ? 1 : 0);
+  }
+  void setMbrPartitionType(std::uint8_t v) const requires(!std::is_const_v<Byte>) {
+    writeU8(m_bytes, kSlotMbrTypeOffset, v);
+  }
+  void setMbrBootIndicator(bool v) const requires(!std::is_const_v<Byte>) {
+    writeU8(m_bytes, kSlotMbrBootOffset, v ? 1 : 0);
+  }
+  void setMbrRecognizedPartition(bool v) const requires(!std::is_const_v<Byte>) {
+    writeU8(m_bytes, kSlotMbrRecognizedOffset, v ? 1 : 0);
+  }
+  void setMbrHiddenSectors(std::uint32_t v) const requires(!std::is_const_v<Byte>) {
+    writeLe32(m_bytes, kSlotMbrHiddenSectorsOffset, v);
+  }
+  void setMbrPartitionId(const Guid& g) const requires(!std::is_const_v<Byte>) {
+    writeGuid(kSlotMbrPartitionIdOffset, g);
+  }
   void setGptPartitionType(const Guid& g) const requires(!std::is_const_v<Byte>) { writeGuid(kSlotGptTypeOffset, g); }
   void setGptPartitionId(const Guid& g) const requires(!std::is_const_v<Byte>) { writeGuid(kSlotGptIdOffset, g); }
-  void setGptAttributes(std::uint64_t v) const requires(!std::is_const_v<Byte>) { writeLe64(m_bytes, kSlotGptAttributesOffset, v); }
+  void setGptAttributes(std::uint64_t v) const requires(!std::is_const_v<Byte>) {
+    writeLe64(m_bytes, kSlotGptAttributesOffset, v);
+  }
   // Stores up to 36 UTF-16 units; the rest of the field is zeroed.
   void setGptName(std::u16string_view name) const requires(!std::is_const_v<Byte>) {
     for (std::size_t i = 0; i < kSlotGptNameUnits; ++i) {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <exception>
 
+#include "Catalogue.h"
+#include "DiskReaders.h"
 #include "Guid.h"
-#include "lib.h"
-#include "udiskmgmt.h"
 
 namespace kestrin {
 
@@ -31,7 +31,9 @@ std::string upperHex(std::uint64_t value, int width) {
 }
 
 // The slot count the view works with: the low 8 bits of the header's count.
-std::uint8_t entryCountOf(const LayoutBuffer& layout) { return static_cast<std::uint8_t>(layout.partitionCount() & 0xFF); }
+std::uint8_t entryCountOf(const LayoutBuffer& layout) {
+  return static_cast<std::uint8_t>(layout.partitionCount() & 0xFF);
+}
 
 }  // namespace
 

@@ -2,11 +2,13 @@
 // buffer. Each refuses a layout of another style, and an entry the table
 // has no slot for, before it changes anything.
 
+#include "MbrOperations.h"
+
 #include <array>
 #include <cstring>
 
+#include "EditDriveLayout.h"
 #include "EntryEditing.h"
-#include "udiskmgmt.h"
 
 namespace kestrin {
 

@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "PartitionStyle.h"
+
 namespace kestrin {
 
 namespace {
@@ -40,9 +42,6 @@ constexpr std::array<TypeName, 5> kGptNames{{
     {"SYSTEM_GUID", "{c12a7328-f81f-11d2-ba4b-00a0c93ec93b}"},
 }};
 
-constexpr std::uint32_t kStyleMbr = 0;
-constexpr std::uint32_t kStyleGpt = 1;
-
 std::span<const TypeName> namesForStyle(std::uint32_t style) {
   if (style == kStyleMbr) return kMbrNames;
   if (style == kStyleGpt) return kGptNames;
@@ -65,9 +64,9 @@ bool TypeNameToCode(std::uint32_t style, const std::string& name, std::string& c
 // only a type change offers.
 TypeNameList CreatePartitionTypeList(std::uint32_t style) {
   if (style == kStyleMbr) {
-    return {{"ENTRY_UNUSED", "EXTENDED", "IFS", "FAT32", "HIDDEN IFS", "HIDDEN FAT32", "EFI GPT",
-             "EFI SYSTEM PARTITION"},
-            2};
+    return {
+        {"ENTRY_UNUSED", "EXTENDED", "IFS", "FAT32", "HIDDEN IFS", "HIDDEN FAT32", "EFI GPT", "EFI SYSTEM PARTITION"},
+        2};
   }
   return ChangeTypeListGpt();
 }

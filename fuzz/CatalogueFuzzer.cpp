@@ -7,9 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "CatalogueLookup.h"
+#include "Catalogue.h"
 #include "FuzzImage.h"
-#include "udiskmgmt.h"
 
 using namespace kestrin;
 using namespace kestrin::fuzz;

@@ -3,7 +3,6 @@
 // nobody here wrote.
 
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -11,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <pugixml.hpp>
 #include <set>
 #include <sstream>
 #include <string>
@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "CatalogueLookup.h"
+#include "Catalogue.h"
 #include "TestSupport.h"
 #include "udiskmgmt.h"
 
@@ -300,8 +300,8 @@ TEST(CatalogueLookup, EveryByteAgreesWithXmllint) {
 
   // xmllint prints Cell and Desc texts on alternate lines, escaped.
   auto unescape = [](std::string text) {
-    for (const auto& [entity, plain] : std::vector<std::pair<std::string, std::string>>{
-             {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
+    for (const auto& [entity, plain] :
+         std::vector<std::pair<std::string, std::string>>{{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
       for (std::size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
         text.replace(at, entity.size(), plain);
       }

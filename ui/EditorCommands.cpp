@@ -6,18 +6,18 @@
 #include <limits>
 
 #include "Convert.h"
+#include "DiskLength.h"
+#include "DiskOperations.h"
+#include "DiskReaders.h"
 #include "Errors.h"
+#include "GptOperations.h"
 #include "Guid.h"
+#include "MbrOperations.h"
 #include "TypeNames.h"
-#include "lib.h"
-#include "udiskmgmt.h"
 
 namespace kestrin {
 
 namespace {
-
-constexpr std::uint32_t kMbr = 0;
-constexpr std::uint32_t kGpt = 1;
 
 constexpr int kWaitAfterOperationMs = 100;
 constexpr int kWaitBetweenOfflineStepsMs = 50;
@@ -65,13 +65,13 @@ std::int64_t sizeInBytes(const std::string& sizeText, std::int64_t sizeMb) {
 // Code text as TypeNameToCode produces it for `style`: a type byte in plain
 // decimal digits (MBR), or a GUID in braces (GPT). A RAW disk has no codes.
 bool isTypeCodeText(std::uint32_t style, const std::string& text) {
-  if (style == kMbr) {
+  if (style == kStyleMbr) {
     if (text.empty() || text.size() > 3) return false;
     if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
     return std::stoi(text) <= std::numeric_limits<std::uint8_t>::max();
   }
   Guid guid;
-  return style == kGpt && TryStringToGuid(text, guid);
+  return style == kStyleGpt && TryStringToGuid(text, guid);
 }
 
 }  // namespace
@@ -85,10 +85,10 @@ std::string WindowCaption(const std::string& diskPath) { return "Kestrin 0.1 - "
 // and an unreadable length (0) gives a negative size. Throws when the layout
 // cannot be read or the offset does not convert.
 std::int64_t ProposedCreateSizeMb(const std::string& disk, std::uint32_t style, const std::string& offsetText) {
-  if (style == kGpt) {
+  if (style == kStyleGpt) {
     LayoutBuffer layout;
     GetDriveLayout(disk, layout);
-    if (layout.partitionStyle() == kGpt) {
+    if (layout.partitionStyle() == kStyleGpt) {
       std::int64_t usableEnd = wrappingAdd(layout.gptStartingUsableOffset(), layout.gptUsableLength());
       return std::max<std::int64_t>(0, wrappingSub(usableEnd, StrToInt64(offsetText)) / kBytesPerMb);
     }
@@ -100,7 +100,7 @@ std::int64_t ProposedCreateSizeMb(const std::string& disk, std::uint32_t style, 
 
 bool EditorCommands::requireStyle(std::uint32_t style) {
   if (m_state.view.diskStyle == style) return true;
-  m_ui.message(style == kMbr ? kMbrOnly : kGptOnly);
+  m_ui.message(style == kStyleMbr ? kMbrOnly : kGptOnly);
   return false;
 }
 
@@ -175,7 +175,7 @@ void EditorCommands::CreatePartition1Click() {
   }
 
   const std::uint32_t style = m_state.view.diskStyle;
-  CreatePartitionDialogInput input{std::string(style == kMbr ? kMbrCreateOffset : kGptCreateOffset),
+  CreatePartitionDialogInput input{std::string(style == kStyleMbr ? kMbrCreateOffset : kGptCreateOffset),
                                    std::string(kDialogSize), CreatePartitionTypeList(style)};
 
   // The proposal is only a convenience: whatever cannot be read leaves the
@@ -213,7 +213,7 @@ void EditorCommands::CreatePartition1Click() {
 
   if (!m_ui.confirm(entryQuestion("Create", entry))) return;
   trapped([&] {
-    if (style == kMbr) {
+    if (style == kStyleMbr) {
       auto type = static_cast<std::uint8_t>(StrToInt(code));
       CreatePartitionMBR(m_state.diskPath, entry, offset, length, boot, type);
     } else {
@@ -228,7 +228,7 @@ void EditorCommands::DeletePa1Click() {
   if (!entry) return;
   if (!m_ui.confirm(entryQuestion("Delete", *entry))) return;
   trapped([&] {
-    if (m_state.view.diskStyle == kMbr) {
+    if (m_state.view.diskStyle == kStyleMbr) {
       DeletePartitionMBR(m_state.diskPath, *entry);
     } else {
       DeletePartitionGPT(m_state.diskPath, *entry);
@@ -238,14 +238,14 @@ void EditorCommands::DeletePa1Click() {
 }
 
 void EditorCommands::ChangePartition1Click() {
-  if (!requireStyle(kMbr)) return;
+  if (!requireStyle(kStyleMbr)) return;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
   if (!entry) return;
   std::optional<std::string> typeText = m_ui.changeTypeDialog(ChangeTypeListMbr());
   if (!typeText) return;
   // A text that is not one of the names leaves the code empty, which fails
   // the conversion below with its message.
-  const std::string code = typeCode(kMbr, *typeText, "");
+  const std::string code = typeCode(kStyleMbr, *typeText, "");
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
   trapped([&] {
     SetPartitionTypeMBR(m_state.diskPath, *entry, static_cast<std::uint8_t>(StrToInt(code)));
@@ -254,7 +254,7 @@ void EditorCommands::ChangePartition1Click() {
 }
 
 void EditorCommands::ChangePartitionBootMBR1Click() {
-  if (!requireStyle(kMbr)) return;
+  if (!requireStyle(kStyleMbr)) return;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
   if (!entry) return;
   std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition boot (0 or 1)", "");
@@ -267,7 +267,7 @@ void EditorCommands::ChangePartitionBootMBR1Click() {
 }
 
 void EditorCommands::ChangeDiskID1Click() {
-  if (!requireStyle(kMbr)) return;
+  if (!requireStyle(kStyleMbr)) return;
   const std::string initial = "$";
   // Cancel leaves the initial text, which ends the command below.
   std::string answer = m_ui.prompt(kPromptCaption, "Enter DiskID (4 bytes : $01020304)", initial).value_or(initial);
@@ -282,7 +282,7 @@ void EditorCommands::ChangeDiskID1Click() {
 }
 
 void EditorCommands::SetasPartitionNumber11Click() {
-  if (!requireStyle(kMbr)) return;
+  if (!requireStyle(kStyleMbr)) return;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Allow);
   if (!entry) return;
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
@@ -300,7 +300,7 @@ void EditorCommands::SetasPartitionNumber11Click() {
 }
 
 void EditorCommands::ChangePartitionTypeGPT1Click() {
-  if (!requireStyle(kGpt)) return;
+  if (!requireStyle(kStyleGpt)) return;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
   if (!entry) return;
   std::optional<std::string> typeText = m_ui.changeTypeDialog(ChangeTypeListGpt());
@@ -308,7 +308,7 @@ void EditorCommands::ChangePartitionTypeGPT1Click() {
   // A text that is not one of the names is taken as GUID text itself, so a
   // mistyped name can never write the unused-entry type by accident.
   std::string code = *typeText;
-  TypeNameToCode(kGpt, *typeText, code);
+  TypeNameToCode(kStyleGpt, *typeText, code);
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
   trapped([&] {
     // Checked before the disk is opened: bad text raises the GUID conversion
@@ -320,7 +320,7 @@ void EditorCommands::ChangePartitionTypeGPT1Click() {
 }
 
 void EditorCommands::ChangePartitionAttributesGPT1Click() {
-  if (!requireStyle(kGpt)) return;
+  if (!requireStyle(kStyleGpt)) return;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
   if (!entry) return;
   std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition attributes ($int64)", "");

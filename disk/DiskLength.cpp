@@ -1,11 +1,14 @@
-#include "udiskmgmt.h"
+#include "DiskLength.h"
 
 #include <array>
+
+#include "ByteOrder.h"
+#include "RequestRecords.h"
 
 namespace kestrin {
 
 std::int64_t GetDiskLength(DiskHandle handle) {
-  std::array<std::uint8_t, 8> info{};
+  std::array<std::uint8_t, kLengthInformationSize> info{};
   std::uint32_t returned = 0;
   if (!port().DiskControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, info.data(),
                           static_cast<std::uint32_t>(info.size()), &returned)) {
@@ -20,11 +23,6 @@ std::int64_t GetDiskLengthByPath(std::string path) {
   std::int64_t length = GetDiskLength(handle);
   p.CloseDisk(handle);
   return length;
-}
-
-std::string FirstWord(const std::string& text) {
-  auto blank = text.find(' ');
-  return blank == std::string::npos ? text : text.substr(0, blank);
 }
 
 }  // namespace kestrin
