@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <csignal>
 #include <fstream>
 #include <stdexcept>
 
@@ -85,7 +86,11 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     result.err = "spawn failed";
     return result;
   }
-  // Feed the input and drain both outputs without blocking on either.
+  // Feed the input and drain both outputs without blocking on either. A
+  // program may exit without reading its input: the write then fails with
+  // EPIPE instead of killing the test with SIGPIPE.
+  static const bool ignoringSigpipe = [] { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
+  static_cast<void>(ignoringSigpipe);
   std::size_t written = 0;
   if (input.empty()) {
     ::close(inPipe[1]);
