@@ -76,7 +76,7 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
       helpCommand = false;
       continue;
     }
-    if (request.command->name == std::string("create-partition") && takeCreateOption(args, i, request)) continue;
+    if (request.command->editor.createOptions && takeCreateOption(args, i, request)) continue;
     if (isOption(arg)) throw UsageError("unknown option '" + arg + "'", request.command);
     request.positional.push_back(arg);
   }
@@ -95,8 +95,7 @@ int DecimalArgument(const std::string& text, const char* what, int max, const Co
   const bool digits = !text.empty() && text.size() <= 9 &&
                       std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (!digits || std::stoi(text) > max) {
-    throw UsageError(std::string(what) + " must be a number from 0 to " + std::to_string(max) + ", not '" + text +
-                         "'",
+    throw UsageError(std::string(what) + " must be a number from 0 to " + std::to_string(max) + ", not '" + text + "'",
                      command);
   }
   return std::stoi(text);

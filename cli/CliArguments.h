@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "CliUsage.h"
+#include "CommandTable.h"
 
 namespace kestrin::cli {
 

@@ -11,8 +11,9 @@
 #include "DiskReaders.h"
 #include "EditorCommands.h"
 #include "FailureLog.h"
+#include "HeadlessTable.h"
 #include "JsonReport.h"
-#include "MemoryTable.h"
+#include "LayoutPrinter.h"
 #include "Messages.h"
 #include "Port.h"
 #include "RequestFailure.h"
@@ -26,13 +27,6 @@ namespace {
 constexpr int kMaxDiskNumber = 9999;
 constexpr int kMaxEntryNumber = 255;
 std::string diskPath(int disk) { return "\\\\.\\PhysicalDrive" + std::to_string(disk); }
-
-bool is(const CliRequest& request, const char* name) { return std::string(request.command->name) == name; }
-
-// Commands whose second argument is an entry number.
-bool takesEntry(const CliRequest& request) {
-  return !is(request, "set-disk-id") && !is(request, "create-disk") && !is(request, "delete-layout");
-}
 
 int styleArgument(const CliRequest& request, const std::string& text) {
   std::string lower(text);
@@ -89,15 +83,6 @@ void explainUnopenableDisk(const CliRequest& request, int disk, FailureLog& fail
   if (!cause.empty()) failures.note("kestrin-cli: cannot open " + diskName(request, disk) + ": " + cause + "\n");
 }
 
-void printRows(const MemoryTable& table, std::ostream& out) {
-  out << table.statusText() << '\n';
-  for (const ViewRow& row : table.rows()) {
-    out << row.number;
-    for (const std::string& cell : row.cells) out << '\t' << cell;
-    out << '\n';
-  }
-}
-
 // The layout's raw values; a failed read is reported and gives false.
 bool printLayoutJson(int disk, std::ostream& out, FailureLog& failures) {
   LayoutBuffer layout;
@@ -111,7 +96,14 @@ bool printLayoutJson(int disk, std::ostream& out, FailureLog& failures) {
   return true;
 }
 
-int listDisks(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+// The table of the current disk; a failed read is reported as a failure.
+HeadlessTable tableOf(EditorState& state, FailureLog& failures) {
+  return HeadlessTable(state, [&failures](const std::string& message) { failures.report(message); });
+}
+
+}  // namespace
+
+int ListDisks(const CommandSpec&, const CliRequest& request, CliStreams& io, FailureLog& failures) {
   std::vector<DiskListRow> rows = DiskListRows();
   if (request.json) {
     io.out << DiskListJson(rows).dump(2) << '\n';
@@ -131,40 +123,26 @@ int listDisks(const CliRequest& request, CliStreams& io, FailureLog& failures) {
   return failures.failed() ? 1 : 0;
 }
 
-int showDisk(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+int ShowDisk(const CommandSpec&, const CliRequest& request, CliStreams& io, FailureLog& failures) {
   const int disk = diskArgument(request);
   if (request.json) return printLayoutJson(disk, io.out, failures) ? 0 : 1;
   EditorState state;
   state.diskPath = diskPath(disk);
-  MemoryTable table(state, failures);
+  HeadlessTable table = tableOf(state, failures);
   table.refresh();
   if (!table.lastReadSucceeded()) return 1;
-  printRows(table, io.out);
+  PrintTable(table, io.out);
   return failures.failed() ? 1 : 0;
 }
 
-// The window command a request stands for, chosen by the disk's style where
-// the window has one item per style.
-std::function<void(EditorCommands&)> windowCommand(const CliRequest& request, std::uint32_t style) {
-  if (is(request, "create-partition")) return &EditorCommands::CreatePartition1Click;
-  if (is(request, "delete-partition")) return &EditorCommands::DeletePa1Click;
-  if (is(request, "set-type")) {
-    return style == kStyleGpt ? &EditorCommands::ChangePartitionTypeGPT1Click : &EditorCommands::ChangePartition1Click;
-  }
-  if (is(request, "set-boot")) return &EditorCommands::ChangePartitionBootMBR1Click;
-  if (is(request, "set-disk-id")) return &EditorCommands::ChangeDiskID1Click;
-  if (is(request, "make-first")) return &EditorCommands::SetasPartitionNumber11Click;
-  if (is(request, "set-attributes")) return &EditorCommands::ChangePartitionAttributesGPT1Click;
-  if (is(request, "create-disk")) return &EditorCommands::CreateDisk1Click;
-  return &EditorCommands::DeleteDriveLayout1Click;
-}
+namespace {
 
 // Checks the entry number against the table on screen and selects its row.
 // An empty table takes only Create Partition's entry 1, which needs no row.
-bool selectEntry(const CliRequest& request, int entry, MemoryTable& table, int disk, FailureLog& failures) {
+bool selectEntry(const EditorCall& call, int entry, HeadlessTable& table, int disk, FailureLog& failures) {
   const int rows = table.rowCount();
   if (rows == 0) {
-    if (entry == 1 && is(request, "create-partition")) return true;
+    if (entry == 1 && call.createOptions) return true;
     failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
                     "'s table, which has no rows");
     return false;
@@ -189,16 +167,18 @@ bool translateType(const std::optional<std::string>& argument, std::uint32_t sty
   return typeText.has_value();
 }
 
-int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+}  // namespace
+
+int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  const EditorCall& call = command.editor;
   // Every argument is checked before the disk is read.
   const int disk = diskArgument(request);
-  const int entry = takesEntry(request) ? DecimalArgument(request.positional[1], "the entry number ENTRY",
-                                                          kMaxEntryNumber, request.command)
-                                        : 0;
+  const int entry =
+      call.entry ? DecimalArgument(request.positional[1], "the entry number ENTRY", kMaxEntryNumber, request.command)
+                 : 0;
   ScriptedAnswers answers;
-  if (is(request, "create-disk")) answers.style = styleArgument(request, request.positional[1]);
-  if (is(request, "set-disk-id")) answers.promptAnswer = request.positional[1];
-  if (is(request, "set-boot") || is(request, "set-attributes")) answers.promptAnswer = request.positional[2];
+  if (call.style) answers.style = styleArgument(request, request.positional[1]);
+  if (call.promptAnswer >= 0) answers.promptAnswer = request.positional[static_cast<std::size_t>(call.promptAnswer)];
   answers.offsetText = request.offset;
   answers.sizeText = request.size;
   answers.boot = request.boot;
@@ -208,20 +188,20 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
 
   EditorState state;
   state.diskPath = diskPath(disk);
-  MemoryTable table(state, failures);
+  HeadlessTable table = tableOf(state, failures);
   table.refresh();
-  // The whole-disk commands need no table: they also mend a disk whose
-  // layout cannot be read.
-  const bool wholeDisk = !takesEntry(request) && !is(request, "set-disk-id");
-  if (!table.lastReadSucceeded() && !wholeDisk) return 1;
+  if (!table.lastReadSucceeded() && call.needsTable) return 1;
   const int failuresBefore = failures.count();
 
   const std::uint32_t style = state.view.diskStyle;
   // On a RAW disk the command itself refuses the type change ("MBR only").
-  if (is(request, "set-type") && (style == kStyleMbr || style == kStyleGpt)) {
-    if (!translateType(request.positional[2], style, answers.typeText, failures)) return 1;
+  if (call.typeName >= 0 && (style == kStyleMbr || style == kStyleGpt)) {
+    if (!translateType(request.positional[static_cast<std::size_t>(call.typeName)], style, answers.typeText,
+                       failures)) {
+      return 1;
+    }
   }
-  if (is(request, "create-partition")) {
+  if (call.createOptions) {
     if (style != kStyleMbr && style != kStyleGpt) {
       failures.report("disk " + std::to_string(disk) + " has no partition table; give it one with create-disk");
       return 1;
@@ -237,7 +217,7 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
       }
     }
   }
-  if (takesEntry(request) && !selectEntry(request, entry, table, disk, failures)) return 1;
+  if (call.entry && !selectEntry(call, entry, table, disk, failures)) return 1;
 
   const Confirmation confirmation =
       request.yes ? Confirmation::Yes : (io.terminal ? Confirmation::Ask : Confirmation::Refuse);
@@ -245,7 +225,7 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
   EditorCommands commands(state, table, interaction);
   commands.acceptTypeCodes(true);
   try {
-    windowCommand(request, style)(commands);
+    (commands.*(style == kStyleGpt && call.onGpt ? call.onGpt : call.command))();
   } catch (const std::exception& error) {
     // What the window leaves to its application-wide error report: the
     // conversions made outside the command's error trap.
@@ -259,19 +239,20 @@ int runEditorCommand(const CliRequest& request, CliStreams& io, FailureLog& fail
   if (!table.outcomeText().empty()) failures.note(table.outcomeText() + "\n");
   // The disk as it is now, as the window would redraw it.
   if (request.json) return printLayoutJson(disk, io.out, failures) ? 0 : 1;
-  printRows(table, io.out);
+  PrintTable(table, io.out);
   return 0;
 }
-
-}  // namespace
 
 int RunCommand(const CliRequest& request, CliStreams& io) {
   FailureLog failures(io.err);
   ScopedMessageSink sink(failures);
   try {
-    if (is(request, "disks")) return listDisks(request, io, failures);
-    const int status = is(request, "show") ? showDisk(request, io, failures) : runEditorCommand(request, io, failures);
-    if (status != 0) explainUnopenableDisk(request, diskArgument(request), failures);
+    const int status = request.command->run(*request.command, request, io, failures);
+    // A command on one disk that fails because the disk cannot be opened
+    // names the cause.
+    if (status != 0 && request.command->maxPositional > 0) {
+      explainUnopenableDisk(request, diskArgument(request), failures);
+    }
     return status;
   } catch (const UsageError&) {
     throw;

@@ -4,20 +4,32 @@
 #include <iosfwd>
 
 #include "CliArguments.h"
+#include "CommandTable.h"
+#include "FailureLog.h"
 
 namespace kestrin::cli {
 
 struct CliStreams {
-  std::ostream& out;    // results
-  std::ostream& err;    // messages, questions
-  std::istream& in;     // the confirmation answers
+  std::ostream& out;      // results
+  std::ostream& err;      // messages, questions
+  std::istream& in;       // the confirmation answers
   bool terminal = false;  // standard input is a terminal
 };
 
-// Returns the exit status: 0 success, 1 the operation failed or was refused
-// (its message already on `err`). Throws UsageError for arguments that are
-// malformed (a disk number that is no number, an unknown style); those are
-// found before any disk is read.
+// Runs the request's command (its row of the command table). Returns the exit
+// status: 0 success, 1 the operation failed or was refused (its message
+// already on `err`). Throws UsageError for arguments that are malformed (a
+// disk number that is no number, an unknown style); those are found before
+// any disk is read.
 int RunCommand(const CliRequest& request, CliStreams& io);
+
+// The handlers of the command table (CommandTable.cpp), with the same
+// results. `disks`: the disk chooser's rows; `show`: one disk's table; every
+// other command: the window command of its row (EditorCall), its dialog or
+// prompt answered from the arguments, over the disk's table read as the
+// window reads it.
+int ListDisks(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+int ShowDisk(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
 
 }  // namespace kestrin::cli

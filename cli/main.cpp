@@ -3,7 +3,7 @@
 //   kestrin-cli [--disk PATH]... [--sector-size N] [--json] [--yes] COMMAND [ARGUMENTS]
 //
 // Each command is one call of the window's command over a table filled as
-// the window fills it; see CliUsage.cpp for the commands.
+// the window fills it; see CommandTable.cpp for the commands.
 
 #include <iostream>
 #include <memory>
@@ -18,7 +18,7 @@
 
 #include "CliArguments.h"
 #include "CliCommands.h"
-#include "CliUsage.h"
+#include "CommandTable.h"
 #include "Port.h"
 #include "SystemPort.h"
 

@@ -2,8 +2,8 @@
 // The editor commands of the main window's popup menu, without any widget:
 // each turns the current selection and the user's answers into one call of a
 // layout operation on the current disk, asks for confirmation first, and
-// redraws afterwards. The window's menu handlers call these; so does the
-// command line, with a scripted Interaction.
+// redraws afterwards. Every front end calls these: the windows' menu
+// handlers, and the command line with a scripted Interaction.
 //
 // Errors that a command does not trap itself (the conversions Create
 // Partition and Change Disk ID make outside their error trap) propagate to
@@ -14,32 +14,10 @@
 #include <optional>
 #include <string>
 
+#include "EditorTable.h"
 #include "Interaction.h"
-#include "LayoutView.h"
 
 namespace kestrin {
-
-// What the commands need of the main window's table.
-class EditorTable {
- public:
-  virtual ~EditorTable() = default;
-  virtual int rowCount() const = 0;
-  // The selected row's index, or -1 when no row is selected.
-  virtual int selectedIndex() const = 0;
-  virtual ViewRow row(int index) const = 0;
-  // RefreshLayoutView of the current disk.
-  virtual void refresh() = 0;
-  // The window caption ("Kestrin 0.1 - " + DiskPath).
-  virtual void setCaption(const std::string& caption) = 0;
-  // The outcome text of Create Disk and Delete Disk Layout.
-  virtual void setOutcomeText(const std::string& text) = 0;
-};
-
-// The window state the commands read and write.
-struct EditorState {
-  std::string diskPath = "\\\\.\\PhysicalDrive0";
-  LayoutViewState view;  // DiskStyle and EntryCount, written by the refresh
-};
 
 std::string WindowCaption(const std::string& diskPath);
 

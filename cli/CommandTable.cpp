@@ -1,6 +1,8 @@
-#include "CliUsage.h"
+#include "CommandTable.h"
 
 #include <algorithm>
+
+#include "CliCommands.h"
 
 namespace kestrin::cli {
 
@@ -9,35 +11,58 @@ namespace {
 const std::vector<CommandSpec> kCommands{
     {"disks", 0, 0, "",
      "Lists the disks as the disk chooser does, one per line, the columns separated by tabs:\n"
-     "number, type, name, size in MB (bytes / 1048576), attributes.\n"},
+     "number, type, name, size in MB (bytes / 1048576), attributes.\n",
+     ListDisks, {}},
     {"show", 0, 1, "[N]",
      "Prints disk N's table (default 0) as the main window shows it: first the status line\n"
      "(\"Style: GPT, Count=2\"), then one line per row, the row's texts separated by tabs.\n"
      "With --json: the layout's raw values (offsets, lengths, type byte or GUID, boot flag,\n"
-     "attributes, name) as one JSON object.\n"},
+     "attributes, name) as one JSON object.\n",
+     ShowDisk, {}},
     {"create-partition", 2, 2, "N ENTRY [--offset BYTES] [--size MB] [--type NAME] [--boot]",
      "Create Partition: writes entry ENTRY of disk N. Without --offset or --size the window's\n"
      "proposals are used (the end of the entry above, and the rest of the disk from the offset,\n"
      "on a GPT up to the end of its usable area); without --type\n"
      "the type the window preselects (IFS on MBR, BASIC_DATA_GUID on GPT). NAME is one of the\n"
      "window's type names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. --boot\n"
-     "marks an MBR entry bootable. BYTES and MB take decimal or hexadecimal ($, 0x) numbers.\n"},
-    {"delete-partition", 2, 2, "N ENTRY", "Delete Partition: clears entry ENTRY of disk N (MBR or GPT).\n"},
+     "marks an MBR entry bootable. BYTES and MB take decimal or hexadecimal ($, 0x) numbers.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::CreatePartition1Click, .entry = true,
+      .createOptions = true}},
+    {"delete-partition", 2, 2, "N ENTRY", "Delete Partition: clears entry ENTRY of disk N (MBR or GPT).\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::DeletePa1Click, .entry = true}},
     {"set-type", 3, 3, "N ENTRY NAME",
      "Change Partition Type: MBR or GPT by the disk's style. NAME is one of the window's type\n"
-     "names, an MBR type byte (0x83, 131) or a GPT type GUID in braces.\n"},
+     "names, an MBR type byte (0x83, 131) or a GPT type GUID in braces.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::ChangePartition1Click, .onGpt = &EditorCommands::ChangePartitionTypeGPT1Click,
+      .entry = true, .typeName = 2}},
     {"set-boot", 3, 3, "N ENTRY VALUE",
      "Change Partition Boot (MBR only): VALUE is a number (0 clears, anything else sets) or\n"
-     "True/False.\n"},
+     "True/False.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::ChangePartitionBootMBR1Click, .entry = true, .promptAnswer = 2}},
     {"set-disk-id", 2, 2, "N VALUE",
-     "Change Disk ID (MBR only): the 32-bit disk signature, such as $01020304 or 16909060.\n"},
+     "Change Disk ID (MBR only): the 32-bit disk signature, such as $01020304 or 16909060.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::ChangeDiskID1Click, .promptAnswer = 1}},
     {"make-first", 2, 2, "N ENTRY",
      "Set as Partition Number 1 (MBR only): exchanges entry ENTRY with entry 1, then takes the\n"
-     "disk offline and online again.\n"},
+     "disk offline and online again.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::SetasPartitionNumber11Click, .entry = true}},
     {"set-attributes", 3, 3, "N ENTRY VALUE",
-     "Change Partition Attributes (GPT only): the 64-bit attributes, such as $8000000000000001.\n"},
-    {"create-disk", 2, 2, "N mbr|gpt|raw", "Create Disk: gives disk N a fresh, empty layout of that style.\n"},
-    {"delete-layout", 1, 1, "N", "Delete Disk Layout: removes disk N's partition table.\n"},
+     "Change Partition Attributes (GPT only): the 64-bit attributes, such as $8000000000000001.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::ChangePartitionAttributesGPT1Click, .entry = true, .promptAnswer = 2}},
+    {"create-disk", 2, 2, "N mbr|gpt|raw", "Create Disk: gives disk N a fresh, empty layout of that style.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::CreateDisk1Click, .style = true,
+      .needsTable = false}},
+    {"delete-layout", 1, 1, "N", "Delete Disk Layout: removes disk N's partition table.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::DeleteDriveLayout1Click, .needsTable = false}},
 };
 
 constexpr const char* kProgramSynopsis =

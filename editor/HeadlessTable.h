@@ -1,25 +1,29 @@
 #pragma once
-// The main window's table without a window: RefreshLayoutView fills it like
-// the list view, and the editor commands read its rows and selection.
+// The main window's table without a window: RefreshLayoutView fills it as it
+// fills the list view, and the editor commands read its rows and selection.
+// Every text front end works on one and prints it (LayoutPrinter.h).
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "EditorCommands.h"
-#include "FailureLog.h"
+#include "EditorTable.h"
 #include "LayoutView.h"
 
-namespace kestrin::cli {
+namespace kestrin {
 
-class MemoryTable : public EditorTable, public LayoutViewTarget {
+class HeadlessTable : public EditorTable, public LayoutViewTarget {
  public:
-  MemoryTable(EditorState& state, FailureLog& failures) : m_state(state), m_failures(failures) {}
+  // `showError` receives what the window would show in a message box: a
+  // read that failed.
+  HeadlessTable(EditorState& state, std::function<void(const std::string&)> showError)
+      : m_state(state), m_showError(std::move(showError)) {}
 
   // EditorTable
   int rowCount() const override { return static_cast<int>(m_rows.size()); }
   int selectedIndex() const override { return m_selected; }
   ViewRow row(int index) const override { return m_rows.at(static_cast<std::size_t>(index)); }
-  // Reads the current disk again; a failed read is reported as a failure.
+  // Reads the current disk again; a failed read goes to `showError`.
   void refresh() override;
   void setCaption(const std::string&) override {}
   void setOutcomeText(const std::string& text) override { m_outcome = text; }
@@ -42,7 +46,7 @@ class MemoryTable : public EditorTable, public LayoutViewTarget {
 
  private:
   EditorState& m_state;
-  FailureLog& m_failures;
+  std::function<void(const std::string&)> m_showError;
   std::vector<ViewRow> m_rows;
   int m_selected = -1;
   std::string m_status;
@@ -50,4 +54,4 @@ class MemoryTable : public EditorTable, public LayoutViewTarget {
   bool m_readSucceeded = false;
 };
 
-}  // namespace kestrin::cli
+}  // namespace kestrin

@@ -1,0 +1,64 @@
+#pragma once
+// The commands kestrin-cli knows, in one table: each command's name, its
+// arguments, its help text and what runs it. A command is added here, as one
+// row; an editor command names the window commands it calls and how its
+// arguments answer their questions.
+
+#include <string>
+#include <vector>
+
+#include "EditorCommands.h"
+
+namespace kestrin::cli {
+
+struct CliRequest;
+struct CliStreams;
+class FailureLog;
+struct CommandSpec;
+
+// Runs one parsed command; returns the exit status (see RunCommand).
+using CommandHandler = int (*)(const CommandSpec& command, const CliRequest& request, CliStreams& io,
+                               FailureLog& failures);
+
+// What an editor command takes from its arguments after the disk number N.
+struct EditorCall {
+  using WindowCommand = void (EditorCommands::*)();
+  // The window's command; where the window has another item for a GPT (or
+  // RAW) disk, that one is `onGpt`.
+  WindowCommand command = nullptr;
+  WindowCommand onGpt = nullptr;
+  // The second argument is the entry number ENTRY (the row to select).
+  bool entry = false;
+  // The positional argument that answers the command's prompt, or -1.
+  int promptAnswer = -1;
+  // The positional argument that is a type NAME, or -1.
+  int typeName = -1;
+  // The second argument is a partition style (mbr, gpt or raw).
+  bool style = false;
+  // Takes --offset, --size, --type and --boot (Create Partition's dialog).
+  bool createOptions = false;
+  // Reads the disk's table first and stops when it cannot be read; the
+  // whole-disk commands do not, so that they also mend an unreadable disk.
+  bool needsTable = true;
+};
+
+struct CommandSpec {
+  const char* name;
+  int minPositional;
+  int maxPositional;
+  const char* synopsis;     // the arguments, as the usage line shows them
+  const char* description;  // the --help text after the synopsis
+  CommandHandler run;
+  EditorCall editor;  // for the editor commands
+};
+
+const std::vector<CommandSpec>& Commands();
+// Null when `name` is no command.
+const CommandSpec* FindCommand(const std::string& name);
+
+// The program's usage: synopsis, options and the list of commands.
+std::string ProgramUsage();
+// One command's usage line and description.
+std::string CommandHelp(const CommandSpec& command);
+
+}  // namespace kestrin::cli
