@@ -8,15 +8,16 @@
 // not change keeps its bytes, and a sector whose contents do not change is
 // not written, so rewriting one entry touches one sector.
 
+#include "MbrEncoder.h"
+
 #include <vector>
 
+#include "ErrorCodes.h"
 #include "LayoutCodec.h"
 #include "MbrCodec.h"
-#include "MbrEncoder.h"
 #include "MbrEntry.h"
 #include "MbrPlan.h"
 #include "MbrSectors.h"
-#include "ErrorCodes.h"
 
 namespace kestrin {
 
@@ -98,7 +99,7 @@ std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
     if (std::uint32_t error = readOneSector(medium, plan.extendedStart, current); error != ERROR_SUCCESS) return error;
     if (holdsEbrEntries(current)) {
       if (plan.extendedChainUnknown) return ERROR_INVALID_PARAMETER;
-      addIfChanged(writes, plan.extendedStart, current, composeTable(current, {}));
+      if (plan.clearStaleEbr) addIfChanged(writes, plan.extendedStart, current, composeTable(current, {}));
     }
   }
   if (std::uint32_t error = readOneSector(medium, 0, current); error != ERROR_SUCCESS) return error;

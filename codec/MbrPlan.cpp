@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "MbrLayout.h"
 #include "ErrorCodes.h"
+#include "MbrLayout.h"
 
 namespace kestrin {
 
@@ -211,6 +211,7 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     std::optional<Extent> diskExtended = followedExtended(*onDisk, sectorSize);
     plan.extendedChainUnknown = extended.kept && (!diskExtended || diskExtended->start != extended.extent.start);
   }
+  plan.clearStaleEbr = !extended.kept || !diskChain.empty();
 
   // Follow the chain the groups describe: the first EBR at the extended
   // partition's start, each next one where the previous link points. Every

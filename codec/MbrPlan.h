@@ -39,6 +39,12 @@ struct MbrPlan {
   // read (a second extended partition whose first was removed): the chain
   // at its start is unknown to the layout and must not be overwritten.
   bool extendedChainUnknown = false;
+  // Without logical drives in the layout, an EBR with entries at the
+  // extended partition's start is cleared: one left from old data where the
+  // extended partition is new or changed, or logical drives the layout
+  // removes. An extended partition kept as the disk has it, whose chain the
+  // disk's reader found empty, is left alone.
+  bool clearStaleEbr = false;
   // The chain in order, the first EBR at the extended partition's start.
   // Empty for an extended partition without logical drives.
   std::vector<PlannedEbr> ebrs;

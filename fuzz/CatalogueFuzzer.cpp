@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "Catalogue.h"
-#include "FuzzImage.h"
+#include "FuzzRequire.h"
 
 using namespace kestrin;
 using namespace kestrin::fuzz;

@@ -10,7 +10,7 @@
 
 #include "ByteOrder.h"
 #include "DiskProperties.h"
-#include "FuzzImage.h"
+#include "FuzzRequire.h"
 
 using namespace kestrin;
 using namespace kestrin::fuzz;

@@ -66,10 +66,4 @@ bool FuzzImage::sameContents(const FuzzImage& other) const {
   return true;
 }
 
-void require(bool condition, const char* promise) {
-  if (condition) return;
-  std::fprintf(stderr, "broken promise: %s\n", promise);
-  std::abort();
-}
-
 }  // namespace kestrin::fuzz

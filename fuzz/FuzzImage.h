@@ -18,6 +18,7 @@
 #include <span>
 #include <vector>
 
+#include "FuzzRequire.h"
 #include "SectorDevice.h"
 
 namespace kestrin::fuzz {
@@ -47,9 +48,5 @@ class FuzzImage : public SectorDevice {
   std::uint64_t m_sectorCount = 0;
   std::map<std::uint64_t, std::vector<std::uint8_t>> m_sectors;
 };
-
-// Stops the fuzzer with a crash report when `condition` does not hold: a
-// broken promise of the codec is a finding like any sanitizer report.
-void require(bool condition, const char* promise);
 
 }  // namespace kestrin::fuzz

@@ -15,6 +15,7 @@
 #include "FuzzImage.h"
 #include "FuzzLayouts.h"
 #include "LayoutCodec.h"
+#include "RequestRecords.h"
 
 using namespace kestrin;
 using namespace kestrin::fuzz;
@@ -23,9 +24,9 @@ namespace {
 
 // A CREATE_DISK record taken from the end of the input, so that it changes
 // with the disk; the entry count is kept small to keep each run fast.
-std::array<std::uint8_t, kCreateDiskRecordSize> createRecord(const std::uint8_t* data, std::size_t size,
-                                                             std::uint32_t style) {
-  std::array<std::uint8_t, kCreateDiskRecordSize> record{};
+std::array<std::uint8_t, kCreateDiskSize> createRecord(const std::uint8_t* data, std::size_t size,
+                                                       std::uint32_t style) {
+  std::array<std::uint8_t, kCreateDiskSize> record{};
   std::size_t take = std::min(size, record.size());
   std::memcpy(record.data(), data + size - take, take);
   writeLe32(record, 0, style);

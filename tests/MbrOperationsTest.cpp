@@ -425,6 +425,7 @@ TEST_F(MbrOperationsOnImage, ADamagedTableIsChangedElsewhereAndRepairedEntryByEn
       {"overlapping primaries", {{2, 0x83, 30000, 10000}}},
       {"two extended partitions", {{2, 0x05, 50000, 10000}, {3, 0x05, 70000, 10000}}},
       {"an extended partition of length 0", {{2, 0x05, 50000, 0}}},
+      {"an extended partition over sector 0", {{2, 0x05, 0, 2000}}},
   };
   const std::vector<std::uint8_t> pristine = ReadFileRange(image, 0, kSector);
   for (const Damage& damage : damages) {
@@ -440,6 +441,9 @@ TEST_F(MbrOperationsOnImage, ADamagedTableIsChangedElsewhereAndRepairedEntryByEn
     };
     const std::vector<std::uint8_t> damaged = damagedBytes();
 
+    // The layout written back as it was read changes nothing.
+    EXPECT_TRUE(EditDriveLayout(kImagePath, [](LayoutBuffer&) {}));
+    EXPECT_EQ(ReadFileRange(image, 0, kSector), sector0);
     EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
     EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 1, "type"), "c");
     EXPECT_EQ(damagedBytes(), damaged) << "the damaged entries are not written back as they were";
