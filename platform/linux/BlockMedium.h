@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "DiskMap.h"
 #include "Medium.h"
 
 namespace kestrin {
@@ -76,5 +77,12 @@ class BlockMedium : public Medium {
   std::filesystem::path m_sysfsDirectory;
   std::string m_path;
 };
+
+// The Linux medium opener (OpenMedium.h) with sysfs mounted at `sysfsRoot`:
+// a block device becomes a BlockMedium opened with its kernel sector size
+// (the entry's sector size applies to images only) and described from
+// sysfs; a regular file an ImageMedium; anything else is refused.
+std::unique_ptr<Medium> OpenMedium(const DiskSpec& spec, bool writable, std::uint32_t& error,
+                                   const std::filesystem::path& sysfsRoot);
 
 }  // namespace kestrin

@@ -9,6 +9,10 @@
 
 namespace kestrin {
 
+std::unique_ptr<Medium> OpenMedium(const DiskSpec& spec, bool writable, std::uint32_t& error) {
+  return OpenMedium(spec, writable, error, "/sys");
+}
+
 std::unique_ptr<Medium> OpenMedium(const DiskSpec& spec, bool writable, std::uint32_t& error,
                                    const std::filesystem::path& sysfsRoot) {
   // Only a regular file or a block device is a disk. Anything else is
