@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "SizeArgument.h"
+
 namespace kestrin::cli {
 
 namespace {
@@ -44,6 +46,8 @@ bool takeCreateOption(const std::vector<std::string>& args, std::size_t& i, CliR
     request.type = optionValue(args, i, request.command);
   } else if (arg == "--boot") {
     request.boot = true;
+  } else if (arg == "--force") {
+    request.force = true;
   } else {
     return false;
   }
@@ -77,11 +81,20 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
       continue;
     }
     if (request.command->editor.createOptions && takeCreateOption(args, i, request)) continue;
+    if (WritesToDisk(*request.command) && arg == "--backup") {
+      request.backup = optionValue(args, i, request.command);
+      continue;
+    }
     if (isOption(arg)) throw UsageError("unknown option '" + arg + "'", request.command);
     request.positional.push_back(arg);
   }
   if (request.help) return request;
   if (request.command == nullptr) throw UsageError("no command given", nullptr);
+  if (request.diskOptions.size() >= 2 && request.diskOptions[request.diskOptions.size() - 2] == "--sector-size") {
+    throw UsageError("--sector-size applies to the --disk options after it, and none follows it", nullptr);
+  }
+  if (request.size) request.size = SizeArgumentMib(*request.size, request.command);
+  if (request.offset) request.offset = OffsetArgumentBytes(*request.offset, kSmallestSectorSize, request.command);
   const int count = static_cast<int>(request.positional.size());
   if (count < request.command->minPositional) throw UsageError("missing arguments", request.command);
   if (count > request.command->maxPositional) {

@@ -39,10 +39,17 @@ struct CliRequest {
   std::optional<std::string> size;
   std::optional<std::string> type;
   bool boot = false;
+  // create-partition --force: write over an entry that is in use.
+  bool force = false;
+  // --backup FILE of a writing command.
+  std::optional<std::string> backup;
 };
 
 // Throws UsageError for an unknown command or option, a missing option
-// value, or the wrong number of arguments (not checked when help is asked).
+// value, the wrong number of arguments (not checked when help is asked), a
+// --sector-size that no --disk option follows, and a --size or --offset
+// with a unit that does not come to whole MiB or sectors. --size is handed
+// on in MiB, --offset in bytes (SizeArgument.h).
 CliRequest ParseArguments(const std::vector<std::string>& args);
 
 // A disk number or an entry number: plain decimal digits, at most `max`.

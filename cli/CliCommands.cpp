@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -17,8 +18,16 @@
 #include "Messages.h"
 #include "Port.h"
 #include "RequestFailure.h"
+#include "PortDisk.h"
 #include "ScriptedInteraction.h"
+#include "SizeArgument.h"
 #include "TypeArgument.h"
+#include "TypeNames.h"
+#include "Guid.h"
+#include "LayoutView.h"
+#ifndef _WIN32
+#include "DiskEnumeration.h"
+#endif
 
 namespace kestrin::cli {
 
@@ -26,7 +35,18 @@ namespace {
 
 constexpr int kMaxDiskNumber = 9999;
 constexpr int kMaxEntryNumber = 255;
-std::string diskPath(int disk) { return "\\\\.\\PhysicalDrive" + std::to_string(disk); }
+constexpr std::int64_t kMib = 1024 * 1024;
+
+}  // namespace
+
+std::string DiskPath(int disk) { return "\\\\.\\PhysicalDrive" + std::to_string(disk); }
+
+int DiskArgument(const CliRequest& request) {
+  if (request.positional.empty()) return 0;
+  return DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
+}
+
+namespace {
 
 int styleArgument(const CliRequest& request, const std::string& text) {
   std::string lower(text);
@@ -37,18 +57,12 @@ int styleArgument(const CliRequest& request, const std::string& text) {
   throw UsageError("the style must be mbr, gpt or raw, not '" + text + "'", request.command);
 }
 
-// The disk number N of a command that names one (show without N means 0).
-int diskArgument(const CliRequest& request) {
-  if (request.positional.empty()) return 0;
-  return DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
-}
-
 // Why disk `disk` cannot be opened, in a few words, or empty when it opens.
 // The requests on a disk that failed to open all report an unusable handle,
 // as the system's do; this names the cause behind it.
 std::string openFailureCause(int disk) {
   DevicePort& p = port();
-  DiskHandle handle = p.OpenDisk(diskPath(disk), GENERIC_READ, 0);
+  DiskHandle handle = p.OpenDisk(DiskPath(disk), GENERIC_READ, 0);
   if (handle != kInvalidHandle) {
     p.CloseDisk(handle);
     return {};
@@ -73,7 +87,7 @@ std::string openFailureCause(int disk) {
 std::string diskName(const CliRequest& request, int disk) {
   if (static_cast<std::size_t>(disk) < request.diskPaths.size())
     return request.diskPaths[static_cast<std::size_t>(disk)];
-  return diskPath(disk);
+  return DiskPath(disk);
 }
 
 // After a failed command, a line with the real cause when the disk itself
@@ -83,16 +97,34 @@ void explainUnopenableDisk(const CliRequest& request, int disk, FailureLog& fail
   if (!cause.empty()) failures.note("kestrin-cli: cannot open " + diskName(request, disk) + ": " + cause + "\n");
 }
 
+// The block device behind disk `disk` (its --disk path, or without any
+// --disk option the machine's disk of that number), or empty when it is an
+// image file or not known.
+std::string blockDeviceOf(const CliRequest& request, int disk) {
+  std::string path;
+  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
+    path = request.diskPaths[static_cast<std::size_t>(disk)];
+  }
+#ifndef _WIN32
+  if (request.diskPaths.empty()) {
+    const DiskMap machine = DefaultDiskMap();
+    if (static_cast<std::size_t>(disk) < machine.size()) path = machine[static_cast<std::size_t>(disk)].path;
+  }
+#endif
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_block_file(path, error) ? path : std::string();
+}
+
 // The layout's raw values; a failed read is reported and gives false.
-bool printLayoutJson(int disk, std::ostream& out, FailureLog& failures) {
+bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, FailureLog& failures) {
   LayoutBuffer layout;
   try {
-    GetDriveLayout(diskPath(disk), layout);
+    GetDriveLayout(DiskPath(disk), layout);
   } catch (const std::exception& error) {
     failures.report(error.what());
     return false;
   }
-  out << LayoutJson(disk, diskPath(disk), layout).dump(2) << '\n';
+  out << LayoutJson(disk, DiskPath(disk), layout, blockDeviceOf(request, disk)).dump(2) << '\n';
   return true;
 }
 
@@ -104,7 +136,9 @@ HeadlessTable tableOf(EditorState& state, FailureLog& failures) {
 }  // namespace
 
 int ListDisks(const CommandSpec&, const CliRequest& request, CliStreams& io, FailureLog& failures) {
-  std::vector<DiskListRow> rows = DiskListRows();
+  // The chooser probes its sixteen numbers; every disk given is listed.
+  std::vector<DiskListRow> rows =
+      DiskListRows(std::max(kDiskListProbeCount, static_cast<int>(request.diskPaths.size())));
   if (request.json) {
     io.out << DiskListJson(rows).dump(2) << '\n';
   } else {
@@ -123,24 +157,44 @@ int ListDisks(const CommandSpec&, const CliRequest& request, CliStreams& io, Fai
   return failures.failed() ? 1 : 0;
 }
 
-int ShowDisk(const CommandSpec&, const CliRequest& request, CliStreams& io, FailureLog& failures) {
-  const int disk = diskArgument(request);
-  if (request.json) return printLayoutJson(disk, io.out, failures) ? 0 : 1;
+bool PrintDisk(const CliRequest& request, int disk, std::ostream& out, FailureLog& failures) {
+  if (request.json) return printLayoutJson(request, disk, out, failures);
   EditorState state;
-  state.diskPath = diskPath(disk);
+  state.diskPath = DiskPath(disk);
   HeadlessTable table = tableOf(state, failures);
   table.refresh();
-  if (!table.lastReadSucceeded()) return 1;
-  PrintTable(table, io.out);
-  return failures.failed() ? 1 : 0;
+  if (!table.lastReadSucceeded()) return false;
+  PrintTable(table, out);
+  return true;
+}
+
+int ShowDisk(const CommandSpec&, const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  return PrintDisk(request, DiskArgument(request), io.out, failures) && !failures.failed() ? 0 : 1;
 }
 
 namespace {
 
+// The entries a GPT create may name past the rows on screen: the layout
+// record's slots, within the table's own limit.
+int gptEntryLimit(const LayoutBuffer& layout) {
+  const std::uint32_t limit = layout.gptMaxPartitionCount();
+  return static_cast<int>(std::min<std::uint32_t>(limit == 0 ? kLayoutSlotCount : limit, kLayoutSlotCount));
+}
+
 // Checks the entry number against the table on screen and selects its row.
-// An empty table takes only Create Partition's entry 1, which needs no row.
-bool selectEntry(const EditorCall& call, int entry, HeadlessTable& table, int disk, FailureLog& failures) {
+// An empty table takes only Create Partition's entry 1, which needs no row;
+// a GPT create takes any entry up to the table's limit.
+bool selectEntry(const EditorCall& call, int entry, const LayoutBuffer& layout, HeadlessTable& table, int disk,
+                 FailureLog& failures) {
   const int rows = table.rowCount();
+  const bool gptCreate = call.createOptions && layout.partitionStyle() == kStyleGpt;
+  if (gptCreate && entry >= 1 && entry <= gptEntryLimit(layout)) {
+    // A GPT without entries shows no rows, and the command then takes entry
+    // 1; a filler row, as the view shows them, lets it take another.
+    if (rows == 0 && entry > 1) table.addRow(ViewRow{"0", {}});
+    if (table.rowCount() > 0) table.select(entry - 1);
+    return true;
+  }
   if (rows == 0) {
     if (entry == 1 && call.createOptions) return true;
     failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
@@ -148,8 +202,8 @@ bool selectEntry(const EditorCall& call, int entry, HeadlessTable& table, int di
     return false;
   }
   if (entry < 1 || entry > rows) {
-    failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
-                    "'s table (entries 1 to " + std::to_string(rows) + ")");
+    failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) + "'s table (entries 1 to " +
+                    std::to_string(gptCreate ? gptEntryLimit(layout) : rows) + ")");
     return false;
   }
   table.select(entry - 1);
@@ -157,14 +211,69 @@ bool selectEntry(const EditorCall& call, int entry, HeadlessTable& table, int di
 }
 
 // The type argument as the command's dialog hands it back; false after
-// reporting a type that fits neither the names nor the codes of the style.
+// reporting a type that fits neither the names nor the codes of the style,
+// or the unused type, which describes no partition.
 bool translateType(const std::optional<std::string>& argument, std::uint32_t style,
                    std::optional<std::string>& typeText, FailureLog& failures) {
   if (!argument) return true;
   std::string error;
   typeText = TypeArgumentText(style, *argument, error);
-  if (!typeText) failures.report(error);
-  return typeText.has_value();
+  if (!typeText) {
+    failures.report(error);
+    return false;
+  }
+  std::string code = *typeText;
+  TypeNameToCode(style, *typeText, code);
+  Guid guid;
+  const bool unused = style == kStyleMbr ? code == "0" : TryStringToGuid(code, guid) && guid.isNull();
+  if (unused) {
+    failures.report("'" + *argument + "' is the unused type, which describes no partition; use delete-partition");
+    return false;
+  }
+  return true;
+}
+
+bool slotInUse(const LayoutBuffer& layout, int entry) {
+  if (entry < 1 || entry > kLayoutSlotCount || static_cast<std::uint32_t>(entry) > layout.partitionCount()) {
+    return false;
+  }
+  ConstLayoutSlot slot = layout.slot(entry);
+  return layout.partitionStyle() == kStyleMbr ? slot.mbrPartitionType() != 0 : !slot.gptPartitionType().isNull();
+}
+
+// Refuses a create over an entry in use (unless forced) and a change of an
+// empty entry; false after reporting why.
+bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutBuffer& layout, int entry,
+                FailureLog& failures) {
+  const bool inUse = slotInUse(layout, entry);
+  if (call.createOptions && inUse && !request.force) {
+    ConstLayoutSlot slot = layout.slot(entry);
+    const std::string type = layout.partitionStyle() == kStyleMbr ? MbrTypeText(slot.mbrPartitionType())
+                                                                   : GuidToString(slot.gptPartitionType());
+    failures.report("entry " + std::to_string(entry) + " is in use (offset " + std::to_string(slot.startingOffset()) +
+                    ", " + std::to_string(slot.partitionLength() / kMib) + " MiB, type " + type +
+                    "); delete it first, or give --force to write over it");
+    return false;
+  }
+  if (call.usedEntry && !inUse) {
+    failures.report("entry " + std::to_string(entry) + " is empty: there is no partition to change");
+    return false;
+  }
+  return true;
+}
+
+// Where a GPT entry past the rows on screen starts when no --offset is
+// given: the first MiB boundary behind every partition, and inside the
+// usable area.
+std::int64_t offsetBehindPartitions(const LayoutBuffer& layout) {
+  std::int64_t end = layout.gptStartingUsableOffset();
+  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
+  for (int entry = 1; entry <= count; ++entry) {
+    if (slotInUse(layout, entry)) {
+      end = std::max(end, layout.slot(entry).startingOffset() + layout.slot(entry).partitionLength());
+    }
+  }
+  return (end + kMib - 1) / kMib * kMib;
 }
 
 }  // namespace
@@ -172,7 +281,7 @@ bool translateType(const std::optional<std::string>& argument, std::uint32_t sty
 int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures) {
   const EditorCall& call = command.editor;
   // Every argument is checked before the disk is read.
-  const int disk = diskArgument(request);
+  const int disk = DiskArgument(request);
   const int entry =
       call.entry ? DecimalArgument(request.positional[1], "the entry number ENTRY", kMaxEntryNumber, request.command)
                  : 0;
@@ -183,15 +292,24 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   answers.sizeText = request.size;
   answers.boot = request.boot;
   if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
-    answers.diskNote = diskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
+    answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
   }
 
   EditorState state;
-  state.diskPath = diskPath(disk);
+  state.diskPath = DiskPath(disk);
   HeadlessTable table = tableOf(state, failures);
   table.refresh();
   if (!table.lastReadSucceeded() && call.needsTable) return 1;
   const int failuresBefore = failures.count();
+  LayoutBuffer layout;
+  if (call.entry) {
+    try {
+      GetDriveLayout(state.diskPath, layout);
+    } catch (const std::exception& error) {
+      failures.report(error.what());
+      return 1;
+    }
+  }
 
   const std::uint32_t style = state.view.diskStyle;
   // On a RAW disk the command itself refuses the type change ("MBR only").
@@ -207,17 +325,30 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       return 1;
     }
     if (!translateType(request.type, style, answers.typeText, failures)) return 1;
-    // An offset given without a size gets the size the window would propose
-    // for that offset, not for the one it proposes itself.
-    if (request.offset && !request.size) {
+    if (request.offset) {
+      // Whole sectors of this disk, now that its sector size is known.
+      PortDisk geometry(state.diskPath, PortDisk::Access::Read);
+      if (geometry.ok()) {
+        answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
+      }
+    } else if (style == kStyleGpt && entry > table.rowCount()) {
+      answers.offsetText = std::to_string(offsetBehindPartitions(layout));
+    }
+    // An offset not proposed by the window gets the size the window would
+    // propose for that offset.
+    if (answers.offsetText && !request.size) {
       try {
-        answers.sizeText = std::to_string(ProposedCreateSizeMb(state.diskPath, style, *request.offset));
+        answers.sizeText = std::to_string(ProposedCreateSizeMb(state.diskPath, style, *answers.offsetText));
       } catch (const std::exception&) {
         // A malformed offset is reported by the command's own conversion.
       }
     }
   }
-  if (call.entry && !selectEntry(call, entry, table, disk, failures)) return 1;
+  if (call.entry && !selectEntry(call, entry, layout, table, disk, failures)) return 1;
+  if (call.entry && (style == kStyleMbr || style == kStyleGpt) && !guardEntry(request, call, layout, entry, failures)) {
+    return 1;
+  }
+  if (io.port != nullptr && request.backup) io.port->backupBeforeWriting(*request.backup);
 
   const Confirmation confirmation =
       request.yes ? Confirmation::Yes : (io.terminal ? Confirmation::Ask : Confirmation::Refuse);
@@ -231,14 +362,21 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     // conversions made outside the command's error trap.
     failures.report(error.what());
   }
-  if (failures.count() > failuresBefore) return 1;
+  if (io.port != nullptr && !io.port->backupFailure().empty()) failures.report(io.port->backupFailure());
+  if (failures.count() > failuresBefore) {
+    ExplainRefusedWrite(io, failures);
+    return 1;
+  }
   if (!interaction.confirmationAsked()) {
     failures.report("nothing to write; the command ended without a change");
     return 1;
   }
+  if (io.port != nullptr && request.backup) {
+    failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");
+  }
   if (!table.outcomeText().empty()) failures.note(table.outcomeText() + "\n");
   // The disk as it is now, as the window would redraw it.
-  if (request.json) return printLayoutJson(disk, io.out, failures) ? 0 : 1;
+  if (request.json) return printLayoutJson(request, disk, io.out, failures) ? 0 : 1;
   PrintTable(table, io.out);
   return 0;
 }
@@ -251,7 +389,7 @@ int RunCommand(const CliRequest& request, CliStreams& io) {
     // A command on one disk that fails because the disk cannot be opened
     // names the cause.
     if (status != 0 && request.command->maxPositional > 0) {
-      explainUnopenableDisk(request, diskArgument(request), failures);
+      explainUnopenableDisk(request, DiskArgument(request), failures);
     }
     return status;
   } catch (const UsageError&) {

@@ -4,6 +4,7 @@
 #include <iosfwd>
 
 #include "CliArguments.h"
+#include "CliPort.h"
 #include "CommandTable.h"
 #include "FailureLog.h"
 
@@ -14,6 +15,9 @@ struct CliStreams {
   std::ostream& err;      // messages, questions
   std::istream& in;       // the confirmation answers
   bool terminal = false;  // standard input is a terminal
+  // The port in front of the system's (--backup, refused writes); null when
+  // the commands run on another port.
+  CliPort* port = nullptr;
 };
 
 // Runs the request's command (its row of the command table). Returns the exit
@@ -31,5 +35,23 @@ int RunCommand(const CliRequest& request, CliStreams& io);
 int ListDisks(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
 int ShowDisk(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
 int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+
+// The commands on the table sectors themselves (TableCommands.cpp):
+// `verify` checks them, `backup` saves them, `restore` puts a backup back.
+int VerifyTable(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+int BackupTable(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+int RestoreTable(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+
+// After a write the disk stack refused: the problems of the layout it
+// carried, one line each, on `failures`.
+void ExplainRefusedWrite(const CliStreams& io, FailureLog& failures);
+
+// "\.\PhysicalDrive<disk>"
+std::string DiskPath(int disk);
+// The disk number N of a command that names one (without N, 0).
+int DiskArgument(const CliRequest& request);
+// Disk N's table as text or JSON on `out`, as show prints it; false after
+// reporting a read that failed.
+bool PrintDisk(const CliRequest& request, int disk, std::ostream& out, FailureLog& failures);
 
 }  // namespace kestrin::cli

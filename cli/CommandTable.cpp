@@ -19,13 +19,40 @@ const std::vector<CommandSpec> kCommands{
      "With --json: the layout's raw values (offsets, lengths, type byte or GUID, boot flag,\n"
      "attributes, name) as one JSON object.\n",
      ShowDisk, {}},
-    {"create-partition", 2, 2, "N ENTRY [--offset BYTES] [--size MB] [--type NAME] [--boot]",
+    {"verify", 0, 1, "[N]",
+     "Checks disk N's table (default 0) and prints one line per finding, naming the partition\n"
+     "and the rule: overlapping partitions, partitions past the end or outside the GPT's usable\n"
+     "area, of length zero, logical drives outside their extended partition, EBR chains that\n"
+     "loop or leave it, more than one extended partition, a damaged primary or backup GPT header\n"
+     "or entry array, a backup not at the end of the disk, copies that differ, a protective MBR\n"
+     "whose size does not match the disk, a hybrid MBR out of step with its GPT; starts not on a\n"
+     "1 MiB boundary are warnings. Exit status 0 when no problem is found, 1 otherwise.\n"
+     "With --json: one object with the style and the findings.\n",
+     VerifyTable, {}},
+    {"backup", 2, 2, "N FILE",
+     "Saves every sector of disk N that holds table structures (the MBR, each EBR, both GPT\n"
+     "headers and entry arrays, and the places a table write may use) with its position, the\n"
+     "disk's size and sector size and a checksum to FILE.\n",
+     BackupTable, {}},
+    {"restore", 2, 2, "N FILE",
+     "Puts the sectors of a backup made by 'backup' (or --backup) back on disk N: checks that\n"
+     "FILE is whole and was made for a disk of this size and sector size, shows the table before\n"
+     "and after, asks for confirmation and writes the sectors that differ, sector 0 last, each\n"
+     "flushed. Nothing else on the disk changes.\n",
+     RestoreTable, {}},
+    {"create-partition", 2, 2, "N ENTRY [--offset OFFSET] [--size SIZE] [--type NAME] [--boot] [--force]",
      "Create Partition: writes entry ENTRY of disk N. Without --offset or --size the window's\n"
      "proposals are used (the end of the entry above, and the rest of the disk from the offset,\n"
      "on a GPT up to the end of its usable area); without --type\n"
      "the type the window preselects (IFS on MBR, BASIC_DATA_GUID on GPT). NAME is one of the\n"
      "window's type names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. --boot\n"
-     "marks an MBR entry bootable. BYTES and MB take decimal or hexadecimal ($, 0x) numbers.\n",
+     "marks an MBR entry bootable.\n"
+     "SIZE is a number of MiB or a number with a unit, K, M, G, T or KiB, MiB, GiB, TiB (powers\n"
+     "of 1024), that comes to whole MiB; OFFSET is a number of bytes or a number with a unit,\n"
+     "that comes to whole sectors. Plain numbers may be hexadecimal ($, 0x).\n"
+     "On a GPT disk ENTRY may be any free entry up to the table's limit (at most 64), past the\n"
+     "rows 'show' prints; without --offset such an entry starts at the first MiB boundary behind\n"
+     "the last partition. An entry in use is refused unless --force is given.\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreatePartition1Click, .entry = true,
       .createOptions = true}},
@@ -34,15 +61,17 @@ const std::vector<CommandSpec> kCommands{
      {.command = &EditorCommands::DeletePa1Click, .entry = true}},
     {"set-type", 3, 3, "N ENTRY NAME",
      "Change Partition Type: MBR or GPT by the disk's style. NAME is one of the window's type\n"
-     "names, an MBR type byte (0x83, 131) or a GPT type GUID in braces.\n",
+     "names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. The unused type is\n"
+     "refused (use delete-partition), and so is an empty entry.\n",
      RunEditorCommand,
      {.command = &EditorCommands::ChangePartition1Click, .onGpt = &EditorCommands::ChangePartitionTypeGPT1Click,
-      .entry = true, .typeName = 2}},
+      .entry = true, .typeName = 2, .usedEntry = true}},
     {"set-boot", 3, 3, "N ENTRY VALUE",
      "Change Partition Boot (MBR only): VALUE is a number (0 clears, anything else sets) or\n"
-     "True/False.\n",
+     "True/False. An empty entry is refused.\n",
      RunEditorCommand,
-     {.command = &EditorCommands::ChangePartitionBootMBR1Click, .entry = true, .promptAnswer = 2}},
+     {.command = &EditorCommands::ChangePartitionBootMBR1Click, .entry = true, .promptAnswer = 2,
+      .usedEntry = true}},
     {"set-disk-id", 2, 2, "N VALUE",
      "Change Disk ID (MBR only): the 32-bit disk signature, such as $01020304 or 16909060.\n",
      RunEditorCommand,
@@ -53,9 +82,11 @@ const std::vector<CommandSpec> kCommands{
      RunEditorCommand,
      {.command = &EditorCommands::SetasPartitionNumber11Click, .entry = true}},
     {"set-attributes", 3, 3, "N ENTRY VALUE",
-     "Change Partition Attributes (GPT only): the 64-bit attributes, such as $8000000000000001.\n",
+     "Change Partition Attributes (GPT only): the 64-bit attributes, such as $8000000000000001.\n"
+     "An empty entry is refused.\n",
      RunEditorCommand,
-     {.command = &EditorCommands::ChangePartitionAttributesGPT1Click, .entry = true, .promptAnswer = 2}},
+     {.command = &EditorCommands::ChangePartitionAttributesGPT1Click, .entry = true, .promptAnswer = 2,
+      .usedEntry = true}},
     {"create-disk", 2, 2, "N mbr|gpt|raw", "Create Disk: gives disk N a fresh, empty layout of that style.\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreateDisk1Click, .style = true,
@@ -66,7 +97,7 @@ const std::vector<CommandSpec> kCommands{
 };
 
 constexpr const char* kProgramSynopsis =
-    "usage: kestrin-cli [--disk PATH]... [--sector-size N] [--json] [--yes] COMMAND [ARGUMENTS]\n";
+    "usage: kestrin-cli [[--sector-size N] --disk PATH]... [--json] [--yes] COMMAND [ARGUMENTS]\n";
 
 constexpr const char* kOptions =
     "\n"
@@ -74,13 +105,17 @@ constexpr const char* kOptions =
     "  --disk PATH       an image file or block device; the first is disk 0, the next disk 1, ...\n"
     "                    (without any, the machine's own disks)\n"
     "  --sector-size N   sector size (512 or 4096) of the image files named after it\n"
-    "  --json            'show' and 'disks' print JSON\n"
+    "  --json            'show', 'disks' and 'verify' print JSON\n"
     "  --yes             answer yes to the confirmation before a write\n"
+    "  --backup FILE     (commands that write) save the sectors the write changes to FILE first;\n"
+    "                    'restore N FILE' puts them back\n"
     "  --help            this text; 'kestrin-cli COMMAND --help' explains one command\n"
     "\n"
     "Before a write the command's confirmation question is asked on the terminal; without a\n"
     "terminal the write is refused unless --yes is given.\n"
-    "Exit status: 0 success, 1 the operation failed or was refused, 2 a usage error.\n";
+    "When a write is refused, the problems of the table it would have written follow its message.\n"
+    "Exit status: 0 success (verify: no problem found), 1 the operation failed or was refused\n"
+    "(verify: problems found), 2 a usage error.\n";
 
 }  // namespace
 
@@ -90,6 +125,10 @@ const CommandSpec* FindCommand(const std::string& name) {
   auto found = std::find_if(kCommands.begin(), kCommands.end(),
                             [&](const CommandSpec& command) { return name == command.name; });
   return found == kCommands.end() ? nullptr : &*found;
+}
+
+bool WritesToDisk(const CommandSpec& command) {
+  return command.editor.command != nullptr || command.run == RestoreTable;
 }
 
 std::string ProgramUsage() {

@@ -35,8 +35,11 @@ struct EditorCall {
   int typeName = -1;
   // The second argument is a partition style (mbr, gpt or raw).
   bool style = false;
-  // Takes --offset, --size, --type and --boot (Create Partition's dialog).
+  // Takes --offset, --size, --type and --boot (Create Partition's dialog),
+  // and --force; refused on an entry in use unless forced.
   bool createOptions = false;
+  // Refused on an empty entry: there is nothing to change.
+  bool usedEntry = false;
   // Reads the disk's table first and stops when it cannot be read; the
   // whole-disk commands do not, so that they also mend an unreadable disk.
   bool needsTable = true;
@@ -55,6 +58,8 @@ struct CommandSpec {
 const std::vector<CommandSpec>& Commands();
 // Null when `name` is no command.
 const CommandSpec* FindCommand(const std::string& name);
+// True for the commands that write to a disk (they take --backup FILE).
+bool WritesToDisk(const CommandSpec& command);
 
 // The program's usage: synopsis, options and the list of commands.
 std::string ProgramUsage();

@@ -1,8 +1,11 @@
 #include "JsonReport.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "LayoutView.h"
+#include "MbrEntry.h"
+#include "MbrLayout.h"
 
 namespace kestrin::cli {
 
@@ -84,7 +87,35 @@ nlohmann::ordered_json slotJson(std::uint32_t style, const LayoutBuffer& layout,
   return row;
 }
 
+// The node the kernel gives partition `number` of `device`: a "p" stands
+// between a device name ending in a digit and the number.
+std::string partitionNode(const std::string& device, int number) {
+  const bool digitLast = !device.empty() && device.back() >= '0' && device.back() <= '9';
+  return device + (digitLast ? "p" : "") + std::to_string(number);
+}
+
 }  // namespace
+
+std::vector<int> KernelPartitionNumbers(const LayoutBuffer& layout) {
+  const int count = std::min(static_cast<int>(static_cast<std::uint8_t>(layout.partitionCount())), kLayoutSlotCount);
+  std::vector<int> numbers(static_cast<std::size_t>(count) + 1, 0);
+  int nextLogical = kMbrPrimarySlots + 1;
+  for (int entry = 1; entry <= count; ++entry) {
+    ConstLayoutSlot slot = layout.slot(entry);
+    if (layout.partitionStyle() == kStyleGpt) {
+      if (!slot.gptPartitionType().isNull()) numbers[static_cast<std::size_t>(entry)] = slot.partitionNumber();
+    } else if (layout.partitionStyle() == kStyleMbr && slot.mbrPartitionType() != 0) {
+      // A primary is numbered by its slot, the extended partition included;
+      // in an EBR only the logical drives count, the links do not.
+      if (entry <= kMbrPrimarySlots) {
+        numbers[static_cast<std::size_t>(entry)] = entry;
+      } else if (!isMbrContainerType(slot.mbrPartitionType())) {
+        numbers[static_cast<std::size_t>(entry)] = nextLogical++;
+      }
+    }
+  }
+  return numbers;
+}
 
 std::string Utf8FromUtf16(const std::u16string& text) {
   std::string out;
@@ -101,7 +132,8 @@ std::string Utf8FromUtf16(const std::u16string& text) {
   return out;
 }
 
-nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const LayoutBuffer& layout) {
+nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const LayoutBuffer& layout,
+                                  const std::string& blockDevice) {
   const std::uint32_t style = layout.partitionStyle();
   // As the view counts: the low 8 bits, never more slots than the buffer has.
   const auto count = static_cast<std::uint8_t>(layout.partitionCount());
@@ -122,8 +154,16 @@ nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const Layou
     result["usableLength"] = layout.gptUsableLength();
     result["maxPartitionCount"] = layout.gptMaxPartitionCount();
   }
+  if (!blockDevice.empty()) result["device"] = blockDevice;
+  const std::vector<int> numbers = KernelPartitionNumbers(layout);
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-  for (int entry = 1; entry <= count && entry <= kLayoutSlotCount; ++entry) rows.push_back(slotJson(style, layout, entry));
+  for (int entry = 1; entry <= count && entry <= kLayoutSlotCount; ++entry) {
+    nlohmann::ordered_json row = slotJson(style, layout, entry);
+    const int number = numbers[static_cast<std::size_t>(entry)];
+    row["partition"] = number > 0 ? nlohmann::ordered_json(number) : nlohmann::ordered_json(nullptr);
+    if (number > 0 && !blockDevice.empty()) row["device"] = partitionNode(blockDevice, number);
+    rows.push_back(std::move(row));
+  }
   result["rows"] = std::move(rows);
   return result;
 }

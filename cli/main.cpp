@@ -18,6 +18,7 @@
 
 #include "CliArguments.h"
 #include "CliCommands.h"
+#include "CliPort.h"
 #include "CommandTable.h"
 #include "Port.h"
 #include "SystemPort.h"
@@ -59,9 +60,12 @@ int main(int argc, char** argv) {
   std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(request.diskOptions, error);
   if (port && !request.diskOptions.empty()) error = "unknown argument '" + request.diskOptions.front() + "'";
   if (!port || !error.empty()) return usageError(error, nullptr);
-  kestrin::ScopedPort installed(*port);
+  // In front of the system's port: the backups of --backup and the layouts
+  // of refused writes.
+  CliPort front(*port);
+  kestrin::ScopedPort installed(front);
 
-  CliStreams io{std::cout, std::cerr, std::cin, standardInputIsTerminal()};
+  CliStreams io{std::cout, std::cerr, std::cin, standardInputIsTerminal(), &front};
   try {
     return RunCommand(request, io);
   } catch (const UsageError& usage) {

@@ -44,6 +44,13 @@ class OverlayDevice : public SectorDevice {
 
   std::uint32_t flush() override { return ERROR_SUCCESS; }
 
+  // The sectors written so far, ascending.
+  std::vector<std::uint64_t> writtenSectors() const {
+    std::vector<std::uint64_t> lbas;
+    for (const auto& written : m_written) lbas.push_back(written.first);
+    return lbas;
+  }
+
  private:
   SectorReader& m_below;
   std::map<std::uint64_t, std::vector<std::uint8_t>> m_written;

@@ -6,10 +6,10 @@
 
 namespace kestrin {
 
-std::vector<DiskListRow> DiskListRows() {
+std::vector<DiskListRow> DiskListRows(int probeCount) {
   std::vector<DiskListRow> rows;
   DevicePort& p = port();
-  for (int n = 0; n < kDiskListProbeCount; ++n) {
+  for (int n = 0; n < probeCount; ++n) {
     const std::string number = std::to_string(n);
     // The probe uses the lower-case path; the readers below use the usual
     // form. Paths are compared without regard to case, so both name one disk.

@@ -23,10 +23,11 @@ struct DiskListRow {
   friend bool operator==(const DiskListRow&, const DiskListRow&) = default;
 };
 
-// Probes the disk numbers 0 .. 15. A disk that does not open read-only has
+// Probes the disk numbers 0 .. 15 (0 .. probeCount - 1: the command line
+// lists every disk it was given). A disk that does not open read-only has
 // no row; a failed length gives "0", a failed descriptor an empty name and
 // failed attributes an empty status. Each listed disk is opened three times,
 // once per request: length, descriptor, attributes. Never shows a message.
-std::vector<DiskListRow> DiskListRows();
+std::vector<DiskListRow> DiskListRows(int probeCount = kDiskListProbeCount);
 
 }  // namespace kestrin

@@ -8,6 +8,10 @@ namespace {
 DevicePort* g_port = nullptr;
 }
 
+bool DevicePort::ReadDisk(DiskHandle, std::uint64_t, void*, std::uint32_t, std::uint32_t*) { return false; }
+bool DevicePort::WriteDisk(DiskHandle, std::uint64_t, const void*, std::uint32_t, std::uint32_t*) { return false; }
+bool DevicePort::FlushDisk(DiskHandle) { return false; }
+
 DevicePort* installPort(DevicePort* port) {
   DevicePort* previous = g_port;
   g_port = port;

@@ -24,6 +24,13 @@ inline constexpr std::uint32_t IOCTL_DISK_SET_DISK_ATTRIBUTES = 0x7C0F4;
 inline constexpr std::uint32_t IOCTL_DISK_GET_DISK_ATTRIBUTES = 0x700F0;
 inline constexpr std::uint32_t IOCTL_DISK_GET_LENGTH_INFO = 0x7405C;
 inline constexpr std::uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
+// The disk's geometry, for the tools that read whole sectors (the raw calls
+// below): DISK_GEOMETRY_EX, of which only the sector size and the disk size
+// are filled and read.
+inline constexpr std::uint32_t IOCTL_DISK_GET_DRIVE_GEOMETRY_EX = 0x700A0;
+inline constexpr std::uint32_t kGeometryExSize = 32;
+inline constexpr std::uint32_t kGeometryBytesPerSectorOffset = 20;
+inline constexpr std::uint32_t kGeometryDiskSizeOffset = 24;
 
 // Access rights, sharing and attribute words as the system defines them.
 inline constexpr std::uint32_t GENERIC_READ = 0x80000000u;
@@ -53,6 +60,22 @@ class DevicePort {
                            void* output, std::uint32_t outputSize, std::uint32_t* bytesReturned) = 0;
 
   virtual void CloseDisk(DiskHandle handle) = 0;
+
+  // Raw access to an open disk, as the system's ReadFile, WriteFile and
+  // FlushFileBuffers on a disk handle: `size` bytes at byte `offset`, both
+  // whole sectors (else ERROR_INVALID_PARAMETER), nothing past the disk's end
+  // (ERROR_SECTOR_NOT_FOUND). A write needs a handle opened for writing and is
+  // stable only after FlushDisk. Each returns true on success; on failure the
+  // error code is available through LastError. The tools that read or put
+  // back the table sectors themselves (verify, backup, restore) use these;
+  // the editing operations never do. A port without raw access (a stand-in
+  // that answers control requests only) fails them and leaves LastError as
+  // it was.
+  virtual bool ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                        std::uint32_t* bytesRead);
+  virtual bool WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                         std::uint32_t* bytesWritten);
+  virtual bool FlushDisk(DiskHandle handle);
 
   // The error code of the last failed call of this port.
   virtual std::uint32_t LastError() const = 0;

@@ -395,12 +395,14 @@ TEST_F(CliInput, DiskAndEntryNumbersOutsideTheirRangeAreRefused) {
 
 TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
   // Each converts, and each is refused by the layout check: overlapping
-  // entry 1, over sector 0, past the end, negative, of no length.
+  // entry 1, over sector 0, past the end, negative, of no length; or, not
+  // whole sectors, as a usage error before the disk is read.
   const std::vector<std::vector<std::string>> placements{
       {"--offset", "1048576", "--size", "1"},  {"--offset", "0", "--size", "1"},
       {"--offset", "4194304", "--size", "1"},  {"--offset", "3670016", "--size", "1"},
       {"--offset", "-1048576", "--size", "1"}, {"--offset", "9223372036854775807", "--size", "1"},
       {"--offset", "5242880", "--size", "0"},  {"--offset", "1048577", "--size", "1"}};
+  auto wholeSectors = [](const std::string& offset) { return std::stoll(offset) % 512 == 0; };
   for (const std::string& image : {m_mbr, m_gpt}) {
     const auto before = ReadFileBytes(image);
     for (const auto& placement : placements) {
@@ -408,7 +410,7 @@ TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
                                     "0",      "3",   "--type", image == m_mbr ? "0x83" : "BASIC_DATA_GUID"};
       line.insert(line.end(), placement.begin(), placement.end());
       RunResult run = runCli(line);
-      EXPECT_EQ(run.exitCode, 1) << placement[1] << " " << placement[3] << ": " << run.err;
+      EXPECT_EQ(run.exitCode, wholeSectors(placement[1]) ? 1 : 2) << placement[1] << " " << placement[3] << ": " << run.err;
       EXPECT_NE(run.err.find("kestrin-cli: "), std::string::npos) << run.err;
     }
     EXPECT_EQ(ReadFileBytes(image), before) << image;

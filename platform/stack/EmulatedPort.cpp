@@ -85,6 +85,63 @@ DiskHandle EmulatedPort::OpenDisk(const std::string& path, std::uint32_t access,
 
 void EmulatedPort::CloseDisk(DiskHandle handle) { m_handles.erase(handle); }
 
+EmulatedPort::OpenDiskState* EmulatedPort::rawTransfer(DiskHandle handle, std::uint64_t offset, std::uint32_t size,
+                                                      const void* buffer) {
+  auto found = m_handles.find(handle);
+  if (found == m_handles.end()) {
+    fail(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  OpenDiskState& open = found->second;
+  const std::uint32_t sectorSize = open.medium->sectorSize();
+  if (buffer == nullptr || size == 0 || offset % sectorSize != 0 || size % sectorSize != 0) {
+    fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (open.lockError != ERROR_SUCCESS) {
+    fail(open.lockError);
+    return nullptr;
+  }
+  return &open;
+}
+
+bool EmulatedPort::ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                            std::uint32_t* bytesRead) {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  OpenDiskState* open = rawTransfer(handle, offset, size, buffer);
+  if (open == nullptr) return false;
+  std::span<std::uint8_t> out(static_cast<std::uint8_t*>(buffer), size);
+  if (std::uint32_t error = open->medium->readSectors(offset / open->medium->sectorSize(), out);
+      error != ERROR_SUCCESS) {
+    return fail(error);
+  }
+  if (bytesRead != nullptr) *bytesRead = size;
+  return true;
+}
+
+bool EmulatedPort::WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                             std::uint32_t* bytesWritten) {
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  OpenDiskState* open = rawTransfer(handle, offset, size, buffer);
+  if (open == nullptr) return false;
+  if (std::uint32_t error = checkWritable(*open); error != ERROR_SUCCESS) return fail(error);
+  Medium& medium = *open->medium;
+  std::span<const std::uint8_t> data(static_cast<const std::uint8_t*>(buffer), size);
+  const std::uint64_t lba = offset / medium.sectorSize();
+  auto write = [&](SectorDevice& device) { return device.writeSectors(lba, data); };
+  if (std::uint32_t error = medium.refuseChangesToBusyPartitions(write); error != ERROR_SUCCESS) return fail(error);
+  if (std::uint32_t error = write(medium); error != ERROR_SUCCESS) return fail(error);
+  if (bytesWritten != nullptr) *bytesWritten = size;
+  return true;
+}
+
+bool EmulatedPort::FlushDisk(DiskHandle handle) {
+  auto found = m_handles.find(handle);
+  if (found == m_handles.end()) return fail(ERROR_INVALID_HANDLE);
+  if (std::uint32_t error = found->second.medium->flush(); error != ERROR_SUCCESS) return fail(error);
+  return true;
+}
+
 std::string EmulatedPort::ErrorMessage(std::uint32_t code) const { return EmulatedErrorText(code); }
 
 bool EmulatedPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
@@ -167,6 +224,15 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       writeLe64(std::span<std::uint8_t>(output, kLengthInformationSize), 0, medium.lengthBytes());
       returned = kLengthInformationSize;
       return ERROR_SUCCESS;
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX: {
+      if (outputSize < kGeometryExSize) return ERROR_INSUFFICIENT_BUFFER;
+      std::span<std::uint8_t> record(output, kGeometryExSize);
+      std::fill(record.begin(), record.end(), 0);
+      writeLe32(record, kGeometryBytesPerSectorOffset, medium.sectorSize());
+      writeLe64(record, kGeometryDiskSizeOffset, medium.lengthBytes());
+      returned = kGeometryExSize;
+      return ERROR_SUCCESS;
+    }
     case IOCTL_DISK_GET_DISK_ATTRIBUTES: {
       if (outputSize < kGetDiskAttributesSize) return ERROR_INSUFFICIENT_BUFFER;
       std::uint64_t attributes = m_attributes[open.disk];

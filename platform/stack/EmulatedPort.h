@@ -38,6 +38,16 @@ class EmulatedPort : public DevicePort {
   bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                    std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
   void CloseDisk(DiskHandle handle) override;
+  // Whole sectors of the medium, under the handle's lock. A raw write is
+  // checked as a table write is (writable handle, lock, read-only state,
+  // partitions in use on a block device) but does not make the kernel
+  // re-read the table: the caller sends IOCTL_DISK_UPDATE_PROPERTIES once its
+  // last sector is written.
+  bool ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                std::uint32_t* bytesRead) override;
+  bool WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                 std::uint32_t* bytesWritten) override;
+  bool FlushDisk(DiskHandle handle) override;
   std::uint32_t LastError() const override { return m_lastError; }
   std::string ErrorMessage(std::uint32_t code) const override;
 
@@ -62,6 +72,9 @@ class EmulatedPort : public DevicePort {
   // partitions) and lets the medium know of the new table.
   static std::uint32_t writeTable(Medium& medium, const std::function<std::uint32_t(SectorDevice&)>& write);
   bool fail(std::uint32_t error);
+  // The open disk of `handle` for a raw transfer of `size` bytes at
+  // `offset`, or null after recording why not.
+  OpenDiskState* rawTransfer(DiskHandle handle, std::uint64_t offset, std::uint32_t size, const void* buffer);
 
   DiskMap m_disks;
   MediumOpener m_opener;

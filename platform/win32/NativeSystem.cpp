@@ -16,6 +16,7 @@ static_assert(kOpenExisting == OPEN_EXISTING);
 static_assert(kFormatMessageFromSystem == FORMAT_MESSAGE_FROM_SYSTEM);
 static_assert(kFormatMessageIgnoreInserts == FORMAT_MESSAGE_IGNORE_INSERTS);
 static_assert(kErrorInvalidName == ERROR_INVALID_NAME);
+static_assert(kFileBegin == FILE_BEGIN);
 
 namespace {
 
@@ -39,6 +40,34 @@ class OperatingSystem final : public Win32System {
   }
 
   bool closeHandle(void* handle) override { return ::CloseHandle(static_cast<HANDLE>(handle)) != FALSE; }
+
+  bool setFilePointerEx(void* handle, std::int64_t distance, std::int64_t* newPosition,
+                        std::uint32_t moveMethod) override {
+    LARGE_INTEGER to;
+    to.QuadPart = distance;
+    LARGE_INTEGER now;
+    const BOOL ok = ::SetFilePointerEx(static_cast<HANDLE>(handle), to, &now, moveMethod);
+    if (ok && newPosition != nullptr) *newPosition = now.QuadPart;
+    return ok != FALSE;
+  }
+
+  bool readFile(void* handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead, void* overlapped) override {
+    DWORD done = 0;
+    const BOOL ok = ::ReadFile(static_cast<HANDLE>(handle), buffer, size, &done, static_cast<LPOVERLAPPED>(overlapped));
+    if (bytesRead != nullptr) *bytesRead = done;
+    return ok != FALSE;
+  }
+
+  bool writeFile(void* handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten,
+                 void* overlapped) override {
+    DWORD done = 0;
+    const BOOL ok =
+        ::WriteFile(static_cast<HANDLE>(handle), buffer, size, &done, static_cast<LPOVERLAPPED>(overlapped));
+    if (bytesWritten != nullptr) *bytesWritten = done;
+    return ok != FALSE;
+  }
+
+  bool flushFileBuffers(void* handle) override { return ::FlushFileBuffers(static_cast<HANDLE>(handle)) != FALSE; }
 
   std::uint32_t getLastError() override { return ::GetLastError(); }
 

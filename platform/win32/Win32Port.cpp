@@ -1,5 +1,7 @@
 #include "Win32Port.h"
 
+#include <cstdint>
+
 #include "Utf16.h"
 
 namespace kestrin {
@@ -47,6 +49,41 @@ bool Win32Port::DiskControl(DiskHandle handle, std::uint32_t code, const void* i
   if (!ok) fail(m_system.getLastError());
   if (bytesReturned != nullptr) *bytesReturned = returned;
   return ok;
+}
+
+bool Win32Port::seek(DiskHandle handle, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return fail(ERROR_INVALID_PARAMETER);
+  if (m_system.setFilePointerEx(toSystemHandle(handle), static_cast<std::int64_t>(offset), nullptr, kFileBegin)) {
+    return true;
+  }
+  return fail(m_system.getLastError());
+}
+
+bool Win32Port::ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                         std::uint32_t* bytesRead) {
+  std::uint32_t done = 0;
+  if (bytesRead != nullptr) *bytesRead = 0;
+  if (buffer == nullptr && size != 0) return fail(ERROR_INVALID_PARAMETER);
+  if (!seek(handle, offset)) return false;
+  if (!m_system.readFile(toSystemHandle(handle), buffer, size, &done, nullptr)) return fail(m_system.getLastError());
+  if (bytesRead != nullptr) *bytesRead = done;
+  return true;
+}
+
+bool Win32Port::WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                          std::uint32_t* bytesWritten) {
+  std::uint32_t done = 0;
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  if (buffer == nullptr && size != 0) return fail(ERROR_INVALID_PARAMETER);
+  if (!seek(handle, offset)) return false;
+  if (!m_system.writeFile(toSystemHandle(handle), buffer, size, &done, nullptr)) return fail(m_system.getLastError());
+  if (bytesWritten != nullptr) *bytesWritten = done;
+  return true;
+}
+
+bool Win32Port::FlushDisk(DiskHandle handle) {
+  if (m_system.flushFileBuffers(toSystemHandle(handle))) return true;
+  return fail(m_system.getLastError());
 }
 
 void Win32Port::CloseDisk(DiskHandle handle) {

@@ -29,6 +29,17 @@ class Win32Port : public DevicePort {
   bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                    std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
 
+  // The file position is set to `offset` (SetFilePointerEx), then one
+  // synchronous ReadFile or WriteFile moves `size` bytes; the system checks
+  // the sector alignment. The count is what the system reports: a read at
+  // the disk's end succeeds with fewer bytes.
+  bool ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                std::uint32_t* bytesRead) override;
+  bool WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                 std::uint32_t* bytesWritten) override;
+  // FlushFileBuffers.
+  bool FlushDisk(DiskHandle handle) override;
+
   // Closes a handle that an open returned; the invalid handle is left alone
   // (its value is also the current process's pseudo-handle).
   void CloseDisk(DiskHandle handle) override;
@@ -41,6 +52,8 @@ class Win32Port : public DevicePort {
 
  private:
   bool fail(std::uint32_t error);
+  // Moves the handle's file position to `offset`; false after recording the error.
+  bool seek(DiskHandle handle, std::uint64_t offset);
 
   Win32System& m_system;
   std::uint32_t m_lastError = 0;

@@ -16,6 +16,7 @@ inline constexpr std::uint32_t kOpenExisting = 3;
 inline constexpr std::uint32_t kFormatMessageIgnoreInserts = 0x200;
 inline constexpr std::uint32_t kFormatMessageFromSystem = 0x1000;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
+inline constexpr std::uint32_t kFileBegin = 0;
 
 // INVALID_HANDLE_VALUE, what CreateFileW returns when it fails. Its integer
 // value, -1, is kInvalidHandle, so a port handle is the system handle itself.
@@ -36,6 +37,20 @@ class Win32System {
   // CloseHandle.
   virtual bool closeHandle(void* handle) = 0;
 
+  // SetFilePointerEx; `newPosition` may be null. The raw calls below have
+  // stand-ins that fail, so that a stand-in system for the control requests
+  // alone needs none of them.
+  virtual bool setFilePointerEx(void* handle, std::int64_t distance, std::int64_t* newPosition,
+                                std::uint32_t moveMethod);
+
+  // ReadFile and WriteFile, synchronous (`overlapped` is null).
+  virtual bool readFile(void* handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead, void* overlapped);
+  virtual bool writeFile(void* handle, const void* buffer, std::uint32_t size, std::uint32_t* bytesWritten,
+                         void* overlapped);
+
+  // FlushFileBuffers.
+  virtual bool flushFileBuffers(void* handle);
+
   // GetLastError.
   virtual std::uint32_t getLastError() = 0;
 
@@ -45,6 +60,11 @@ class Win32System {
                                       std::uint32_t languageId, char16_t* buffer, std::uint32_t size,
                                       void* arguments) = 0;
 };
+
+inline bool Win32System::setFilePointerEx(void*, std::int64_t, std::int64_t*, std::uint32_t) { return false; }
+inline bool Win32System::readFile(void*, void*, std::uint32_t, std::uint32_t*, void*) { return false; }
+inline bool Win32System::writeFile(void*, const void*, std::uint32_t, std::uint32_t*, void*) { return false; }
+inline bool Win32System::flushFileBuffers(void*) { return false; }
 
 #ifdef _WIN32
 // The operating system itself. Lives for the whole process.

@@ -133,6 +133,17 @@ bool RecordingPort::answer(std::uint32_t code, const void* input, std::uint32_t 
       attributes = (attributes & ~mask) | (values & mask);
       return true;
     }
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+      if (outputSize < kGeometryExSize) {
+        m_lastError = ERROR_INSUFFICIENT_BUFFER;
+        return false;
+      }
+      std::memset(out, 0, kGeometryExSize);
+      for (int i = 0; i < 4; ++i) out[kGeometryBytesPerSectorOffset + i] = static_cast<std::uint8_t>(sectorSize >> (8 * i));
+      for (int i = 0; i < 8; ++i) {
+        out[kGeometryDiskSizeOffset + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(raw.size()) >> (8 * i));
+      }
+      return true;
     case IOCTL_DISK_CREATE_DISK:
     case IOCTL_DISK_DELETE_DRIVE_LAYOUT:
     case IOCTL_DISK_UPDATE_PROPERTIES:
@@ -152,6 +163,64 @@ void RecordingPort::CloseDisk(DiskHandle handle) {
   calls.push_back(call);
   if (m_inner != nullptr) m_inner->CloseDisk(handle);
 }
+
+bool RecordingPort::rawCall(PortCall::Kind kind, DiskHandle handle, std::uint64_t offset, void* buffer,
+                            std::uint32_t size, std::uint32_t* done) {
+  PortCall call;
+  call.kind = kind;
+  call.handle = handle;
+  call.offset = offset;
+  call.outputSize = size;
+  if (kind == PortCall::Kind::Write) call.input.assign(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + size);
+  bool ok = false;
+  if (handle == kInvalidHandle) {
+    m_lastError = ERROR_INVALID_HANDLE;
+  } else if (m_inner != nullptr) {
+    switch (kind) {
+      case PortCall::Kind::Read:
+        ok = m_inner->ReadDisk(handle, offset, buffer, size, done);
+        break;
+      case PortCall::Kind::Write:
+        ok = m_inner->WriteDisk(handle, offset, buffer, size, done);
+        break;
+      default:
+        ok = m_inner->FlushDisk(handle);
+        break;
+    }
+    if (!ok) m_lastError = m_inner->LastError();
+  } else if (kind == PortCall::Kind::Flush) {
+    ok = true;
+  } else if (offset % sectorSize != 0 || size % sectorSize != 0) {
+    m_lastError = ERROR_INVALID_PARAMETER;
+  } else if (offset > raw.size() || size > raw.size() - offset) {
+    m_lastError = ERROR_SECTOR_NOT_FOUND;
+  } else {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    if (kind == PortCall::Kind::Read) {
+      std::memcpy(bytes, raw.data() + offset, size);
+    } else {
+      std::memcpy(raw.data() + offset, bytes, size);
+    }
+    if (done != nullptr) *done = size;
+    ok = true;
+  }
+  call.succeeded = ok;
+  calls.push_back(call);
+  return ok;
+}
+
+bool RecordingPort::ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                             std::uint32_t* bytesRead) {
+  return rawCall(PortCall::Kind::Read, handle, offset, buffer, size, bytesRead);
+}
+
+bool RecordingPort::WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                              std::uint32_t* bytesWritten) {
+  // Only a read writes into the buffer.
+  return rawCall(PortCall::Kind::Write, handle, offset, const_cast<void*>(buffer), size, bytesWritten);
+}
+
+bool RecordingPort::FlushDisk(DiskHandle handle) { return rawCall(PortCall::Kind::Flush, handle, 0, nullptr, 0, nullptr); }
 
 std::uint32_t RecordingPort::LastError() const { return m_lastError; }
 

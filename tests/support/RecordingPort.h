@@ -15,7 +15,7 @@
 namespace kestrin::test {
 
 struct PortCall {
-  enum class Kind { Open, Control, Close };
+  enum class Kind { Open, Control, Close, Read, Write, Flush };
   Kind kind = Kind::Open;
   std::string path;             // Open
   std::uint32_t access = 0;     // Open
@@ -23,7 +23,8 @@ struct PortCall {
   DiskHandle handle = 0;        // Control, Close
   std::uint32_t code = 0;       // Control
   std::vector<std::uint8_t> input;  // Control: a copy of the input buffer
-  std::uint32_t outputSize = 0;     // Control
+  std::uint32_t outputSize = 0;     // Control; Read, Write: the size
+  std::uint64_t offset = 0;         // Read, Write
   bool succeeded = false;
 };
 
@@ -49,15 +50,27 @@ class RecordingPort : public DevicePort {
   LayoutBuffer layout;
   std::int64_t length = 0;
   std::uint64_t attributes = 0;
+  // The disk's bytes for the raw calls (ReadDisk, WriteDisk), in sectors of
+  // `sectorSize`; also what IOCTL_DISK_GET_DRIVE_GEOMETRY_EX reports.
+  std::vector<std::uint8_t> raw;
+  std::uint32_t sectorSize = 512;
 
   DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) override;
   bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                    std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
   void CloseDisk(DiskHandle handle) override;
+  bool ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                std::uint32_t* bytesRead) override;
+  bool WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                 std::uint32_t* bytesWritten) override;
+  bool FlushDisk(DiskHandle handle) override;
   std::uint32_t LastError() const override;
   std::string ErrorMessage(std::uint32_t code) const override;
 
  private:
+  // Records a raw call and runs it on the inner port or on `raw`.
+  bool rawCall(PortCall::Kind kind, DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+               std::uint32_t* done);
   bool answer(std::uint32_t code, const void* input, std::uint32_t inputSize, void* output, std::uint32_t outputSize);
 
   DevicePort* m_inner;

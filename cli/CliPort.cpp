@@ -1,0 +1,103 @@
+#include "CliPort.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <span>
+#include <vector>
+
+#include "LayoutCodec.h"
+#include "OverlayDevice.h"
+#include "PortDisk.h"
+#include "RequestRecords.h"
+#include "TableBackup.h"
+
+namespace kestrin::cli {
+
+namespace {
+
+bool isTableWrite(std::uint32_t code) {
+  return code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX || code == IOCTL_DISK_CREATE_DISK ||
+         code == IOCTL_DISK_DELETE_DRIVE_LAYOUT;
+}
+
+// Tries the write out on `trial` as the disk stack would make it, so that
+// the sectors it changes are known. A write the codec refuses changes none.
+void tryWrite(OverlayDevice& trial, std::uint32_t code, const void* input, std::uint32_t inputSize) {
+  const auto* bytes = static_cast<const std::uint8_t*>(input);
+  if (code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX && input != nullptr && inputSize >= kLayoutHeaderSize) {
+    LayoutBuffer layout;
+    std::memcpy(layout.data(), bytes, std::min<std::size_t>(inputSize, kLayoutBufferSize));
+    static_cast<void>(EncodeLayout(trial, layout, inputSize));
+  } else if (code == IOCTL_DISK_CREATE_DISK && input != nullptr && inputSize >= kCreateDiskSize) {
+    static_cast<void>(CreateFreshLayout(trial, std::span<const std::uint8_t>(bytes, kCreateDiskSize)));
+  } else if (code == IOCTL_DISK_DELETE_DRIVE_LAYOUT) {
+    static_cast<void>(DeleteLayout(trial));
+  }
+}
+
+}  // namespace
+
+bool WriteBackupFile(const std::string& path, const TableBackup& backup, std::string& failure) {
+  const std::vector<std::uint8_t> bytes = EncodeBackup(backup);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  if (file) return true;
+  failure = "cannot write the backup file " + path;
+  return false;
+}
+
+bool CliPort::saveBackup(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize) {
+  if (m_backupFile.empty() || m_backupDone) return true;
+  m_backupDone = true;
+  std::uint32_t sectorSize = 0;
+  std::uint64_t sectorCount = 0;
+  std::uint32_t error = ERROR_SUCCESS;
+  std::vector<std::uint64_t> lbas;
+  TableBackup backup;
+  if (PortSectors::geometry(m_inner, handle, sectorSize, sectorCount, error)) {
+    PortSectors disk(m_inner, handle, sectorSize, sectorCount);
+    error = TableSectors(disk, lbas);
+    if (error == ERROR_SUCCESS) {
+      // The sectors the write would change beyond the usual places (a new
+      // EBR, a table of another size).
+      OverlayDevice trial(disk);
+      tryWrite(trial, code, input, inputSize);
+      std::vector<std::uint64_t> changed = trial.writtenSectors();
+      lbas.insert(lbas.end(), changed.begin(), changed.end());
+      std::sort(lbas.begin(), lbas.end());
+      lbas.erase(std::unique(lbas.begin(), lbas.end()), lbas.end());
+      error = ReadBackup(disk, lbas, backup);
+    }
+  }
+  if (error != ERROR_SUCCESS) {
+    m_backupFailure = "cannot read the table sectors for the backup: " + m_inner.ErrorMessage(error);
+    return false;
+  }
+  if (!WriteBackupFile(m_backupFile, backup, m_backupFailure)) return false;
+  m_backupSectors = backup.sectors.size();
+  return true;
+}
+
+bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                          void* output, std::uint32_t outputSize, std::uint32_t* bytesReturned) {
+  m_lastError.reset();
+  if (isTableWrite(code) && !saveBackup(handle, code, input, inputSize)) {
+    m_lastError = ERROR_WRITE_FAULT;
+    return false;
+  }
+  const bool ok = m_inner.DiskControl(handle, code, input, inputSize, output, outputSize, bytesReturned);
+  if (!ok && code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX && input != nullptr && inputSize >= kLayoutHeaderSize) {
+    const std::uint32_t error = m_inner.LastError();
+    RefusedWrite refused;
+    std::memcpy(refused.layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
+    std::uint32_t ignored = 0;
+    if (PortSectors::geometry(m_inner, handle, refused.sectorSize, refused.sectorCount, ignored)) m_refused = refused;
+    // The geometry request must not hide the write's own error.
+    m_lastError = error;
+  }
+  return ok;
+}
+
+}  // namespace kestrin::cli

@@ -1,0 +1,89 @@
+#pragma once
+// The port kestrin-cli installs in front of the system's: every call goes
+// on unchanged, and around the table writes it does what the command line
+// adds to them. With --backup it saves, before a write goes on, the sectors
+// that write is about to change; and it keeps the layout of a write that
+// the disk stack refused, so that the command can name what is wrong with it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "LayoutBuffer.h"
+#include "Port.h"
+#include "TableBackup.h"
+
+namespace kestrin::cli {
+
+// Writes `backup` to `file` (replacing it); false with `failure` set when
+// the file cannot be written whole.
+bool WriteBackupFile(const std::string& file, const TableBackup& backup, std::string& failure);
+
+class CliPort : public DevicePort {
+ public:
+  explicit CliPort(DevicePort& inner) : m_inner(inner) {}
+
+  // Before the first table write (IOCTL_DISK_SET_DRIVE_LAYOUT_EX, _CREATE_DISK
+  // or _DELETE_DRIVE_LAYOUT) reaches the disk, its table sectors and every
+  // sector the write would change are saved to `file` (TableBackup.h),
+  // through the same handle and so under the same lock. A backup that
+  // cannot be saved fails the write with ERROR_WRITE_FAULT, and nothing is
+  // written.
+  void backupBeforeWriting(const std::string& file) { m_backupFile = file; }
+  // Why the backup could not be saved; empty when it was, or none was due.
+  const std::string& backupFailure() const { return m_backupFailure; }
+  // How many sectors the backup holds (0 before it is saved).
+  std::size_t backupSectorCount() const { return m_backupSectors; }
+
+  // A refused IOCTL_DISK_SET_DRIVE_LAYOUT_EX: the layout it carried and the
+  // geometry of its disk.
+  struct RefusedWrite {
+    LayoutBuffer layout;
+    std::uint32_t sectorSize = 0;
+    std::uint64_t sectorCount = 0;
+  };
+  const std::optional<RefusedWrite>& refusedWrite() const { return m_refused; }
+
+  DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) override {
+    m_lastError.reset();
+    return m_inner.OpenDisk(path, access, attributes);
+  }
+  bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
+                   std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
+  void CloseDisk(DiskHandle handle) override {
+    m_lastError.reset();
+    m_inner.CloseDisk(handle);
+  }
+  bool ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
+                std::uint32_t* bytesRead) override {
+    m_lastError.reset();
+    return m_inner.ReadDisk(handle, offset, buffer, size, bytesRead);
+  }
+  bool WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
+                 std::uint32_t* bytesWritten) override {
+    m_lastError.reset();
+    return m_inner.WriteDisk(handle, offset, buffer, size, bytesWritten);
+  }
+  bool FlushDisk(DiskHandle handle) override {
+    m_lastError.reset();
+    return m_inner.FlushDisk(handle);
+  }
+  std::uint32_t LastError() const override { return m_lastError ? *m_lastError : m_inner.LastError(); }
+  std::string ErrorMessage(std::uint32_t code) const override { return m_inner.ErrorMessage(code); }
+
+ private:
+  // Saves the backup once, before the first table write; false after
+  // recording why it could not be saved.
+  bool saveBackup(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize);
+
+  DevicePort& m_inner;
+  std::string m_backupFile;
+  std::string m_backupFailure;
+  std::size_t m_backupSectors = 0;
+  bool m_backupDone = false;
+  std::optional<RefusedWrite> m_refused;
+  // Set when this port itself failed the last call.
+  std::optional<std::uint32_t> m_lastError;
+};
+
+}  // namespace kestrin::cli

@@ -1,0 +1,135 @@
+// An MBR disk: its four primary entries and the EBR chain of its extended
+// partition, walked as the kernel walks it (numbers from 5 in chain order)
+// but without stopping at the first fault, so that every fault is named.
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "ErrorCodes.h"
+#include "MbrCodec.h"
+#include "MbrEntry.h"
+#include "MbrSectors.h"
+#include "TableCheck.h"
+
+namespace kestrin::check {
+
+namespace {
+
+// More EBRs than any table holds: the walk stops here whatever the chain says.
+constexpr int kMaxChainLength = 4096;
+
+void problem(std::vector<Finding>& out, const char* rule, int entry, std::string text) {
+  out.push_back({Severity::Problem, rule, entry, std::move(text)});
+}
+
+std::string sectorText(std::uint64_t lba) { return "sector " + std::to_string(lba); }
+
+// Walks the chain of `extended` (number `extendedEntry`), appending the
+// logical drives to `partitions` and the EBR sectors to `ebrs`.
+std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std::vector<PartitionExtent>& partitions,
+                        std::vector<std::uint64_t>& ebrs, std::vector<Finding>& out) {
+  const std::uint64_t start = extended.first;
+  const std::uint64_t end = extended.first + extended.count;
+  std::set<std::uint64_t> visited;
+  std::vector<std::uint8_t> sector;
+  std::uint64_t lba = start;
+  int nextNumber = 5;
+  for (int step = 0; step < kMaxChainLength; ++step) {
+    if (lba >= disk.sectorCount()) {
+      problem(out, "ebr-missing", 0, "the EBR at " + sectorText(lba) + " lies past the end of the disk");
+      return ERROR_SUCCESS;
+    }
+    if (std::uint32_t error = readOneSector(disk, lba, sector); error != ERROR_SUCCESS) return error;
+    if (!HasMbrBootSignature(sector)) {
+      // An empty extended partition may hold no EBR at all; a link must lead to one.
+      if (step > 0) problem(out, "ebr-missing", 0, "the link to " + sectorText(lba) + " leads to no EBR");
+      return ERROR_SUCCESS;
+    }
+    visited.insert(lba);
+    ebrs.push_back(lba);
+    std::optional<int> link;
+    for (int i = 0; i < kMbrEntryCount; ++i) {
+      const MbrEntry entry = readMbrEntry(sector, i);
+      if (!entry.isUsed()) continue;
+      if (isMbrContainerType(entry.type)) {
+        if (link) {
+          problem(out, "ebr-loop", 0, "the EBR at " + sectorText(lba) + " holds more than one link");
+        } else {
+          link = i;
+        }
+        continue;
+      }
+      const int number = nextNumber++;
+      PartitionExtent logical{PartitionExtent::Kind::Logical, number, "partition " + std::to_string(number),
+                              lba + entry.startLba, entry.sectorCount, lba};
+      partitions.push_back(logical);
+    }
+    if (!link) return ERROR_SUCCESS;
+    const MbrEntry next = readMbrEntry(sector, *link);
+    const std::uint64_t target = start + next.startLba;
+    if (visited.count(target) != 0) {
+      problem(out, "ebr-loop", 0,
+              "the EBR chain loops: the EBR at " + sectorText(lba) + " links back to the EBR at " +
+                  sectorText(target));
+      return ERROR_SUCCESS;
+    }
+    if (target <= start || target >= end || next.startLba + std::uint64_t{next.sectorCount} > extended.count) {
+      problem(out, "ebr-leaves-extended", 0,
+              "the EBR at " + sectorText(lba) + " links to " + sectorText(target) +
+                  (next.sectorCount > 0 ? " (" + std::to_string(next.sectorCount) + " sectors)" : "") +
+                  ", outside the extended partition (sectors " + std::to_string(start) + " to " +
+                  std::to_string(end - 1) + ")");
+      if (target <= start || target >= end) return ERROR_SUCCESS;
+    }
+    lba = target;
+  }
+  problem(out, "ebr-loop", 0, "the EBR chain is longer than " + std::to_string(kMaxChainLength) + " EBRs");
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::uint32_t CheckMbrDisk(SectorReader& disk, std::vector<Finding>& out) {
+  if (!isMbrSectorSize(disk.sectorSize())) return ERROR_NOT_SUPPORTED;
+  std::vector<std::uint8_t> sector0;
+  if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
+  std::vector<PartitionExtent> partitions;
+  std::vector<int> containers;
+  for (int i = 0; i < kMbrEntryCount; ++i) {
+    const MbrEntry entry = readMbrEntry(sector0, i);
+    if (!entry.isUsed()) continue;
+    const bool container = isMbrContainerType(entry.type);
+    if (container) containers.push_back(i + 1);
+    partitions.push_back({container ? PartitionExtent::Kind::Extended : PartitionExtent::Kind::Primary, i + 1,
+                          "partition " + std::to_string(i + 1), entry.startLba, entry.sectorCount, 0});
+  }
+  if (containers.size() > 1) {
+    std::string list;
+    for (int number : containers) list += (list.empty() ? "" : " and ") + std::to_string(number);
+    problem(out, "extended-twice", containers[1],
+            "more than one extended partition (partitions " + list + "); only the first one's logical drives count");
+  }
+  std::vector<std::uint64_t> ebrs;
+  auto extended = std::find_if(partitions.begin(), partitions.end(), [](const PartitionExtent& p) {
+    return p.kind == PartitionExtent::Kind::Extended && p.count > 0;
+  });
+  if (extended != partitions.end()) {
+    const PartitionExtent chainOf = *extended;
+    if (std::uint32_t error = walkChain(disk, chainOf, partitions, ebrs, out); error != ERROR_SUCCESS) return error;
+  }
+  const std::uint64_t count = disk.sectorCount();
+  CheckExtents(partitions, UsableArea{count, 1, count > 0 ? count - 1 : 0, false}, disk.sectorSize(), out);
+  // Data written into a partition would overwrite an EBR inside it.
+  for (std::uint64_t ebr : ebrs) {
+    for (const PartitionExtent& p : partitions) {
+      if (p.kind != PartitionExtent::Kind::Extended && p.count > 0 && ebr >= p.first && ebr < p.first + p.count) {
+        problem(out, "ebr-inside-partition", p.entry, "the EBR at " + sectorText(ebr) + " lies inside " + p.name);
+      }
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace kestrin::check

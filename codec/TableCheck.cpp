@@ -1,0 +1,175 @@
+// The two entry points of the checks: a disk by its style, and a layout
+// record turned into the partitions it describes.
+
+#include "TableCheck.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "ErrorCodes.h"
+#include "MbrCodec.h"
+#include "MbrEntry.h"
+#include "MbrLayout.h"
+#include "MbrSectors.h"
+
+namespace kestrin::check {
+
+namespace {
+
+void problem(std::vector<Finding>& out, const char* rule, int entry, std::string text) {
+  out.push_back({Severity::Problem, rule, entry, std::move(text)});
+}
+
+std::string entryName(int entry) { return "entry " + std::to_string(entry); }
+
+// The slot's extent in sectors; false after a finding when its offset or
+// length is negative or not whole sectors.
+bool slotExtent(ConstLayoutSlot slot, int entry, std::uint32_t sectorSize, PartitionExtent& out,
+                std::vector<Finding>& findings) {
+  const std::int64_t offset = slot.startingOffset();
+  const std::int64_t length = slot.partitionLength();
+  if (offset < 0 || length < 0 || offset % sectorSize != 0 || length % sectorSize != 0) {
+    problem(findings, "not-whole-sectors", entry,
+            entryName(entry) + ": offset " + std::to_string(offset) + " and length " + std::to_string(length) +
+                " are not whole sectors of " + std::to_string(sectorSize) + " bytes");
+    return false;
+  }
+  out.entry = entry;
+  out.name = entryName(entry);
+  out.first = static_cast<std::uint64_t>(offset) / sectorSize;
+  out.count = static_cast<std::uint64_t>(length) / sectorSize;
+  return true;
+}
+
+void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sectorSize, std::uint64_t sectorCount,
+                     std::vector<Finding>& out) {
+  std::vector<PartitionExtent> partitions;
+  std::optional<PartitionExtent> extended;
+  for (int entry = 1; entry <= std::min(count, kMbrPrimarySlots); ++entry) {
+    ConstLayoutSlot slot = layout.slot(entry);
+    if (slot.mbrPartitionType() == 0) continue;
+    PartitionExtent p;
+    if (!slotExtent(slot, entry, sectorSize, p, out)) continue;
+    if (isMbrContainerType(slot.mbrPartitionType())) {
+      p.kind = PartitionExtent::Kind::Extended;
+      if (extended) {
+        problem(out, "extended-twice", entry, "more than one extended partition (" + extended->name + " and " +
+                                                  p.name + ")");
+      } else if (p.count > 0) {
+        extended = p;
+      }
+    }
+    if (p.first == 0 && p.count > 0) problem(out, "overlap", entry, p.name + " overlaps the MBR in sector 0");
+    partitions.push_back(p);
+  }
+  // Each group of four slots is one EBR: the first at the extended
+  // partition's start, each next one where the group before links.
+  std::uint64_t ebr = extended ? extended->first : 0;
+  for (int group = 0; mbrGroupFirstEntry(group) <= count; ++group) {
+    std::optional<std::uint64_t> next;
+    for (int entry = mbrGroupFirstEntry(group); entry < mbrGroupFirstEntry(group + 1) && entry <= count; ++entry) {
+      ConstLayoutSlot slot = layout.slot(entry);
+      if (slot.mbrPartitionType() == 0) continue;
+      PartitionExtent p;
+      if (!slotExtent(slot, entry, sectorSize, p, out)) continue;
+      if (!extended) {
+        problem(out, "outside-extended", entry, p.name + " is a logical drive without an extended partition");
+        continue;
+      }
+      if (isMbrContainerType(slot.mbrPartitionType())) {
+        if (p.first <= extended->first || p.first >= extended->first + extended->count) {
+          problem(out, "ebr-leaves-extended", entry,
+                  p.name + " links to sector " + std::to_string(p.first) + ", outside the extended partition");
+        } else if (!next) {
+          next = p.first;
+        }
+        continue;
+      }
+      p.kind = PartitionExtent::Kind::Logical;
+      p.ebr = ebr;
+      partitions.push_back(p);
+    }
+    if (!next) break;
+    ebr = *next;
+  }
+  CheckExtents(partitions, UsableArea{sectorCount, 1, sectorCount - 1, false}, sectorSize, out);
+}
+
+void verifyGptLayout(const LayoutBuffer& layout, int count, std::uint32_t sectorSize, std::uint64_t sectorCount,
+                     std::vector<Finding>& out) {
+  UsableArea area{sectorCount, 0, 0, true};
+  const std::int64_t usableStart = layout.gptStartingUsableOffset();
+  const std::int64_t usableLength = layout.gptUsableLength();
+  if (usableStart > 0 && usableLength > 0) {
+    area.firstUsable = static_cast<std::uint64_t>(usableStart) / sectorSize;
+    area.lastUsable = area.firstUsable + static_cast<std::uint64_t>(usableLength) / sectorSize - 1;
+  } else {
+    // A table of its own size: the headers and 16 KiB arrays at either end.
+    const std::uint64_t reserved = 1 + 16384 / sectorSize;
+    area.firstUsable = 1 + reserved;
+    area.lastUsable = sectorCount > reserved + 1 ? sectorCount - reserved - 2 : 0;
+  }
+  std::vector<PartitionExtent> partitions;
+  int used = 0;
+  for (int entry = 1; entry <= count; ++entry) {
+    ConstLayoutSlot slot = layout.slot(entry);
+    if (slot.gptPartitionType().isNull()) continue;
+    ++used;
+    const std::uint32_t limit = layout.gptMaxPartitionCount();
+    if (limit != 0 && static_cast<std::uint32_t>(used) > limit) {
+      problem(out, "past-table", entry,
+              entryName(entry) + " does not fit the GPT's array of " + std::to_string(limit) + " entries");
+    }
+    PartitionExtent p;
+    p.kind = PartitionExtent::Kind::Gpt;
+    if (slotExtent(slot, entry, sectorSize, p, out)) partitions.push_back(p);
+  }
+  CheckExtents(partitions, area, sectorSize, out);
+}
+
+}  // namespace
+
+bool Report::hasProblems() const {
+  for (const Finding& finding : findings) {
+    if (finding.severity == Severity::Problem) return true;
+  }
+  return false;
+}
+
+std::uint32_t VerifyDisk(SectorReader& disk, Report& report) {
+  report = Report{};
+  report.style = "RAW";
+  if (disk.sectorCount() == 0 || disk.sectorSize() < kMbrMinSectorSize) return ERROR_SUCCESS;
+  std::vector<std::uint8_t> sector0;
+  if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
+  if (!HasMbrBootSignature(sector0)) return ERROR_SUCCESS;
+  if (HasProtectiveEntry(sector0)) {
+    report.style = "GPT";
+    return CheckGptDisk(disk, report.findings);
+  }
+  report.style = "MBR";
+  return CheckMbrDisk(disk, report.findings);
+}
+
+Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount) {
+  Report report;
+  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
+  if (sectorSize == 0 || sectorCount < 2) return report;
+  switch (layout.partitionStyle()) {
+    case kStyleMbr:
+      report.style = "MBR";
+      verifyMbrLayout(layout, count, sectorSize, sectorCount, report.findings);
+      break;
+    case kStyleGpt:
+      report.style = "GPT";
+      verifyGptLayout(layout, count, sectorSize, sectorCount, report.findings);
+      break;
+    default:
+      report.style = "RAW";
+      break;
+  }
+  return report;
+}
+
+}  // namespace kestrin::check
