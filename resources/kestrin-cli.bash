@@ -1,0 +1,58 @@
+# Bash completion of kestrin-cli: commands, options, and file names where a
+# command or option takes one.
+_kestrin_cli() {
+  local cur prev words cword
+  _init_completion || return
+  local commands="disks show verify backup restore create-partition delete-partition set-type set-boot
+    set-disk-id make-first set-attributes create-disk delete-layout help"
+  case "$prev" in
+    --disk | --backup)
+      _filedir
+      return
+      ;;
+    --sector-size)
+      COMPREPLY=($(compgen -W "512 4096" -- "$cur"))
+      return
+      ;;
+    --offset | --size | --type)
+      return
+      ;;
+  esac
+  local command="" i
+  for ((i = 1; i < cword; i++)); do
+    case "${words[i]}" in
+      --disk | --sector-size | --backup | --offset | --size | --type) ((i++)) ;;
+      -*) ;;
+      *) command="${words[i]}"; break ;;
+    esac
+  done
+  if [[ -z "$command" ]]; then
+    if [[ "$cur" == -* ]]; then
+      COMPREPLY=($(compgen -W "--disk --sector-size --json --yes --help" -- "$cur"))
+    else
+      COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+    fi
+    return
+  fi
+  case "$command" in
+    backup | restore)
+      [[ "$cur" != -* ]] && _filedir
+      ;;
+    create-disk)
+      COMPREPLY=($(compgen -W "mbr gpt raw" -- "$cur"))
+      ;;
+    help)
+      COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+      ;;
+  esac
+  if [[ "$cur" == -* ]]; then
+    local options="--json --yes --help"
+    case "$command" in
+      create-partition) options+=" --offset --size --type --boot --force --backup" ;;
+      delete-partition | set-type | set-boot | set-disk-id | make-first | set-attributes | create-disk | \
+        delete-layout | restore) options+=" --backup" ;;
+    esac
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+  fi
+}
+complete -F _kestrin_cli kestrin-cli
