@@ -26,6 +26,8 @@ bool takeGlobalOption(const std::vector<std::string>& args, std::size_t& i, CliR
     request.yes = true;
   } else if (arg == "--help" || arg == "-h") {
     request.help = true;
+  } else if (arg == "--backup") {
+    request.backup = optionValue(args, i, request.command);
   } else if (arg == "--disk" || arg == "--sector-size") {
     request.diskOptions.push_back(arg);
     request.diskOptions.push_back(optionValue(args, i, request.command));
@@ -81,10 +83,6 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
       continue;
     }
     if (request.command->editor.createOptions && takeCreateOption(args, i, request)) continue;
-    if (WritesToDisk(*request.command) && arg == "--backup") {
-      request.backup = optionValue(args, i, request.command);
-      continue;
-    }
     if (isOption(arg)) throw UsageError("unknown option '" + arg + "'", request.command);
     request.positional.push_back(arg);
   }
@@ -92,6 +90,9 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
   if (request.command == nullptr) throw UsageError("no command given", nullptr);
   if (request.diskOptions.size() >= 2 && request.diskOptions[request.diskOptions.size() - 2] == "--sector-size") {
     throw UsageError("--sector-size applies to the --disk options after it, and none follows it", nullptr);
+  }
+  if (request.backup && !WritesToDisk(*request.command)) {
+    throw UsageError("--backup goes with a command that writes to a disk", request.command);
   }
   if (request.size) request.size = SizeArgumentMib(*request.size, request.command);
   if (request.offset) request.offset = OffsetArgumentBytes(*request.offset, kSmallestSectorSize, request.command);

@@ -137,6 +137,14 @@ void checkProtectiveMbr(std::span<const std::uint8_t> sector0, const CopyState& 
   for (int i = 0; i < kMbrEntryCount; ++i) {
     const MbrEntry entry = readMbrEntry(sector0, i);
     if (!entry.isUsed()) continue;
+    for (int j = i + 1; j < kMbrEntryCount; ++j) {
+      const MbrEntry other = readMbrEntry(sector0, j);
+      if (other.isUsed() && entry.startLba < std::uint64_t{other.startLba} + other.sectorCount &&
+          other.startLba < std::uint64_t{entry.startLba} + entry.sectorCount) {
+        problem(out, "hybrid-mbr", i + 1,
+                "MBR entries " + std::to_string(i + 1) + " and " + std::to_string(j + 1) + " in front of the GPT overlap");
+      }
+    }
     if (entry.type == kMbrTypeProtectiveGpt) {
       const std::uint64_t expected = std::min<std::uint64_t>(sectorCount - 1, 0xFFFFFFFFu);
       if (used == 1 && (entry.startLba != kPrimaryHeaderLba || entry.sectorCount != expected)) {

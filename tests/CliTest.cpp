@@ -11,13 +11,19 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "ByteOrder.h"
+#include "GptImage.h"
 #include "GptPeers.h"
 #include "MbrTestTools.h"
+#include "PartitionedLoopDevice.h"
 #include "TestSupport.h"
 
 extern char** environ;
@@ -444,6 +450,8 @@ TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
   RunResult run = onGpt({"--yes", "create-partition", "0", "3", "--size", "100"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
+  // The table it would have written, judged by the checks of verify.
+  EXPECT_NE(run.err.find("past-end: entry 3 (sectors 63488 to 268287) runs past the end"), std::string::npos) << run.err;
   EXPECT_EQ(tables(m_gpt), before);
 }
 
@@ -495,11 +503,26 @@ TEST_F(CliUsage, MalformedCommandLinesExitWithTwoAndTheUsage) {
 TEST_F(CliUsage, HelpForTheProgramAndEveryCommandGoesToStandardOutput) {
   RunResult program = cli({"--help"});
   ASSERT_EQ(program.exitCode, 0);
-  const std::vector<std::string> commands{"disks",          "show",        "create-partition", "delete-partition",
-                                          "set-type",       "set-boot",    "set-disk-id",      "make-first",
-                                          "set-attributes", "create-disk", "delete-layout"};
+  const std::vector<std::string> commands{
+      "disks",    "show",       "verify",         "backup",      "restore",      "create-partition", "delete-partition",
+      "set-type", "set-boot",   "set-disk-id",    "make-first",  "set-attributes", "create-disk",    "delete-layout"};
+  // The man page and the bash completion that are installed beside the program.
+  const std::filesystem::path resources = std::filesystem::path(__FILE__).parent_path().parent_path() / "resources";
+  auto text = [](const std::filesystem::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  const std::string manPage = text(resources / "kestrin-cli.1");
+  const std::string completion = text(resources / "kestrin-cli.bash");
   for (const std::string& command : commands) {
     EXPECT_NE(program.out.find("  " + command + " "), std::string::npos) << command;
+    std::string roff = command;
+    for (std::size_t at = 0; (at = roff.find('-', at)) != std::string::npos; at += 2) roff.replace(at, 1, "\\-");
+    const bool documented = manPage.find("\n.B " + roff + "\n") != std::string::npos ||
+                            manPage.find("\n.BI " + roff + " ") != std::string::npos ||
+                            manPage.find("\n.BR " + roff + " ") != std::string::npos;
+    EXPECT_TRUE(documented) << command;
+    EXPECT_NE(completion.find(command), std::string::npos) << command;
     RunResult help = cli({command, "--help"});
     EXPECT_EQ(help.exitCode, 0) << command;
     EXPECT_EQ(help.out.rfind("usage: kestrin-cli [OPTIONS] " + command, 0), 0u) << help.out;
@@ -560,6 +583,368 @@ TEST_F(CliConfirmation, ATerminalAnswerOfNoWritesNothingAndYesWrites) {
   RunResult yes = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "y\n");
   EXPECT_EQ(yes.exitCode, 0) << yes.out;
   EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions.size(), 1u);
+}
+
+// ---- verify, on images the peers made and damaged here ----
+
+constexpr std::uint64_t kSmallImage = 16ull << 20;
+constexpr std::uint64_t kSmallSectors = kSmallImage / kSector;
+const std::string kGptScript = "label: gpt\n,4MiB,L\n,4MiB,U\n";
+// Primaries 1, 3 and 4, the extended partition 2 with logical drives 5 and 6.
+const std::string kMbrScript = "label: dos\n,2MiB,83\n,8MiB,5\n,2MiB,7\n,2MiB,83\n,2MiB,82\n,2MiB,83\n";
+
+// Rewrites the image with `change` applied to its bytes.
+void changeImage(const std::string& image, const std::function<void(std::vector<std::uint8_t>&)>& change) {
+  std::vector<std::uint8_t> bytes = ReadFileBytes(image);
+  change(bytes);
+  WriteFileRange(image, 0, bytes);
+}
+
+// Sets GPT entry `index`'s first and last sector in both copies, checksums resealed.
+auto gptEntryExtent(std::uint32_t index, std::uint64_t first, std::uint64_t last) {
+  return [=](const std::string& image) {
+    changeImage(image, [&](std::vector<std::uint8_t>& bytes) {
+      for (std::uint64_t header : {std::uint64_t{1}, kSmallSectors - 1}) {
+        std::span<std::uint8_t> entry = GptEntryAt(bytes, kSector, header, index);
+        writeLe64(entry, 32, first);
+        writeLe64(entry, 40, last);
+        GptReseal(bytes, kSector, header);
+      }
+    });
+  };
+}
+
+auto flipByte(std::uint64_t offset) {
+  return [=](const std::string& image) {
+    changeImage(image, [&](std::vector<std::uint8_t>& bytes) { bytes.at(offset) ^= 0x5A; });
+  };
+}
+
+// Primary entry `index` of the MBR: `field` 4 is the type, 8 the start, 12 the size.
+auto mbrField(int index, std::size_t field, std::uint32_t value) {
+  return [=](const std::string& image) {
+    changeImage(image, [&](std::vector<std::uint8_t>& bytes) {
+      const std::size_t at = 446 + 16 * static_cast<std::size_t>(index) + field;
+      if (field == 4) {
+        bytes[at] = static_cast<std::uint8_t>(value);
+      } else {
+        writeLe32(bytes, at, value);
+      }
+    });
+  };
+}
+
+// Entry `index` of the EBR number `ebr` (0 the first) of the chain.
+auto ebrField(int ebr, int index, std::size_t field, std::uint32_t value) {
+  return [=](const std::string& image) {
+    changeImage(image, [&](std::vector<std::uint8_t>& bytes) {
+      const std::uint64_t extended = readLe32(bytes, 446 + 16 + 8);
+      std::uint64_t lba = extended;
+      for (int i = 0; i < ebr; ++i) lba = extended + readLe32(bytes, lba * kSector + 446 + 16 + 8);
+      writeLe32(bytes, lba * kSector + 446 + 16 * static_cast<std::size_t>(index) + field, value);
+    });
+  };
+}
+
+TEST(CliVerify, NamesWhatThePeersFindAndExitsOneWhereTheyExitZero) {
+  ASSERT_TRUE(HaveTool("sfdisk") && HaveTool("sgdisk"));
+  struct Case {
+    const char* name;
+    std::string script;
+    std::function<void(const std::string&)> damage;
+    const char* rule;  // nullptr: a clean table
+    const char* peer;  // what sgdisk -v (GPT) or sfdisk --verify (MBR) says of it; nullptr: nothing
+  };
+  const std::uint64_t last = kSmallSectors - 1;
+  const std::vector<Case> cases{
+      {"clean GPT", kGptScript, nullptr, nullptr, "No problems found"},
+      {"primary header", kGptScript, flipByte(512 + 60), "gpt-primary-header", "invalid main GPT header"},
+      {"primary array", kGptScript, flipByte(1024 + 10), "gpt-primary-array", "Main partition table CRC mismatch"},
+      {"backup header", kGptScript, flipByte(last * kSector + 60), "gpt-backup-header", "invalid backup GPT header"},
+      {"backup array", kGptScript, flipByte((last - 32) * kSector + 10), "gpt-backup-array",
+       "Backup partition table: ERROR"},
+      {"grown disk", kGptScript, [](const std::string& i) { std::filesystem::resize_file(i, kSmallImage + (1 << 20)); },
+       "gpt-backup-not-at-end", "doesn't reside"},
+      {"protective MBR size", kGptScript, mbrField(0, 12, 1000), "protective-mbr-size", nullptr},
+      {"overlap", kGptScript, gptEntryExtent(1, 2148, 12000), "overlap", "overlap"},
+      {"outside usable area", kGptScript, gptEntryExtent(1, 12288, last - 5), "outside-usable-area",
+       "overlaps the last partition"},
+      {"past the end", kGptScript, gptEntryExtent(1, 12288, last + 100), "past-end", "too big for the disk"},
+      {"ends before start", kGptScript, gptEntryExtent(1, 12288, 12000), "ends-before-start", "ends before it begins"},
+      {"copies differ", kGptScript,
+       [&](const std::string& i) {
+         changeImage(i, [&](std::vector<std::uint8_t>& b) {
+           writeLe64(b, last * kSector + 40, 40);
+           GptReseal(b, kSector, last);
+         });
+       },
+       "gpt-copies-differ", "first usable LBA pointer"},
+      {"hybrid MBR overlap", kGptScript,
+       [](const std::string& i) {
+         ASSERT_EQ(test::Run({"sgdisk", "-h", "1", i}).exitCode, 0);
+         const std::vector<std::uint8_t> sector0 = ReadFileRange(i, 0, kSector);
+         mbrField(sector0[446 + 4] == 0xEE ? 0 : 1, 8, 4096)(i);  // the 0xEE entry moves onto the mirror
+       },
+       "hybrid-mbr", "MBR partitions 1 and 2 overlap"},
+      {"hybrid MBR", kGptScript,
+       [](const std::string& i) {
+         ASSERT_EQ(test::Run({"sgdisk", "-h", "1", i}).exitCode, 0);
+         const std::vector<std::uint8_t> sector0 = ReadFileRange(i, 0, kSector);
+         mbrField(sector0[446 + 4] == 0xEE ? 1 : 0, 8, 4096)(i);  // the mirror of partition 1 moves
+       },
+       "hybrid-mbr", "has no corresponding GPT partition"},
+      {"clean MBR", kMbrScript, nullptr, nullptr, "No errors detected"},
+      {"misaligned start", "label: dos\nstart=63,size=4096,type=83\n", nullptr, nullptr, nullptr},
+      {"MBR overlap", kMbrScript, mbrField(2, 8, 2148), "overlap", "overlaps partition"},
+      {"zero length", kMbrScript, mbrField(2, 12, 0), "zero-length", nullptr},
+      {"two extended", kMbrScript, mbrField(2, 4, 0x05), "extended-twice", "Ignoring extra extended partition"},
+      {"logical outside", kMbrScript, ebrField(0, 0, 12, 30000), "outside-extended", nullptr},
+      {"EBR loop", kMbrScript, ebrField(0, 1, 8, 0), "ebr-loop", "Omitting partitions"},
+      {"EBR leaves", kMbrScript, ebrField(0, 1, 8, 20000), "ebr-leaves-extended", nullptr},
+      {"MBR past end", kMbrScript, [](const std::string& i) { std::filesystem::resize_file(i, 10 << 20); }, "past-end",
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string image = dir.file("disk.img");
+    MakeSparseFile(image, kSmallImage);
+    ASSERT_EQ(test::Run({"sfdisk", "-q", image}, c.script).exitCode, 0) << c.name;
+    if (c.damage) c.damage(image);
+    const bool gpt = c.script == kGptScript;
+    RunResult peer = gpt ? test::Run({"sgdisk", "-v", image}) : test::Run({"sfdisk", "--verify", image});
+    if (c.peer) EXPECT_NE((peer.out + peer.err).find(c.peer), std::string::npos) << c.name << ": " << peer.out + peer.err;
+    EXPECT_EQ(peer.exitCode, 0) << c.name;  // what verify improves on
+
+    RunResult run = test::Run({kCli, "--disk", image, "verify"});
+    RunResult json = test::Run({kCli, "--disk", image, "--json", "verify"});
+    nlohmann::json report = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << c.name << ": " << json.out << json.err;
+    if (c.rule == nullptr) {
+      EXPECT_EQ(run.exitCode, 0) << c.name << ": " << run.out << run.err;
+      EXPECT_NE(run.out.find("no problems"), std::string::npos) << c.name << ": " << run.out;
+      EXPECT_EQ(report["clean"], true) << c.name;
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 1) << c.name << ": " << run.out << run.err;
+    EXPECT_NE(run.out.find(std::string("problem: ") + c.rule + ": "), std::string::npos) << c.name << ": " << run.out;
+    EXPECT_EQ(json.exitCode, 1) << c.name;
+    bool named = false;
+    for (const auto& finding : report["findings"]) named = named || finding["rule"] == c.rule;
+    EXPECT_TRUE(named) << c.name << ": " << json.out;
+  }
+}
+
+// ---- backups that undo ----
+
+using CliBackup = CliImages;
+
+TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsTheyWere) {
+  ASSERT_TRUE(HaveTool("blkid"));
+  struct Case {
+    std::string image;
+    std::vector<std::vector<std::string>> edits;
+  };
+  const std::vector<Case> cases{
+      {m_mbr,
+       {{"create-partition", "0", "3", "--size", "8M"},
+        {"set-type", "0", "1", "fat32"},
+        {"set-disk-id", "0", "$0A0B0C0D"},
+        {"delete-partition", "0", "2"},
+        {"create-disk", "0", "gpt"},
+        {"create-partition", "0", "1", "--size", "4M"}}},
+      {m_gpt,
+       {{"create-partition", "0", "3", "--size", "8M"},
+        {"set-attributes", "0", "1", "$8000000000000001"},
+        {"delete-partition", "0", "1"},
+        {"create-partition", "0", "9", "--size", "2M"},
+        {"create-disk", "0", "mbr"}}},
+  };
+  auto peersSee = [](const std::string& image) {
+    return test::Run({"sfdisk", "--dump", image}).out + test::Run({"blkid", "-p", "-o", "export", image}).out;
+  };
+  for (const Case& c : cases) {
+    const std::string first = m_dir.file("first.kbk");
+    ASSERT_EQ(cli({"--disk", c.image, "backup", "0", first}).exitCode, 0);
+    const auto tablesBefore = tables(c.image);
+    const std::string peersBefore = peersSee(c.image);
+    std::vector<std::uint8_t> beforeLast;
+    std::string lastStep;
+    for (std::size_t i = 0; i < c.edits.size(); ++i) {
+      lastStep = m_dir.file("step" + std::to_string(i) + ".kbk");
+      beforeLast = tables(c.image);
+      std::vector<std::string> args{"--disk", c.image, "--yes", "--backup", lastStep};
+      args.insert(args.end(), c.edits[i].begin(), c.edits[i].end());
+      RunResult run = cli(args);
+      ASSERT_EQ(run.exitCode, 0) << c.edits[i][0] << ": " << run.err;
+      EXPECT_NE(run.err.find("sectors to " + lastStep), std::string::npos) << run.err;
+    }
+    // The last step's own backup undoes that step alone.
+    RunResult undoLast = cli({"--disk", c.image, "--yes", "restore", "0", lastStep});
+    ASSERT_EQ(undoLast.exitCode, 0) << undoLast.err;
+    EXPECT_EQ(tables(c.image), beforeLast) << c.image;
+    // The first backup undoes them all, byte for byte, and shows what it puts back.
+    RunResult undoAll = cli({"--disk", c.image, "--yes", "restore", "0", first});
+    ASSERT_EQ(undoAll.exitCode, 0) << undoAll.err;
+    EXPECT_NE(undoAll.err.find("The table from " + first + ":\n"), std::string::npos) << undoAll.err;
+    EXPECT_TRUE(tables(c.image) == tablesBefore) << c.image;
+    EXPECT_EQ(peersSee(c.image), peersBefore);
+    EXPECT_EQ(cli({"--disk", c.image, "verify"}).exitCode, 0);
+  }
+
+  // Refused: a damaged or cut file, one made for another disk, and no confirmation.
+  const std::string good = m_dir.file("good.kbk");
+  ASSERT_EQ(cli({"--disk", m_gpt, "backup", "0", good}).exitCode, 0);
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(good);
+  auto writeFile = [](const std::string& path, const std::vector<std::uint8_t>& content) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
+                                                 static_cast<std::streamsize>(content.size()));
+  };
+  const std::string damaged = m_dir.file("damaged.kbk");
+  std::vector<std::uint8_t> flipped = bytes;
+  flipped[100] ^= 1;
+  writeFile(damaged, flipped);
+  const std::string cut = m_dir.file("cut.kbk");
+  writeFile(cut, std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 9));
+  const std::string small = m_dir.file("small.img");
+  MakeSparseFile(small, kSmallImage);
+  const auto before = tables(m_mbr);
+  struct Refusal {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Refusal> refusals{
+      {{"--disk", m_mbr, "--yes", "restore", "0", damaged}, "checksum does not match"},
+      {{"--disk", m_mbr, "--yes", "restore", "0", cut}, "cut short"},
+      {{"--disk", m_mbr, "--yes", "restore", "0", m_mbr}, "not a table backup"},
+      {{"--disk", small, "--yes", "restore", "0", good}, "was made for a disk of 204800 sectors of 512 bytes"},
+      {{"--disk", m_mbr, "restore", "0", good}, "refusing to write"},
+  };
+  for (const Refusal& r : refusals) {
+    RunResult run = cli(r.args);
+    EXPECT_EQ(run.exitCode, 1) << r.message;
+    EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(tables(m_mbr), before);
+}
+
+// ---- guarded writes ----
+
+using CliGuards = CliImages;
+
+TEST_F(CliGuards, RefusesWritesThatWouldNotDoWhatWasMeant) {
+  struct Case {
+    bool gpt;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string message;
+  };
+  const std::vector<Case> cases{
+      {true, {"create-partition", "0", "1", "--size", "4"}, 1, "entry 1 is in use (offset 1048576, 10 MiB"},
+      {false, {"create-partition", "0", "2"}, 1, "entry 2 is in use"},
+      {true, {"set-type", "0", "1", "ENTRY_UNUSED_GUID"}, 1, "use delete-partition"},
+      {true, {"set-type", "0", "2", "{00000000-0000-0000-0000-000000000000}"}, 1, "use delete-partition"},
+      {false, {"set-type", "0", "1", "0"}, 1, "use delete-partition"},
+      {false, {"create-partition", "0", "3", "--type", "entry_unused"}, 1, "use delete-partition"},
+      {false, {"set-boot", "0", "3", "1"}, 1, "entry 3 is empty"},
+      {false, {"set-type", "0", "4", "fat32"}, 1, "entry 4 is empty"},
+      {true, {"set-attributes", "0", "3", "1"}, 1, "entry 3 is empty"},
+      {true, {"--sector-size", "4096", "show"}, 2, "--sector-size applies to the --disk options after it"},
+  };
+  const auto mbrBefore = tables(m_mbr);
+  const auto gptBefore = tables(m_gpt);
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult run = c.gpt ? onGpt(args) : onMbr(args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(tables(m_mbr), mbrBefore);
+  EXPECT_EQ(tables(m_gpt), gptBefore);
+  // --force writes over the entry; it keeps its unique GUID, as the warning says.
+  const std::string id = SfdiskDump(m_gpt).entries.at(0).uuid;
+  RunResult forced = onGpt({"--yes", "create-partition", "0", "1", "--offset", "1M", "--size", "4M", "--force"});
+  ASSERT_EQ(forced.exitCode, 0) << forced.err;
+  EXPECT_EQ(SfdiskDump(m_gpt).entries.at(0).size, 4 * 2048u);
+  EXPECT_EQ(SfdiskDump(m_gpt).entries.at(0).uuid, id);
+}
+
+// ---- what people type, and what they read back ----
+
+using CliTyping = CliImages;
+
+TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    unsigned number;       // the partition sfdisk then lists (exit 0)
+    std::uint64_t start;   // its first sector
+    std::uint64_t size;    // its sectors
+    std::string message;   // on standard error otherwise
+  };
+  const std::vector<Case> cases{
+      {{"create-partition", "0", "3", "--offset", "32M", "--size", "2048K"}, 0, 3, 65536, 4096, ""},
+      {{"create-partition", "0", "4", "--offset", "35651584", "--size", "3MiB"}, 0, 4, 69632, 6144, ""},
+      {{"create-partition", "0", "10", "--size", "1m"}, 0, 10, 75776, 2048, ""},
+      {{"create-partition", "0", "60", "--offset", "40MiB", "--size", "1"}, 0, 60, 81920, 2048, ""},
+      {{"create-partition", "0", "61", "--size", "1536K"}, 2, 0, 0, 0, "is not a whole number of MiB"},
+      {{"create-partition", "0", "61", "--offset", "1000"}, 2, 0, 0, 0, "is not a whole number of 512-byte sectors"},
+      {{"create-partition", "0", "61", "--size", "3X"}, 2, 0, 0, 0, "has an unknown unit"},
+      {{"create-partition", "0", "65", "--size", "1"}, 1, 0, 0, 0, "entries 1 to 64"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult run = onGpt(args);
+    ASSERT_EQ(run.exitCode, c.exitCode) << c.args[2] << ": " << run.err;
+    if (c.exitCode != 0) {
+      EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+      continue;
+    }
+    PeerTable peer = SfdiskDump(m_gpt);
+    auto made = std::find_if(peer.entries.begin(), peer.entries.end(), [&](const PeerEntry& e) { return e.number == c.number; });
+    ASSERT_NE(made, peer.entries.end()) << c.number;
+    EXPECT_EQ(made->start, c.start) << c.number;
+    EXPECT_EQ(made->size, c.size) << c.number;
+  }
+  EXPECT_TRUE(SgdiskVerifies(m_gpt));
+
+  // show --json: the kernel's numbers beside the rows, as sfdisk names the
+  // partitions; the text keeps the window's rows.
+  const std::string logical = m_dir.file("logical.img");
+  MakeSparseFile(logical, kSmallImage);
+  ASSERT_EQ(test::Run({"sfdisk", "-q", logical}, kMbrScript).exitCode, 0);
+  for (const std::string& image : {m_gpt, logical}) {
+    nlohmann::json shown = nlohmann::json::parse(cli({"--disk", image, "--json", "show"}).out);
+    std::map<unsigned, std::uint64_t> kernel;
+    for (const auto& row : shown["rows"]) {
+      if (!row["partition"].is_null() && row["length"].get<std::uint64_t>() > 1024) {
+        kernel[row["partition"].get<unsigned>()] = row["offset"].get<std::uint64_t>() / kSector;
+      }
+    }
+    std::map<unsigned, std::uint64_t> sfdisk;
+    for (const auto& e : MbrSfdiskDump(image).partitions) {
+      if (e.type != 0x05) sfdisk[static_cast<unsigned>(e.number)] = e.start;
+    }
+    for (const PeerEntry& e : SfdiskDump(image).entries) sfdisk[e.number] = e.start;
+    EXPECT_EQ(kernel, sfdisk) << image;
+  }
+
+  // Every disk given is listed, past the chooser's sixteen.
+  std::vector<std::string> many;
+  for (int i = 0; i < 20; ++i) many.insert(many.end(), {"--disk", m_mbr});
+  many.push_back("disks");
+  EXPECT_EQ(lines(cli(many).out).size(), 20u);
+}
+
+TEST_F(CliTyping, ShowJsonNamesTheDeviceNodeOfEachPartitionOfABlockDevice) {
+  PartitionedLoopDevice loop(m_gpt);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  nlohmann::json shown = nlohmann::json::parse(cli({"--disk", loop.path(), "--json", "show"}).out);
+  EXPECT_EQ(shown["device"], loop.path());
+  EXPECT_EQ(shown["rows"][0]["device"], loop.path() + "p1");
+  EXPECT_EQ(shown["rows"][1]["device"], loop.path() + "p2");
+  EXPECT_TRUE(shown["rows"][2]["device"].is_null());
 }
 
 }  // namespace
