@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -258,6 +259,62 @@ TEST_F(EmulatedPortTest, DescriptorNamesTheImageFile) {
 
   writeLe32(query, 0, 1);  // another property than the device descriptor
   EXPECT_EQ(send(port, handle, IOCTL_STORAGE_QUERY_PROPERTY, query, descriptor), ERROR_NOT_SUPPORTED);
+}
+
+}  // namespace
+}  // namespace kestrin
+
+namespace kestrin {
+namespace {
+
+// The raw calls: whole sectors at a sector offset, inside the disk, written
+// only through a handle opened for writing, and the geometry they go by.
+TEST_F(EmulatedPortTest, RawCallsMoveWholeSectorsOfTheImageUnderTheHandlesRules) {
+  const std::string path = image("a.img", 1 << 20);
+  EmulatedPort port{DiskMap{DiskSpec{path, 4096}}};
+  std::vector<std::uint8_t> pattern(8192);
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  struct Case {
+    const char* what;
+    bool writer;  // through a handle opened for writing (one at a time: it holds the lock)
+    bool write;
+    std::uint64_t offset;
+    std::uint32_t size;
+    std::uint32_t error;
+  };
+  const std::vector<Case> cases{
+      {"write two sectors", true, true, 8192, 8192, ERROR_SUCCESS},
+      {"write off a sector boundary", true, true, 512, 4096, ERROR_INVALID_PARAMETER},
+      {"write part of a sector", true, true, 0, 512, ERROR_INVALID_PARAMETER},
+      {"write past the end", true, true, (1 << 20) - 4096, 8192, ERROR_SECTOR_NOT_FOUND},
+      {"write through a read handle", false, true, 0, 4096, ERROR_ACCESS_DENIED},
+      {"read past the end", false, false, 1 << 20, 4096, ERROR_SECTOR_NOT_FOUND},
+      {"read what was written", false, false, 8192, 8192, ERROR_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    DiskHandle handle = port.OpenDisk(drive(0), c.writer ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, 0);
+    std::vector<std::uint8_t> buffer = c.write ? pattern : std::vector<std::uint8_t>(8192);
+    std::uint32_t done = 99;
+    const bool ok = c.write ? port.WriteDisk(handle, c.offset, buffer.data(), c.size, &done)
+                            : port.ReadDisk(handle, c.offset, buffer.data(), c.size, &done);
+    EXPECT_EQ(ok ? ERROR_SUCCESS : port.LastError(), c.error) << c.what;
+    EXPECT_EQ(done, ok ? c.size : 0u) << c.what;
+    if (ok && !c.write) EXPECT_EQ(buffer, pattern) << c.what;
+    if (c.writer) EXPECT_TRUE(port.FlushDisk(handle)) << c.what;
+    port.CloseDisk(handle);
+  }
+  EXPECT_FALSE(port.ReadDisk(9999, 0, pattern.data(), 4096, nullptr));
+  EXPECT_EQ(port.LastError(), ERROR_INVALID_HANDLE);
+  // The geometry the raw calls go by, and only the two sectors written changed.
+  DiskHandle handle = port.OpenDisk(drive(0), GENERIC_READ, 0);
+  std::array<std::uint8_t, kGeometryExSize> geometry{};
+  ASSERT_EQ(send(port, handle, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, {}, geometry), ERROR_SUCCESS);
+  EXPECT_EQ(readLe32(geometry, kGeometryBytesPerSectorOffset), 4096u);
+  EXPECT_EQ(readLe64(geometry, kGeometryDiskSizeOffset), 1u << 20);
+  std::vector<std::uint8_t> file = test::ReadFileBytes(path);
+  EXPECT_EQ(std::vector<std::uint8_t>(file.begin() + 8192, file.begin() + 16384), pattern);
+  file.erase(file.begin() + 8192, file.begin() + 16384);
+  EXPECT_EQ(std::count(file.begin(), file.end(), 0), static_cast<std::ptrdiff_t>(file.size()));
 }
 
 }  // namespace

@@ -137,6 +137,99 @@ class FakeSystem : public kestrin::Win32System {
   std::vector<FormatMessageCall> formats;
 };
 
+// The stand-in system with a disk of bytes behind its handle for the raw
+// calls: the file position, ReadFile and WriteFile from it (fewer bytes at
+// the end, as the system does), FlushFileBuffers; each can fail with a code.
+class FileSystem : public FakeSystem {
+ public:
+  bool setFilePointerEx(void* handle, std::int64_t distance, std::int64_t* newPosition,
+                        std::uint32_t moveMethod) override {
+    seeks.push_back({handle, distance, moveMethod});
+    if (seekError != 0) return failWith(seekError);
+    position = static_cast<std::size_t>(distance);
+    if (newPosition != nullptr) *newPosition = distance;
+    return true;
+  }
+  bool readFile(void*, void* buffer, std::uint32_t size, std::uint32_t* done, void* overlapped) override {
+    if (transferError != 0 || overlapped != nullptr) return failWith(transferError);
+    *done = static_cast<std::uint32_t>(std::min<std::size_t>(size, disk.size() - std::min(position, disk.size())));
+    std::memcpy(buffer, disk.data() + position, *done);
+    return true;
+  }
+  bool writeFile(void*, const void* buffer, std::uint32_t size, std::uint32_t* done, void* overlapped) override {
+    if (transferError != 0 || overlapped != nullptr) return failWith(transferError);
+    *done = static_cast<std::uint32_t>(std::min<std::size_t>(size, disk.size() - std::min(position, disk.size())));
+    std::memcpy(disk.data() + position, buffer, *done);
+    return true;
+  }
+  bool flushFileBuffers(void*) override {
+    ++flushes;
+    return transferError == 0 || failWith(transferError);
+  }
+  bool failWith(std::uint32_t error) {
+    lastError = error;
+    return false;
+  }
+
+  struct Seek {
+    void* handle;
+    std::int64_t distance;
+    std::uint32_t moveMethod;
+  };
+  std::vector<std::uint8_t> disk = std::vector<std::uint8_t>(4096, 0xA5);
+  std::size_t position = 0;
+  std::uint32_t seekError = 0;
+  std::uint32_t transferError = 0;
+  std::vector<Seek> seeks;
+  int flushes = 0;
+};
+
+TEST(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
+  struct Case {
+    const char* what;
+    bool write;
+    std::uint64_t offset;
+    std::uint32_t size;
+    std::uint32_t seekError;
+    std::uint32_t transferError;
+    bool ok;
+    std::uint32_t done;
+  };
+  const std::vector<Case> cases{
+      {"read", false, 512, 1024, 0, 0, true, 1024},
+      {"write", true, 1024, 512, 0, 0, true, 512},
+      {"read at the end", false, 3584, 1024, 0, 0, true, 512},
+      {"seek refused", false, 512, 512, 87, 0, false, 0},
+      {"read refused", false, 0, 512, 0, 23, false, 0},
+      {"write refused", true, 0, 512, 0, 19, false, 0},
+  };
+  for (const Case& c : cases) {
+    FileSystem system;
+    system.seekError = c.seekError;
+    system.transferError = c.transferError;
+    Win32Port port(system);
+    const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ | kestrin::GENERIC_WRITE, 0);
+    std::vector<std::uint8_t> buffer(c.size, 0x3C);
+    std::uint32_t done = 77;
+    const bool ok = c.write ? port.WriteDisk(handle, c.offset, buffer.data(), c.size, &done)
+                            : port.ReadDisk(handle, c.offset, buffer.data(), c.size, &done);
+    port.CloseDisk(handle);  // leaves another code as the thread's last error
+    EXPECT_EQ(ok, c.ok) << c.what;
+    EXPECT_EQ(done, c.done) << c.what;
+    if (!ok) EXPECT_EQ(port.LastError(), c.seekError + c.transferError) << c.what;
+    ASSERT_EQ(system.seeks.size(), 1u) << c.what;
+    EXPECT_EQ(system.seeks[0].handle, system.handleToReturn) << c.what;
+    EXPECT_EQ(static_cast<std::uint64_t>(system.seeks[0].distance), c.offset) << c.what;
+    EXPECT_EQ(system.seeks[0].moveMethod, kestrin::kFileBegin) << c.what;
+    if (ok && c.write) EXPECT_EQ(system.disk[c.offset], 0x3C) << c.what;
+    if (ok && !c.write) EXPECT_EQ(buffer[0], 0xA5) << c.what;
+  }
+  FileSystem system;
+  Win32Port port(system);
+  EXPECT_TRUE(port.FlushDisk(port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_WRITE, 0)));
+  EXPECT_EQ(system.flushes, 1);
+}
+
 TEST(Win32Port, OpensSharingReadAndWriteExistingDevicesOnlyWithoutSecurityOrTemplate) {
   FakeSystem system;
   Win32Port port(system);
