@@ -12,19 +12,19 @@
 #include "DiskReaders.h"
 #include "EditorCommands.h"
 #include "FailureLog.h"
+#include "Guid.h"
 #include "HeadlessTable.h"
 #include "JsonReport.h"
 #include "LayoutPrinter.h"
+#include "LayoutView.h"
 #include "Messages.h"
 #include "Port.h"
-#include "RequestFailure.h"
 #include "PortDisk.h"
+#include "RequestFailure.h"
 #include "ScriptedInteraction.h"
 #include "SizeArgument.h"
 #include "TypeArgument.h"
 #include "TypeNames.h"
-#include "Guid.h"
-#include "LayoutView.h"
 #ifndef _WIN32
 #include "DiskEnumeration.h"
 #endif
@@ -202,8 +202,8 @@ bool selectEntry(const EditorCall& call, int entry, const LayoutBuffer& layout, 
     return false;
   }
   if (entry < 1 || entry > rows) {
-    failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) + "'s table (entries 1 to " +
-                    std::to_string(gptCreate ? gptEntryLimit(layout) : rows) + ")");
+    failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
+                    "'s table (entries 1 to " + std::to_string(gptCreate ? gptEntryLimit(layout) : rows) + ")");
     return false;
   }
   table.select(entry - 1);
@@ -249,7 +249,7 @@ bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutB
   if (call.createOptions && inUse && !request.force) {
     ConstLayoutSlot slot = layout.slot(entry);
     const std::string type = layout.partitionStyle() == kStyleMbr ? MbrTypeText(slot.mbrPartitionType())
-                                                                   : GuidToString(slot.gptPartitionType());
+                                                                  : GuidToString(slot.gptPartitionType());
     failures.report("entry " + std::to_string(entry) + " is in use (offset " + std::to_string(slot.startingOffset()) +
                     ", " + std::to_string(slot.partitionLength() / kMib) + " MiB, type " + type +
                     "); delete it first, or give --force to write over it");

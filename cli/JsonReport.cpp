@@ -138,12 +138,8 @@ nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const Layou
   // As the view counts: the low 8 bits, never more slots than the buffer has.
   const auto count = static_cast<std::uint8_t>(layout.partitionCount());
   nlohmann::ordered_json result{
-      {"disk", disk},
-      {"path", path},
-      {"style", styleName(style)},
-      {"styleCode", style},
-      {"count", count},
-      {"status", StatusText(style, count)},
+      {"disk", disk},       {"path", path},   {"style", styleName(style)},
+      {"styleCode", style}, {"count", count}, {"status", StatusText(style, count)},
   };
   if (style == kStyleMbr) {
     result["signature"] = layout.mbrSignature();

@@ -2,10 +2,9 @@
 // The JSON forms of `show` and `disks`: the raw values of the layout and of
 // the disk chooser's rows, for scripts.
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "DiskList.h"
 #include "LayoutBuffer.h"

@@ -67,9 +67,8 @@ std::string OffsetArgumentBytes(const std::string& text, std::uint32_t sectorSiz
   }
   if (!value) return text;
   if (*value % static_cast<std::int64_t>(sectorSize) != 0) {
-    throw UsageError("the offset '" + text + "' is not a whole number of " + std::to_string(sectorSize) +
-                         "-byte sectors",
-                     command);
+    throw UsageError(
+        "the offset '" + text + "' is not a whole number of " + std::to_string(sectorSize) + "-byte sectors", command);
   }
   return std::to_string(*value);
 }

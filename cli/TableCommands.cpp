@@ -4,9 +4,8 @@
 
 #include <fstream>
 #include <iterator>
-#include <ostream>
-
 #include <nlohmann/json.hpp>
+#include <ostream>
 
 #include "CliCommands.h"
 #include "HeadlessTable.h"
@@ -42,9 +41,9 @@ void printReport(const CliRequest& request, int disk, const check::Report& repor
                           {"partition", finding.entry},
                           {"text", finding.text}});
     }
-    nlohmann::ordered_json json{{"disk", disk},     {"path", DiskPath(disk)},   {"style", report.style},
-                                {"clean", !problems}, {"problems", problems}, {"warnings", warnings},
-                                {"findings", std::move(findings)}};
+    nlohmann::ordered_json json{
+        {"disk", disk},         {"path", DiskPath(disk)}, {"style", report.style},          {"clean", !problems},
+        {"problems", problems}, {"warnings", warnings},   {"findings", std::move(findings)}};
     out << json.dump(2) << '\n';
     return;
   }
@@ -120,8 +119,8 @@ int BackupTable(const CommandSpec&, const CliRequest& request, CliStreams&, Fail
     failures.report(failure);
     return 1;
   }
-  failures.note("saved " + std::to_string(backup.sectors.size()) + " sectors of disk " + std::to_string(disk) +
-                " (" + std::to_string(backup.sectorCount) + " sectors of " + std::to_string(backup.sectorSize) +
+  failures.note("saved " + std::to_string(backup.sectors.size()) + " sectors of disk " + std::to_string(disk) + " (" +
+                std::to_string(backup.sectorCount) + " sectors of " + std::to_string(backup.sectorSize) +
                 " bytes) to " + file + "\n");
   return 0;
 }
@@ -189,8 +188,8 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
   }
   // The system reads the table again, as after every table write.
   std::uint32_t returned = 0;
-  static_cast<void>(port().DiskControl(opened.handle(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
-                                       &returned));
+  static_cast<void>(
+      port().DiskControl(opened.handle(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned));
   return true;
 }
 

@@ -68,8 +68,8 @@ std::uint32_t examineCopy(SectorReader& disk, std::uint64_t lba, CopyState& stat
 void reportCopy(const CopyState& copy, const char* which, std::uint64_t lba, std::vector<Finding>& out) {
   const std::string rule = std::string("gpt-") + which;
   if (!copy.header) {
-    problem(out, (rule + "-header").c_str(),
-            0, std::string("the ") + which + " GPT header at " + sectorText(lba) + " " + copy.headerFault);
+    problem(out, (rule + "-header").c_str(), 0,
+            std::string("the ") + which + " GPT header at " + sectorText(lba) + " " + copy.headerFault);
     return;
   }
   if (!copy.arrayValid) {
@@ -141,8 +141,9 @@ void checkProtectiveMbr(std::span<const std::uint8_t> sector0, const CopyState& 
       const MbrEntry other = readMbrEntry(sector0, j);
       if (other.isUsed() && entry.startLba < std::uint64_t{other.startLba} + other.sectorCount &&
           other.startLba < std::uint64_t{entry.startLba} + entry.sectorCount) {
-        problem(out, "hybrid-mbr", i + 1,
-                "MBR entries " + std::to_string(i + 1) + " and " + std::to_string(j + 1) + " in front of the GPT overlap");
+        problem(
+            out, "hybrid-mbr", i + 1,
+            "MBR entries " + std::to_string(i + 1) + " and " + std::to_string(j + 1) + " in front of the GPT overlap");
       }
     }
     if (entry.type == kMbrTypeProtectiveGpt) {
@@ -164,8 +165,7 @@ void checkProtectiveMbr(std::span<const std::uint8_t> sector0, const CopyState& 
     if (!mirrors) {
       problem(out, "hybrid-mbr", i + 1,
               "hybrid MBR entry " + std::to_string(i + 1) + " (sectors " + std::to_string(entry.startLba) + " to " +
-                  std::to_string(std::uint64_t{entry.startLba} + entry.sectorCount - 1) +
-                  ") mirrors no GPT partition");
+                  std::to_string(std::uint64_t{entry.startLba} + entry.sectorCount - 1) + ") mirrors no GPT partition");
     }
   }
 }

@@ -62,8 +62,12 @@ std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std
         continue;
       }
       const int number = nextNumber++;
-      PartitionExtent logical{PartitionExtent::Kind::Logical, number, "partition " + std::to_string(number),
-                              lba + entry.startLba, entry.sectorCount, lba};
+      PartitionExtent logical{PartitionExtent::Kind::Logical,
+                              number,
+                              "partition " + std::to_string(number),
+                              lba + entry.startLba,
+                              entry.sectorCount,
+                              lba};
       partitions.push_back(logical);
     }
     if (!link) return ERROR_SUCCESS;
@@ -71,8 +75,7 @@ std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std
     const std::uint64_t target = start + next.startLba;
     if (visited.count(target) != 0) {
       problem(out, "ebr-loop", 0,
-              "the EBR chain loops: the EBR at " + sectorText(lba) + " links back to the EBR at " +
-                  sectorText(target));
+              "the EBR chain loops: the EBR at " + sectorText(lba) + " links back to the EBR at " + sectorText(target));
       return ERROR_SUCCESS;
     }
     if (target <= start || target >= end || next.startLba + std::uint64_t{next.sectorCount} > extended.count) {

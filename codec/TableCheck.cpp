@@ -54,8 +54,8 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
     if (isMbrContainerType(slot.mbrPartitionType())) {
       p.kind = PartitionExtent::Kind::Extended;
       if (extended) {
-        problem(out, "extended-twice", entry, "more than one extended partition (" + extended->name + " and " +
-                                                  p.name + ")");
+        problem(out, "extended-twice", entry,
+                "more than one extended partition (" + extended->name + " and " + p.name + ")");
       } else if (p.count > 0) {
         extended = p;
       }

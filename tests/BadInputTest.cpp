@@ -410,7 +410,8 @@ TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
                                     "0",      "3",   "--type", image == m_mbr ? "0x83" : "BASIC_DATA_GUID"};
       line.insert(line.end(), placement.begin(), placement.end());
       RunResult run = runCli(line);
-      EXPECT_EQ(run.exitCode, wholeSectors(placement[1]) ? 1 : 2) << placement[1] << " " << placement[3] << ": " << run.err;
+      EXPECT_EQ(run.exitCode, wholeSectors(placement[1]) ? 1 : 2)
+          << placement[1] << " " << placement[3] << ": " << run.err;
       EXPECT_NE(run.err.find("kestrin-cli: "), std::string::npos) << run.err;
     }
     EXPECT_EQ(ReadFileBytes(image), before) << image;

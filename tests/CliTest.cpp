@@ -451,7 +451,8 @@ TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
   // The table it would have written, judged by the checks of verify.
-  EXPECT_NE(run.err.find("past-end: entry 3 (sectors 63488 to 268287) runs past the end"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("past-end: entry 3 (sectors 63488 to 268287) runs past the end"), std::string::npos)
+      << run.err;
   EXPECT_EQ(tables(m_gpt), before);
 }
 
@@ -504,8 +505,8 @@ TEST_F(CliUsage, HelpForTheProgramAndEveryCommandGoesToStandardOutput) {
   RunResult program = cli({"--help"});
   ASSERT_EQ(program.exitCode, 0);
   const std::vector<std::string> commands{
-      "disks",    "show",       "verify",         "backup",      "restore",      "create-partition", "delete-partition",
-      "set-type", "set-boot",   "set-disk-id",    "make-first",  "set-attributes", "create-disk",    "delete-layout"};
+      "disks",    "show",     "verify",      "backup",     "restore",        "create-partition", "delete-partition",
+      "set-type", "set-boot", "set-disk-id", "make-first", "set-attributes", "create-disk",      "delete-layout"};
   // The man page and the bash completion that are installed beside the program.
   const std::filesystem::path resources = std::filesystem::path(__FILE__).parent_path().parent_path() / "resources";
   auto text = [](const std::filesystem::path& file) {
@@ -712,7 +713,8 @@ TEST(CliVerify, NamesWhatThePeersFindAndExitsOneWhereTheyExitZero) {
     if (c.damage) c.damage(image);
     const bool gpt = c.script == kGptScript;
     RunResult peer = gpt ? test::Run({"sgdisk", "-v", image}) : test::Run({"sfdisk", "--verify", image});
-    if (c.peer) EXPECT_NE((peer.out + peer.err).find(c.peer), std::string::npos) << c.name << ": " << peer.out + peer.err;
+    if (c.peer)
+      EXPECT_NE((peer.out + peer.err).find(c.peer), std::string::npos) << c.name << ": " << peer.out + peer.err;
     EXPECT_EQ(peer.exitCode, 0) << c.name;  // what verify improves on
 
     RunResult run = test::Run({kCli, "--disk", image, "verify"});
@@ -796,8 +798,8 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
   ASSERT_EQ(cli({"--disk", m_gpt, "backup", "0", good}).exitCode, 0);
   const std::vector<std::uint8_t> bytes = ReadFileBytes(good);
   auto writeFile = [](const std::string& path, const std::vector<std::uint8_t>& content) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
-                                                 static_cast<std::streamsize>(content.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
   };
   const std::string damaged = m_dir.file("damaged.kbk");
   std::vector<std::uint8_t> flipped = bytes;
@@ -877,10 +879,10 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
   struct Case {
     std::vector<std::string> args;
     int exitCode;
-    unsigned number;       // the partition sfdisk then lists (exit 0)
-    std::uint64_t start;   // its first sector
-    std::uint64_t size;    // its sectors
-    std::string message;   // on standard error otherwise
+    unsigned number;      // the partition sfdisk then lists (exit 0)
+    std::uint64_t start;  // its first sector
+    std::uint64_t size;   // its sectors
+    std::string message;  // on standard error otherwise
   };
   const std::vector<Case> cases{
       {{"create-partition", "0", "3", "--offset", "32M", "--size", "2048K"}, 0, 3, 65536, 4096, ""},
@@ -902,7 +904,8 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
       continue;
     }
     PeerTable peer = SfdiskDump(m_gpt);
-    auto made = std::find_if(peer.entries.begin(), peer.entries.end(), [&](const PeerEntry& e) { return e.number == c.number; });
+    auto made = std::find_if(peer.entries.begin(), peer.entries.end(),
+                             [&](const PeerEntry& e) { return e.number == c.number; });
     ASSERT_NE(made, peer.entries.end()) << c.number;
     EXPECT_EQ(made->start, c.start) << c.number;
     EXPECT_EQ(made->size, c.size) << c.number;

@@ -20,11 +20,11 @@
 namespace kestrin {
 namespace {
 
-constexpr std::uint32_t kAllCodes[] = {
-    IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, IOCTL_DISK_UPDATE_PROPERTIES,
-    FSCTL_DISMOUNT_VOLUME,          IOCTL_DISK_DELETE_DRIVE_LAYOUT, IOCTL_DISK_CREATE_DISK,
-    IOCTL_DISK_SET_DISK_ATTRIBUTES, IOCTL_DISK_GET_DISK_ATTRIBUTES, IOCTL_DISK_GET_LENGTH_INFO,
-    IOCTL_STORAGE_QUERY_PROPERTY};
+constexpr std::uint32_t kAllCodes[] = {IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
+                                       IOCTL_DISK_UPDATE_PROPERTIES,   FSCTL_DISMOUNT_VOLUME,
+                                       IOCTL_DISK_DELETE_DRIVE_LAYOUT, IOCTL_DISK_CREATE_DISK,
+                                       IOCTL_DISK_SET_DISK_ATTRIBUTES, IOCTL_DISK_GET_DISK_ATTRIBUTES,
+                                       IOCTL_DISK_GET_LENGTH_INFO,     IOCTL_STORAGE_QUERY_PROPERTY};
 
 std::string drive(int n) { return "\\\\.\\PhysicalDrive" + std::to_string(n); }
 
@@ -199,7 +199,8 @@ class UnwritableFile {
 
 TEST_F(EmulatedPortTest, AnImageThatCannotBeWrittenIsAReadOnlyDisk) {
   std::string path = image("ro.img", 8 << 20);
-  test::RunResult made = test::Run({"sfdisk", "--no-reread", "--no-tell-kernel", "-q", path}, "label: dos\nstart=2048, size=2048, type=83\n");
+  test::RunResult made = test::Run({"sfdisk", "--no-reread", "--no-tell-kernel", "-q", path},
+                                   "label: dos\nstart=2048, size=2048, type=83\n");
   ASSERT_EQ(made.exitCode, 0) << made.err;
   std::vector<std::uint8_t> before = test::ReadFileBytes(path);
   UnwritableFile unwritable(path);

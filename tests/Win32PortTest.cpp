@@ -304,8 +304,8 @@ TEST(Win32Port, PassesBuffersThroughAndAlwaysGivesTheSystemACountToFill) {
   const std::array<std::uint8_t, 12> query{};
   std::array<std::uint8_t, 16> output{};
   std::uint32_t returned = 0xFFFF;
-  EXPECT_TRUE(port.DiskControl(handle, kestrin::IOCTL_STORAGE_QUERY_PROPERTY, query.data(), 12, output.data(), 16,
-                               &returned));
+  EXPECT_TRUE(
+      port.DiskControl(handle, kestrin::IOCTL_STORAGE_QUERY_PROPERTY, query.data(), 12, output.data(), 16, &returned));
   EXPECT_EQ(returned, 8u);
   EXPECT_EQ(output[7], 8);
   // Without a caller's count the synchronous request still needs one.
@@ -348,8 +348,8 @@ TEST(Win32Port, KeepsTheFailedRequestsCodeAcrossTheClose) {
     kestrin::GetDriveLayout("\\\\.\\PhysicalDrive1", layout);
     FAIL() << "the failed read did not raise";
   } catch (const kestrin::KestrinError& error) {
-    EXPECT_STREQ(error.what(),
-                 reinterpret_cast<const char*>(u8"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Le périphérique n’est pas prêt"));
+    EXPECT_STREQ(error.what(), reinterpret_cast<const char*>(
+                                   u8"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Le périphérique n’est pas prêt"));
   }
   EXPECT_EQ(system.closed.size(), 1u);
   EXPECT_EQ(port.LastError(), kErrorNotReady);

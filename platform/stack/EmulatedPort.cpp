@@ -7,13 +7,12 @@
 #include "ErrorText.h"
 #include "LayoutBuffer.h"
 #include "LayoutCodec.h"
-#include "RequestRecords.h"
 #include "OpenMedium.h"
+#include "RequestRecords.h"
 
 namespace kestrin {
 
 namespace {
-
 
 // Keeps only printable ASCII so that the descriptor strings decode as text.
 std::string printable(const std::string& text) {
@@ -86,7 +85,7 @@ DiskHandle EmulatedPort::OpenDisk(const std::string& path, std::uint32_t access,
 void EmulatedPort::CloseDisk(DiskHandle handle) { m_handles.erase(handle); }
 
 EmulatedPort::OpenDiskState* EmulatedPort::rawTransfer(DiskHandle handle, std::uint64_t offset, std::uint32_t size,
-                                                      const void* buffer) {
+                                                       const void* buffer) {
   auto found = m_handles.find(handle);
   if (found == m_handles.end()) {
     fail(ERROR_INVALID_HANDLE);
@@ -250,7 +249,8 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       std::span<const std::uint8_t> record(input, inputSize);
       if (readLe32(record, kSetAttributesVersionOffset) != inputSize) return ERROR_INVALID_PARAMETER;
       std::uint64_t values = readLe64(record, kSetAttributesValuesOffset);
-      std::uint64_t mask = readLe64(record, kSetAttributesMaskOffset) & (DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY);
+      std::uint64_t mask =
+          readLe64(record, kSetAttributesMaskOffset) & (DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY);
       std::uint64_t& attributes = m_attributes[open.disk];
       if ((mask & DISK_ATTRIBUTE_READ_ONLY) != 0) {
         // A medium with a read-only state of its own (a block device) keeps

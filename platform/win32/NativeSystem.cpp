@@ -2,11 +2,11 @@
 // call of its name, with the wide-character text copied between char16_t and
 // wchar_t (both 16 bits here, but distinct types).
 
-#include "Win32System.h"
-
 #include <windows.h>
 
 #include <string>
+
+#include "Win32System.h"
 
 namespace kestrin {
 
@@ -75,8 +75,8 @@ class OperatingSystem final : public Win32System {
                               std::uint32_t languageId, char16_t* buffer, std::uint32_t size,
                               void* arguments) override {
     std::wstring wide(size, L'\0');
-    const DWORD length = ::FormatMessageW(flags, source, messageId, languageId, wide.data(), size,
-                                          static_cast<va_list*>(arguments));
+    const DWORD length =
+        ::FormatMessageW(flags, source, messageId, languageId, wide.data(), size, static_cast<va_list*>(arguments));
     for (DWORD i = 0; i < length && i < size; ++i) buffer[i] = static_cast<char16_t>(wide[i]);
     return length;
   }

@@ -1,6 +1,7 @@
 #include "Win32Port.h"
 
 #include <cstdint>
+#include <functional>
 
 #include "Utf16.h"
 
@@ -59,26 +60,29 @@ bool Win32Port::seek(DiskHandle handle, std::uint64_t offset) {
   return fail(m_system.getLastError());
 }
 
+bool Win32Port::transfer(DiskHandle handle, std::uint64_t offset, bool bufferGiven, std::uint32_t* done,
+                         const std::function<bool(void*, std::uint32_t*)>& call) {
+  std::uint32_t moved = 0;
+  if (done != nullptr) *done = 0;
+  if (!bufferGiven) return fail(ERROR_INVALID_PARAMETER);
+  if (!seek(handle, offset)) return false;
+  if (!call(toSystemHandle(handle), &moved)) return fail(m_system.getLastError());
+  if (done != nullptr) *done = moved;
+  return true;
+}
+
 bool Win32Port::ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                          std::uint32_t* bytesRead) {
-  std::uint32_t done = 0;
-  if (bytesRead != nullptr) *bytesRead = 0;
-  if (buffer == nullptr && size != 0) return fail(ERROR_INVALID_PARAMETER);
-  if (!seek(handle, offset)) return false;
-  if (!m_system.readFile(toSystemHandle(handle), buffer, size, &done, nullptr)) return fail(m_system.getLastError());
-  if (bytesRead != nullptr) *bytesRead = done;
-  return true;
+  return transfer(handle, offset, buffer != nullptr || size == 0, bytesRead, [&](void* system, std::uint32_t* moved) {
+    return m_system.readFile(system, buffer, size, moved, nullptr);
+  });
 }
 
 bool Win32Port::WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
                           std::uint32_t* bytesWritten) {
-  std::uint32_t done = 0;
-  if (bytesWritten != nullptr) *bytesWritten = 0;
-  if (buffer == nullptr && size != 0) return fail(ERROR_INVALID_PARAMETER);
-  if (!seek(handle, offset)) return false;
-  if (!m_system.writeFile(toSystemHandle(handle), buffer, size, &done, nullptr)) return fail(m_system.getLastError());
-  if (bytesWritten != nullptr) *bytesWritten = done;
-  return true;
+  return transfer(
+      handle, offset, buffer != nullptr || size == 0, bytesWritten,
+      [&](void* system, std::uint32_t* moved) { return m_system.writeFile(system, buffer, size, moved, nullptr); });
 }
 
 bool Win32Port::FlushDisk(DiskHandle handle) {
@@ -95,8 +99,8 @@ std::string Win32Port::ErrorMessage(std::uint32_t code) const {
   std::u16string text(kMessageCapacity, u'\0');
   // Language 0 lets the system choose: the thread's, then the user's, then
   // the system's language.
-  const std::uint32_t length = m_system.formatMessage(kFormatMessageFromSystem | kFormatMessageIgnoreInserts,
-                                                      nullptr, code, 0, text.data(), kMessageCapacity, nullptr);
+  const std::uint32_t length = m_system.formatMessage(kFormatMessageFromSystem | kFormatMessageIgnoreInserts, nullptr,
+                                                      code, 0, text.data(), kMessageCapacity, nullptr);
   if (length == 0 || length > kMessageCapacity) return "Unknown error " + std::to_string(code) + ".";
   text.resize(length);
   return Utf16ToUtf8(text);

@@ -6,6 +6,7 @@
 // port makes any other call, and kept until the next failure.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "Port.h"
@@ -54,6 +55,10 @@ class Win32Port : public DevicePort {
   bool fail(std::uint32_t error);
   // Moves the handle's file position to `offset`; false after recording the error.
   bool seek(DiskHandle handle, std::uint64_t offset);
+  // Seeks to `offset`, then runs `call` (ReadFile or WriteFile) on the
+  // system handle; `done` gets its count.
+  bool transfer(DiskHandle handle, std::uint64_t offset, bool bufferGiven, std::uint32_t* done,
+                const std::function<bool(void*, std::uint32_t*)>& call);
 
   Win32System& m_system;
   std::uint32_t m_lastError = 0;

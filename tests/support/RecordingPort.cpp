@@ -139,7 +139,8 @@ bool RecordingPort::answer(std::uint32_t code, const void* input, std::uint32_t 
         return false;
       }
       std::memset(out, 0, kGeometryExSize);
-      for (int i = 0; i < 4; ++i) out[kGeometryBytesPerSectorOffset + i] = static_cast<std::uint8_t>(sectorSize >> (8 * i));
+      for (int i = 0; i < 4; ++i)
+        out[kGeometryBytesPerSectorOffset + i] = static_cast<std::uint8_t>(sectorSize >> (8 * i));
       for (int i = 0; i < 8; ++i) {
         out[kGeometryDiskSizeOffset + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(raw.size()) >> (8 * i));
       }
@@ -171,7 +172,8 @@ bool RecordingPort::rawCall(PortCall::Kind kind, DiskHandle handle, std::uint64_
   call.handle = handle;
   call.offset = offset;
   call.outputSize = size;
-  if (kind == PortCall::Kind::Write) call.input.assign(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + size);
+  if (kind == PortCall::Kind::Write)
+    call.input.assign(static_cast<std::uint8_t*>(buffer), static_cast<std::uint8_t*>(buffer) + size);
   bool ok = false;
   if (handle == kInvalidHandle) {
     m_lastError = ERROR_INVALID_HANDLE;
@@ -220,7 +222,9 @@ bool RecordingPort::WriteDisk(DiskHandle handle, std::uint64_t offset, const voi
   return rawCall(PortCall::Kind::Write, handle, offset, const_cast<void*>(buffer), size, bytesWritten);
 }
 
-bool RecordingPort::FlushDisk(DiskHandle handle) { return rawCall(PortCall::Kind::Flush, handle, 0, nullptr, 0, nullptr); }
+bool RecordingPort::FlushDisk(DiskHandle handle) {
+  return rawCall(PortCall::Kind::Flush, handle, 0, nullptr, 0, nullptr);
+}
 
 std::uint32_t RecordingPort::LastError() const { return m_lastError; }
 

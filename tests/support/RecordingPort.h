@@ -17,11 +17,11 @@ namespace kestrin::test {
 struct PortCall {
   enum class Kind { Open, Control, Close, Read, Write, Flush };
   Kind kind = Kind::Open;
-  std::string path;             // Open
-  std::uint32_t access = 0;     // Open
-  std::uint32_t attributes = 0; // Open
-  DiskHandle handle = 0;        // Control, Close
-  std::uint32_t code = 0;       // Control
+  std::string path;                 // Open
+  std::uint32_t access = 0;         // Open
+  std::uint32_t attributes = 0;     // Open
+  DiskHandle handle = 0;            // Control, Close
+  std::uint32_t code = 0;           // Control
   std::vector<std::uint8_t> input;  // Control: a copy of the input buffer
   std::uint32_t outputSize = 0;     // Control; Read, Write: the size
   std::uint64_t offset = 0;         // Read, Write
