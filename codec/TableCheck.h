@@ -7,8 +7,8 @@
 // partitions lie (inside the disk and the usable area, not of length zero,
 // not overlapping, logical drives inside their extended partition, aligned
 // starts), MbrCheck.cpp the MBR and its EBR chain, GptCheck.cpp the two
-// copies of a GPT and the MBR in front of it, LayoutCheck.cpp the layout
-// record. Each finding names the partition (or the structure) and the rule.
+// copies of a GPT and the MBR in front of it, TableCheck.cpp the layout
+// record and the whole report. Each finding names the partition (or the structure) and the rule.
 
 #include <cstdint>
 #include <string>
