@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "EditingFixture.h"
-#include "ImageFixture.h"
 #include "Errors.h"
+#include "ImageFixture.h"
 #include "lib.h"
 #include "udiskmgmt.h"
 
@@ -168,10 +168,10 @@ TEST_F(DiskOperations, SetDiskAttributesSendsTheZeroedFortyByteRecord) {
   EXPECT_EQ(port.calls.front().access, GENERIC_READ | GENERIC_WRITE);
   EXPECT_EQ(port.calls.front().attributes, 0u);
   EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_SET_DISK_ATTRIBUTES}));
-  Bytes expected = {40, 0, 0, 0, 0, 0, 0, 0,  // version, persist false, padding
-                    8,  7, 6, 5, 4, 3, 2, 1,  // attributes
+  Bytes expected = {40,   0,    0,    0,    0,    0,    0,    0,      // version, persist false, padding
+                    8,    7,    6,    5,    4,    3,    2,    1,      // attributes
                     0x18, 0x17, 0x16, 0x15, 0x14, 0x13, 0x12, 0x11};  // mask
-  expected.resize(40, 0);  // reserved
+  expected.resize(40, 0);                                             // reserved
   EXPECT_EQ(onlyRequest(IOCTL_DISK_SET_DISK_ATTRIBUTES).input, expected);
   EXPECT_TRUE(closedOnceAtTheEnd());
   EXPECT_TRUE(messages.shown.empty());
@@ -209,28 +209,28 @@ TEST_F(DiskOperations, SetDiskAttributesThatFailsReturnsFalseSilently) {
 class DiskOperationsOnImage : public ImageFixture {
  protected:
   void makeGpt() {
-    partitionWithSfdisk("label: gpt\nstart=2048, size=16384, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n");
+    ASSERT_EQ(
+        PartitionWithSfdisk(image, "label: gpt\nstart=2048, size=16384, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n"),
+        "");
     ASSERT_TRUE(hasGptSignatureAt(kSector));
     ASSERT_TRUE(hasGptSignatureAt(kImageSize - kSector));
   }
-  void makeMbr() { partitionWithSfdisk("label: dos\nlabel-id: 0x11223344\nstart=2048, size=16384, type=83\n"); }
-  bool anyGptHeader() const { return hasGptSignatureAt(kSector) || hasGptSignatureAt(kImageSize - kSector); }
-  std::string partedTable() {
-    RunResult run = RunPeer({"parted", "-s", image, "unit", "B", "print"});
-    return SgdiskField(run.out + run.err, "Partition Table");
+  void makeMbr() {
+    ASSERT_EQ(PartitionWithSfdisk(image, "label: dos\nlabel-id: 0x11223344\nstart=2048, size=16384, type=83\n"), "");
   }
+  bool anyGptHeader() const { return hasGptSignatureAt(kSector) || hasGptSignatureAt(kImageSize - kSector); }
 };
 
 TEST_F(DiskOperationsOnImage, FreshMbrReplacesAGptCompletely) {
   makeGpt();
   writeMarker(4 << 20);
   EXPECT_TRUE(CreateDisk(kImagePath, 0));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_TRUE(dump.ok) << dump.text;
-  EXPECT_EQ(dump.header["label"], "dos");
-  EXPECT_EQ(dump.header["label-id"], "0x01020304");
-  EXPECT_TRUE(dump.entries.empty()) << dump.text;
-  EXPECT_EQ(partedTable(), "msdos");
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_TRUE(dump.ok) << dump.text();
+  EXPECT_EQ(dump.label, "dos");
+  EXPECT_EQ(dump.id, "0x01020304");
+  EXPECT_TRUE(dump.partitions.empty()) << dump.text();
+  EXPECT_EQ(PartedPrint(image).label, "msdos");
   EXPECT_FALSE(anyGptHeader());
   EXPECT_TRUE(markersIntact());
   EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleMbr));
@@ -242,18 +242,18 @@ TEST_F(DiskOperationsOnImage, FreshGptTwiceGivesTwoDiskGuidsAnd128Entries) {
   std::string ids[2];
   for (std::string& id : ids) {
     EXPECT_TRUE(CreateDisk(kImagePath, 1));
-    RunResult verify = RunPeer({"sgdisk", "-v", image});
-    EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
-    RunResult print = RunPeer({"sgdisk", "-p", image});
-    EXPECT_NE(print.out.find("Partition table holds up to 128 entries"), std::string::npos) << print.out;
-    id = SgdiskField(print.out, "Disk identifier (GUID)");
+    std::string report;
+    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    PeerTable print = SgdiskPrint(image);
+    EXPECT_EQ(print.entryCount, 128u) << print.text();
+    id = print.id;
     // The stack reports the identifier that the record carried.
     EXPECT_EQ(GuidToString(currentLayout().gptDiskId()), "{" + id + "}");
-    EXPECT_EQ(PartxNumbers(image), std::vector<int>{});
+    EXPECT_EQ(PartxShow(image).numbers(), std::vector<int>{});
   }
   EXPECT_EQ(ids[0].size(), 36u);
   EXPECT_NE(ids[0], ids[1]);
-  EXPECT_EQ(partedTable(), "gpt");
+  EXPECT_EQ(PartedPrint(image).label, "gpt");
   EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -262,8 +262,8 @@ TEST_F(DiskOperationsOnImage, RawLeavesNoTableAndKeepsTheData) {
   writeMarker(2 << 20);
   writeMarker(30 << 20);
   EXPECT_TRUE(CreateDisk(kImagePath, 2));
-  EXPECT_EQ(partedTable(), "unknown");
-  EXPECT_NE(RunPeer({"sfdisk", "--dump", image}).exitCode, 0);
+  EXPECT_EQ(PartedPrint(image).label, "unknown");
+  EXPECT_FALSE(SfdiskDump(image).ok);
   EXPECT_FALSE(anyGptHeader());
   EXPECT_TRUE(markersIntact());
   EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
@@ -273,12 +273,12 @@ TEST_F(DiskOperationsOnImage, DeleteLayoutRemovesAnMbrAndAGpt) {
   makeMbr();
   writeMarker(2 << 20);
   DeleteDriveLayout(kImagePath);
-  EXPECT_EQ(partedTable(), "unknown");
-  EXPECT_TRUE(PartxNumbers(image).empty());
+  EXPECT_EQ(PartedPrint(image).label, "unknown");
+  EXPECT_TRUE(PartxShow(image).partitions.empty());
   makeGpt();
   DeleteDriveLayout(kImagePath);
   EXPECT_FALSE(anyGptHeader());
-  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_EQ(PartedPrint(image).label, "unknown");
   EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
   EXPECT_EQ(currentLayout().partitionCount(), 0u);
   EXPECT_EQ(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).size(), 2u);

@@ -16,11 +16,12 @@
 
 #include "ByteOrder.h"
 #include "GptImage.h"
-#include "GptPeers.h"
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
 #include "MemoryMedium.h"
 #include "PartitionedLoopDevice.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "Port.h"
 #include "TestSupport.h"
 
@@ -36,17 +37,6 @@ std::unique_ptr<ImageMedium> openImage(const std::string& path, std::uint32_t se
   auto medium = ImageMedium::open(path, writable, sectorSize, error);
   EXPECT_EQ(error, ERROR_SUCCESS) << path;
   return medium;
-}
-
-// An image of `size` bytes with the table that sgdisk makes from `args`;
-// an image already there (filled with a pattern) keeps its content.
-void makeSgdiskImage(const std::string& path, std::uint64_t size, std::vector<std::string> args) {
-  if (!std::filesystem::exists(path)) MakeSparseFile(path, size);
-  ASSERT_EQ(std::filesystem::file_size(path), size);
-  args.insert(args.begin(), "sgdisk");
-  args.push_back(path);
-  RunResult r = Run(args);
-  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 }
 
 MemoryMedium loadImage(const std::string& path, std::uint32_t sectorSize) {
@@ -95,16 +85,17 @@ std::string narrow(const std::u16string& text) { return std::string(text.begin()
 void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std::uint32_t sectorSize) {
   PeerTable dump = SfdiskDump(device);
   ASSERT_TRUE(dump.ok) << device;
-  EXPECT_EQ(bare(layout.gptDiskId()), dump.diskId);
+  ASSERT_EQ(dump.label, "gpt") << device;
+  EXPECT_EQ(bare(layout.gptDiskId()), dump.id);
   EXPECT_EQ(layout.gptStartingUsableOffset(), static_cast<std::int64_t>(dump.firstUsable * sectorSize));
   EXPECT_EQ(layout.gptUsableLength(), static_cast<std::int64_t>((dump.lastUsable - dump.firstUsable + 1) * sectorSize));
-  ASSERT_EQ(layout.partitionCount(), dump.entries.size());
-  for (std::size_t i = 0; i < dump.entries.size(); ++i) {
-    const PeerEntry& peer = dump.entries[i];
+  ASSERT_EQ(layout.partitionCount(), dump.partitions.size());
+  for (std::size_t i = 0; i < dump.partitions.size(); ++i) {
+    const PeerPartition& peer = dump.partitions[i];
     ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
     SCOPED_TRACE("entry " + std::to_string(peer.number));
     EXPECT_EQ(slot.style(), kStyleGpt);
-    EXPECT_EQ(slot.partitionNumber(), peer.number);
+    EXPECT_EQ(slot.partitionNumber(), static_cast<std::uint32_t>(peer.number));
     EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(peer.start * sectorSize));
     EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(peer.size * sectorSize));
     EXPECT_EQ(bare(slot.gptPartitionType()), peer.type);
@@ -114,9 +105,9 @@ void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(slot.gptAttributes(), info->attributes);
   }
-  auto disk = SgdiskPrint(device);
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(layout.gptMaxPartitionCount(), disk->entryCount);
+  PeerTable disk = SgdiskPrint(device);
+  ASSERT_TRUE(disk.ok) << disk.text();
+  EXPECT_EQ(layout.gptMaxPartitionCount(), disk.entryCount);
 }
 
 const std::vector<std::string> kGapTable = {"-n", "1:2048:+1M", "-t", "1:8300",   "-c", "1:root",
@@ -130,7 +121,7 @@ const std::vector<std::string> kGapTable = {"-n", "1:2048:+1M", "-t", "1:8300", 
 TEST(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
   TempDir dir;
   std::string image = dir.file("gap.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   auto medium = openImage(image, 512);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
@@ -148,9 +139,9 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  RunResult made = test::Run(
-      {"sgdisk", "-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A", "4:set:2", loop.path()});
-  ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+  ASSERT_EQ(PartitionWithSgdisk(loop.path(),
+                                {"-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A", "4:set:2"}),
+            "");
   loop.detach();
 
   auto medium = openImage(image, 0);  // the sector size is detected from the table
@@ -168,7 +159,7 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
 TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
   TempDir dir;
   std::string image = dir.file("fallback.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium pristine = loadImage(image, 512);
   bool found = false;
   LayoutBuffer expected = decode(pristine, found);
@@ -187,7 +178,7 @@ TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
 TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
   TempDir dir;
   std::string image = dir.file("broken.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium medium = loadImage(image, 512);
   medium.bytes[512 + 60] ^= 0x01;                        // primary header
   medium.bytes[medium.bytes.size() - 512 + 60] ^= 0x01;  // backup header
@@ -207,13 +198,13 @@ TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
   for (int n = 1; n <= 65; ++n) {
     args.insert(args.end(), {"-n", std::to_string(n) + ":0:+4K"});
   }
-  makeSgdiskImage(image, 8 * kMiB, args);
+  ASSERT_EQ(MakeSgdiskImage(image, 8 * kMiB, args), "");
   MemoryMedium medium = loadImage(image, 512);
   LayoutBuffer layout;
   bool found = false;
   EXPECT_EQ(DecodeGpt(medium, layout, found), ERROR_INSUFFICIENT_BUFFER);
 
-  ASSERT_EQ(test::Run({"sgdisk", "-d", "30", image}).exitCode, 0);
+  ASSERT_EQ(PartitionWithSgdisk(image, {"-d", "30"}), "");
   medium = loadImage(image, 512);
   ASSERT_EQ(DecodeGpt(medium, layout, found), ERROR_SUCCESS);
   ASSERT_EQ(layout.partitionCount(), 64u);
@@ -225,7 +216,7 @@ TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
 TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
   TempDir dir;
   std::string image = dir.file("hostile.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   const MemoryMedium pristine = loadImage(image, 512);
   const std::uint64_t sectors = pristine.sectorCount();
 
@@ -283,7 +274,9 @@ TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
 TEST(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
   TempDir dir;
   std::string image = dir.file("outside.img");
-  makeSgdiskImage(image, 4 * kMiB, {"-a", "8", "-n", "1:2048:+256K", "-n", "2:3072:+256K", "-n", "3:4096:+256K"});
+  ASSERT_EQ(
+      MakeSgdiskImage(image, 4 * kMiB, {"-a", "8", "-n", "1:2048:+256K", "-n", "2:3072:+256K", "-n", "3:4096:+256K"}),
+      "");
   MemoryMedium medium = loadImage(image, 512);
   const std::uint64_t last = medium.sectorCount() - 1;
   for (std::uint64_t header : {std::uint64_t{1}, last}) {
@@ -359,26 +352,29 @@ constexpr const char* kEfiSystem = "{C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
 void expectPartedAndPartxAgree(const LayoutBuffer& layout, const std::string& device) {
   PeerTable parted = PartedPrint(device);
   PeerTable partx = PartxShow(device);
-  ASSERT_TRUE(parted.ok);
-  ASSERT_TRUE(partx.ok);
+  ASSERT_TRUE(parted.ok) << parted.text();
+  ASSERT_EQ(parted.label, "gpt");
+  ASSERT_TRUE(partx.ok) << partx.text();
   // parted lists by place on the disk; the layout is in array order.
-  auto byNumber = [](const PeerEntry& a, const PeerEntry& b) { return a.number < b.number; };
-  std::sort(parted.entries.begin(), parted.entries.end(), byNumber);
-  std::sort(partx.entries.begin(), partx.entries.end(), byNumber);
-  ASSERT_EQ(parted.entries.size(), layout.partitionCount());
-  ASSERT_EQ(partx.entries.size(), layout.partitionCount());
-  for (std::size_t i = 0; i < partx.entries.size(); ++i) {
+  auto byNumber = [](const PeerPartition& a, const PeerPartition& b) { return a.number < b.number; };
+  std::sort(parted.partitions.begin(), parted.partitions.end(), byNumber);
+  std::sort(partx.partitions.begin(), partx.partitions.end(), byNumber);
+  ASSERT_EQ(parted.partitions.size(), layout.partitionCount());
+  ASSERT_EQ(partx.partitions.size(), layout.partitionCount());
+  for (std::size_t i = 0; i < partx.partitions.size(); ++i) {
     ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
-    EXPECT_EQ(parted.entries[i].number, slot.partitionNumber());
-    EXPECT_EQ(parted.entries[i].start, static_cast<std::uint64_t>(slot.startingOffset()));
-    EXPECT_EQ(parted.entries[i].size, static_cast<std::uint64_t>(slot.partitionLength()));
-    EXPECT_EQ(parted.entries[i].name, narrow(slot.gptName()));
-    EXPECT_EQ(partx.entries[i].number, slot.partitionNumber());
-    EXPECT_EQ(partx.entries[i].start * 512, static_cast<std::uint64_t>(slot.startingOffset()));
-    EXPECT_EQ(partx.entries[i].size * 512, static_cast<std::uint64_t>(slot.partitionLength()));
-    EXPECT_EQ(partx.entries[i].type, bare(slot.gptPartitionType()));
-    EXPECT_EQ(partx.entries[i].uuid, bare(slot.gptPartitionId()));
-    EXPECT_EQ(partx.entries[i].name, narrow(slot.gptName()));
+    const PeerPartition& byParted = parted.partitions[i];
+    const PeerPartition& byPartx = partx.partitions[i];
+    EXPECT_EQ(static_cast<std::uint32_t>(byParted.number), slot.partitionNumber());
+    EXPECT_EQ(byParted.start, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(byParted.size, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(byParted.name, narrow(slot.gptName()));
+    EXPECT_EQ(static_cast<std::uint32_t>(byPartx.number), slot.partitionNumber());
+    EXPECT_EQ(byPartx.start * 512, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(byPartx.size * 512, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(byPartx.type, bare(slot.gptPartitionType()));
+    EXPECT_EQ(byPartx.uuid, bare(slot.gptPartitionId()));
+    EXPECT_EQ(byPartx.name, narrow(slot.gptName()));
   }
 }
 
@@ -392,7 +388,7 @@ TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) 
   TempDir dir;
   std::string image = dir.file("edit.img");
   fillPattern(image, 32 * kMiB);
-  makeSgdiskImage(image, 32 * kMiB, kFourEntries);
+  ASSERT_EQ(MakeSgdiskImage(image, 32 * kMiB, kFourEntries), "");
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
   auto medium = openImage(image, 512, true);
   bool found = false;
@@ -438,7 +434,7 @@ TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) 
 TEST(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
   TempDir dir;
   std::string image = dir.file("same.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium medium = loadImage(image, 512);
   bool found = false;
   LayoutBuffer layout = decode(medium, found);
@@ -449,7 +445,8 @@ TEST(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
 TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
   TempDir dir;
   std::string image = dir.file("refuse.img");
-  makeSgdiskImage(image, 16 * kMiB, {"-a", "8", "--resize-table=4", "-n", "1:2048:+1M", "-n", "3:4096:+1M"});
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, {"-a", "8", "--resize-table=4", "-n", "1:2048:+1M", "-n", "3:4096:+1M"}),
+            "");
   const MemoryMedium pristine = loadImage(image, 512);
   MemoryMedium reader = pristine;
   bool found = false;
@@ -500,7 +497,7 @@ TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
 TEST(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   TempDir dir;
   std::string image = dir.file("cut.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   std::vector<std::uint8_t> bytes = ReadFileBytes(image);
   auto fresh = [&] {
     GptFaultMedium m(bytes.size(), 512);
@@ -556,7 +553,7 @@ TEST(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
 TEST(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
   TempDir dir;
   std::string image = dir.file("repair.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   std::vector<std::uint8_t> bytes = ReadFileBytes(image);
   bytes[512 + 60] ^= 0xFF;
   WriteFileRange(image, 0, bytes);
@@ -607,8 +604,7 @@ TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
   {
     PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
     if (!loop.attached()) GTEST_SKIP() << loop.failure();
-    RunResult made = test::Run({"sgdisk", "-n", "1:256:+2M", "-n", "2:0:+2M", "-n", "3:0:+2M", loop.path()});
-    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    ASSERT_EQ(PartitionWithSgdisk(loop.path(), {"-n", "1:256:+2M", "-n", "2:0:+2M", "-n", "3:0:+2M"}), "");
   }
   auto medium = openImage(image, 4096, true);
   bool found = false;
@@ -635,7 +631,7 @@ TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
 TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   TempDir dir;
   std::string reference = dir.file("reference.img");
-  makeSgdiskImage(reference, 20 * kMiB, {"-o"});
+  ASSERT_EQ(MakeSgdiskImage(reference, 20 * kMiB, {"-o"}), "");
   std::string image = dir.file("fresh.img");
   fillPattern(image, 20 * kMiB);
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
@@ -648,12 +644,12 @@ TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
 
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
-  auto disk = SgdiskPrint(image);
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(disk->diskId, bare(id));
-  EXPECT_EQ(disk->entryCount, 128u);
-  EXPECT_EQ(disk->firstUsable, 34u);
-  EXPECT_EQ(disk->lastUsable, medium.sectorCount() - 34);
+  PeerTable disk = SgdiskPrint(image);
+  ASSERT_TRUE(disk.ok) << disk.text();
+  EXPECT_EQ(disk.id, bare(id));
+  EXPECT_EQ(disk.entryCount, 128u);
+  EXPECT_EQ(disk.firstUsable, 34u);
+  EXPECT_EQ(disk.lastUsable, medium.sectorCount() - 34);
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + 446, medium.bytes.begin()));
   const std::vector<std::uint8_t> sgdiskMbr = ReadFileRange(reference, 446, 66);
   EXPECT_TRUE(std::equal(sgdiskMbr.begin(), sgdiskMbr.end(), medium.bytes.begin() + 446));
@@ -673,7 +669,7 @@ TEST(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
     std::string reference = dir.file("reference.img");
     std::string image = dir.file("kestrin.img");
     std::filesystem::remove(reference);
-    makeSgdiskImage(reference, size, {"-o"});
+    ASSERT_EQ(MakeSgdiskImage(reference, size, {"-o"}), "");
     MakeSparseFile(image, size);
     auto medium = openImage(image, 512, true);
     ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 0), ERROR_SUCCESS);
@@ -698,10 +694,10 @@ TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
     ASSERT_EQ(WriteEmptyGpt(*medium, id, asked), ERROR_SUCCESS);
     std::string report;
     EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
-    auto disk = SgdiskPrint(image);
-    ASSERT_TRUE(disk.has_value());
-    EXPECT_EQ(disk->entryCount, held);
-    EXPECT_EQ(disk->firstUsable, 2 + held * 128 / 512);
+    PeerTable disk = SgdiskPrint(image);
+    ASSERT_TRUE(disk.ok) << disk.text();
+    EXPECT_EQ(disk.entryCount, held);
+    EXPECT_EQ(disk.firstUsable, 2 + held * 128 / 512);
     bool found = false;
     LayoutBuffer layout = decode(*medium, found);
     EXPECT_EQ(layout.gptMaxPartitionCount(), held);
@@ -721,17 +717,17 @@ TEST(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;
-  auto disk = SgdiskPrint(loop.path());
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(disk->firstUsable, 6u);
-  EXPECT_EQ(disk->lastUsable, 64 * kMiB / 4096 - 6);
+  PeerTable disk = SgdiskPrint(loop.path());
+  ASSERT_TRUE(disk.ok) << disk.text();
+  EXPECT_EQ(disk.firstUsable, 6u);
+  EXPECT_EQ(disk.lastUsable, 64 * kMiB / 4096 - 6);
 }
 
 TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
   TempDir dir;
   std::string image = dir.file("wipe.img");
   fillPattern(image, 16 * kMiB);
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium medium = loadImage(image, 512);
   const std::vector<std::uint8_t> before = medium.bytes;
   ASSERT_EQ(WipeGpt(medium), ERROR_SUCCESS);
@@ -778,9 +774,8 @@ TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
   };
   TempDir dir;
   const std::string made = dir.file("made.img");
-  makeSgdiskImage(made, 64 * kMiB, {"-n", "1:2048:+8M", "-n", "2:0:+8M", "-n", "3:0:+8M"});
-  RunResult hybrid = kestrin::test::Run({"sgdisk", "-h", "1:2", made});
-  ASSERT_EQ(hybrid.exitCode, 0) << hybrid.out << hybrid.err;
+  ASSERT_EQ(MakeSgdiskImage(made, 64 * kMiB, {"-n", "1:2048:+8M", "-n", "2:0:+8M", "-n", "3:0:+8M"}), "");
+  ASSERT_EQ(PartitionWithSgdisk(made, {"-h", "1:2"}), "");
   const std::vector<std::uint8_t> before = ReadFileRange(made, 0, 512);
   ASSERT_EQ(before[446 + 4], 0xEE);
   ASSERT_EQ(readLe32(before, kMirrorOf2 + 12), kEightMiB);
@@ -824,7 +819,7 @@ TEST(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
     SCOPED_TRACE(grown);
     TempDir dir;
     std::string image = dir.file("grown.img");
-    makeSgdiskImage(image, 64 * kMiB, {"-n", "1:2048:+8M"});
+    ASSERT_EQ(MakeSgdiskImage(image, 64 * kMiB, {"-n", "1:2048:+8M"}), "");
     ASSERT_EQ(::truncate(image.c_str(), static_cast<off_t>(grown)), 0);
     auto medium = openImage(image, 512, true);
     bool found = false;
@@ -834,15 +829,14 @@ TEST(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
     ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
 
     const std::uint64_t sectors = grown / 512;
-    RunResult dump = kestrin::test::Run({"sfdisk", "--dump", image});
-    EXPECT_EQ(dump.err, "");
-    EXPECT_NE(dump.out.find("last-lba: " + std::to_string(sectors - 34)), std::string::npos) << dump.out;
+    PeerTable dump = SfdiskDump(image);
+    EXPECT_EQ(dump.error, "");
+    EXPECT_EQ(dump.lastUsable, sectors - 34) << dump.output;
     std::string report;
     EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
     EXPECT_EQ(readLe32(ReadFileRange(image, 446 + 12, 4), 0), std::min<std::uint64_t>(sectors - 1, 0xFFFFFFFFu));
-    PeerTable peer = SfdiskDump(image);
-    ASSERT_EQ(peer.entries.size(), 1u);
-    EXPECT_EQ(peer.entries[0].start, 2048u);
-    EXPECT_EQ(peer.entries[0].size, 8 * kMiB / 512);
+    ASSERT_EQ(dump.partitions.size(), 1u);
+    EXPECT_EQ(dump.partitions[0].start, 2048u);
+    EXPECT_EQ(dump.partitions[0].size, 8 * kMiB / 512);
   }
 }

@@ -11,8 +11,10 @@
 #include "ByteOrder.h"
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
+#include "MbrBytes.h"
 #include "MemoryMedium.h"
-#include "MbrTestTools.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "Port.h"
 #include "TestSupport.h"
 
@@ -20,8 +22,8 @@ namespace kestrin {
 namespace {
 
 using test::MemoryMedium;
-using test::MbrPeerPartition;
-using test::MbrPeerTable;
+using test::PeerPartition;
+using test::PeerTable;
 using test::PutMbrBootSignature;
 using test::PutMbrEntry;
 
@@ -56,26 +58,26 @@ std::unique_ptr<ImageMedium> openImage(const std::string& path, bool writable, s
 // Every slot of `layout` against the partitions a peer tool lists: offsets,
 // lengths, types, boot flags and the partition numbers; slots the peer
 // does not list must be empty, except the links of the EBR chain.
-void expectLayoutMatchesPeer(const LayoutBuffer& layout, const MbrPeerTable& peer, std::uint32_t sectorSize) {
+void expectLayoutMatchesPeer(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize) {
   ASSERT_TRUE(peer.ok) << peer.error;
   EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
-  EXPECT_EQ(layout.mbrSignature(), peer.diskId);
-  int logicals = static_cast<int>(
-      std::count_if(peer.partitions.begin(), peer.partitions.end(), [](const MbrPeerPartition& p) { return p.number > 4; }));
+  EXPECT_EQ(layout.mbrSignature(), peer.mbrId());
+  int logicals = static_cast<int>(std::count_if(peer.partitions.begin(), peer.partitions.end(),
+                                                [](const PeerPartition& p) { return p.number > 4; }));
   EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
 
   std::vector<bool> listed(65, false);
   std::uint32_t realNumber = 0;
-  for (const MbrPeerPartition& p : peer.partitions) {
+  for (const PeerPartition& p : peer.partitions) {
     int entry = entryOfPeerNumber(p.number);
     listed[entry] = true;
     ConstLayoutSlot slot = layout.slot(entry);
     SCOPED_TRACE("peer partition " + std::to_string(p.number));
     EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(p.start * sectorSize));
     EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(p.size * sectorSize));
-    EXPECT_EQ(slot.mbrPartitionType(), p.type);
+    EXPECT_EQ(slot.mbrPartitionType(), p.mbrType());
     EXPECT_EQ(slot.mbrBootIndicator(), p.bootable ? 1 : 0);
-    bool container = p.type == 0x05 || p.type == 0x0F || p.type == 0x85;
+    bool container = p.mbrType() == 0x05 || p.mbrType() == 0x0F || p.mbrType() == 0x85;
     EXPECT_EQ(slot.mbrRecognizedPartition(), container ? 0 : 1);
     EXPECT_EQ(slot.partitionNumber(), container ? 0u : ++realNumber);
     if (p.number <= 4) {
@@ -110,12 +112,12 @@ void expectLayoutMatchesPeer(const LayoutBuffer& layout, const MbrPeerTable& pee
 TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
   test::TempDir dir;
   std::string image = dir.file("three-logicals.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   auto medium = openImage(image, false, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  expectLayoutMatchesPeer(layout, test::MbrSfdiskJson(image), 512);
+  expectLayoutMatchesPeer(layout, test::SfdiskJson(image), 512);
   // The dispatcher reaches the same result through the boot signature.
   LayoutBuffer viaDispatcher;
   ASSERT_EQ(DecodeLayout(*medium, viaDispatcher), ERROR_SUCCESS);
@@ -143,7 +145,7 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  MbrPeerTable peer = test::MbrFdiskList(image, 4096);
+  PeerTable peer = test::FdiskList(image, 4096);
   ASSERT_EQ(peer.partitions.size(), 5u) << "fdisk did not make the expected table";
   expectLayoutMatchesPeer(layout, peer, 4096);
 }
@@ -151,7 +153,7 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
 TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {
   test::TempDir dir;
   std::string image = dir.file("loop.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   // Follow the chain in the raw bytes to the third EBR and make its link
   // point back at the second one.
   auto sectorAt = [&image](std::uint64_t lba) { return test::ReadFileRange(image, lba * 512, 512); };
@@ -187,7 +189,8 @@ MemoryMedium chainDisk(int ebrs, std::uint32_t sectorSize = 512, std::uint64_t s
   for (int i = 0; i < ebrs; ++i) {
     std::uint64_t ebr = 64 + 16 * static_cast<std::uint64_t>(i);
     PutMbrEntry(disk.bytes, ebr * sectorSize, 0, 0, 0x83, 1, 8);
-    if (i + 1 < ebrs) PutMbrEntry(disk.bytes, ebr * sectorSize, 1, 0, 0x05, static_cast<std::uint32_t>(16 * (i + 1)), 16);
+    if (i + 1 < ebrs)
+      PutMbrEntry(disk.bytes, ebr * sectorSize, 1, 0, 0x05, static_cast<std::uint32_t>(16 * (i + 1)), 16);
   }
   return disk;
 }
@@ -323,7 +326,7 @@ void fillPattern(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t
 TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
   test::TempDir dir;
   std::string image = dir.file("empty.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
   fillPattern(before, 0, 440);
   fillPattern(before, 444, 446);
@@ -344,9 +347,9 @@ TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
             (std::vector<std::uint8_t>{0x04, 0x03, 0x02, 0x01}));
   EXPECT_EQ(after[444], before[444]);
   EXPECT_EQ(after[445], before[445]);
-  MbrPeerTable peer = test::MbrSfdiskJson(image);
+  PeerTable peer = test::SfdiskJson(image);
   ASSERT_TRUE(peer.ok) << peer.error;
-  EXPECT_EQ(peer.diskId, 0x01020304u);
+  EXPECT_EQ(peer.mbrId(), 0x01020304u);
   EXPECT_TRUE(peer.partitions.empty());
 }
 
@@ -370,7 +373,7 @@ TEST(MbrWriteEmpty, WritesOnlyWhenSector0Changes) {
 TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
   test::TempDir dir;
   std::string image = dir.file("clear.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
   fillPattern(before, 0, 440);
   fillPattern(before, 444, 446);
@@ -391,9 +394,9 @@ TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
   EXPECT_TRUE(std::all_of(after.begin() + 440, after.begin() + 444, [](std::uint8_t b) { return b == 0; }))
       << "the disk signature goes with the table";
   EXPECT_TRUE(std::all_of(after.begin() + 446, after.end(), [](std::uint8_t b) { return b == 0; }));
-  test::RunResult dump = test::Run({"sfdisk", "--dump", image});
-  EXPECT_NE(dump.exitCode, 0);
-  EXPECT_NE(dump.err.find("does not contain a recognized partition table"), std::string::npos) << dump.err;
+  test::PeerTable dump = test::SfdiskDump(image);
+  EXPECT_FALSE(dump.ok);
+  EXPECT_NE(dump.error.find("does not contain a recognized partition table"), std::string::npos) << dump.error;
 }
 
 TEST(MbrClear, WritesNothingOnADiskWithoutTable) {

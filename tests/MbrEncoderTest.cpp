@@ -5,25 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
 #include "ByteOrder.h"
 #include "ImageMedium.h"
 #include "LayoutCodec.h"
+#include "MbrBytes.h"
 #include "MbrSparseMedium.h"
-#include "MbrTestTools.h"
 #include "MemoryMedium.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "Port.h"
 #include "TestSupport.h"
 
 namespace kestrin {
 namespace {
 
-using test::MbrPeerPartition;
-using test::MbrPeerTable;
 using test::MbrSparseMedium;
 using test::MemoryMedium;
+using test::PeerPartition;
+using test::PeerTable;
 using test::PutMbrBootSignature;
 using test::PutMbrEntry;
 
@@ -57,7 +60,7 @@ LayoutBuffer decode(SectorReader& medium) {
 // The small sfdisk image, loaded into memory.
 MemoryMedium smallDisk(const test::TempDir& dir) {
   std::string image = dir.file("small.img");
-  EXPECT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
+  EXPECT_EQ(test::MakeSfdiskImage(image, kSmallSize, kSmallScript), "");
   MemoryMedium disk(kSmallSize, 512);
   disk.bytes = test::ReadFileRange(image, 0, kSmallSize);
   return disk;
@@ -76,43 +79,45 @@ std::vector<std::uint64_t> ebrSectors(const LayoutBuffer& layout, std::uint32_t 
   return ebrs;
 }
 
-// The partitions a peer tool should list for `layout`: the primaries by
-// slot, the logical drives numbered from 5 in chain order; no links.
-std::vector<MbrPeerPartition> expectedPeerView(const LayoutBuffer& layout, std::uint32_t sectorSize) {
-  std::vector<MbrPeerPartition> parts;
+// The partitions a peer tool should list for `layout`, in bytes: the
+// primaries by slot, the logical drives numbered from 5 in chain order; no
+// links.
+std::vector<PeerPartition> expectedPeerView(const LayoutBuffer& layout) {
+  std::vector<PeerPartition> parts;
   int nextLogical = 5;
   for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
     ConstLayoutSlot slot = layout.slot(entry);
     bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
     if (slot.mbrPartitionType() == 0 || linkSlot) continue;
-    MbrPeerPartition p;
+    PeerPartition p;
     p.number = entry <= 4 ? entry : nextLogical++;
-    p.start = static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize;
-    p.size = static_cast<std::uint64_t>(slot.partitionLength()) / sectorSize;
-    p.type = slot.mbrPartitionType();
+    p.start = static_cast<std::uint64_t>(slot.startingOffset());
+    p.size = static_cast<std::uint64_t>(slot.partitionLength());
+    char type[3];
+    std::snprintf(type, sizeof type, "%x", slot.mbrPartitionType());
+    p.type = type;
     p.bootable = slot.mbrBootIndicator() != 0;
-    bool container = p.type == 0x05 || p.type == 0x0F || p.type == 0x85;
+    bool container = p.mbrType() == 0x05 || p.mbrType() == 0x0F || p.mbrType() == 0x85;
     p.kind = entry > 4 ? "logical" : container ? "extended" : "primary";
     parts.push_back(p);
   }
   return parts;
 }
 
-void expectPeerAgrees(const std::string& peerName, const MbrPeerTable& peer,
-                      const std::vector<MbrPeerPartition>& expected) {
+void expectPeerAgrees(const std::string& peerName, const PeerTable& peer, const std::vector<PeerPartition>& expected) {
   SCOPED_TRACE(peerName);
   ASSERT_TRUE(peer.ok) << peer.error;
   ASSERT_EQ(peer.partitions.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    const MbrPeerPartition& seen = peer.partitions[i];
-    const MbrPeerPartition& want = expected[i];
+    const PeerPartition& seen = peer.partitions[i];
+    const PeerPartition& want = expected[i];
     SCOPED_TRACE("partition " + std::to_string(want.number));
     EXPECT_EQ(seen.number, want.number);
-    EXPECT_EQ(seen.start, want.start);
-    EXPECT_EQ(seen.size, want.size);
+    EXPECT_EQ(seen.start * peer.unit, want.start);
+    EXPECT_EQ(seen.size * peer.unit, want.size);
     EXPECT_EQ(seen.bootable, want.bootable);
     if (seen.kind.empty()) {
-      EXPECT_EQ(seen.type, want.type);
+      EXPECT_EQ(seen.mbrType(), want.mbrType());
     } else {
       EXPECT_EQ(seen.kind, want.kind);
     }
@@ -147,7 +152,7 @@ void fillPattern(const std::string& image, std::uint64_t offset, std::size_t fro
 TEST(MbrEncode, RewritingOnePrimaryAgreesWithEveryPeerAndKeepsTheEbrs) {
   test::TempDir dir;
   std::string image = dir.file("rewrite.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
+  ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, kSmallScript), "");
   LayoutBuffer layout;
   std::vector<std::uint64_t> ebrs;
   {
@@ -177,15 +182,15 @@ TEST(MbrEncode, RewritingOnePrimaryAgreesWithEveryPeerAndKeepsTheEbrs) {
     expectSameEntries(layout, decode(*medium));
   }
 
-  test::RunResult verify = test::Run({"sfdisk", "--verify", image});
-  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
-  EXPECT_NE(verify.out.find("No errors detected"), std::string::npos) << verify.out;
-  std::vector<MbrPeerPartition> expected = expectedPeerView(layout, 512);
+  std::string report;
+  EXPECT_TRUE(test::SfdiskVerifies(image, &report)) << report;
+  EXPECT_NE(report.find("No errors detected"), std::string::npos) << report;
+  std::vector<PeerPartition> expected = expectedPeerView(layout);
   ASSERT_EQ(expected.size(), 6u);
-  expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expected);
-  expectPeerAgrees("sfdisk --json", test::MbrSfdiskJson(image), expected);
-  expectPeerAgrees("partx --show", test::MbrPartxShow(image), expected);
-  expectPeerAgrees("parted print", test::MbrPartedPrint(image), expected);
+  expectPeerAgrees("sfdisk --dump", test::SfdiskDump(image), expected);
+  expectPeerAgrees("sfdisk --json", test::SfdiskJson(image), expected);
+  expectPeerAgrees("partx --show", test::PartxShow(image), expected);
+  expectPeerAgrees("parted print", test::PartedPrint(image), expected);
 
   for (std::size_t i = 0; i < ebrs.size(); ++i) {
     EXPECT_EQ(test::ReadFileRange(image, ebrs[i] * 512, 512), ebrBefore[i]) << "EBR " << i;
@@ -202,13 +207,13 @@ TEST(MbrEncode, WritesTheSameEntryBytesAsSfdiskIncludingChsPastCylinder1023) {
   std::string image = dir.file("big.img");
   // 20 GiB, sparse: primary 2 crosses cylinder 1024 (at LBA 16450560), the
   // extended partition and its logical drives lie past it.
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 20 * 1024 * kMiB,
-                                     "label: dos\n"
-                                     "start=2048,size=16000000,type=83,bootable\n"
-                                     "start=16002048,size=500000,type=7\n"
-                                     "start=16502048,type=f\n"
-                                     "start=16504096,size=100000,type=83\n"
-                                     "start=16606240,size=100000,type=83\n"),
+  ASSERT_EQ(test::MakeSfdiskImage(image, 20 * 1024 * kMiB,
+                                  "label: dos\n"
+                                  "start=2048,size=16000000,type=83,bootable\n"
+                                  "start=16002048,size=500000,type=7\n"
+                                  "start=16502048,type=f\n"
+                                  "start=16504096,size=100000,type=83\n"
+                                  "start=16606240,size=100000,type=83\n"),
             "");
   auto medium = openImage(image, false, 512);
   ASSERT_NE(medium, nullptr);
@@ -251,8 +256,7 @@ TEST(MbrEncode, A4096ByteSectorRewriteAgreesWithFdisk) {
   expectSameEntries(layout, decode(*medium));
   medium.reset();
 
-  MbrPeerTable peer = test::MbrFdiskList(image, 4096);
-  expectPeerAgrees("fdisk -l", peer, expectedPeerView(layout, 4096));
+  expectPeerAgrees("fdisk -l", test::FdiskList(image, 4096), expectedPeerView(layout));
   std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 64 * 4096);
   EXPECT_TRUE(std::equal(after.begin() + 512, after.end(), before.begin() + 512)) << "only the table changed";
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + 446, before.begin()));
@@ -261,7 +265,7 @@ TEST(MbrEncode, A4096ByteSectorRewriteAgreesWithFdisk) {
 TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
   test::TempDir dir;
   std::string image = dir.file("empty-extended.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, "label: dos\nstart=64,size=1024,type=83\nstart=2048,type=5\n"),
+  ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, "label: dos\nstart=64,size=1024,type=83\nstart=2048,type=5\n"),
             "");
   auto medium = openImage(image, true, 512);
   ASSERT_NE(medium, nullptr);
@@ -276,10 +280,10 @@ TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
   expectSameEntries(layout, decode(*medium));
   medium.reset();
 
-  test::RunResult verify = test::Run({"sfdisk", "--verify", image});
-  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
-  expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expectedPeerView(layout, 512));
-  expectPeerAgrees("partx --show", test::MbrPartxShow(image), expectedPeerView(layout, 512));
+  std::string report;
+  EXPECT_TRUE(test::SfdiskVerifies(image, &report)) << report;
+  expectPeerAgrees("sfdisk --dump", test::SfdiskDump(image), expectedPeerView(layout));
+  expectPeerAgrees("partx --show", test::PartxShow(image), expectedPeerView(layout));
 }
 
 // Deleting a logical drive empties its slot and leaves its EBR in the
@@ -291,7 +295,7 @@ TEST(MbrEncode, DeletingALogicalDriveKeepsItsEbrInTheChain) {
     SCOPED_TRACE("slot " + std::to_string(deleted));
     test::TempDir dir;
     std::string image = dir.file("delete.img");
-    ASSERT_EQ(test::MakeMbrSfdiskImage(image, kSmallSize, kSmallScript), "");
+    ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, kSmallScript), "");
     auto medium = openImage(image, true, 512);
     ASSERT_NE(medium, nullptr);
     LayoutBuffer layout = decode(*medium);
@@ -304,13 +308,13 @@ TEST(MbrEncode, DeletingALogicalDriveKeepsItsEbrInTheChain) {
     EXPECT_EQ(after.partitionCount(), 16u);
     medium.reset();
 
-    test::RunResult verify = test::Run({"sfdisk", "--verify", image});
-    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
-    std::vector<MbrPeerPartition> expected = expectedPeerView(layout, 512);
+    std::string report;
+    EXPECT_TRUE(test::SfdiskVerifies(image, &report)) << report;
+    std::vector<PeerPartition> expected = expectedPeerView(layout);
     ASSERT_EQ(expected.size(), 5u);
-    expectPeerAgrees("sfdisk --dump", test::MbrSfdiskDump(image), expected);
-    expectPeerAgrees("partx --show", test::MbrPartxShow(image), expected);
-    expectPeerAgrees("parted print", test::MbrPartedPrint(image), expected);
+    expectPeerAgrees("sfdisk --dump", test::SfdiskDump(image), expected);
+    expectPeerAgrees("partx --show", test::PartxShow(image), expected);
+    expectPeerAgrees("parted print", test::PartedPrint(image), expected);
   }
 }
 

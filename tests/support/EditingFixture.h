@@ -11,18 +11,13 @@
 #include <vector>
 
 #include "LayoutBuffer.h"
+#include "MessageRecorder.h"
 #include "Messages.h"
 #include "Port.h"
 #include "RecordingPort.h"
 
 // Kept in a namespace of their own: other test helpers define similar names.
 namespace kestrin::test::editing {
-
-class MessageRecorder : public MessageSink {
- public:
-  void showMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
-};
 
 // The disk path the operations are pointed at; the in-memory port accepts any.
 inline const std::string kEditPath = "\\\\.\\PhysicalDrive1";
@@ -74,8 +69,8 @@ inline ::testing::AssertionResult SameLayout(const LayoutBuffer& expected, const
                             ? "header byte " + std::to_string(i)
                             : "entry " + std::to_string((i - kLayoutHeaderSize) / kLayoutSlotSize + 1) + " byte " +
                                   std::to_string((i - kLayoutHeaderSize) % kLayoutSlotSize);
-    return ::testing::AssertionFailure() << "layouts differ at " << where << ": expected "
-                                         << int(expected.bytes()[i]) << ", got " << int(actual.bytes()[i]);
+    return ::testing::AssertionFailure() << "layouts differ at " << where << ": expected " << int(expected.bytes()[i])
+                                         << ", got " << int(actual.bytes()[i]);
   }
   return ::testing::AssertionSuccess();
 }
