@@ -16,7 +16,6 @@ namespace {
 
 using namespace editing;
 
-using Sequence = std::vector<std::uint32_t>;
 using Bytes = std::vector<std::uint8_t>;
 
 class DiskOperations : public EditingFixture {
@@ -120,12 +119,8 @@ TEST_F(DiskOperations, FailuresCarryTheErrorOfTheFailedRequestItself) {
   port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_NOT_READY);
   EXPECT_FALSE(CreateDisk(kEditPath, 0));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 23"}));
-  try {
-    DeleteDriveLayout(kEditPath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 21");
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 21");
 }
 
 TEST_F(DiskOperations, DeleteLayoutSendsDismountDeleteUpdateAndShowsNothing) {
@@ -140,26 +135,18 @@ TEST_F(DiskOperations, DeleteLayoutSendsDismountDeleteUpdateAndShowsNothing) {
 
 TEST_F(DiskOperations, DeleteLayoutThatFailsRaisesAfterClosingAndSendsNoUpdate) {
   port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_WRITE_PROTECT);
-  try {
-    DeleteDriveLayout(kEditPath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 19");
-    // Closed before the error reached the caller.
-    EXPECT_TRUE(closedOnceAtTheEnd());
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 19");
+  // Closed before the error reached the caller.
+  EXPECT_TRUE(closedOnceAtTheEnd());
   EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT}));
   EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(DiskOperations, DeleteLayoutOnADiskThatCannotBeOpenedRaisesWithTheInvalidHandleText) {
   port.failOpen(ERROR_FILE_NOT_FOUND);
-  try {
-    DeleteDriveLayout(kEditPath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 6");
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 6");
   EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
 }
 
@@ -294,12 +281,8 @@ TEST_F(DiskOperationsOnImage, ReadOnlyDiskRefusesCreateAndDeleteAndStaysAsItWas)
 
   EXPECT_FALSE(CreateDisk(kImagePath, 0));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:The disk is write-protected"}));
-  try {
-    DeleteDriveLayout(kImagePath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:The disk is write-protected");
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kImagePath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:The disk is write-protected");
   EXPECT_TRUE(imageBytes() == before);
   EXPECT_EQ(port.openCount(), port.closeCount());
 }

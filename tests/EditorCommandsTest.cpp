@@ -335,12 +335,7 @@ TEST_F(EditorCommandsOnMemory, ChangeDiskIdWritesAllThirtyTwoBitsOfTheAnswer) {
 TEST_F(EditorCommandsOnMemory, ChangeDiskIdWithBadTextRaisesBeforeTheConfirmation) {
   useMbr({{kMb, 10 * kMb, 7}});
   ui.promptAnswer = "123abc";
-  try {
-    commands.ChangeDiskID1Click();
-    FAIL() << "no error raised";
-  } catch (const ConversionError& error) {
-    EXPECT_EQ(std::string(error.what()), IntegerConversionMessage("123abc"));
-  }
+  EXPECT_EQ(ErrorOf<ConversionError>([&] { commands.ChangeDiskID1Click(); }), IntegerConversionMessage("123abc"));
   EXPECT_EQ(log.size(), 1u);  // the prompt only
   EXPECT_TRUE(port.calls.empty());
 }
@@ -601,12 +596,8 @@ TEST_F(EditorCommandsOnMemory, CreatePartitionRaisesBadSizeOrOffsetTextBeforeAsk
     log.clear();
     port.calls.clear();
     ui.createAnswer = CreatePartitionDialogResult{false, c.size, c.offset, "IFS"};
-    try {
-      commands.CreatePartition1Click();
-      ADD_FAILURE() << "no error for " << c.size << " / " << c.offset;
-    } catch (const ConversionError& error) {
-      EXPECT_EQ(std::string(error.what()), IntegerConversionMessage(c.named));
-    }
+    EXPECT_EQ(ErrorOf<ConversionError>([&] { commands.CreatePartition1Click(); }), IntegerConversionMessage(c.named))
+        << c.size << " / " << c.offset;
     EXPECT_EQ(log, Log{"createDialog"});
     EXPECT_FALSE(wroteLayout());
   }
@@ -620,12 +611,8 @@ TEST_F(EditorCommandsOnMemory, CreatePartitionRefusesASizeWhoseByteCountDoesNotF
                            std::string("$FFFFFFFFFFFFFFFF")}) {
     log.clear();
     ui.createAnswer = CreatePartitionDialogResult{false, size, "1048576", "IFS"};
-    try {
-      commands.CreatePartition1Click();
-      ADD_FAILURE() << "size " << size << " accepted";
-    } catch (const KestrinError& error) {
-      EXPECT_NE(std::string(error.what()).find("'" + size + "'"), std::string::npos) << error.what();
-    }
+    std::string error = ErrorOf<KestrinError>([&] { commands.CreatePartition1Click(); });
+    EXPECT_NE(error.find("'" + size + "'"), std::string::npos) << "size " << size << ": " << error;
     EXPECT_EQ(log, Log{"createDialog"});
   }
   EXPECT_FALSE(wroteLayout());

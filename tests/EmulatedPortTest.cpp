@@ -228,12 +228,8 @@ TEST_F(EmulatedPortTest, MoreThan64EntriesDoNotFitTheLayoutRecord) {
   EmulatedPort port{DiskMap{DiskSpec{path, 0}}};
   ScopedPort installed(port);
   LayoutBuffer layout;
-  try {
-    GetDriveLayout(drive(0), layout);
-    ADD_FAILURE() << "the read succeeded";
-  } catch (const KestrinError& e) {
-    EXPECT_STREQ(e.what(), "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The layout does not fit the buffer passed");
-  }
+  EXPECT_EQ(test::ErrorOf<KestrinError>([&] { GetDriveLayout(drive(0), layout); }),
+            "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The layout does not fit the buffer passed");
 }
 
 TEST_F(EmulatedPortTest, DescriptorNamesTheImageFile) {

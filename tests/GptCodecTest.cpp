@@ -16,7 +16,7 @@
 
 #include "ByteOrder.h"
 #include "GptImage.h"
-#include "ImageMedium.h"
+#include "ImageMedia.h"
 #include "LayoutCodec.h"
 #include "MemoryMedium.h"
 #include "PartitionedLoopDevice.h"
@@ -31,20 +31,6 @@ using namespace kestrin::test;
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
-
-std::unique_ptr<ImageMedium> openImage(const std::string& path, std::uint32_t sectorSize, bool writable = false) {
-  std::uint32_t error = 0;
-  auto medium = ImageMedium::open(path, writable, sectorSize, error);
-  EXPECT_EQ(error, ERROR_SUCCESS) << path;
-  return medium;
-}
-
-MemoryMedium loadImage(const std::string& path, std::uint32_t sectorSize) {
-  std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-  MemoryMedium medium(bytes.size(), sectorSize);
-  medium.bytes = std::move(bytes);
-  return medium;
-}
 
 LayoutBuffer decode(SectorReader& medium, bool& found) {
   LayoutBuffer layout;
@@ -122,7 +108,7 @@ TEST(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
   TempDir dir;
   std::string image = dir.file("gap.img");
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  auto medium = openImage(image, 512);
+  auto medium = OpenImage(image, 512);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
   ASSERT_TRUE(found);
@@ -144,7 +130,7 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
             "");
   loop.detach();
 
-  auto medium = openImage(image, 0);  // the sector size is detected from the table
+  auto medium = OpenImage(image, 0);  // the sector size is detected from the table
   ASSERT_EQ(medium->sectorSize(), 4096u);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
@@ -160,7 +146,7 @@ TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
   TempDir dir;
   std::string image = dir.file("fallback.img");
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  MemoryMedium pristine = loadImage(image, 512);
+  MemoryMedium pristine = LoadImage(image, 512);
   bool found = false;
   LayoutBuffer expected = decode(pristine, found);
   ASSERT_TRUE(found);
@@ -179,7 +165,7 @@ TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
   TempDir dir;
   std::string image = dir.file("broken.img");
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  MemoryMedium medium = loadImage(image, 512);
+  MemoryMedium medium = LoadImage(image, 512);
   medium.bytes[512 + 60] ^= 0x01;                        // primary header
   medium.bytes[medium.bytes.size() - 512 + 60] ^= 0x01;  // backup header
   bool found = true;
@@ -199,13 +185,13 @@ TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
     args.insert(args.end(), {"-n", std::to_string(n) + ":0:+4K"});
   }
   ASSERT_EQ(MakeSgdiskImage(image, 8 * kMiB, args), "");
-  MemoryMedium medium = loadImage(image, 512);
+  MemoryMedium medium = LoadImage(image, 512);
   LayoutBuffer layout;
   bool found = false;
   EXPECT_EQ(DecodeGpt(medium, layout, found), ERROR_INSUFFICIENT_BUFFER);
 
   ASSERT_EQ(PartitionWithSgdisk(image, {"-d", "30"}), "");
-  medium = loadImage(image, 512);
+  medium = LoadImage(image, 512);
   ASSERT_EQ(DecodeGpt(medium, layout, found), ERROR_SUCCESS);
   ASSERT_EQ(layout.partitionCount(), 64u);
   EXPECT_EQ(layout.slot(29).partitionNumber(), 29u);
@@ -217,7 +203,7 @@ TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
   TempDir dir;
   std::string image = dir.file("hostile.img");
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  const MemoryMedium pristine = loadImage(image, 512);
+  const MemoryMedium pristine = LoadImage(image, 512);
   const std::uint64_t sectors = pristine.sectorCount();
 
   using Forge = std::function<void(std::span<std::uint8_t> header, std::uint64_t myLba)>;
@@ -277,7 +263,7 @@ TEST(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
   ASSERT_EQ(
       MakeSgdiskImage(image, 4 * kMiB, {"-a", "8", "-n", "1:2048:+256K", "-n", "2:3072:+256K", "-n", "3:4096:+256K"}),
       "");
-  MemoryMedium medium = loadImage(image, 512);
+  MemoryMedium medium = LoadImage(image, 512);
   const std::uint64_t last = medium.sectorCount() - 1;
   for (std::uint64_t header : {std::uint64_t{1}, last}) {
     writeLe64(GptEntryAt(medium.bytes, 512, header, 0), 40, last + 1);  // ends past the disk
@@ -390,7 +376,7 @@ TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) 
   fillPattern(image, 32 * kMiB);
   ASSERT_EQ(MakeSgdiskImage(image, 32 * kMiB, kFourEntries), "");
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   bool found = false;
   const LayoutBuffer read = decode(*medium, found);
   ASSERT_TRUE(found);
@@ -435,7 +421,7 @@ TEST(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
   TempDir dir;
   std::string image = dir.file("same.img");
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  MemoryMedium medium = loadImage(image, 512);
+  MemoryMedium medium = LoadImage(image, 512);
   bool found = false;
   LayoutBuffer layout = decode(medium, found);
   ASSERT_EQ(EncodeGpt(medium, layout), ERROR_SUCCESS);
@@ -447,7 +433,7 @@ TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
   std::string image = dir.file("refuse.img");
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, {"-a", "8", "--resize-table=4", "-n", "1:2048:+1M", "-n", "3:4096:+1M"}),
             "");
-  const MemoryMedium pristine = loadImage(image, 512);
+  const MemoryMedium pristine = LoadImage(image, 512);
   MemoryMedium reader = pristine;
   bool found = false;
   const LayoutBuffer read = decode(reader, found);
@@ -557,7 +543,7 @@ TEST(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
   std::vector<std::uint8_t> bytes = ReadFileBytes(image);
   bytes[512 + 60] ^= 0xFF;
   WriteFileRange(image, 0, bytes);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
   ASSERT_TRUE(found);
@@ -571,7 +557,7 @@ TEST(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
   TempDir dir;
   std::string image = dir.file("blank.img");
   MakeSparseFile(image, 16 * kMiB);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   const std::uint64_t sectors = medium->sectorCount();
   LayoutBuffer layout;
   layout.setPartitionStyle(kStyleGpt);
@@ -606,7 +592,7 @@ TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
     if (!loop.attached()) GTEST_SKIP() << loop.failure();
     ASSERT_EQ(PartitionWithSgdisk(loop.path(), {"-n", "1:256:+2M", "-n", "2:0:+2M", "-n", "3:0:+2M"}), "");
   }
-  auto medium = openImage(image, 4096, true);
+  auto medium = OpenImage(image, 4096, true);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
   ASSERT_EQ(layout.partitionCount(), 3u);
@@ -671,7 +657,7 @@ TEST(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
     std::filesystem::remove(reference);
     ASSERT_EQ(MakeSgdiskImage(reference, size, {"-o"}), "");
     MakeSparseFile(image, size);
-    auto medium = openImage(image, 512, true);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 0), ERROR_SUCCESS);
     EXPECT_EQ(ReadFileRange(image, 0, 512), ReadFileRange(reference, 0, 512));
   }
@@ -681,7 +667,7 @@ TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
   TempDir dir;
   std::string image = dir.file("count.img");
   MakeSparseFile(image, 16 * kMiB);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   const Guid id = guid("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
   EXPECT_EQ(WriteEmptyGpt(*medium, id, 0xFFFFFFFFu), ERROR_INVALID_PARAMETER);
   MemoryMedium tiny(16 * 512, 512);
@@ -710,7 +696,7 @@ TEST(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
   std::string image = dir.file("fresh4k.img");
   MakeSparseFile(image, 64 * kMiB);
   {
-    auto medium = openImage(image, 4096, true);
+    auto medium = OpenImage(image, 4096, true);
     ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 128), ERROR_SUCCESS);
   }
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
@@ -728,7 +714,7 @@ TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
   std::string image = dir.file("wipe.img");
   fillPattern(image, 16 * kMiB);
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  MemoryMedium medium = loadImage(image, 512);
+  MemoryMedium medium = LoadImage(image, 512);
   const std::vector<std::uint8_t> before = medium.bytes;
   ASSERT_EQ(WipeGpt(medium), ERROR_SUCCESS);
   bool found = true;
@@ -784,7 +770,7 @@ TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
     const std::string image = dir.file("hybrid.img");
     std::filesystem::copy_file(made, image, std::filesystem::copy_options::overwrite_existing);
 
-    auto medium = openImage(image, 512, true);
+    auto medium = OpenImage(image, 512, true);
     bool found = false;
     LayoutBuffer edited = decode(*medium, found);
     ASSERT_TRUE(found);
@@ -821,7 +807,7 @@ TEST(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
     std::string image = dir.file("grown.img");
     ASSERT_EQ(MakeSgdiskImage(image, 64 * kMiB, {"-n", "1:2048:+8M"}), "");
     ASSERT_EQ(::truncate(image.c_str(), static_cast<off_t>(grown)), 0);
-    auto medium = openImage(image, 512, true);
+    auto medium = OpenImage(image, 512, true);
     bool found = false;
     LayoutBuffer edited = decode(*medium, found);
     ASSERT_TRUE(found);

@@ -20,11 +20,6 @@ namespace {
 
 using namespace editing;
 
-using Sequence = std::vector<std::uint32_t>;
-const Sequence kWithUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
-                              IOCTL_DISK_UPDATE_PROPERTIES};
-const Sequence kReadOnly = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX};
-
 // The Linux filesystem data type, in lower case, and its 16 stored bytes:
 // the first three groups little-endian, the last eight in text order.
 const std::string kLinuxDataText = "{0fc63daf-8483-4772-8e79-3d69d8477de4}";
@@ -145,16 +140,14 @@ TEST_F(GptOperations, MalformedTypeTextRaisesAfterTheReadAndWritesNothing) {
   for (const std::string& text : bad) {
     for (int operation = 0; operation < 2; ++operation) {
       port.calls.clear();
-      try {
-        if (operation == 0) {
-          CreatePartitionGPT(kEditPath, 1, 1 << 20, 1 << 20, text);
-        } else {
-          SetPartitionTypeGPT(kEditPath, 1, text);
-        }
-        ADD_FAILURE() << "no error for '" << text << "'";
-      } catch (const ConversionError& error) {
-        EXPECT_EQ(std::string(error.what()), "'" + text + "' n'est pas une valeur GUID correcte");
-      }
+      EXPECT_EQ(ErrorOf<ConversionError>([&] {
+                  if (operation == 0) {
+                    CreatePartitionGPT(kEditPath, 1, 1 << 20, 1 << 20, text);
+                  } else {
+                    SetPartitionTypeGPT(kEditPath, 1, text);
+                  }
+                }),
+                "'" + text + "' n'est pas une valeur GUID correcte");
       EXPECT_EQ(port.requestCodes(), kReadOnly) << text;
       EXPECT_TRUE(closedOnceAtTheEnd()) << text;
     }
@@ -232,14 +225,8 @@ TEST_F(GptOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWrites
     if (c.createToo) {
       operations.push_back([&] { return CreatePartitionGPT(kEditPath, c.entry, 1 << 20, 1 << 20, kLinuxDataText); });
     }
-    for (const auto& operation : operations) {
-      port.calls.clear();
-      messages.shown.clear();
-      EXPECT_FALSE(operation());
-      EXPECT_EQ(messages.shown, std::vector<std::string>{c.message})
-          << "style " << c.style << " entry " << int(c.entry);
-      EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
-    }
+    SCOPED_TRACE("style " + std::to_string(c.style) + " entry " + std::to_string(c.entry));
+    expectEachRefused(operations, c.message);
   }
 }
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "ByteOrder.h"
-#include "ImageMedium.h"
+#include "ImageMedia.h"
 #include "LayoutCodec.h"
 #include "MbrBytes.h"
 #include "MemoryMedium.h"
@@ -22,6 +22,7 @@ namespace kestrin {
 namespace {
 
 using test::MemoryMedium;
+using test::OpenImage;
 using test::PeerPartition;
 using test::PeerTable;
 using test::PutMbrBootSignature;
@@ -46,13 +47,6 @@ int entryOfPeerNumber(int number) { return number <= 4 ? number : 5 + 4 * (numbe
 bool slotIsAllZero(const LayoutBuffer& layout, int entry) {
   auto bytes = layout.slot(entry).bytes();
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-std::unique_ptr<ImageMedium> openImage(const std::string& path, bool writable, std::uint32_t sectorSize) {
-  std::uint32_t error = 0;
-  auto medium = ImageMedium::open(path, writable, sectorSize, error);
-  EXPECT_NE(medium, nullptr) << "error " << error;
-  return medium;
 }
 
 // Every slot of `layout` against the partitions a peer tool lists: offsets,
@@ -113,7 +107,7 @@ TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
   test::TempDir dir;
   std::string image = dir.file("three-logicals.img");
   ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
-  auto medium = openImage(image, false, 512);
+  auto medium = OpenImage(image, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
@@ -141,7 +135,7 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
       "w\n";
   test::RunResult made = test::Run({"fdisk", "-b", "4096", image}, commands);
   ASSERT_EQ(made.exitCode, 0) << made.err;
-  auto medium = openImage(image, false, 4096);
+  auto medium = OpenImage(image, 4096);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
@@ -166,7 +160,7 @@ TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {
   PutMbrEntry(thirdEbr, 0, 1, 0, 0x05, static_cast<std::uint32_t>(second - extendedStart), 8);
   test::WriteFileRange(image, third * 512, thirdEbr);
 
-  auto medium = openImage(image, false, 512);
+  auto medium = OpenImage(image, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
@@ -332,7 +326,7 @@ TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
   fillPattern(before, 444, 446);
   test::WriteFileRange(image, 0, before);
   {
-    auto medium = openImage(image, true, 512);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
     ASSERT_EQ(WriteEmptyMbr(*medium, 0x01020304), ERROR_SUCCESS);
     LayoutBuffer layout;
@@ -379,7 +373,7 @@ TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
   fillPattern(before, 444, 446);
   test::WriteFileRange(image, 0, before);
   {
-    auto medium = openImage(image, true, 512);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
     ASSERT_EQ(ClearMbr(*medium), ERROR_SUCCESS);
     LayoutBuffer layout;

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "ByteOrder.h"
-#include "ImageMedium.h"
+#include "ImageMedia.h"
 #include "LayoutCodec.h"
 #include "MbrBytes.h"
 #include "MbrSparseMedium.h"
@@ -25,6 +25,7 @@ namespace {
 
 using test::MbrSparseMedium;
 using test::MemoryMedium;
+using test::OpenImage;
 using test::PeerPartition;
 using test::PeerTable;
 using test::PutMbrBootSignature;
@@ -43,13 +44,6 @@ constexpr const char* kSmallScript =
     "start=2752,size=512,type=82\n"
     "start=3328,size=512,type=c\n";
 constexpr std::uint64_t kSmallSize = 8 * kMiB;
-
-std::unique_ptr<ImageMedium> openImage(const std::string& path, bool writable, std::uint32_t sectorSize) {
-  std::uint32_t error = 0;
-  auto medium = ImageMedium::open(path, writable, sectorSize, error);
-  EXPECT_NE(medium, nullptr) << "error " << error;
-  return medium;
-}
 
 LayoutBuffer decode(SectorReader& medium) {
   LayoutBuffer layout;
@@ -156,7 +150,7 @@ TEST(MbrEncode, RewritingOnePrimaryAgreesWithEveryPeerAndKeepsTheEbrs) {
   LayoutBuffer layout;
   std::vector<std::uint64_t> ebrs;
   {
-    auto medium = openImage(image, false, 512);
+    auto medium = OpenImage(image, 512);
     ASSERT_NE(medium, nullptr);
     layout = decode(*medium);
     ebrs = ebrSectors(layout, 512);
@@ -176,7 +170,7 @@ TEST(MbrEncode, RewritingOnePrimaryAgreesWithEveryPeerAndKeepsTheEbrs) {
   layout.slot(2).setRewritePartition(true);
   layout.slot(1).setMbrBootIndicator(false);
   {
-    auto medium = openImage(image, true, 512);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
     ASSERT_EQ(EncodeMbr(*medium, layout), ERROR_SUCCESS);
     expectSameEntries(layout, decode(*medium));
@@ -215,7 +209,7 @@ TEST(MbrEncode, WritesTheSameEntryBytesAsSfdiskIncludingChsPastCylinder1023) {
                                   "start=16504096,size=100000,type=83\n"
                                   "start=16606240,size=100000,type=83\n"),
             "");
-  auto medium = openImage(image, false, 512);
+  auto medium = OpenImage(image, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout = decode(*medium);
   std::vector<std::uint64_t> ebrs = ebrSectors(layout, 512);
@@ -244,7 +238,7 @@ TEST(MbrEncode, A4096ByteSectorRewriteAgreesWithFdisk) {
   fillPattern(image, 0, 512, 4096);
   std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 64 * 4096);
 
-  auto medium = openImage(image, true, 4096);
+  auto medium = OpenImage(image, 4096, true);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout = decode(*medium);
   ASSERT_EQ(layout.partitionCount(), 12u);
@@ -267,7 +261,7 @@ TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
   std::string image = dir.file("empty-extended.img");
   ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, "label: dos\nstart=64,size=1024,type=83\nstart=2048,type=5\n"),
             "");
-  auto medium = openImage(image, true, 512);
+  auto medium = OpenImage(image, 512, true);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout = decode(*medium);
   ASSERT_EQ(layout.partitionCount(), 4u);
@@ -296,7 +290,7 @@ TEST(MbrEncode, DeletingALogicalDriveKeepsItsEbrInTheChain) {
     test::TempDir dir;
     std::string image = dir.file("delete.img");
     ASSERT_EQ(test::MakeSfdiskImage(image, kSmallSize, kSmallScript), "");
-    auto medium = openImage(image, true, 512);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
     LayoutBuffer layout = decode(*medium);
     auto slot = layout.slot(deleted).bytes();

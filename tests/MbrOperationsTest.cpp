@@ -20,11 +20,6 @@ namespace {
 
 using namespace editing;
 
-using Sequence = std::vector<std::uint32_t>;
-const Sequence kWithUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
-                              IOCTL_DISK_UPDATE_PROPERTIES};
-const Sequence kWithoutUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX};
-
 class MbrOperations : public EditingFixture {};
 
 // What create writes into slot `entry` of `expected`, field by field.
@@ -224,14 +219,8 @@ TEST_F(MbrOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWrites
         [&] { return SetPartitionBootMBR(kEditPath, c.entry, true); },
         [&] { return SetPartitionNumberOneMBR(kEditPath, c.entry); }};
     if (c.style != kStyleMbr) operations.push_back([&] { return SetDiskIdMBR(kEditPath, 1); });
-    for (const auto& operation : operations) {
-      port.calls.clear();
-      messages.shown.clear();
-      EXPECT_FALSE(operation());
-      EXPECT_EQ(messages.shown, std::vector<std::string>{c.message})
-          << "style " << c.style << " entry " << int(c.entry);
-      EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
-    }
+    SCOPED_TRACE("style " + std::to_string(c.style) + " entry " + std::to_string(c.entry));
+    expectEachRefused(operations, c.message);
   }
 }
 
