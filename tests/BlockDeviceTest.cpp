@@ -247,10 +247,7 @@ TEST_F(BlockDevicePort, WrittenGptLayoutBecomesTheKernelsPartitionListAndReaches
 TEST_F(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInUse) {
   std::string image = threePartitionGptImage(dir);
   if (!attach(image)) GTEST_SKIP() << loop->failure();
-  {
-    OpenedDisk disk(*port, GENERIC_READ);
-    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
-  }
+  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
   PartitionList before{{1, {2048, 16384}}, {2, {18432, 16384}}, {3, {34816, 16384}}};
   ASSERT_EQ(KernelPartitionList(loop->sysfsDirectory()), before);
 
@@ -272,10 +269,7 @@ TEST_F(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInU
 TEST_F(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWhatLeavesItAlone) {
   std::string image = threePartitionGptImage(dir);
   if (!attach(image)) GTEST_SKIP() << loop->failure();
-  {
-    OpenedDisk disk(*port, GENERIC_READ);
-    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
-  }
+  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
   HeldPartition mounted(*loop, 2, dir.path(), test::PartitionUse::Mounted);
   if (!mounted.open()) GTEST_SKIP() << "cannot mount a partition here";
   const PartitionList before = KernelPartitionList(loop->sysfsDirectory());
@@ -380,10 +374,7 @@ TEST_F(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
 TEST_F(BlockDevicePort, BringingTheDiskOnlineAgainRereadsItsTable) {
   std::string image = threePartitionGptImage(dir);
   if (!attach(image)) GTEST_SKIP() << loop->failure();
-  {
-    OpenedDisk disk(*port, GENERIC_READ);
-    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
-  }
+  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
   ASSERT_EQ(KernelPartitionList(loop->sysfsDirectory()).size(), 3u);
   // Partition 2 removed behind the kernel's back.
   RunResult removed = test::Run({"sfdisk", "--no-reread", "--no-tell-kernel", "--delete", loop->path(), "2"});

@@ -100,13 +100,22 @@ const std::vector<std::string> kGapTable = {"-n", "1:2048:+1M", "-t", "1:8300", 
                                             "-n", "3:6144:+2M", "-t", "3:ef00",   "-c", "3:EFI sys",
                                             "-A", "3:set:0",    "-A", "3:set:62", "-A", "1:set:60"};
 
+// A temporary folder of the test's own, and an image file in it.
+class GptCodecImages : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string image = dir.file("disk.img");
+};
+using GptCodecDecode = GptCodecImages;
+using GptCodecEncode = GptCodecImages;
+using GptCodecEmpty = GptCodecImages;
+using GptCodecWipe = GptCodecImages;
+
 }  // namespace
 
 // --- reading ---
 
-TEST(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
-  TempDir dir;
-  std::string image = dir.file("gap.img");
+TEST_F(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   auto medium = OpenImage(image, 512);
   bool found = false;
@@ -119,9 +128,7 @@ TEST(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
   expectPeersAgree(layout, image, 512);
 }
 
-TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
-  TempDir dir;
-  std::string image = dir.file("4k.img");
+TEST_F(GptCodecDecode, ReadsTableOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
@@ -142,9 +149,7 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
   expectPeersAgree(layout, again.path(), 4096);
 }
 
-TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
-  TempDir dir;
-  std::string image = dir.file("fallback.img");
+TEST_F(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium pristine = LoadImage(image, 512);
   bool found = false;
@@ -161,9 +166,7 @@ TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
   }
 }
 
-TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
-  TempDir dir;
-  std::string image = dir.file("broken.img");
+TEST_F(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium medium = LoadImage(image, 512);
   medium.bytes[512 + 60] ^= 0x01;                        // primary header
@@ -177,9 +180,7 @@ TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
   EXPECT_EQ(layout.partitionCount(), 0u);
 }
 
-TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
-  TempDir dir;
-  std::string image = dir.file("many.img");
+TEST_F(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
   std::vector<std::string> args = {"-a", "8"};
   for (int n = 1; n <= 65; ++n) {
     args.insert(args.end(), {"-n", std::to_string(n) + ":0:+4K"});
@@ -199,9 +200,7 @@ TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
   EXPECT_EQ(layout.slot(64).partitionNumber(), 65u);
 }
 
-TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
-  TempDir dir;
-  std::string image = dir.file("hostile.img");
+TEST_F(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   const MemoryMedium pristine = LoadImage(image, 512);
   const std::uint64_t sectors = pristine.sectorCount();
@@ -257,9 +256,7 @@ TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
   EXPECT_FALSE(found);
 }
 
-TEST(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
-  TempDir dir;
-  std::string image = dir.file("outside.img");
+TEST_F(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
   ASSERT_EQ(
       MakeSgdiskImage(image, 4 * kMiB, {"-a", "8", "-n", "1:2048:+256K", "-n", "2:3072:+256K", "-n", "3:4096:+256K"}),
       "");
@@ -370,9 +367,7 @@ const std::vector<std::string> kFourEntries = {"-n", "1:2048:+2M", "-c", "1:alph
 
 }  // namespace
 
-TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) {
-  TempDir dir;
-  std::string image = dir.file("edit.img");
+TEST_F(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) {
   fillPattern(image, 32 * kMiB);
   ASSERT_EQ(MakeSgdiskImage(image, 32 * kMiB, kFourEntries), "");
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
@@ -417,9 +412,7 @@ TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) 
   }
 }
 
-TEST(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
-  TempDir dir;
-  std::string image = dir.file("same.img");
+TEST_F(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium medium = LoadImage(image, 512);
   bool found = false;
@@ -428,9 +421,7 @@ TEST(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
   EXPECT_EQ(medium.writes, 0u);
 }
 
-TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
-  TempDir dir;
-  std::string image = dir.file("refuse.img");
+TEST_F(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, {"-a", "8", "--resize-table=4", "-n", "1:2048:+1M", "-n", "3:4096:+1M"}),
             "");
   const MemoryMedium pristine = LoadImage(image, 512);
@@ -480,9 +471,7 @@ TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
   EXPECT_EQ(EncodeGpt(medium, layout), ERROR_SUCCESS);
 }
 
-TEST(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
-  TempDir dir;
-  std::string image = dir.file("cut.img");
+TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   std::vector<std::uint8_t> bytes = ReadFileBytes(image);
   auto fresh = [&] {
@@ -536,9 +525,7 @@ TEST(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   }
 }
 
-TEST(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
-  TempDir dir;
-  std::string image = dir.file("repair.img");
+TEST_F(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   std::vector<std::uint8_t> bytes = ReadFileBytes(image);
   bytes[512 + 60] ^= 0xFF;
@@ -553,9 +540,7 @@ TEST(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
   expectPeersAgree(layout, image, 512);
 }
 
-TEST(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
-  TempDir dir;
-  std::string image = dir.file("blank.img");
+TEST_F(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
   MakeSparseFile(image, 16 * kMiB);
   auto medium = OpenImage(image, 512, true);
   const std::uint64_t sectors = medium->sectorCount();
@@ -583,9 +568,7 @@ TEST(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
   EXPECT_EQ(written.gptDiskId(), layout.gptDiskId());
 }
 
-TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
-  TempDir dir;
-  std::string image = dir.file("edit4k.img");
+TEST_F(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   {
     PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
@@ -614,8 +597,7 @@ TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
 
 // --- fresh tables and wiping ---
 
-TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
-  TempDir dir;
+TEST_F(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   std::string reference = dir.file("reference.img");
   ASSERT_EQ(MakeSgdiskImage(reference, 20 * kMiB, {"-o"}), "");
   std::string image = dir.file("fresh.img");
@@ -647,8 +629,7 @@ TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   }
 }
 
-TEST(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
-  TempDir dir;
+TEST_F(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
   // Past cylinder 1023 the CHS fields saturate; past 2^32 sectors the size does.
   for (std::uint64_t size : {std::uint64_t{20} << 30, std::uint64_t{3} << 40}) {
     SCOPED_TRACE(size);
@@ -663,9 +644,7 @@ TEST(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
   }
 }
 
-TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
-  TempDir dir;
-  std::string image = dir.file("count.img");
+TEST_F(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
   MakeSparseFile(image, 16 * kMiB);
   auto medium = OpenImage(image, 512, true);
   const Guid id = guid("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
@@ -691,9 +670,7 @@ TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
   }
 }
 
-TEST(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
-  TempDir dir;
-  std::string image = dir.file("fresh4k.img");
+TEST_F(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   {
     auto medium = OpenImage(image, 4096, true);
@@ -709,9 +686,7 @@ TEST(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
   EXPECT_EQ(disk.lastUsable, 64 * kMiB / 4096 - 6);
 }
 
-TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
-  TempDir dir;
-  std::string image = dir.file("wipe.img");
+TEST_F(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
   fillPattern(image, 16 * kMiB);
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   MemoryMedium medium = LoadImage(image, 512);
@@ -735,7 +710,7 @@ TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
 // resized in place and goes with it when it is removed or moved; everything
 // else in sector 0 stays byte for byte. A fresh table replaces it with a
 // plain protective MBR.
-TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
+TEST_F(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
   constexpr std::size_t kMirrorOf2 = 446 + 2 * 16;  // sgdisk -h puts 0xEE first, then the mirrors
   struct Case {
     const char* name;
@@ -758,7 +733,6 @@ TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
        kEightMiB / 4 * 5},
       {"move", [](LayoutBuffer& l) { l.slot(2).setStartingOffset(48 * kMiB); }, std::nullopt},
   };
-  TempDir dir;
   const std::string made = dir.file("made.img");
   ASSERT_EQ(MakeSgdiskImage(made, 64 * kMiB, {"-n", "1:2048:+8M", "-n", "2:0:+8M", "-n", "3:0:+8M"}), "");
   ASSERT_EQ(PartitionWithSgdisk(made, {"-h", "1:2"}), "");
@@ -800,11 +774,10 @@ TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
 // is, as a fresh table would be: the backup copy at the new end, the usable
 // area up to it, the protective MBR's size (0xFFFFFFFF past 2 TiB). The
 // entries stay where they are.
-TEST(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
+TEST_F(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
   for (std::uint64_t grown : std::initializer_list<std::uint64_t>{128 * kMiB, 3ull << 40}) {
     SCOPED_TRACE(grown);
-    TempDir dir;
-    std::string image = dir.file("grown.img");
+    std::filesystem::remove(image);
     ASSERT_EQ(MakeSgdiskImage(image, 64 * kMiB, {"-n", "1:2048:+8M"}), "");
     ASSERT_EQ(::truncate(image.c_str(), static_cast<off_t>(grown)), 0);
     auto medium = OpenImage(image, 512, true);

@@ -18,15 +18,8 @@
 #include "Port.h"
 #include "TestSupport.h"
 
-namespace kestrin {
+namespace kestrin::test {
 namespace {
-
-using test::MemoryMedium;
-using test::OpenImage;
-using test::PeerPartition;
-using test::PeerTable;
-using test::PutMbrBootSignature;
-using test::PutMbrEntry;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
@@ -104,14 +97,14 @@ void expectLayoutMatchesPeer(const LayoutBuffer& layout, const PeerTable& peer, 
 // --- reading images made by peer tools ---
 
 TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("three-logicals.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   auto medium = OpenImage(image, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  expectLayoutMatchesPeer(layout, test::SfdiskJson(image), 512);
+  expectLayoutMatchesPeer(layout, SfdiskJson(image), 512);
   // The dispatcher reaches the same result through the boot signature.
   LayoutBuffer viaDispatcher;
   ASSERT_EQ(DecodeLayout(*medium, viaDispatcher), ERROR_SUCCESS);
@@ -121,9 +114,9 @@ TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
 // The sfdisk of this system cannot be told a sector size, so the 4096-byte
 // image is made and listed by fdisk, which can.
 TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("4k.img");
-  test::MakeSparseFile(image, 256 * kMiB);
+  MakeSparseFile(image, 256 * kMiB);
   // Primary 1 at 256, extended from 2048 with logical drives at 2304 and
   // 3584 (the second one retyped to 07), primary 3 bootable at 40960.
   std::string commands =
@@ -133,24 +126,24 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
       "n\nl\n3584\n4607\nt\n6\n7\n"
       "n\np\n3\n40960\n49151\na\n3\n"
       "w\n";
-  test::RunResult made = test::Run({"fdisk", "-b", "4096", image}, commands);
+  RunResult made = test::Run({"fdisk", "-b", "4096", image}, commands);
   ASSERT_EQ(made.exitCode, 0) << made.err;
   auto medium = OpenImage(image, 4096);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  PeerTable peer = test::FdiskList(image, 4096);
+  PeerTable peer = FdiskList(image, 4096);
   ASSERT_EQ(peer.partitions.size(), 5u) << "fdisk did not make the expected table";
   expectLayoutMatchesPeer(layout, peer, 4096);
 }
 
 TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("loop.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   // Follow the chain in the raw bytes to the third EBR and make its link
   // point back at the second one.
-  auto sectorAt = [&image](std::uint64_t lba) { return test::ReadFileRange(image, lba * 512, 512); };
+  auto sectorAt = [&image](std::uint64_t lba) { return ReadFileRange(image, lba * 512, 512); };
   auto linkStart = [](const std::vector<std::uint8_t>& ebr) { return readLe32(ebr, 446 + 16 + 8); };
   std::uint32_t extendedStart = readLe32(sectorAt(0), 446 + 2 * 16 + 8);
   std::uint64_t second = extendedStart + linkStart(sectorAt(extendedStart));
@@ -158,7 +151,7 @@ TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {
   std::vector<std::uint8_t> thirdEbr = sectorAt(third);
   ASSERT_EQ(thirdEbr[446 + 16 + 4], 0) << "the third EBR should end the chain";
   PutMbrEntry(thirdEbr, 0, 1, 0, 0x05, static_cast<std::uint32_t>(second - extendedStart), 8);
-  test::WriteFileRange(image, third * 512, thirdEbr);
+  WriteFileRange(image, third * 512, thirdEbr);
 
   auto medium = OpenImage(image, 512);
   ASSERT_NE(medium, nullptr);
@@ -317,14 +310,22 @@ void fillPattern(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t
   for (std::size_t i = from; i < to; ++i) bytes[i] = static_cast<std::uint8_t>(0xA5 ^ (i * 11));
 }
 
+// The three-logicals disk as `image`, with boot code around its table in
+// sector 0; returns that sector.
+std::vector<std::uint8_t> threeLogicalsWithBootCode(const std::string& image) {
+  EXPECT_EQ(MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  std::vector<std::uint8_t> sector0 = ReadFileRange(image, 0, 512);
+  fillPattern(sector0, 0, 440);
+  fillPattern(sector0, 444, 446);
+  WriteFileRange(image, 0, sector0);
+  return sector0;
+}
+
 TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("empty.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
-  std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
-  fillPattern(before, 0, 440);
-  fillPattern(before, 444, 446);
-  test::WriteFileRange(image, 0, before);
+  const std::vector<std::uint8_t> before = threeLogicalsWithBootCode(image);
+  if (HasFailure()) return;
   {
     auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
@@ -335,13 +336,13 @@ TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
     EXPECT_EQ(layout.partitionCount(), 4u);
     for (int entry = 1; entry <= 4; ++entry) EXPECT_TRUE(slotIsAllZero(layout, entry));
   }
-  std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 512);
+  std::vector<std::uint8_t> after = ReadFileRange(image, 0, 512);
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + 440, before.begin()));
   EXPECT_EQ(std::vector<std::uint8_t>(after.begin() + 440, after.begin() + 444),
             (std::vector<std::uint8_t>{0x04, 0x03, 0x02, 0x01}));
   EXPECT_EQ(after[444], before[444]);
   EXPECT_EQ(after[445], before[445]);
-  PeerTable peer = test::SfdiskJson(image);
+  PeerTable peer = SfdiskJson(image);
   ASSERT_TRUE(peer.ok) << peer.error;
   EXPECT_EQ(peer.mbrId(), 0x01020304u);
   EXPECT_TRUE(peer.partitions.empty());
@@ -365,13 +366,10 @@ TEST(MbrWriteEmpty, WritesOnlyWhenSector0Changes) {
 }
 
 TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("clear.img");
-  ASSERT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
-  std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
-  fillPattern(before, 0, 440);
-  fillPattern(before, 444, 446);
-  test::WriteFileRange(image, 0, before);
+  const std::vector<std::uint8_t> before = threeLogicalsWithBootCode(image);
+  if (HasFailure()) return;
   {
     auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
@@ -381,14 +379,14 @@ TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
     EXPECT_EQ(layout.partitionStyle(), kStyleRaw);
     EXPECT_EQ(layout.partitionCount(), 0u);
   }
-  std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 512);
+  std::vector<std::uint8_t> after = ReadFileRange(image, 0, 512);
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + 440, before.begin()));
   EXPECT_EQ(after[444], before[444]);
   EXPECT_EQ(after[445], before[445]);
   EXPECT_TRUE(std::all_of(after.begin() + 440, after.begin() + 444, [](std::uint8_t b) { return b == 0; }))
       << "the disk signature goes with the table";
   EXPECT_TRUE(std::all_of(after.begin() + 446, after.end(), [](std::uint8_t b) { return b == 0; }));
-  test::PeerTable dump = test::SfdiskDump(image);
+  PeerTable dump = SfdiskDump(image);
   EXPECT_FALSE(dump.ok);
   EXPECT_NE(dump.error.find("does not contain a recognized partition table"), std::string::npos) << dump.error;
 }
@@ -402,4 +400,4 @@ TEST(MbrClear, WritesNothingOnADiskWithoutTable) {
 }
 
 }  // namespace
-}  // namespace kestrin
+}  // namespace kestrin::test
