@@ -20,7 +20,6 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <utility>
 
 #include "BlockMedium.h"

@@ -17,7 +17,7 @@
 #include "Port.h"
 #include "RecordingPort.h"
 
-// Kept in a namespace of their own: other test helpers define similar names.
+// Kept in a namespace of their own: other tests define names like these.
 namespace kestrin::test::editing {
 
 // The disk path the operations are pointed at; the in-memory port accepts any.

@@ -21,18 +21,12 @@
 #include "TestSupport.h"
 #include "lib.h"
 
-// Kept in a namespace of their own: other test helpers define similar names.
+// Kept in a namespace of their own: other tests define names like these.
 namespace kestrin::test::editing {
 
 inline const std::string kImagePath = "\\\\.\\PhysicalDrive0";
 inline constexpr std::uint64_t kImageSize = 64ull << 20;
 inline constexpr std::uint64_t kSector = 512;
-
-// TestSupport's Run under a name that gtest's Test::Run does not hide inside
-// fixtures and test bodies.
-inline RunResult RunPeer(const std::vector<std::string>& argv, const std::string& input = "") {
-  return Run(argv, input);
-}
 
 class ImageFixture : public ::testing::Test {
  protected:

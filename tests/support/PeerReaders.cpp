@@ -177,11 +177,11 @@ PeerTable SfdiskJson(const std::string& device) {
   std::size_t start = run.out.rfind("\n{", run.out.find("\"partitiontable\""));
   nlohmann::json parsed =
       nlohmann::json::parse(run.out.substr(start == std::string::npos ? 0 : start + 1), nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
-    ADD_FAILURE() << "sfdisk --json " << device << " printed no JSON: " << run.out;
+  if (parsed.is_discarded() || !parsed.is_object() || !parsed.contains("partitiontable")) {
+    ADD_FAILURE() << "sfdisk --json " << device << " printed no partition table: " << run.out;
     return table;
   }
-  const nlohmann::json pt = parsed.value("partitiontable", nlohmann::json::object());
+  const nlohmann::json& pt = parsed["partitiontable"];
   table.ok = true;
   table.label = pt.value("label", "");
   table.id = guidOrLower(pt.value("id", ""));

@@ -76,7 +76,8 @@ bool SfdiskVerifies(const std::string& device, std::string* report = nullptr);
 
 // `sgdisk -p DEVICE`: the disk GUID, the array size, the usable range and the
 // partitions (with sgdisk's type codes). The label is "gpt" unless sgdisk
-// fails or reports that no GPT is present.
+// fails or reports that no GPT is present; a disk without any table reads
+// as the empty GPT sgdisk would make of it.
 PeerTable SgdiskPrint(const std::string& device);
 // `sgdisk -i N DEVICE`: one entry with its attribute bits; nullopt when
 // sgdisk fails or the entry is unused.
