@@ -4,8 +4,22 @@
 # UndefinedBehaviorSanitizer; then fuzzes each decoder for a minute and
 # checks the Windows build. Exits non-zero when any test fails or the
 # fuzzers find anything.
+#
+# With --quick it builds the release tree and runs the unit tests only (the
+# CTest label "unit": no peers, processes, loop devices or windows), for the
+# edit-compile-test loop.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *)
+    echo "usage: bash scripts/test.sh [--quick]" >&2
+    exit 2
+    ;;
+esac
 
 bash scripts/setup.sh
 
@@ -15,6 +29,10 @@ export QT_QPA_PLATFORM=offscreen
 echo "== Release build"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build-release -j"$jobs"
+if [ "$quick" -eq 1 ]; then
+  ctest --test-dir build-release --output-on-failure -j"$jobs" -L unit
+  exit 0
+fi
 ctest --test-dir build-release --output-on-failure -j"$jobs"
 
 echo "== Debian package"

@@ -24,9 +24,11 @@
 #include "EditorCommands.h"
 #include "EmulatedPort.h"
 #include "Errors.h"
+#include "FakeTable.h"
 #include "Guid.h"
-#include "LayoutView.h"
+#include "PeerImages.h"
 #include "Port.h"
+#include "ScriptedInteraction.h"
 #include "TestSupport.h"
 
 namespace kestrin::test {
@@ -121,62 +123,25 @@ std::string guidMessage(const std::string& text) {
 // An MBR disk (a bootable Linux entry and an NTFS entry) and a GPT disk (a
 // Linux entry and an EFI system entry), both made by sfdisk.
 void makeMbr(const std::string& path) {
-  MakeSparseFile(path, kImageSize);
-  ASSERT_EQ(Run({"sfdisk", "-q", path}, "label: dos\nlabel-id: 0x11223344\n2048,2048,83,*\n4096,2048,7\n").exitCode, 0);
+  ASSERT_EQ(MakeSfdiskImage(path, kImageSize, "label: dos\nlabel-id: 0x11223344\n2048,2048,83,*\n4096,2048,7\n"), "");
 }
 void makeGpt(const std::string& path) {
-  MakeSparseFile(path, kImageSize);
-  ASSERT_EQ(Run({"sfdisk", "-q", path}, "label: gpt\n2048,2048,L\n4096,2048,U\n").exitCode, 0);
+  ASSERT_EQ(MakeSfdiskImage(path, kImageSize, "label: gpt\n2048,2048,L\n4096,2048,U\n"), "");
 }
 
 // ---- the window's commands ----
 
-// Answers every dialog and prompt with the text under test and confirms
-// every write: whatever refuses the text, it is not the user.
-class HostileAnswers : public Interaction {
- public:
-  void message(const std::string& text) override { messages.push_back(text); }
-  std::optional<std::string> prompt(const std::string&, const std::string&, const std::string&) override {
-    return text;
-  }
-  bool confirm(const std::string&) override { return true; }
-  std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput&) override {
-    return create;
-  }
-  std::optional<std::string> changeTypeDialog(const TypeNameList&) override { return text; }
-  std::optional<int> partitionStyleDialog() override { return std::nullopt; }
-  std::optional<std::string> diskChooser() override { return std::nullopt; }
-  void sleep(int) override {}
-
-  std::string text;
-  CreatePartitionDialogResult create;
-  std::vector<std::string> messages;
-};
-
-// The main window's table over the disk: redrawn from the disk, first row
-// selected.
-class DiskTable : public EditorTable, public LayoutViewTarget {
- public:
-  explicit DiskTable(EditorState& state) : m_state(state) {}
-  int rowCount() const override { return static_cast<int>(m_rows.size()); }
-  int selectedIndex() const override { return m_rows.empty() ? -1 : 0; }
-  ViewRow row(int index) const override { return m_rows.at(static_cast<std::size_t>(index)); }
-  void refresh() override { RefreshLayoutView(m_state.diskPath, m_state.view, *this); }
-  void setCaption(const std::string&) override {}
-  void setOutcomeText(const std::string&) override {}
-  void clearRows() override { m_rows.clear(); }
-  void setMenuState(const StyleMenuState&) override {}
-  void setStatusText(const std::string&) override {}
-  void addRow(const ViewRow& row) override { m_rows.push_back(row); }
-  void showError(const std::string&) override {}
-
- private:
-  EditorState& m_state;
-  std::vector<ViewRow> m_rows;
-};
-
+// The window's commands over the disk, with its table redrawn from the disk
+// and its first row selected. Every dialog and prompt is answered with the
+// text under test and every write is confirmed: whatever refuses the text,
+// it is not the user.
 class WindowInput : public ::testing::Test {
  protected:
+  WindowInput() {
+    m_table.redrawFrom = &m_state;
+    m_table.selectedAfterRedraw = 0;
+  }
+
   void open(const std::function<void(const std::string&)>& make) {
     make(m_image);
     m_port.emplace(DiskMap{DiskSpec{m_image, 512}});
@@ -193,12 +158,12 @@ class WindowInput : public ::testing::Test {
                      void (EditorCommands::*command)(),
                      const std::function<std::string(const std::string&)>& expected) {
     for (const std::string& text : texts) {
-      m_ui.messages.clear();
+      m_ui.log.clear();
       answer(text);
       std::string told;
       try {
         (m_commands.*command)();
-        if (!m_ui.messages.empty()) told = m_ui.messages.back();
+        told = m_ui.lastMessage();
       } catch (const KestrinError& error) {
         told = error.what();
       }
@@ -211,7 +176,11 @@ class WindowInput : public ::testing::Test {
   }
 
   void answerCreate(const std::string& size, const std::string& offset, const std::string& type) {
-    m_ui.create = CreatePartitionDialogResult{false, size, offset, type};
+    m_ui.createAnswer = CreatePartitionDialogResult{false, size, offset, type};
+  }
+  void answerTyped(const std::string& text) {
+    m_ui.promptAnswer = text;
+    m_ui.typeAnswer = text;
   }
 
   TempDir m_dir;
@@ -219,8 +188,8 @@ class WindowInput : public ::testing::Test {
   std::optional<EmulatedPort> m_port;
   std::optional<ScopedPort> m_installed;
   EditorState m_state;
-  HostileAnswers m_ui;
-  DiskTable m_table{m_state};
+  ScriptedInteraction m_ui;
+  FakeTable m_table;
   EditorCommands m_commands{m_state, m_table, m_ui};
   std::vector<std::uint8_t> m_before;
 };
@@ -254,7 +223,7 @@ TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
 TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
   open(makeMbr);
   if (HasFatalFailure()) return;
-  auto typed = [&](const std::string& t) { m_ui.text = t; };
+  auto typed = [&](const std::string& t) { answerTyped(t); };
   expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartition1Click,
                 [](const std::string&) { return IntegerConversionMessage(""); });
   expectRefused(joined(joined(kGarbage, kPast64), windowOnly()), typed, &EditorCommands::ChangePartitionBootMBR1Click,
@@ -269,7 +238,7 @@ TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
 TEST_F(WindowInput, ChangeTypeAndAttributesRefuseEveryBadTextOnGpt) {
   open(makeGpt);
   if (HasFatalFailure()) return;
-  auto typed = [&](const std::string& t) { m_ui.text = t; };
+  auto typed = [&](const std::string& t) { answerTyped(t); };
   expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartitionTypeGPT1Click, guidMessage);
   expectRefused(joined(joined(kGarbage, kPast64), windowOnly()), typed,
                 &EditorCommands::ChangePartitionAttributesGPT1Click, IntegerConversionMessage);

@@ -20,19 +20,19 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <utility>
 
 #include "BlockMedium.h"
 #include "DiskList.h"
 #include "DiskProperties.h"
-#include "EditingFixture.h"
 #include "EmulatedPort.h"
 #include "FakeSysfs.h"
-#include "ImageFixture.h"
 #include "ImageMedium.h"
+#include "LoopDiskFixture.h"
 #include "OpenMedium.h"
 #include "PartitionedLoopDevice.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "TestSupport.h"
 #include "lib.h"
 #include "udiskmgmt.h"
@@ -44,12 +44,10 @@ using test::HeldPartition;
 using test::KernelPartitionList;
 using test::LoopAccess;
 using test::PartitionedLoopDevice;
+using test::PartxShow;
 using test::RunResult;
+using test::SgdiskVerifies;
 using test::TempDir;
-using test::editing::DumpWithSfdisk;
-using test::editing::FieldOf;
-using test::editing::MessageRecorder;
-using test::editing::RunPeer;
 namespace fs = std::filesystem;
 
 using PartitionList = std::map<int, std::pair<std::uint64_t, std::uint64_t>>;
@@ -60,40 +58,26 @@ const Guid kLinuxData = StringToGuid("{0FC63DAF-8483-4772-8E79-3D69D8477DE4}");
 
 // The table on a device as partx reads it (libblkid, not the kernel and not
 // Kestrin): number -> {start, sectors} in 512-byte units.
-PartitionList partxShow(const std::string& device) {
-  PartitionList list;
-  RunResult run = RunPeer({"partx", "--show", "--noheadings", "-o", "NR,START,SECTORS", device});
-  std::istringstream lines(run.out);
-  int number = 0;
-  std::uint64_t start = 0, sectors = 0;
-  while (lines >> number >> start >> sectors) list[number] = {start, sectors};
-  return list;
-}
-
-bool sgdiskVerifies(const std::string& device, std::string& report) {
-  RunResult run = RunPeer({"sgdisk", "-v", device});
-  report = run.out + run.err;
-  return run.exitCode == 0 && run.out.find("No problems found") != std::string::npos;
-}
+PartitionList partxList(const std::string& device) { return PartxShow(device).byNumber(); }
 
 // A 64 MiB GPT disk with three 8 MiB partitions at 1, 9 and 17 MiB, made by sfdisk.
 std::string threePartitionGptImage(const TempDir& dir) {
   std::string image = dir.file("gpt.img");
-  test::MakeSparseFile(image, 64 * kMiB);
-  RunResult made = RunPeer({"sfdisk", "-q", image}, "label: gpt\nstart=2048, size=8M\nsize=8M\nsize=8M\n");
-  EXPECT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(test::MakeSfdiskImage(image, 64 * kMiB, "label: gpt\nstart=2048, size=8M\nsize=8M\nsize=8M\n"), "");
   return image;
 }
 
 std::string mbrImageWithLogicals(const TempDir& dir) {
   std::string image = dir.file("mbr.img");
-  test::MakeSparseFile(image, 64 * kMiB);
-  RunResult made = RunPeer({"sfdisk", "-q", image},
-                           "label: dos\nstart=2048, size=8M, type=83\nsize=8M, type=7\ntype=5\n"
-                           "size=4M, type=83\nsize=4M, type=82\n");
-  EXPECT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(test::MakeSfdiskImage(image, 64 * kMiB,
+                                  "label: dos\nstart=2048, size=8M, type=83\nsize=8M, type=7\ntype=5\n"
+                                  "size=4M, type=83\nsize=4M, type=82\n"),
+            "");
   return image;
 }
+
+// A loop device of the test's own, served as disk 0.
+using BlockDevicePort = test::LoopDiskFixture;
 
 // An open disk of the port, closed at the end of the scope.
 class OpenedDisk {
@@ -195,15 +179,11 @@ TEST(BlockMedium, TakesTheSectorSizeAndLengthFromTheKernel) {
   EXPECT_NE(dynamic_cast<ImageMedium*>(file.get()), nullptr);
 }
 
-TEST(BlockDevicePort, ReadsAnMbrLayoutWithLogicalDrivesThroughTheDevice) {
-  TempDir dir;
+TEST_F(BlockDevicePort, ReadsAnMbrLayoutWithLogicalDrivesThroughTheDevice) {
   std::string image = mbrImageWithLogicals(dir);
-  auto dump = DumpWithSfdisk(image);
-  ASSERT_TRUE(dump.ok) << dump.text;
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  ScopedPort installed(port);
+  test::PeerTable dump = test::SfdiskDump(image);
+  ASSERT_TRUE(dump.ok) << dump.text();
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
 
   LayoutBuffer layout;
   ASSERT_TRUE(GetDriveLayout(kDisk0, layout));
@@ -219,23 +199,18 @@ TEST(BlockDevicePort, ReadsAnMbrLayoutWithLogicalDrivesThroughTheDevice) {
        {Expected{1, 1, 0x83}, Expected{2, 2, 0x07}, Expected{3, 3, 0x05}, Expected{5, 5, 0x83}, Expected{9, 6, 0x82}}) {
     ConstLayoutSlot slot = std::as_const(layout).slot(e.entry);
     EXPECT_EQ(slot.mbrPartitionType(), e.type) << "entry " << e.entry;
-    EXPECT_EQ(std::to_string(slot.startingOffset() / 512), FieldOf(dump, e.sfdiskNumber, "start")) << e.entry;
-    EXPECT_EQ(std::to_string(slot.partitionLength() / 512), FieldOf(dump, e.sfdiskNumber, "size")) << e.entry;
+    EXPECT_EQ(static_cast<std::uint64_t>(slot.startingOffset() / 512), dump.partition(e.sfdiskNumber).start) << e.entry;
+    EXPECT_EQ(static_cast<std::uint64_t>(slot.partitionLength() / 512), dump.partition(e.sfdiskNumber).size) << e.entry;
   }
 }
 
-TEST(BlockDevicePort, ReadsAGptLayoutOfA4096ByteSectorDevice) {
-  TempDir dir;
+TEST_F(BlockDevicePort, ReadsAGptLayoutOfA4096ByteSectorDevice) {
   std::string image = dir.file("4k.img");
   test::MakeSparseFile(image, 64 * kMiB);
-  PartitionedLoopDevice loop(image, 4096);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  RunResult made = RunPeer({"sgdisk", "-n", "1:256:+2M", "-n", "2:0:+4M", "-t", "2:0700", loop.path()});
-  ASSERT_EQ(made.exitCode, 0) << made.err;
-  PartitionList table = partxShow(loop.path());
+  if (!attach(image, 4096)) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(test::PartitionWithSgdisk(loop->path(), {"-n", "1:256:+2M", "-n", "2:0:+4M", "-t", "2:0700"}), "");
+  PartitionList table = partxList(loop->path());
   ASSERT_EQ(table.size(), 2u);
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  ScopedPort installed(port);
 
   LayoutBuffer layout;
   ASSERT_TRUE(GetDriveLayout(kDisk0, layout));
@@ -252,69 +227,54 @@ TEST(BlockDevicePort, ReadsAGptLayoutOfA4096ByteSectorDevice) {
   EXPECT_EQ(GuidToString(layout.slot(2).gptPartitionType()), "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}");
 }
 
-TEST(BlockDevicePort, WrittenGptLayoutBecomesTheKernelsPartitionListAndReachesTheImage) {
-  TempDir dir;
+TEST_F(BlockDevicePort, WrittenGptLayoutBecomesTheKernelsPartitionListAndReachesTheImage) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
 
-  rewriteThreePartitionGpt(port);
+  rewriteThreePartitionGpt(*port);
 
-  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), kRewrittenList);
-  EXPECT_EQ(partxShow(loop.path()), kRewrittenList);
+  EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()), kRewrittenList);
+  EXPECT_EQ(partxList(loop->path()), kRewrittenList);
   std::string report;
-  EXPECT_TRUE(sgdiskVerifies(loop.path(), report)) << report;
+  EXPECT_TRUE(SgdiskVerifies(loop->path(), &report)) << report;
   // Flushed through the device into the backing file.
-  loop.detach();
-  EXPECT_EQ(partxShow(image), kRewrittenList);
-  EXPECT_TRUE(sgdiskVerifies(image, report)) << report;
+  loop->detach();
+  EXPECT_EQ(partxList(image), kRewrittenList);
+  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
 }
 
-TEST(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInUse) {
-  TempDir dir;
+TEST_F(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInUse) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  {
-    OpenedDisk disk(port, GENERIC_READ);
-    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
-  }
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
   PartitionList before{{1, {2048, 16384}}, {2, {18432, 16384}}, {3, {34816, 16384}}};
-  ASSERT_EQ(KernelPartitionList(loop.sysfsDirectory()), before);
+  ASSERT_EQ(KernelPartitionList(loop->sysfsDirectory()), before);
 
-  HeldPartition held(loop, 1, dir.path());
+  HeldPartition held(*loop, 1, dir.path());
   ASSERT_TRUE(held.open());
   // With partition 1 open the kernel refuses to re-read the table.
-  ASSERT_NE(::ioctl(loop.fd(), BLKRRPART), 0);
+  ASSERT_NE(::ioctl(loop->fd(), BLKRRPART), 0);
   ASSERT_EQ(errno, EBUSY);
 
-  rewriteThreePartitionGpt(port);
+  rewriteThreePartitionGpt(*port);
 
-  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), kRewrittenList);
-  EXPECT_EQ(partxShow(loop.path()), kRewrittenList);
+  EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()), kRewrittenList);
+  EXPECT_EQ(partxList(loop->path()), kRewrittenList);
 }
 
 // A mounted partition cannot be removed, moved or shrunk under the kernel's
 // feet: such a write is refused with the in-use error before anything is
 // written, while changes that leave it where it is go through.
-TEST(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWhatLeavesItAlone) {
-  TempDir dir;
+TEST_F(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWhatLeavesItAlone) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  {
-    OpenedDisk disk(port, GENERIC_READ);
-    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
-  }
-  HeldPartition mounted(loop, 2, dir.path(), test::PartitionUse::Mounted);
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  HeldPartition mounted(*loop, 2, dir.path(), test::PartitionUse::Mounted);
   if (!mounted.open()) GTEST_SKIP() << "cannot mount a partition here";
-  const PartitionList before = KernelPartitionList(loop.sysfsDirectory());
+  const PartitionList before = KernelPartitionList(loop->sysfsDirectory());
   auto tables = [&] {
-    std::vector<std::uint8_t> bytes = test::ReadFileRange(loop.path(), 0, kMiB);
-    std::vector<std::uint8_t> tail = test::ReadFileRange(loop.path(), 63 * kMiB, kMiB);
+    std::vector<std::uint8_t> bytes = test::ReadFileRange(loop->path(), 0, kMiB);
+    std::vector<std::uint8_t> tail = test::ReadFileRange(loop->path(), 63 * kMiB, kMiB);
     bytes.insert(bytes.end(), tail.begin(), tail.end());
     return bytes;
   };
@@ -377,7 +337,7 @@ TEST(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWhatL
   for (const Change& change : changes) {
     SCOPED_TRACE(change.what);
     const std::vector<std::uint8_t> was = tables();
-    OpenedDisk disk(port, kReadWrite);
+    OpenedDisk disk(*port, kReadWrite);
     LayoutBuffer layout;
     ASSERT_EQ(disk.request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size()), ERROR_SUCCESS);
     const std::uint32_t result = change.write(disk, layout);
@@ -387,27 +347,21 @@ TEST(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWhatL
       EXPECT_EQ(result, ERROR_DEVICE_IN_USE);
       EXPECT_TRUE(tables() == was) << "a refused write changed the disk";
     }
-    EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()).at(2), before.at(2));
+    EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()).at(2), before.at(2));
   }
   std::string report;
-  EXPECT_TRUE(sgdiskVerifies(loop.path(), report)) << report;
+  EXPECT_TRUE(SgdiskVerifies(loop->path(), &report)) << report;
 }
 
-TEST(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
-  TempDir dir;
+TEST_F(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
   std::string image = mbrImageWithLogicals(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  ScopedPort installed(port);
-  MessageRecorder messages;
-  ScopedMessageSink sink(messages);
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
 
   // Deleting the first logical drive: the second one becomes number 5.
   ASSERT_TRUE(DeletePartitionMBR(kDisk0, 5)) << (messages.shown.empty() ? "" : messages.shown.front());
 
-  PartitionList table = partxShow(loop.path());
-  PartitionList kernel = KernelPartitionList(loop.sysfsDirectory());
+  PartitionList table = partxList(loop->path());
+  PartitionList kernel = KernelPartitionList(loop->sysfsDirectory());
   ASSERT_EQ(table.size(), 4u);
   ASSERT_EQ(kernel.size(), 4u);
   for (int number : {1, 2, 5}) EXPECT_EQ(kernel[number], table[number]) << "partition " << number;
@@ -416,56 +370,43 @@ TEST(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
   EXPECT_EQ(kernel[3], (std::pair<std::uint64_t, std::uint64_t>{table[3].first, 2}));
 }
 
-TEST(BlockDevicePort, BringingTheDiskOnlineAgainRereadsItsTable) {
-  TempDir dir;
+TEST_F(BlockDevicePort, BringingTheDiskOnlineAgainRereadsItsTable) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  ScopedPort installed(port);
-  {
-    OpenedDisk disk(port, GENERIC_READ);
-    ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
-  }
-  ASSERT_EQ(KernelPartitionList(loop.sysfsDirectory()).size(), 3u);
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  ASSERT_EQ(KernelPartitionList(loop->sysfsDirectory()).size(), 3u);
   // Partition 2 removed behind the kernel's back.
-  RunResult removed = RunPeer({"sfdisk", "--no-reread", "--no-tell-kernel", "--delete", loop.path(), "2"});
+  RunResult removed = test::Run({"sfdisk", "--no-reread", "--no-tell-kernel", "--delete", loop->path(), "2"});
   ASSERT_EQ(removed.exitCode, 0) << removed.err;
-  ASSERT_EQ(KernelPartitionList(loop.sysfsDirectory()).size(), 3u);
+  ASSERT_EQ(KernelPartitionList(loop->sysfsDirectory()).size(), 3u);
 
   ASSERT_TRUE(SetDiskAttributes(kDisk0, DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE));
   // Going offline is the stack's own state and changes nothing in the kernel.
-  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()).size(), 3u);
+  EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()).size(), 3u);
   GetDiskAttributesRecord attributes;
   ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
   EXPECT_EQ(attributes.attributes() & DISK_ATTRIBUTE_OFFLINE, DISK_ATTRIBUTE_OFFLINE);
-  EXPECT_EQ(kernelReadOnlyFlag(loop), 0);
+  EXPECT_EQ(kernelReadOnlyFlag(*loop), 0);
 
   ASSERT_TRUE(SetDiskAttributes(kDisk0, 0, DISK_ATTRIBUTE_OFFLINE));
 
   PartitionList expected{{1, {2048, 16384}}, {3, {34816, 16384}}};
-  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), expected);
-  EXPECT_EQ(partxShow(loop.path()), expected);
+  EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()), expected);
+  EXPECT_EQ(partxList(loop->path()), expected);
 }
 
-TEST(BlockDevicePort, ReadOnlyIsTheKernelFlagSetAndClearedThroughDiskAttributes) {
-  TempDir dir;
+TEST_F(BlockDevicePort, ReadOnlyIsTheKernelFlagSetAndClearedThroughDiskAttributes) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  ScopedPort installed(port);
-  MessageRecorder messages;
-  ScopedMessageSink sink(messages);
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
 
   ASSERT_TRUE(SetDiskAttributes(kDisk0, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
-  EXPECT_EQ(kernelReadOnlyFlag(loop), 1);
+  EXPECT_EQ(kernelReadOnlyFlag(*loop), 1);
   GetDiskAttributesRecord attributes;
   ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
   EXPECT_EQ(attributes.attributes(), DISK_ATTRIBUTE_READ_ONLY);
   {
     // Another process's stack sees the same flag.
-    EmulatedPort other(DiskMap{DiskSpec{loop.path(), 0}});
+    EmulatedPort other(DiskMap{DiskSpec{loop->path(), 0}});
     ScopedPort otherInstalled(other);
     GetDiskAttributesRecord seen;
     ASSERT_TRUE(GetDiskAttributes(kDisk0, seen));
@@ -478,22 +419,16 @@ TEST(BlockDevicePort, ReadOnlyIsTheKernelFlagSetAndClearedThroughDiskAttributes)
   EXPECT_EQ(test::ReadFileRange(image, 0, 64 * 1024), before);
 
   ASSERT_TRUE(SetDiskAttributes(kDisk0, 0, DISK_ATTRIBUTE_READ_ONLY));
-  EXPECT_EQ(kernelReadOnlyFlag(loop), 0);
+  EXPECT_EQ(kernelReadOnlyFlag(*loop), 0);
   ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
   EXPECT_EQ(attributes.attributes(), 0u);
   EXPECT_TRUE(DeletePartitionGPT(kDisk0, 1));
-  EXPECT_EQ(partxShow(loop.path()).count(1), 0u);
+  EXPECT_EQ(partxList(loop->path()).count(1), 0u);
 }
 
-TEST(BlockDevicePort, ReadOnlyLoopDeviceRefusesWrites) {
-  TempDir dir;
+TEST_F(BlockDevicePort, ReadOnlyLoopDeviceRefusesWrites) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image, 512, LoopAccess::ReadOnly);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  ScopedPort installed(port);
-  MessageRecorder messages;
-  ScopedMessageSink sink(messages);
+  if (!attach(image, 512, LoopAccess::ReadOnly)) GTEST_SKIP() << loop->failure();
 
   GetDiskAttributesRecord attributes;
   ASSERT_TRUE(GetDiskAttributes(kDisk0, attributes));
@@ -501,20 +436,14 @@ TEST(BlockDevicePort, ReadOnlyLoopDeviceRefusesWrites) {
   EXPECT_FALSE(DeletePartitionGPT(kDisk0, 2));
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0], "IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected");
-  EXPECT_EQ(partxShow(loop.path()).size(), 3u);
+  EXPECT_EQ(partxList(loop->path()).size(), 3u);
 }
 
-TEST(BlockDevicePort, OpensTheDeviceEvenWhileAnotherProgramHoldsItExclusively) {
-  TempDir dir;
+TEST_F(BlockDevicePort, OpensTheDeviceEvenWhileAnotherProgramHoldsItExclusively) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  int exclusive = ::open(loop.path().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  int exclusive = ::open(loop->path().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
   ASSERT_GE(exclusive, 0) << std::strerror(errno);
-  EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-  ScopedPort installed(port);
-  MessageRecorder messages;
-  ScopedMessageSink sink(messages);
 
   EXPECT_TRUE(SetPartitionAttributesGPT(kDisk0, 1, 0x8000000000000000ull))
       << (messages.shown.empty() ? "" : messages.shown.front());
@@ -524,26 +453,24 @@ TEST(BlockDevicePort, OpensTheDeviceEvenWhileAnotherProgramHoldsItExclusively) {
   EXPECT_EQ(layout.slot(1).gptAttributes(), 0x8000000000000000ull);
 }
 
-TEST(BlockDevicePort, OpeningWithoutTheRightsTheDeviceDemandsIsAccessDenied) {
-  TempDir dir;
+TEST_F(BlockDevicePort, OpeningWithoutTheRightsTheDeviceDemandsIsAccessDenied) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
   struct stat node {};
-  ASSERT_EQ(::stat(loop.path().c_str(), &node), 0);
-  if ((node.st_mode & (S_IROTH | S_IWOTH)) != 0) GTEST_SKIP() << loop.path() << " is open to everyone here";
+  ASSERT_EQ(::stat(loop->path().c_str(), &node), 0);
+  if ((node.st_mode & (S_IROTH | S_IWOTH)) != 0) GTEST_SKIP() << loop->path() << " is open to everyone here";
 
   // The child gives up root for "nobody" and reports what the port said.
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
-    EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
+    EmulatedPort childPort(DiskMap{DiskSpec{loop->path(), 0}});
     int code = 0;
     for (std::uint32_t access : {GENERIC_READ, kReadWrite}) {
-      DiskHandle handle = port.OpenDisk(kDisk0, access, 0);
+      DiskHandle handle = childPort.OpenDisk(kDisk0, access, 0);
       if (handle != kInvalidHandle) code |= 1;
-      if (port.LastError() != ERROR_ACCESS_DENIED) code |= 2;
+      if (childPort.LastError() != ERROR_ACCESS_DENIED) code |= 2;
     }
     ::_exit(code);
   }
@@ -555,27 +482,20 @@ TEST(BlockDevicePort, OpeningWithoutTheRightsTheDeviceDemandsIsAccessDenied) {
   EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "the error was not ERROR_ACCESS_DENIED";
 }
 
-TEST(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
-  TempDir dir;
+TEST_F(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
   std::string image = threePartitionGptImage(dir);
-  PartitionedLoopDevice loop(image);
-  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
 
   // The machine's sysfs: a loop device is named after its backing file.
-  {
-    EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
-    ScopedPort installed(port);
-    std::vector<DiskListRow> rows = DiskListRows();
-    std::vector<DiskListRow> expected{{"0", "DISK", "gpt.img", "64", "Online Read-Write "}};
-    EXPECT_EQ(rows, expected);
-    TDisk_Property property;
-    ASSERT_TRUE(GetDiskProperty(kDisk0, property));
-    EXPECT_EQ(property.BusTypeText, "unknown");  // file-backed virtual, beyond the table
-  }
+  std::vector<DiskListRow> expected{{"0", "DISK", "gpt.img", "64", "Online Read-Write "}};
+  EXPECT_EQ(DiskListRows(), expected);
+  TDisk_Property property;
+  ASSERT_TRUE(GetDiskProperty(kDisk0, property));
+  EXPECT_EQ(property.BusTypeText, "unknown");  // file-backed virtual, beyond the table
 
   // A sysfs of the test's own that puts a SATA disk behind the same device number.
   struct stat node {};
-  ASSERT_EQ(::stat(loop.path().c_str(), &node), 0);
+  ASSERT_EQ(::stat(loop->path().c_str(), &node), 0);
   std::string numbers = std::to_string(major(node.st_rdev)) + ":" + std::to_string(minor(node.st_rdev));
   test::FakeSysfs sys(dir.path() / "sys");
   fs::path disk = sys.addDisk("pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda", 131072, numbers);
@@ -585,12 +505,11 @@ TEST(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
   sys.write(disk / "device" / "rev", "1A01\n");
   sys.write(disk / "device" / "wwid", "naa.50014ee2b5f8a1c3\n");
   fs::path root = sys.root();
-  EmulatedPort fake(DiskMap{DiskSpec{loop.path(), 0}},
+  EmulatedPort fake(DiskMap{DiskSpec{loop->path(), 0}},
                     [root](const DiskSpec& spec, bool writable, std::uint32_t& error) {
                       return OpenMedium(spec, writable, error, root);
                     });
-  ScopedPort installed(fake);
-  TDisk_Property property;
+  ScopedPort fakeInstalled(fake);
   ASSERT_TRUE(GetDiskProperty(kDisk0, property));
   EXPECT_EQ(property.Vendor, "ATA");
   EXPECT_EQ(property.Product, "WDC WD10EZEX-00B");
@@ -604,7 +523,7 @@ TEST(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
   // An image keeps the stack's own description.
   EmulatedPort images(DiskMap{DiskSpec{image, 0}});
   ScopedPort imageInstalled(images);
-  loop.detach();
+  loop->detach();
   ASSERT_TRUE(GetDiskProperty(kDisk0, property));
   EXPECT_EQ(property.Vendor, "Kestrin");
   EXPECT_EQ(property.Product, "gpt.img");

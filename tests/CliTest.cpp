@@ -21,9 +21,10 @@
 
 #include "ByteOrder.h"
 #include "GptImage.h"
-#include "GptPeers.h"
-#include "MbrTestTools.h"
+#include "MbrBytes.h"
 #include "PartitionedLoopDevice.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "TestSupport.h"
 
 extern char** environ;
@@ -57,11 +58,8 @@ class CliImages : public ::testing::Test {
     ASSERT_TRUE(HaveTool("sfdisk") && HaveTool("sgdisk"));
     m_mbr = m_dir.file("mbr.img");
     m_gpt = m_dir.file("gpt.img");
-    MakeSparseFile(m_mbr, kImageSize);
-    MakeSparseFile(m_gpt, kImageSize);
-    ASSERT_EQ(test::Run({"sfdisk", "-q", m_mbr}, "label: dos\nlabel-id: 0x11223344\n,10MiB,83,*\n,20MiB,7\n").exitCode,
-              0);
-    ASSERT_EQ(test::Run({"sfdisk", "-q", m_gpt}, "label: gpt\n,10MiB,L\n,20MiB,U\n").exitCode, 0);
+    ASSERT_EQ(MakeSfdiskImage(m_mbr, kImageSize, "label: dos\nlabel-id: 0x11223344\n,10MiB,83,*\n,20MiB,7\n"), "");
+    ASSERT_EQ(MakeSfdiskImage(m_gpt, kImageSize, "label: gpt\n,10MiB,L\n,20MiB,U\n"), "");
   }
 
   static RunResult cli(std::vector<std::string> args, const std::string& input = "") {
@@ -123,38 +121,39 @@ TEST_F(CliShow, JsonCarriesTheRawMbrValuesSfdiskReads) {
   RunResult run = onMbr({"--json", "show"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   nlohmann::json json = nlohmann::json::parse(run.out);
-  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  PeerTable peer = SfdiskDump(m_mbr);
   ASSERT_TRUE(peer.ok) << peer.error;
   EXPECT_EQ(json["style"], "MBR");
   EXPECT_EQ(json["count"], 4);
-  EXPECT_EQ(json["signature"].get<std::uint32_t>(), peer.diskId);
+  EXPECT_EQ(json["signature"].get<std::uint32_t>(), peer.mbrId());
   ASSERT_EQ(json["rows"].size(), 4u);
   for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
     const nlohmann::json& row = json["rows"][i];
     EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.partitions[i].start * kSector);
     EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.partitions[i].size * kSector);
-    EXPECT_EQ(row["type"].get<int>(), peer.partitions[i].type);
+    EXPECT_EQ(row["type"].get<int>(), peer.partitions[i].mbrType());
     EXPECT_EQ(row["boot"].get<bool>(), peer.partitions[i].bootable);
   }
   EXPECT_EQ(json["rows"][2]["length"], 0);
 }
 
 TEST_F(CliShow, JsonCarriesTheRawGptValuesSfdiskAndSgdiskRead) {
-  ASSERT_EQ(test::Run({"sgdisk", "-c", "2:boot side", "-A", "2:set:63", m_gpt}).exitCode, 0);
+  ASSERT_EQ(PartitionWithSgdisk(m_gpt, {"-c", "2:boot side", "-A", "2:set:63"}), "");
   RunResult run = onGpt({"show", "--json"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   nlohmann::json json = nlohmann::json::parse(run.out);
   PeerTable peer = SfdiskDump(m_gpt);
   ASSERT_TRUE(peer.ok);
+  ASSERT_EQ(peer.label, "gpt");
   EXPECT_EQ(json["style"], "GPT");
-  EXPECT_EQ(json["diskId"], "{" + peer.diskId + "}");
-  ASSERT_EQ(json["rows"].size(), peer.entries.size());
-  for (std::size_t i = 0; i < peer.entries.size(); ++i) {
+  EXPECT_EQ(json["diskId"], "{" + peer.id + "}");
+  ASSERT_EQ(json["rows"].size(), peer.partitions.size());
+  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
     const nlohmann::json& row = json["rows"][i];
-    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.entries[i].start * kSector);
-    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.entries[i].size * kSector);
-    EXPECT_EQ(row["type"], "{" + peer.entries[i].type + "}");
-    EXPECT_EQ(row["id"], "{" + peer.entries[i].uuid + "}");
+    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.partitions[i].start * kSector);
+    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.partitions[i].size * kSector);
+    EXPECT_EQ(row["type"], "{" + peer.partitions[i].type + "}");
+    EXPECT_EQ(row["id"], "{" + peer.partitions[i].uuid + "}");
   }
   EXPECT_EQ(json["rows"][1]["name"], "boot side");
   EXPECT_EQ(json["rows"][1]["attributes"].get<std::uint64_t>(), 1ull << 63);
@@ -197,47 +196,47 @@ TEST_F(CliMbrCommands, CreatePartitionWritesTheGivenOffsetSizeTypeAndBootFlag) {
   EXPECT_NE(run.err.find("\\\\.\\PhysicalDrive0 is " + m_mbr + "\nCreate entry #3 for \\\\.\\PhysicalDrive0?"),
             std::string::npos)
       << run.err;
-  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  PeerTable peer = SfdiskDump(m_mbr);
   ASSERT_EQ(peer.partitions.size(), 3u);
   EXPECT_EQ(peer.partitions[2].start, 32505856 / kSector);
   EXPECT_EQ(peer.partitions[2].size, 5 * 2048u);
-  EXPECT_EQ(peer.partitions[2].type, 0x8e);
+  EXPECT_EQ(peer.partitions[2].mbrType(), 0x8e);
   EXPECT_TRUE(peer.partitions[2].bootable);
   EXPECT_EQ(peer.partitions[0].start, 2048u);
-  EXPECT_EQ(peer.partitions[1].type, 0x07);
-  EXPECT_EQ(peer.diskId, 0x11223344u);
+  EXPECT_EQ(peer.partitions[1].mbrType(), 0x07);
+  EXPECT_EQ(peer.mbrId(), 0x11223344u);
 }
 
 TEST_F(CliMbrCommands, CreatePartitionWithoutOffsetAndSizeTakesTheWindowsProposal) {
   RunResult run = onMbr({"--yes", "create-partition", "0", "3"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  PeerTable peer = SfdiskDump(m_mbr);
   ASSERT_EQ(peer.partitions.size(), 3u);
   // The end of entry 2, and the whole MiBs left behind it; IFS preselected.
   const std::uint64_t offset = 32505856;
   EXPECT_EQ(peer.partitions[2].start, offset / kSector);
   EXPECT_EQ(peer.partitions[2].size, (kImageSize - offset) / 1048576 * 2048);
-  EXPECT_EQ(peer.partitions[2].type, 0x07);
+  EXPECT_EQ(peer.partitions[2].mbrType(), 0x07);
   EXPECT_FALSE(peer.partitions[2].bootable);
-  EXPECT_EQ(test::Run({"sfdisk", "--verify", m_mbr}).exitCode, 0);
+  EXPECT_TRUE(SfdiskVerifies(m_mbr));
 }
 
 TEST_F(CliMbrCommands, SetTypeTakesNamesAndTypeBytes) {
   RunResult byName = onMbr({"--yes", "set-type", "0", "2", "fat32"});
   ASSERT_EQ(byName.exitCode, 0) << byName.err;
-  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions[1].type, 0x0b);
+  EXPECT_EQ(SfdiskDump(m_mbr).partitions[1].mbrType(), 0x0b);
   RunResult byNumber = onMbr({"--yes", "set-type", "0", "2", "131"});
   ASSERT_EQ(byNumber.exitCode, 0) << byNumber.err;
-  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions[1].type, 0x83);
+  EXPECT_EQ(SfdiskDump(m_mbr).partitions[1].mbrType(), 0x83);
   RunResult byHex = onMbr({"--yes", "set-type", "0", "1", "$ef"});
   ASSERT_EQ(byHex.exitCode, 0) << byHex.err;
-  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions[0].type, 0xef);
+  EXPECT_EQ(SfdiskDump(m_mbr).partitions[0].mbrType(), 0xef);
 }
 
 TEST_F(CliMbrCommands, SetBootTakesNumbersAndWordsAndRefusesOthers) {
   ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "2", "TRUE"}).exitCode, 0);
   ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "1", "0"}).exitCode, 0);
-  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  PeerTable peer = SfdiskDump(m_mbr);
   EXPECT_FALSE(peer.partitions[0].bootable);
   EXPECT_TRUE(peer.partitions[1].bootable);
 
@@ -250,9 +249,9 @@ TEST_F(CliMbrCommands, SetBootTakesNumbersAndWordsAndRefusesOthers) {
 
 TEST_F(CliMbrCommands, SetDiskIdWritesAll32BitsAndRefusesBadText) {
   ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$01020304"}).exitCode, 0);
-  EXPECT_EQ(MbrSfdiskDump(m_mbr).diskId, 0x01020304u);
+  EXPECT_EQ(SfdiskDump(m_mbr).mbrId(), 0x01020304u);
   ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$FFFFFFFF"}).exitCode, 0);
-  EXPECT_EQ(MbrSfdiskDump(m_mbr).diskId, 0xFFFFFFFFu);
+  EXPECT_EQ(SfdiskDump(m_mbr).mbrId(), 0xFFFFFFFFu);
 
   const auto before = tables(m_mbr);
   RunResult bad = onMbr({"--yes", "set-disk-id", "0", "123abc"});
@@ -269,10 +268,10 @@ TEST_F(CliMbrCommands, SetDiskIdWritesAll32BitsAndRefusesBadText) {
 TEST_F(CliMbrCommands, MakeFirstExchangesTheEntryWithEntryOne) {
   RunResult run = onMbr({"--yes", "make-first", "0", "2"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  PeerTable peer = SfdiskDump(m_mbr);
   ASSERT_EQ(peer.partitions.size(), 2u);
   EXPECT_EQ(peer.partitions[0].start, 22528u);
-  EXPECT_EQ(peer.partitions[0].type, 0x07);
+  EXPECT_EQ(peer.partitions[0].mbrType(), 0x07);
   EXPECT_EQ(peer.partitions[1].start, 2048u);
   EXPECT_TRUE(peer.partitions[1].bootable);
 }
@@ -280,7 +279,7 @@ TEST_F(CliMbrCommands, MakeFirstExchangesTheEntryWithEntryOne) {
 TEST_F(CliMbrCommands, DeletePartitionClearsOnlyThatEntry) {
   RunResult run = onMbr({"--yes", "delete-partition", "0", "1"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  MbrPeerTable peer = MbrSfdiskDump(m_mbr);
+  PeerTable peer = SfdiskDump(m_mbr);
   ASSERT_EQ(peer.partitions.size(), 1u);
   EXPECT_EQ(peer.partitions[0].number, 2);
   EXPECT_EQ(peer.partitions[0].start, 22528u);
@@ -301,12 +300,12 @@ TEST_F(CliGptCommands, CreatePartitionByNameAndByGuidPassesSgdiskVerify) {
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(m_gpt, &report)) << report;
   PeerTable peer = SfdiskDump(m_gpt);
-  ASSERT_EQ(peer.entries.size(), 4u);
-  EXPECT_EQ(peer.entries[2].start, 32505856 / kSector);  // the end of entry 2
-  EXPECT_EQ(peer.entries[2].size, 10 * 2048u);
-  EXPECT_EQ(peer.entries[2].type, kBasicDataGuid);
-  EXPECT_EQ(peer.entries[3].start, (32505856 + (10u << 20)) / kSector);
-  EXPECT_EQ(peer.entries[3].type, kLvmGuid);
+  ASSERT_EQ(peer.partitions.size(), 4u);
+  EXPECT_EQ(peer.partitions[2].start, 32505856 / kSector);  // the end of entry 2
+  EXPECT_EQ(peer.partitions[2].size, 10 * 2048u);
+  EXPECT_EQ(peer.partitions[2].type, kBasicDataGuid);
+  EXPECT_EQ(peer.partitions[3].start, (32505856 + (10u << 20)) / kSector);
+  EXPECT_EQ(peer.partitions[3].type, kLvmGuid);
 }
 
 TEST_F(CliGptCommands, CreatePartitionWithoutSizeOnAFreshGptEndsInsideTheUsableArea) {
@@ -322,25 +321,25 @@ TEST_F(CliGptCommands, CreatePartitionWithoutSizeOnAFreshGptEndsInsideTheUsableA
   run = onMbr({"--yes", "create-partition", "0", "3", "--offset", std::to_string(40ull << 20)});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   PeerTable peer = SfdiskDump(m_mbr);
-  ASSERT_EQ(peer.entries.size(), 3u);
-  EXPECT_EQ(peer.entries[2].start, (40ull << 20) / kSector);
-  EXPECT_LE(peer.entries[2].start + peer.entries[2].size - 1, peer.lastUsable);
-  EXPECT_GT(peer.entries[2].start + peer.entries[2].size - 1, peer.lastUsable - 2048);
+  ASSERT_EQ(peer.partitions.size(), 3u);
+  EXPECT_EQ(peer.partitions[2].start, (40ull << 20) / kSector);
+  EXPECT_LE(peer.partitions[2].start + peer.partitions[2].size - 1, peer.lastUsable);
+  EXPECT_GT(peer.partitions[2].start + peer.partitions[2].size - 1, peer.lastUsable - 2048);
   EXPECT_TRUE(SgdiskVerifies(m_mbr));
 }
 
 TEST_F(CliGptCommands, SetTypeWritesTheNamedOrGivenGuid) {
   ASSERT_EQ(onGpt({"--yes", "set-type", "0", "1", "SYSTEM_GUID"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_gpt).entries[0].type, kEspGuid);
+  EXPECT_EQ(SfdiskDump(m_gpt).partitions[0].type, kEspGuid);
   ASSERT_EQ(onGpt({"--yes", "set-type", "0", "2", "{" + kLvmGuid + "}"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_gpt).entries[1].type, kLvmGuid);
+  EXPECT_EQ(SfdiskDump(m_gpt).partitions[1].type, kLvmGuid);
   EXPECT_TRUE(SgdiskVerifies(m_gpt));
 }
 
 TEST_F(CliGptCommands, SetAttributesWritesAll64Bits) {
   RunResult run = onGpt({"--yes", "--json", "set-attributes", "0", "2", "$8000000000000001"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  std::optional<SgdiskEntry> entry = SgdiskInfo(m_gpt, 2);
+  std::optional<PeerPartition> entry = SgdiskInfo(m_gpt, 2);
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->attributes, 0x8000000000000001ull);
   // With --json the disk after the write comes back as JSON.
@@ -353,8 +352,8 @@ TEST_F(CliGptCommands, SetAttributesWritesAll64Bits) {
 TEST_F(CliGptCommands, DeletePartitionLeavesTheOtherEntry) {
   ASSERT_EQ(onGpt({"--yes", "delete-partition", "0", "1"}).exitCode, 0);
   PeerTable peer = SfdiskDump(m_gpt);
-  ASSERT_EQ(peer.entries.size(), 1u);
-  EXPECT_EQ(peer.entries[0].type, kEspGuid);
+  ASSERT_EQ(peer.partitions.size(), 1u);
+  EXPECT_EQ(peer.partitions[0].type, kEspGuid);
   EXPECT_TRUE(SgdiskVerifies(m_gpt));
 }
 
@@ -368,12 +367,12 @@ TEST_F(CliWholeDisk, CreateDiskGivesAFreshLayoutOfTheChosenStyle) {
   EXPECT_EQ(lines(gpt.out).at(0), "Style: GPT, Count=0");
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(m_mbr, &report)) << report;
-  EXPECT_TRUE(SfdiskDump(m_mbr).entries.empty());
+  EXPECT_TRUE(SfdiskDump(m_mbr).partitions.empty());
 
   RunResult mbr = onGpt({"--yes", "create-disk", "0", "mbr"});
   ASSERT_EQ(mbr.exitCode, 0) << mbr.err;
   EXPECT_EQ(lines(mbr.out).at(0), "Style: MBR, Count=4");
-  MbrPeerTable peer = MbrSfdiskDump(m_gpt);
+  PeerTable peer = SfdiskDump(m_gpt);
   EXPECT_TRUE(peer.ok) << peer.error;
   EXPECT_TRUE(peer.partitions.empty());
 }
@@ -382,7 +381,7 @@ TEST_F(CliWholeDisk, DeleteLayoutLeavesNoTableForSfdisk) {
   RunResult run = onGpt({"--yes", "delete-layout", "0"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(lines(run.out).at(0), "Style: , Count=0");
-  EXPECT_NE(test::Run({"sfdisk", "--dump", m_gpt}).exitCode, 0);
+  EXPECT_FALSE(SfdiskDump(m_gpt).ok);
   // A RAW disk has no entry to create or change until it gets a layout.
   RunResult create = onGpt({"--yes", "create-partition", "0", "1"});
   EXPECT_EQ(create.exitCode, 1);
@@ -583,7 +582,7 @@ TEST_F(CliConfirmation, ATerminalAnswerOfNoWritesNothingAndYesWrites) {
 
   RunResult yes = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "y\n");
   EXPECT_EQ(yes.exitCode, 0) << yes.out;
-  EXPECT_EQ(MbrSfdiskDump(m_mbr).partitions.size(), 1u);
+  EXPECT_EQ(SfdiskDump(m_mbr).partitions.size(), 1u);
 }
 
 // ---- verify, on images the peers made and damaged here ----
@@ -864,11 +863,11 @@ TEST_F(CliGuards, RefusesWritesThatWouldNotDoWhatWasMeant) {
   EXPECT_EQ(tables(m_mbr), mbrBefore);
   EXPECT_EQ(tables(m_gpt), gptBefore);
   // --force writes over the entry; it keeps its unique GUID, as the warning says.
-  const std::string id = SfdiskDump(m_gpt).entries.at(0).uuid;
+  const std::string id = SfdiskDump(m_gpt).partitions.at(0).uuid;
   RunResult forced = onGpt({"--yes", "create-partition", "0", "1", "--offset", "1M", "--size", "4M", "--force"});
   ASSERT_EQ(forced.exitCode, 0) << forced.err;
-  EXPECT_EQ(SfdiskDump(m_gpt).entries.at(0).size, 4 * 2048u);
-  EXPECT_EQ(SfdiskDump(m_gpt).entries.at(0).uuid, id);
+  EXPECT_EQ(SfdiskDump(m_gpt).partitions.at(0).size, 4 * 2048u);
+  EXPECT_EQ(SfdiskDump(m_gpt).partitions.at(0).uuid, id);
 }
 
 // ---- what people type, and what they read back ----
@@ -904,9 +903,9 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
       continue;
     }
     PeerTable peer = SfdiskDump(m_gpt);
-    auto made = std::find_if(peer.entries.begin(), peer.entries.end(),
-                             [&](const PeerEntry& e) { return e.number == c.number; });
-    ASSERT_NE(made, peer.entries.end()) << c.number;
+    auto made = std::find_if(peer.partitions.begin(), peer.partitions.end(),
+                             [&](const PeerPartition& e) { return e.number == c.number; });
+    ASSERT_NE(made, peer.partitions.end()) << c.number;
     EXPECT_EQ(made->start, c.start) << c.number;
     EXPECT_EQ(made->size, c.size) << c.number;
   }
@@ -926,10 +925,7 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
       }
     }
     std::map<unsigned, std::uint64_t> sfdisk;
-    for (const auto& e : MbrSfdiskDump(image).partitions) {
-      if (e.type != 0x05) sfdisk[static_cast<unsigned>(e.number)] = e.start;
-    }
-    for (const PeerEntry& e : SfdiskDump(image).entries) sfdisk[e.number] = e.start;
+    for (const PeerPartition& e : SfdiskDump(image).partitions) sfdisk[static_cast<unsigned>(e.number)] = e.start;
     EXPECT_EQ(kernel, sfdisk) << image;
   }
 

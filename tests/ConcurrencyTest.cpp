@@ -20,6 +20,7 @@
 
 #include "EmulatedPort.h"
 #include "LayoutBuffer.h"
+#include "PeerImages.h"
 #include "TestSupport.h"
 
 namespace kestrin::test {
@@ -154,15 +155,14 @@ class Concurrency : public ::testing::Test {
 
 TEST_F(Concurrency, ReaderSeesOneOfTwoMbrLayoutsWithLogicalDrivesWhileAnotherProcessRewritesThem) {
   if (!HaveTool("sfdisk")) GTEST_SKIP() << "sfdisk is not installed";
-  MakeSparseFile(m_image, 16 << 20);
-  RunResult made = test::Run({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", m_image},
-                             "label: dos\nlabel-id: 0x0C0C0C0C\n"
-                             "start=2048, size=4096, type=83\n"
-                             "start=6144, size=16384, type=5\n"
-                             "start=8192, size=2048, type=83\n"
-                             "start=12288, size=2048, type=7\n"
-                             "start=16384, size=2048, type=82\n");
-  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(MakeSfdiskImage(m_image, 16 << 20,
+                            "label: dos\nlabel-id: 0x0C0C0C0C\n"
+                            "start=2048, size=4096, type=83\n"
+                            "start=6144, size=16384, type=5\n"
+                            "start=8192, size=2048, type=83\n"
+                            "start=12288, size=2048, type=7\n"
+                            "start=16384, size=2048, type=82\n"),
+            "");
   // The second layout changes sector 0 (signature, a type, a new primary)
   // and two EBRs (the last logical drive goes, the middle one is retyped),
   // so a read between the writes of one rewrite would show a mixture.
@@ -185,10 +185,9 @@ TEST_F(Concurrency, ReaderSeesOneOfTwoMbrLayoutsWithLogicalDrivesWhileAnotherPro
 
 TEST_F(Concurrency, ReaderSeesOneOfTwoGptLayoutsWhileAnotherProcessRewritesThem) {
   if (!HaveTool("sgdisk")) GTEST_SKIP() << "sgdisk is not installed";
-  MakeSparseFile(m_image, 16 << 20);
-  RunResult made =
-      test::Run({"sgdisk", "-o", "-n", "1:2048:+2M", "-n", "2:0:+2M", "-t", "2:8200", "-n", "3:0:+2M", m_image});
-  ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+  ASSERT_EQ(
+      MakeSgdiskImage(m_image, 16 << 20, {"-o", "-n", "1:2048:+2M", "-n", "2:0:+2M", "-t", "2:8200", "-n", "3:0:+2M"}),
+      "");
   // Every part of both copies changes: a new entry, a removed one, a
   // retyped one; the array and header of each copy are rewritten.
   prepare([](LayoutBuffer& layout) {
@@ -213,8 +212,7 @@ TEST_F(Concurrency, ReaderSeesOneOfTwoGptLayoutsWhileAnotherProcessRewritesThem)
 // refused with nothing written; it must never write over it.
 TEST_F(Concurrency, AWriterHeldBetweenItsReadAndItsWriteLosesNoOtherWritersChange) {
   if (!HaveTool("sgdisk")) GTEST_SKIP() << "sgdisk is not installed";
-  MakeSparseFile(m_image, 16 << 20);
-  ASSERT_EQ(test::Run({"sgdisk", "-o", "-n", "1:2048:+2M", "-n", "2:0:+2M", m_image}).exitCode, 0);
+  ASSERT_EQ(MakeSgdiskImage(m_image, 16 << 20, {"-o", "-n", "1:2048:+2M", "-n", "2:0:+2M"}), "");
   const std::string cli = std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli";
   constexpr std::uint64_t kHeldChange = 0x1;
   constexpr std::uint64_t kOtherChange = 0x8000000000000000ull;

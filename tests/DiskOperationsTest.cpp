@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "EditingFixture.h"
-#include "ImageFixture.h"
 #include "Errors.h"
+#include "ImageFixture.h"
 #include "lib.h"
 #include "udiskmgmt.h"
 
@@ -16,7 +16,6 @@ namespace {
 
 using namespace editing;
 
-using Sequence = std::vector<std::uint32_t>;
 using Bytes = std::vector<std::uint8_t>;
 
 class DiskOperations : public EditingFixture {
@@ -120,12 +119,8 @@ TEST_F(DiskOperations, FailuresCarryTheErrorOfTheFailedRequestItself) {
   port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_NOT_READY);
   EXPECT_FALSE(CreateDisk(kEditPath, 0));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 23"}));
-  try {
-    DeleteDriveLayout(kEditPath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 21");
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 21");
 }
 
 TEST_F(DiskOperations, DeleteLayoutSendsDismountDeleteUpdateAndShowsNothing) {
@@ -140,26 +135,18 @@ TEST_F(DiskOperations, DeleteLayoutSendsDismountDeleteUpdateAndShowsNothing) {
 
 TEST_F(DiskOperations, DeleteLayoutThatFailsRaisesAfterClosingAndSendsNoUpdate) {
   port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_WRITE_PROTECT);
-  try {
-    DeleteDriveLayout(kEditPath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 19");
-    // Closed before the error reached the caller.
-    EXPECT_TRUE(closedOnceAtTheEnd());
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 19");
+  // Closed before the error reached the caller.
+  EXPECT_TRUE(closedOnceAtTheEnd());
   EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT}));
   EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(DiskOperations, DeleteLayoutOnADiskThatCannotBeOpenedRaisesWithTheInvalidHandleText) {
   port.failOpen(ERROR_FILE_NOT_FOUND);
-  try {
-    DeleteDriveLayout(kEditPath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 6");
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 6");
   EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
 }
 
@@ -168,10 +155,10 @@ TEST_F(DiskOperations, SetDiskAttributesSendsTheZeroedFortyByteRecord) {
   EXPECT_EQ(port.calls.front().access, GENERIC_READ | GENERIC_WRITE);
   EXPECT_EQ(port.calls.front().attributes, 0u);
   EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_SET_DISK_ATTRIBUTES}));
-  Bytes expected = {40, 0, 0, 0, 0, 0, 0, 0,  // version, persist false, padding
-                    8,  7, 6, 5, 4, 3, 2, 1,  // attributes
+  Bytes expected = {40,   0,    0,    0,    0,    0,    0,    0,      // version, persist false, padding
+                    8,    7,    6,    5,    4,    3,    2,    1,      // attributes
                     0x18, 0x17, 0x16, 0x15, 0x14, 0x13, 0x12, 0x11};  // mask
-  expected.resize(40, 0);  // reserved
+  expected.resize(40, 0);                                             // reserved
   EXPECT_EQ(onlyRequest(IOCTL_DISK_SET_DISK_ATTRIBUTES).input, expected);
   EXPECT_TRUE(closedOnceAtTheEnd());
   EXPECT_TRUE(messages.shown.empty());
@@ -209,28 +196,28 @@ TEST_F(DiskOperations, SetDiskAttributesThatFailsReturnsFalseSilently) {
 class DiskOperationsOnImage : public ImageFixture {
  protected:
   void makeGpt() {
-    partitionWithSfdisk("label: gpt\nstart=2048, size=16384, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n");
+    ASSERT_EQ(
+        PartitionWithSfdisk(image, "label: gpt\nstart=2048, size=16384, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4\n"),
+        "");
     ASSERT_TRUE(hasGptSignatureAt(kSector));
     ASSERT_TRUE(hasGptSignatureAt(kImageSize - kSector));
   }
-  void makeMbr() { partitionWithSfdisk("label: dos\nlabel-id: 0x11223344\nstart=2048, size=16384, type=83\n"); }
-  bool anyGptHeader() const { return hasGptSignatureAt(kSector) || hasGptSignatureAt(kImageSize - kSector); }
-  std::string partedTable() {
-    RunResult run = RunPeer({"parted", "-s", image, "unit", "B", "print"});
-    return SgdiskField(run.out + run.err, "Partition Table");
+  void makeMbr() {
+    ASSERT_EQ(PartitionWithSfdisk(image, "label: dos\nlabel-id: 0x11223344\nstart=2048, size=16384, type=83\n"), "");
   }
+  bool anyGptHeader() const { return hasGptSignatureAt(kSector) || hasGptSignatureAt(kImageSize - kSector); }
 };
 
 TEST_F(DiskOperationsOnImage, FreshMbrReplacesAGptCompletely) {
   makeGpt();
   writeMarker(4 << 20);
   EXPECT_TRUE(CreateDisk(kImagePath, 0));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_TRUE(dump.ok) << dump.text;
-  EXPECT_EQ(dump.header["label"], "dos");
-  EXPECT_EQ(dump.header["label-id"], "0x01020304");
-  EXPECT_TRUE(dump.entries.empty()) << dump.text;
-  EXPECT_EQ(partedTable(), "msdos");
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_TRUE(dump.ok) << dump.text();
+  EXPECT_EQ(dump.label, "dos");
+  EXPECT_EQ(dump.id, "0x01020304");
+  EXPECT_TRUE(dump.partitions.empty()) << dump.text();
+  EXPECT_EQ(PartedPrint(image).label, "msdos");
   EXPECT_FALSE(anyGptHeader());
   EXPECT_TRUE(markersIntact());
   EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleMbr));
@@ -242,18 +229,18 @@ TEST_F(DiskOperationsOnImage, FreshGptTwiceGivesTwoDiskGuidsAnd128Entries) {
   std::string ids[2];
   for (std::string& id : ids) {
     EXPECT_TRUE(CreateDisk(kImagePath, 1));
-    RunResult verify = RunPeer({"sgdisk", "-v", image});
-    EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
-    RunResult print = RunPeer({"sgdisk", "-p", image});
-    EXPECT_NE(print.out.find("Partition table holds up to 128 entries"), std::string::npos) << print.out;
-    id = SgdiskField(print.out, "Disk identifier (GUID)");
+    std::string report;
+    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    PeerTable print = SgdiskPrint(image);
+    EXPECT_EQ(print.entryCount, 128u) << print.text();
+    id = print.id;
     // The stack reports the identifier that the record carried.
     EXPECT_EQ(GuidToString(currentLayout().gptDiskId()), "{" + id + "}");
-    EXPECT_EQ(PartxNumbers(image), std::vector<int>{});
+    EXPECT_EQ(PartxShow(image).numbers(), std::vector<int>{});
   }
   EXPECT_EQ(ids[0].size(), 36u);
   EXPECT_NE(ids[0], ids[1]);
-  EXPECT_EQ(partedTable(), "gpt");
+  EXPECT_EQ(PartedPrint(image).label, "gpt");
   EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -262,8 +249,8 @@ TEST_F(DiskOperationsOnImage, RawLeavesNoTableAndKeepsTheData) {
   writeMarker(2 << 20);
   writeMarker(30 << 20);
   EXPECT_TRUE(CreateDisk(kImagePath, 2));
-  EXPECT_EQ(partedTable(), "unknown");
-  EXPECT_NE(RunPeer({"sfdisk", "--dump", image}).exitCode, 0);
+  EXPECT_EQ(PartedPrint(image).label, "unknown");
+  EXPECT_FALSE(SfdiskDump(image).ok);
   EXPECT_FALSE(anyGptHeader());
   EXPECT_TRUE(markersIntact());
   EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
@@ -273,12 +260,12 @@ TEST_F(DiskOperationsOnImage, DeleteLayoutRemovesAnMbrAndAGpt) {
   makeMbr();
   writeMarker(2 << 20);
   DeleteDriveLayout(kImagePath);
-  EXPECT_EQ(partedTable(), "unknown");
-  EXPECT_TRUE(PartxNumbers(image).empty());
+  EXPECT_EQ(PartedPrint(image).label, "unknown");
+  EXPECT_TRUE(PartxShow(image).partitions.empty());
   makeGpt();
   DeleteDriveLayout(kImagePath);
   EXPECT_FALSE(anyGptHeader());
-  EXPECT_EQ(partedTable(), "unknown");
+  EXPECT_EQ(PartedPrint(image).label, "unknown");
   EXPECT_EQ(currentLayout().partitionStyle(), static_cast<std::uint32_t>(kStyleRaw));
   EXPECT_EQ(currentLayout().partitionCount(), 0u);
   EXPECT_EQ(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).size(), 2u);
@@ -294,12 +281,8 @@ TEST_F(DiskOperationsOnImage, ReadOnlyDiskRefusesCreateAndDeleteAndStaysAsItWas)
 
   EXPECT_FALSE(CreateDisk(kImagePath, 0));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:The disk is write-protected"}));
-  try {
-    DeleteDriveLayout(kImagePath);
-    ADD_FAILURE() << "no error raised";
-  } catch (const KestrinError& error) {
-    EXPECT_EQ(std::string(error.what()), "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:The disk is write-protected");
-  }
+  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kImagePath); }),
+            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:The disk is write-protected");
   EXPECT_TRUE(imageBytes() == before);
   EXPECT_EQ(port.openCount(), port.closeCount());
 }

@@ -13,10 +13,6 @@ namespace {
 
 using namespace editing;
 
-using Sequence = std::vector<std::uint32_t>;
-const Sequence kFullSequence = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
-                                IOCTL_DISK_UPDATE_PROPERTIES};
-
 class EditDriveLayoutTest : public EditingFixture {};
 
 TEST_F(EditDriveLayoutTest, OpensReadWriteWithNormalAttributesAndSendsDismountReadWriteUpdate) {
@@ -30,7 +26,7 @@ TEST_F(EditDriveLayoutTest, OpensReadWriteWithNormalAttributesAndSendsDismountRe
   EXPECT_EQ(open.path, kEditPath);
   EXPECT_EQ(open.access, GENERIC_READ | GENERIC_WRITE);
   EXPECT_EQ(open.attributes, FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(port.requestCodes(), kFullSequence);
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
   EXPECT_TRUE(closedOnceAtTheEnd());
   EXPECT_TRUE(messages.shown.empty());
 }
@@ -55,9 +51,9 @@ TEST_F(EditDriveLayoutTest, ReadsIntoTheWholeBufferAndSendsNoBuffersWithTheOther
 
 TEST_F(EditDriveLayoutTest, SkippedUpdateLeavesOutOnlyTheUpdateRequest) {
   port.layout = seededLayout(kStyleMbr, 4);
-  EXPECT_TRUE(EditDriveLayout(kEditPath, [](LayoutBuffer&) {}, UpdateRequest::Skip));
-  EXPECT_EQ(port.requestCodes(),
-            (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX}));
+  EXPECT_TRUE(EditDriveLayout(
+      kEditPath, [](LayoutBuffer&) {}, UpdateRequest::Skip));
+  EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
   EXPECT_TRUE(closedOnceAtTheEnd());
 }
 
@@ -93,7 +89,7 @@ TEST_F(EditDriveLayoutTest, FailedReadShowsOneMessageAndSendsNoWriteOrUpdate) {
   EXPECT_FALSE(changed);
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 21"}));
   // The dismount still goes out before the read that fails.
-  EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX}));
+  EXPECT_EQ(port.requestCodes(), kReadOnly);
   EXPECT_TRUE(closedOnceAtTheEnd());
 }
 
@@ -102,8 +98,7 @@ TEST_F(EditDriveLayoutTest, FailedWriteShowsOneMessageAndSendsNoUpdate) {
   port.failRequest(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, ERROR_WRITE_PROTECT);
   EXPECT_FALSE(EditDriveLayout(kEditPath, [](LayoutBuffer&) {}));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:Test error 19"}));
-  EXPECT_EQ(port.requestCodes(),
-            (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX}));
+  EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
   EXPECT_TRUE(closedOnceAtTheEnd());
 }
 
@@ -112,7 +107,7 @@ TEST_F(EditDriveLayoutTest, DiskThatCannotBeOpenedReportsTheReadOnTheInvalidHand
   EXPECT_FALSE(EditDriveLayout(kEditPath, [](LayoutBuffer&) {}));
   // The open's own error (file not found) is not what the user sees.
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 6"}));
-  EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX}));
+  EXPECT_EQ(port.requestCodes(), kReadOnly);
   EXPECT_EQ(port.closeCount(), 1u);
 }
 
@@ -122,14 +117,13 @@ TEST_F(EditDriveLayoutTest, FailedDismountAndUpdateChangeNeitherResultNorMessage
   port.failRequest(IOCTL_DISK_UPDATE_PROPERTIES, ERROR_IO_DEVICE);
   EXPECT_TRUE(EditDriveLayout(kEditPath, [](LayoutBuffer&) {}));
   EXPECT_TRUE(messages.shown.empty());
-  EXPECT_EQ(port.requestCodes(), kFullSequence);
+  EXPECT_EQ(port.requestCodes(), kWithUpdate);
 }
 
 TEST_F(EditDriveLayoutTest, ErrorRaisedByTheChangeClosesTheDiskAndWritesNothing) {
   port.layout = seededLayout(kStyleGpt, 2);
-  EXPECT_THROW(EditDriveLayout(kEditPath, [](LayoutBuffer&) { throw ConversionError("bad text"); }),
-               ConversionError);
-  EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX}));
+  EXPECT_THROW(EditDriveLayout(kEditPath, [](LayoutBuffer&) { throw ConversionError("bad text"); }), ConversionError);
+  EXPECT_EQ(port.requestCodes(), kReadOnly);
   EXPECT_TRUE(closedOnceAtTheEnd());
   EXPECT_TRUE(messages.shown.empty());
 }

@@ -17,11 +17,13 @@
 #include "EditorCommands.h"
 #include "EmulatedPort.h"
 #include "Errors.h"
-#include "GptPeers.h"
+#include "FakeTable.h"
 #include "Guid.h"
-#include "MbrTestTools.h"
-#include "Messages.h"
+#include "MessageRecorder.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "RecordingPort.h"
+#include "ScriptedInteraction.h"
 #include "TestSupport.h"
 #include "TypeNames.h"
 #include "lib.h"
@@ -29,115 +31,8 @@
 namespace kestrin::test {
 namespace {
 
-using Log = std::vector<std::string>;
-
 const std::string kDisk0 = "\\\\.\\PhysicalDrive0";
 constexpr std::int64_t kMb = 1048576;
-
-// Answers every question from a script and writes what was asked, in order,
-// into the shared log.
-class ScriptedInteraction : public Interaction {
- public:
-  explicit ScriptedInteraction(Log& log) : m_log(log) {}
-
-  void message(const std::string& text) override { m_log.push_back("message:" + text); }
-  std::optional<std::string> prompt(const std::string& caption, const std::string& text,
-                                    const std::string& initial) override {
-    m_log.push_back("prompt:" + caption + "|" + text + "|" + initial);
-    std::optional<std::string> answer = promptAnswer;
-    return answer;
-  }
-  bool confirm(const std::string& question) override {
-    m_log.push_back("confirm:" + question);
-    return confirmAnswer;
-  }
-  std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) override {
-    m_log.push_back("createDialog");
-    createInput = input;
-    return createAnswer;
-  }
-  std::optional<std::string> changeTypeDialog(const TypeNameList& types) override {
-    m_log.push_back("typeDialog");
-    typeList = types;
-    return typeAnswer;
-  }
-  std::optional<int> partitionStyleDialog() override {
-    m_log.push_back("styleDialog");
-    return styleAnswer;
-  }
-  std::optional<std::string> diskChooser() override {
-    m_log.push_back("chooser");
-    return chooserAnswer;
-  }
-  void sleep(int milliseconds) override { m_log.push_back("sleep:" + std::to_string(milliseconds)); }
-
-  // The script.
-  std::optional<std::string> promptAnswer;
-  bool confirmAnswer = true;
-  std::optional<CreatePartitionDialogResult> createAnswer;
-  std::optional<std::string> typeAnswer;
-  std::optional<int> styleAnswer;
-  std::optional<std::string> chooserAnswer;
-  // What the commands put in.
-  std::optional<CreatePartitionDialogInput> createInput;
-  std::optional<TypeNameList> typeList;
-
- private:
-  Log& m_log;
-};
-
-// The list as the commands see it. Its refresh is logged and, when a disk
-// stands behind it, redraws the rows with the real view.
-class FakeTable : public EditorTable {
- public:
-  FakeTable(Log& log, EditorState& state) : m_log(log), m_state(state) {}
-
-  int rowCount() const override { return static_cast<int>(rows.size()); }
-  int selectedIndex() const override { return selected; }
-  ViewRow row(int index) const override { return rows.at(static_cast<std::size_t>(index)); }
-  void refresh() override {
-    m_log.push_back("refresh");
-    if (!redrawFromDisk) return;
-    rows.clear();
-    selected = -1;
-    RowCollector collector(rows, m_log);
-    RefreshLayoutView(m_state.diskPath, m_state.view, collector);
-    status = collector.status;
-  }
-  void setCaption(const std::string& caption) override { m_log.push_back("caption:" + caption); }
-  void setOutcomeText(const std::string& text) override { m_log.push_back("outcome:" + text); }
-
-  std::vector<ViewRow> rows;
-  int selected = -1;
-  bool redrawFromDisk = false;
-  std::string status;
-
- private:
-  struct RowCollector : LayoutViewTarget {
-    RowCollector(std::vector<ViewRow>& r, Log& l) : rows(r), log(l) {}
-    void clearRows() override { rows.clear(); }
-    void setMenuState(const StyleMenuState&) override {}
-    void setStatusText(const std::string& text) override { status = text; }
-    void addRow(const ViewRow& row) override { rows.push_back(row); }
-    void showError(const std::string& message) override { log.push_back("message:" + message); }
-    std::vector<ViewRow>& rows;
-    Log& log;
-    std::string status;
-  };
-
-  Log& m_log;
-  EditorState& m_state;
-};
-
-// The operations' own messages land in the same log.
-class LogSink : public MessageSink {
- public:
-  explicit LogSink(Log& log) : m_log(log) {}
-  void showMessage(const std::string& text) override { m_log.push_back("sink:" + text); }
-
- private:
-  Log& m_log;
-};
 
 struct SlotSpec {
   std::int64_t offset = 0;
@@ -178,13 +73,26 @@ LayoutBuffer GptLayout(int count) {
   return layout;
 }
 
-ViewRow Row(std::string number, std::vector<std::string> cells = {}) { return ViewRow{std::move(number), std::move(cells)}; }
+ViewRow Row(std::string number, std::vector<std::string> cells = {}) {
+  return ViewRow{std::move(number), std::move(cells)};
+}
+
+// The commands with a script for the user, a table and a message sink that
+// log into one list.
+class EditorCommandsFixture : public ::testing::Test {
+ protected:
+  ScriptedInteraction ui;
+  Log& log = ui.log;
+  EditorState state;
+  FakeTable table{&log};
+  MessageRecorder sink{&log};
+  ScopedMessageSink sinkInstalled{sink};
+  EditorCommands commands{state, table, ui};
+};
 
 // The commands over a RecordingPort's in-memory disk.
-class EditorCommandsOnMemory : public ::testing::Test {
+class EditorCommandsOnMemory : public EditorCommandsFixture {
  protected:
-  EditorCommandsOnMemory() : ui(log), table(log, state), sink(log), commands(state, table, ui) {}
-
   void useMbr(const std::vector<SlotSpec>& slots) {
     port.layout = MbrLayout(slots);
     state.view.diskStyle = kStyleMbr;
@@ -201,17 +109,12 @@ class EditorCommandsOnMemory : public ::testing::Test {
 
   bool wroteLayout() const { return !port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty(); }
   ConstLayoutSlot slot(int entry) const { return std::as_const(port.layout).slot(entry); }
-  std::size_t count(const std::string& entry) const { return static_cast<std::size_t>(std::count(log.begin(), log.end(), entry)); }
+  std::size_t count(const std::string& entry) const {
+    return static_cast<std::size_t>(std::count(log.begin(), log.end(), entry));
+  }
 
-  Log log;
   RecordingPort port;
   ScopedPort installed{port};
-  EditorState state;
-  ScriptedInteraction ui;
-  FakeTable table;
-  LogSink sink;
-  ScopedMessageSink sinkInstalled{sink};
-  EditorCommands commands;
 };
 
 // --- refusals, selection and entry numbers ---
@@ -277,7 +180,8 @@ TEST_F(EditorCommandsOnMemory, AnEntryNumberThatWrapsToZeroIsRefusedExceptBySetA
     EXPECT_EQ(log, Log{"message:not a valid part number"});
   }
   state.view.diskStyle = kStyleGpt;
-  for (auto command : {&EditorCommands::ChangePartitionTypeGPT1Click, &EditorCommands::ChangePartitionAttributesGPT1Click}) {
+  for (auto command :
+       {&EditorCommands::ChangePartitionTypeGPT1Click, &EditorCommands::ChangePartitionAttributesGPT1Click}) {
     log.clear();
     (commands.*command)();
     EXPECT_EQ(log, Log{"message:not a valid part number"});
@@ -361,18 +265,19 @@ TEST_F(EditorCommandsOnMemory, ChangeTypeMbrWithATypedCodeShowsTheIntegerMessage
   rowsSelecting(1, 0);
   ui.typeAnswer = "7";
   commands.ChangePartition1Click();
-  EXPECT_EQ(log, (Log{"typeDialog", "confirm:Modify entry #1 for " + kDisk0 + "?", "message:" + IntegerConversionMessage("")}));
+  EXPECT_EQ(log, (Log{"typeDialog", "confirm:Modify entry #1 for " + kDisk0 + "?",
+                      "message:" + IntegerConversionMessage("")}));
   EXPECT_TRUE(port.calls.empty());
 }
 
 TEST_F(EditorCommandsOnMemory, CancelInADialogOrPromptEndsTheCommandBeforeAnyQuestion) {
   useMbr({{kMb, 10 * kMb, 7}});
   rowsSelecting(1, 0);
-  commands.ChangePartition1Click();       // typeAnswer nullopt
+  commands.ChangePartition1Click();         // typeAnswer nullopt
   commands.ChangePartitionBootMBR1Click();  // promptAnswer nullopt
   commands.ChangeDiskID1Click();
-  commands.CreatePartition1Click();       // createAnswer nullopt
-  commands.CreateDisk1Click();            // styleAnswer nullopt
+  commands.CreatePartition1Click();  // createAnswer nullopt
+  commands.CreateDisk1Click();       // styleAnswer nullopt
   state.view.diskStyle = kStyleGpt;
   commands.ChangePartitionTypeGPT1Click();
   commands.ChangePartitionAttributesGPT1Click();
@@ -418,8 +323,8 @@ TEST_F(EditorCommandsOnMemory, ChangeDiskIdWritesAllThirtyTwoBitsOfTheAnswer) {
   table.selected = -1;  // needs no selection
   ui.promptAnswer = "$01020304";
   commands.ChangeDiskID1Click();
-  EXPECT_EQ(log, (Log{"prompt:Brimvale|Enter DiskID (4 bytes : $01020304)|$", "confirm:Modify DiskID for " + kDisk0 + "?",
-                      "sleep:100", "refresh"}));
+  EXPECT_EQ(log, (Log{"prompt:Brimvale|Enter DiskID (4 bytes : $01020304)|$",
+                      "confirm:Modify DiskID for " + kDisk0 + "?", "sleep:100", "refresh"}));
   EXPECT_EQ(port.layout.mbrSignature(), 0x01020304u);
   ui.promptAnswer = "$FFFFFFFF";
   commands.ChangeDiskID1Click();
@@ -430,12 +335,7 @@ TEST_F(EditorCommandsOnMemory, ChangeDiskIdWritesAllThirtyTwoBitsOfTheAnswer) {
 TEST_F(EditorCommandsOnMemory, ChangeDiskIdWithBadTextRaisesBeforeTheConfirmation) {
   useMbr({{kMb, 10 * kMb, 7}});
   ui.promptAnswer = "123abc";
-  try {
-    commands.ChangeDiskID1Click();
-    FAIL() << "no error raised";
-  } catch (const ConversionError& error) {
-    EXPECT_EQ(std::string(error.what()), IntegerConversionMessage("123abc"));
-  }
+  EXPECT_EQ(ErrorOf<ConversionError>([&] { commands.ChangeDiskID1Click(); }), IntegerConversionMessage("123abc"));
   EXPECT_EQ(log.size(), 1u);  // the prompt only
   EXPECT_TRUE(port.calls.empty());
 }
@@ -575,8 +475,9 @@ class CreatePartitionProposal : public EditorCommandsOnMemory {
   // An MBR table: row 1 an entry at 1 MiB of 100 MiB, rows 2 to 4 empty.
   void mbrTable() {
     state.view.diskStyle = kStyleMbr;
-    table.rows = {Row("1", {"1048576", "104857600", "2048", "(0x07) x", "False"}), Row("0", {"0", "0", "0", "t", "False"}),
-                  Row("0", {"0", "0", "0", "t", "False"}), Row("0", {"0", "0", "0", "t", "False"})};
+    table.rows = {Row("1", {"1048576", "104857600", "2048", "(0x07) x", "False"}),
+                  Row("0", {"0", "0", "0", "t", "False"}), Row("0", {"0", "0", "0", "t", "False"}),
+                  Row("0", {"0", "0", "0", "t", "False"})};
   }
   CreatePartitionDialogInput proposalFor(int selected) {
     table.selected = selected;
@@ -695,12 +596,8 @@ TEST_F(EditorCommandsOnMemory, CreatePartitionRaisesBadSizeOrOffsetTextBeforeAsk
     log.clear();
     port.calls.clear();
     ui.createAnswer = CreatePartitionDialogResult{false, c.size, c.offset, "IFS"};
-    try {
-      commands.CreatePartition1Click();
-      ADD_FAILURE() << "no error for " << c.size << " / " << c.offset;
-    } catch (const ConversionError& error) {
-      EXPECT_EQ(std::string(error.what()), IntegerConversionMessage(c.named));
-    }
+    EXPECT_EQ(ErrorOf<ConversionError>([&] { commands.CreatePartition1Click(); }), IntegerConversionMessage(c.named))
+        << c.size << " / " << c.offset;
     EXPECT_EQ(log, Log{"createDialog"});
     EXPECT_FALSE(wroteLayout());
   }
@@ -714,12 +611,8 @@ TEST_F(EditorCommandsOnMemory, CreatePartitionRefusesASizeWhoseByteCountDoesNotF
                            std::string("$FFFFFFFFFFFFFFFF")}) {
     log.clear();
     ui.createAnswer = CreatePartitionDialogResult{false, size, "1048576", "IFS"};
-    try {
-      commands.CreatePartition1Click();
-      ADD_FAILURE() << "size " << size << " accepted";
-    } catch (const KestrinError& error) {
-      EXPECT_NE(std::string(error.what()).find("'" + size + "'"), std::string::npos) << error.what();
-    }
+    std::string error = ErrorOf<KestrinError>([&] { commands.CreatePartition1Click(); });
+    EXPECT_NE(error.find("'" + size + "'"), std::string::npos) << "size " << size << ": " << error;
     EXPECT_EQ(log, Log{"createDialog"});
   }
   EXPECT_FALSE(wroteLayout());
@@ -752,11 +645,9 @@ TEST_F(EditorCommandsOnMemory, SelectAnotherDiskRedrawsAtOnceThenSetsTheCaption)
 
 // --- through the disk stack, on images the peers made and read back ---
 
-class EditorCommandsOnImage : public ::testing::Test {
+class EditorCommandsOnImage : public EditorCommandsFixture {
  protected:
-  EditorCommandsOnImage() : ui(log), table(log, state), sink(log), commands(state, table, ui) {
-    table.redrawFromDisk = true;
-  }
+  EditorCommandsOnImage() { table.redrawFrom = &state; }
 
   void attach(const std::string& image) {
     port = std::make_unique<EmulatedPort>(DiskMap{DiskSpec{image, 0}});
@@ -765,21 +656,14 @@ class EditorCommandsOnImage : public ::testing::Test {
     log.clear();
   }
 
-  Log log;
   TempDir dir;
   std::unique_ptr<EmulatedPort> port;
   std::unique_ptr<ScopedPort> installed;
-  EditorState state;
-  ScriptedInteraction ui;
-  FakeTable table;
-  LogSink sink;
-  ScopedMessageSink sinkInstalled{sink};
-  EditorCommands commands;
 };
 
 TEST_F(EditorCommandsOnImage, CreatePartitionAtTheProposedPlaceLandsWhereSfdiskSeesIt) {
   std::string image = dir.file("mbr.img");
-  ASSERT_EQ(MakeMbrSfdiskImage(image, 64 * kMb, "label: dos\nstart=2048, size=20480, type=83\n"), "");
+  ASSERT_EQ(MakeSfdiskImage(image, 64 * kMb, "label: dos\nstart=2048, size=20480, type=83\n"), "");
   attach(image);
   ASSERT_EQ(table.rows.size(), 4u);
   table.selected = 1;
@@ -791,13 +675,13 @@ TEST_F(EditorCommandsOnImage, CreatePartitionAtTheProposedPlaceLandsWhereSfdiskS
 
   ui.createAnswer = CreatePartitionDialogResult{true, "8", ui.createInput->offsetText, "FAT32"};
   commands.CreatePartition1Click();
-  MbrPeerTable peers = MbrSfdiskDump(image);
+  PeerTable peers = SfdiskDump(image);
   ASSERT_TRUE(peers.ok) << peers.error;
   ASSERT_EQ(peers.partitions.size(), 2u);
   EXPECT_EQ(peers.partitions[1].number, 2);
   EXPECT_EQ(peers.partitions[1].start, 2048u + 20480u);
   EXPECT_EQ(peers.partitions[1].size, 8u * 2048u);
-  EXPECT_EQ(peers.partitions[1].type, 0x0B);
+  EXPECT_EQ(peers.partitions[1].mbrType(), 0x0B);
   EXPECT_TRUE(peers.partitions[1].bootable);
   EXPECT_FALSE(peers.partitions[0].bootable);
   // The table was redrawn from the disk.
@@ -809,37 +693,36 @@ TEST_F(EditorCommandsOnImage, CreatePartitionAtTheProposedPlaceLandsWhereSfdiskS
 
 TEST_F(EditorCommandsOnImage, SetAsNumberOneMovesTheSecondEntryToTheFirstSlot) {
   std::string image = dir.file("mbr.img");
-  ASSERT_EQ(MakeMbrSfdiskImage(image, 64 * kMb,
-                               "label: dos\nstart=2048, size=4096, type=83\nstart=8192, size=8192, type=7\n"),
-            "");
+  ASSERT_EQ(
+      MakeSfdiskImage(image, 64 * kMb, "label: dos\nstart=2048, size=4096, type=83\nstart=8192, size=8192, type=7\n"),
+      "");
   attach(image);
   table.selected = 1;
   commands.SetasPartitionNumber11Click();
-  MbrPeerTable peers = MbrSfdiskDump(image);
+  PeerTable peers = SfdiskDump(image);
   ASSERT_TRUE(peers.ok) << peers.error;
   ASSERT_EQ(peers.partitions.size(), 2u);
   EXPECT_EQ(peers.partitions[0].start, 8192u);
-  EXPECT_EQ(peers.partitions[0].type, 0x07);
+  EXPECT_EQ(peers.partitions[0].mbrType(), 0x07);
   EXPECT_EQ(peers.partitions[1].start, 2048u);
   EXPECT_EQ(table.rows.at(0).cells.at(0), std::to_string(8192 * 512));
 }
 
 TEST_F(EditorCommandsOnImage, ChangeTypeGptWithTypedGuidTextIsWhatSgdiskReports) {
   std::string image = dir.file("gpt.img");
-  MakeSparseFile(image, 64 * kMb);
-  RunResult made = kestrin::test::Run({"sgdisk", "-n", "1:2048:+8M", "-t", "1:0700", "-n", "2:0:+8M", "-t", "2:8300", image});
-  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(MakeSgdiskImage(image, 64 * kMb, {"-n", "1:2048:+8M", "-t", "1:0700", "-n", "2:0:+8M", "-t", "2:8300"}),
+            "");
   attach(image);
   ASSERT_EQ(state.view.diskStyle, kStyleGpt);
   table.selected = 1;
   ui.typeAnswer = "{A19D880F-05FC-4D3B-A006-743F0F84911E}";  // Linux RAID
   commands.ChangePartitionTypeGPT1Click();
-  std::optional<SgdiskEntry> second = SgdiskInfo(image, 2);
+  std::optional<PeerPartition> second = SgdiskInfo(image, 2);
   ASSERT_TRUE(second.has_value());
-  EXPECT_EQ(second->entry.type, "A19D880F-05FC-4D3B-A006-743F0F84911E");
-  std::optional<SgdiskEntry> first = SgdiskInfo(image, 1);
+  EXPECT_EQ(second->type, "A19D880F-05FC-4D3B-A006-743F0F84911E");
+  std::optional<PeerPartition> first = SgdiskInfo(image, 1);
   ASSERT_TRUE(first.has_value());
-  EXPECT_EQ(first->entry.type, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7");
+  EXPECT_EQ(first->type, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7");
   EXPECT_TRUE(SgdiskVerifies(image));
 
   // A name that is not in the list changes nothing on the disk.

@@ -14,6 +14,8 @@
 #include "EmulatedPort.h"
 #include "Errors.h"
 #include "LayoutBuffer.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "TestSupport.h"
 #include "lib.h"
 
@@ -157,8 +159,8 @@ TEST_F(EmulatedPortTest, TheReadOnlyAttributeRefusesWritesUntilCleared) {
   ASSERT_EQ(setAttributes(port, handle, 0, DISK_ATTRIBUTE_READ_ONLY), ERROR_SUCCESS);
   EXPECT_EQ(createMbr(port, handle, 0x12345678), ERROR_SUCCESS);
   port.CloseDisk(handle);
-  test::RunResult dump = test::Run({"sfdisk", "--dump", path});
-  EXPECT_NE(dump.out.find("label-id: 0x12345678"), std::string::npos) << dump.out << dump.err;
+  test::PeerTable dump = test::SfdiskDump(path);
+  EXPECT_EQ(dump.id, "0x12345678") << dump.text();
 }
 
 TEST_F(EmulatedPortTest, WritesNeedAHandleOpenedForWriting) {
@@ -199,9 +201,7 @@ class UnwritableFile {
 
 TEST_F(EmulatedPortTest, AnImageThatCannotBeWrittenIsAReadOnlyDisk) {
   std::string path = image("ro.img", 8 << 20);
-  test::RunResult made = test::Run({"sfdisk", "--no-reread", "--no-tell-kernel", "-q", path},
-                                   "label: dos\nstart=2048, size=2048, type=83\n");
-  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(test::PartitionWithSfdisk(path, "label: dos\nstart=2048, size=2048, type=83\n"), "");
   std::vector<std::uint8_t> before = test::ReadFileBytes(path);
   UnwritableFile unwritable(path);
   if (!unwritable.ok()) GTEST_SKIP() << "cannot make a file unwritable here";
@@ -223,23 +223,14 @@ TEST_F(EmulatedPortTest, AnImageThatCannotBeWrittenIsAReadOnlyDisk) {
 
 TEST_F(EmulatedPortTest, MoreThan64EntriesDoNotFitTheLayoutRecord) {
   std::string path = image("many.img", 4 << 20);
-  std::vector<std::string> args = {"sgdisk", "-a", "8"};
-  for (int n = 1; n <= 65; ++n) {
-    args.push_back("-n");
-    args.push_back(std::to_string(n) + ":0:+16");
-  }
-  args.push_back(path);
-  test::RunResult made = test::Run(args);
-  ASSERT_EQ(made.exitCode, 0) << made.err;
+  std::vector<std::string> args = {"-a", "8"};
+  for (int n = 1; n <= 65; ++n) args.insert(args.end(), {"-n", std::to_string(n) + ":0:+16"});
+  ASSERT_EQ(test::PartitionWithSgdisk(path, args), "");
   EmulatedPort port{DiskMap{DiskSpec{path, 0}}};
   ScopedPort installed(port);
   LayoutBuffer layout;
-  try {
-    GetDriveLayout(drive(0), layout);
-    ADD_FAILURE() << "the read succeeded";
-  } catch (const KestrinError& e) {
-    EXPECT_STREQ(e.what(), "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The layout does not fit the buffer passed");
-  }
+  EXPECT_EQ(test::ErrorOf<KestrinError>([&] { GetDriveLayout(drive(0), layout); }),
+            "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The layout does not fit the buffer passed");
 }
 
 TEST_F(EmulatedPortTest, DescriptorNamesTheImageFile) {

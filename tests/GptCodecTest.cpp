@@ -16,12 +16,13 @@
 
 #include "ByteOrder.h"
 #include "GptImage.h"
-#include "GptPeers.h"
-#include "ImageMedium.h"
+#include "ImageMedia.h"
 #include "LayoutCodec.h"
 #include "MemoryMedium.h"
 #include "NewGuid.h"
 #include "PartitionedLoopDevice.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "Port.h"
 #include "TestSupport.h"
 
@@ -31,31 +32,6 @@ using namespace kestrin::test;
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
-
-std::unique_ptr<ImageMedium> openImage(const std::string& path, std::uint32_t sectorSize, bool writable = false) {
-  std::uint32_t error = 0;
-  auto medium = ImageMedium::open(path, writable, sectorSize, error);
-  EXPECT_EQ(error, ERROR_SUCCESS) << path;
-  return medium;
-}
-
-// An image of `size` bytes with the table that sgdisk makes from `args`;
-// an image already there (filled with a pattern) keeps its content.
-void makeSgdiskImage(const std::string& path, std::uint64_t size, std::vector<std::string> args) {
-  if (!std::filesystem::exists(path)) MakeSparseFile(path, size);
-  ASSERT_EQ(std::filesystem::file_size(path), size);
-  args.insert(args.begin(), "sgdisk");
-  args.push_back(path);
-  RunResult r = Run(args);
-  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-}
-
-MemoryMedium loadImage(const std::string& path, std::uint32_t sectorSize) {
-  std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-  MemoryMedium medium(bytes.size(), sectorSize);
-  medium.bytes = std::move(bytes);
-  return medium;
-}
 
 LayoutBuffer decode(SectorReader& medium, bool& found) {
   LayoutBuffer layout;
@@ -96,16 +72,17 @@ std::string narrow(const std::u16string& text) { return std::string(text.begin()
 void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std::uint32_t sectorSize) {
   PeerTable dump = SfdiskDump(device);
   ASSERT_TRUE(dump.ok) << device;
-  EXPECT_EQ(bare(layout.gptDiskId()), dump.diskId);
+  ASSERT_EQ(dump.label, "gpt") << device;
+  EXPECT_EQ(bare(layout.gptDiskId()), dump.id);
   EXPECT_EQ(layout.gptStartingUsableOffset(), static_cast<std::int64_t>(dump.firstUsable * sectorSize));
   EXPECT_EQ(layout.gptUsableLength(), static_cast<std::int64_t>((dump.lastUsable - dump.firstUsable + 1) * sectorSize));
-  ASSERT_EQ(layout.partitionCount(), dump.entries.size());
-  for (std::size_t i = 0; i < dump.entries.size(); ++i) {
-    const PeerEntry& peer = dump.entries[i];
+  ASSERT_EQ(layout.partitionCount(), dump.partitions.size());
+  for (std::size_t i = 0; i < dump.partitions.size(); ++i) {
+    const PeerPartition& peer = dump.partitions[i];
     ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
     SCOPED_TRACE("entry " + std::to_string(peer.number));
     EXPECT_EQ(slot.style(), kStyleGpt);
-    EXPECT_EQ(slot.partitionNumber(), peer.number);
+    EXPECT_EQ(slot.partitionNumber(), static_cast<std::uint32_t>(peer.number));
     EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(peer.start * sectorSize));
     EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(peer.size * sectorSize));
     EXPECT_EQ(bare(slot.gptPartitionType()), peer.type);
@@ -115,24 +92,33 @@ void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(slot.gptAttributes(), info->attributes);
   }
-  auto disk = SgdiskPrint(device);
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(layout.gptMaxPartitionCount(), disk->entryCount);
+  PeerTable disk = SgdiskPrint(device);
+  ASSERT_TRUE(disk.ok) << disk.text();
+  EXPECT_EQ(layout.gptMaxPartitionCount(), disk.entryCount);
 }
 
 const std::vector<std::string> kGapTable = {"-n", "1:2048:+1M", "-t", "1:8300",   "-c", "1:root",
                                             "-n", "3:6144:+2M", "-t", "3:ef00",   "-c", "3:EFI sys",
                                             "-A", "3:set:0",    "-A", "3:set:62", "-A", "1:set:60"};
 
+// A temporary folder of the test's own, and an image file in it.
+class GptCodecImages : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string image = dir.file("disk.img");
+};
+using GptCodecDecode = GptCodecImages;
+using GptCodecEncode = GptCodecImages;
+using GptCodecEmpty = GptCodecImages;
+using GptCodecWipe = GptCodecImages;
+
 }  // namespace
 
 // --- reading ---
 
-TEST(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
-  TempDir dir;
-  std::string image = dir.file("gap.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
-  auto medium = openImage(image, 512);
+TEST_F(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
+  auto medium = OpenImage(image, 512);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
   ASSERT_TRUE(found);
@@ -143,18 +129,16 @@ TEST(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
   expectPeersAgree(layout, image, 512);
 }
 
-TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
-  TempDir dir;
-  std::string image = dir.file("4k.img");
+TEST_F(GptCodecDecode, ReadsTableOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  RunResult made = test::Run(
-      {"sgdisk", "-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A", "4:set:2", loop.path()});
-  ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+  ASSERT_EQ(PartitionWithSgdisk(loop.path(),
+                                {"-n", "1:256:+2M", "-c", "1:data", "-n", "4:0:+4M", "-t", "4:ef00", "-A", "4:set:2"}),
+            "");
   loop.detach();
 
-  auto medium = openImage(image, 0);  // the sector size is detected from the table
+  auto medium = OpenImage(image, 0);  // the sector size is detected from the table
   ASSERT_EQ(medium->sectorSize(), 4096u);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
@@ -166,11 +150,9 @@ TEST(GptCodecDecode, ReadsTableOnFourKibSectors) {
   expectPeersAgree(layout, again.path(), 4096);
 }
 
-TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
-  TempDir dir;
-  std::string image = dir.file("fallback.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
-  MemoryMedium pristine = loadImage(image, 512);
+TEST_F(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
+  MemoryMedium pristine = LoadImage(image, 512);
   bool found = false;
   LayoutBuffer expected = decode(pristine, found);
   ASSERT_TRUE(found);
@@ -185,11 +167,9 @@ TEST(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
   }
 }
 
-TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
-  TempDir dir;
-  std::string image = dir.file("broken.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
-  MemoryMedium medium = loadImage(image, 512);
+TEST_F(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
+  MemoryMedium medium = LoadImage(image, 512);
   medium.bytes[512 + 60] ^= 0x01;                        // primary header
   medium.bytes[medium.bytes.size() - 512 + 60] ^= 0x01;  // backup header
   bool found = true;
@@ -201,21 +181,19 @@ TEST(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
   EXPECT_EQ(layout.partitionCount(), 0u);
 }
 
-TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
-  TempDir dir;
-  std::string image = dir.file("many.img");
+TEST_F(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
   std::vector<std::string> args = {"-a", "8"};
   for (int n = 1; n <= 65; ++n) {
     args.insert(args.end(), {"-n", std::to_string(n) + ":0:+4K"});
   }
-  makeSgdiskImage(image, 8 * kMiB, args);
-  MemoryMedium medium = loadImage(image, 512);
+  ASSERT_EQ(MakeSgdiskImage(image, 8 * kMiB, args), "");
+  MemoryMedium medium = LoadImage(image, 512);
   LayoutBuffer layout;
   bool found = false;
   EXPECT_EQ(DecodeGpt(medium, layout, found), ERROR_INSUFFICIENT_BUFFER);
 
-  ASSERT_EQ(test::Run({"sgdisk", "-d", "30", image}).exitCode, 0);
-  medium = loadImage(image, 512);
+  ASSERT_EQ(PartitionWithSgdisk(image, {"-d", "30"}), "");
+  medium = LoadImage(image, 512);
   ASSERT_EQ(DecodeGpt(medium, layout, found), ERROR_SUCCESS);
   ASSERT_EQ(layout.partitionCount(), 64u);
   EXPECT_EQ(layout.slot(29).partitionNumber(), 29u);
@@ -223,11 +201,9 @@ TEST(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
   EXPECT_EQ(layout.slot(64).partitionNumber(), 65u);
 }
 
-TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
-  TempDir dir;
-  std::string image = dir.file("hostile.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
-  const MemoryMedium pristine = loadImage(image, 512);
+TEST_F(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
+  const MemoryMedium pristine = LoadImage(image, 512);
   const std::uint64_t sectors = pristine.sectorCount();
 
   using Forge = std::function<void(std::span<std::uint8_t> header, std::uint64_t myLba)>;
@@ -281,11 +257,11 @@ TEST(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
   EXPECT_FALSE(found);
 }
 
-TEST(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
-  TempDir dir;
-  std::string image = dir.file("outside.img");
-  makeSgdiskImage(image, 4 * kMiB, {"-a", "8", "-n", "1:2048:+256K", "-n", "2:3072:+256K", "-n", "3:4096:+256K"});
-  MemoryMedium medium = loadImage(image, 512);
+TEST_F(GptCodecDecode, LeavesOutEntriesThatLieOutsideTheDisk) {
+  ASSERT_EQ(
+      MakeSgdiskImage(image, 4 * kMiB, {"-a", "8", "-n", "1:2048:+256K", "-n", "2:3072:+256K", "-n", "3:4096:+256K"}),
+      "");
+  MemoryMedium medium = LoadImage(image, 512);
   const std::uint64_t last = medium.sectorCount() - 1;
   for (std::uint64_t header : {std::uint64_t{1}, last}) {
     writeLe64(GptEntryAt(medium.bytes, 512, header, 0), 40, last + 1);  // ends past the disk
@@ -360,26 +336,29 @@ constexpr const char* kEfiSystem = "{C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
 void expectPartedAndPartxAgree(const LayoutBuffer& layout, const std::string& device) {
   PeerTable parted = PartedPrint(device);
   PeerTable partx = PartxShow(device);
-  ASSERT_TRUE(parted.ok);
-  ASSERT_TRUE(partx.ok);
+  ASSERT_TRUE(parted.ok) << parted.text();
+  ASSERT_EQ(parted.label, "gpt");
+  ASSERT_TRUE(partx.ok) << partx.text();
   // parted lists by place on the disk; the layout is in array order.
-  auto byNumber = [](const PeerEntry& a, const PeerEntry& b) { return a.number < b.number; };
-  std::sort(parted.entries.begin(), parted.entries.end(), byNumber);
-  std::sort(partx.entries.begin(), partx.entries.end(), byNumber);
-  ASSERT_EQ(parted.entries.size(), layout.partitionCount());
-  ASSERT_EQ(partx.entries.size(), layout.partitionCount());
-  for (std::size_t i = 0; i < partx.entries.size(); ++i) {
+  auto byNumber = [](const PeerPartition& a, const PeerPartition& b) { return a.number < b.number; };
+  std::sort(parted.partitions.begin(), parted.partitions.end(), byNumber);
+  std::sort(partx.partitions.begin(), partx.partitions.end(), byNumber);
+  ASSERT_EQ(parted.partitions.size(), layout.partitionCount());
+  ASSERT_EQ(partx.partitions.size(), layout.partitionCount());
+  for (std::size_t i = 0; i < partx.partitions.size(); ++i) {
     ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
-    EXPECT_EQ(parted.entries[i].number, slot.partitionNumber());
-    EXPECT_EQ(parted.entries[i].start, static_cast<std::uint64_t>(slot.startingOffset()));
-    EXPECT_EQ(parted.entries[i].size, static_cast<std::uint64_t>(slot.partitionLength()));
-    EXPECT_EQ(parted.entries[i].name, narrow(slot.gptName()));
-    EXPECT_EQ(partx.entries[i].number, slot.partitionNumber());
-    EXPECT_EQ(partx.entries[i].start * 512, static_cast<std::uint64_t>(slot.startingOffset()));
-    EXPECT_EQ(partx.entries[i].size * 512, static_cast<std::uint64_t>(slot.partitionLength()));
-    EXPECT_EQ(partx.entries[i].type, bare(slot.gptPartitionType()));
-    EXPECT_EQ(partx.entries[i].uuid, bare(slot.gptPartitionId()));
-    EXPECT_EQ(partx.entries[i].name, narrow(slot.gptName()));
+    const PeerPartition& byParted = parted.partitions[i];
+    const PeerPartition& byPartx = partx.partitions[i];
+    EXPECT_EQ(static_cast<std::uint32_t>(byParted.number), slot.partitionNumber());
+    EXPECT_EQ(byParted.start, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(byParted.size, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(byParted.name, narrow(slot.gptName()));
+    EXPECT_EQ(static_cast<std::uint32_t>(byPartx.number), slot.partitionNumber());
+    EXPECT_EQ(byPartx.start * 512, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(byPartx.size * 512, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(byPartx.type, bare(slot.gptPartitionType()));
+    EXPECT_EQ(byPartx.uuid, bare(slot.gptPartitionId()));
+    EXPECT_EQ(byPartx.name, narrow(slot.gptName()));
   }
 }
 
@@ -389,13 +368,11 @@ const std::vector<std::string> kFourEntries = {"-n", "1:2048:+2M", "-c", "1:alph
 
 }  // namespace
 
-TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) {
-  TempDir dir;
-  std::string image = dir.file("edit.img");
+TEST_F(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) {
   fillPattern(image, 32 * kMiB);
-  makeSgdiskImage(image, 32 * kMiB, kFourEntries);
+  ASSERT_EQ(MakeSgdiskImage(image, 32 * kMiB, kFourEntries), "");
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   bool found = false;
   const LayoutBuffer read = decode(*medium, found);
   ASSERT_TRUE(found);
@@ -436,22 +413,19 @@ TEST(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers) 
   }
 }
 
-TEST(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
-  TempDir dir;
-  std::string image = dir.file("same.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
-  MemoryMedium medium = loadImage(image, 512);
+TEST_F(GptCodecEncode, RewritingTheSameLayoutWritesNothing) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
+  MemoryMedium medium = LoadImage(image, 512);
   bool found = false;
   LayoutBuffer layout = decode(medium, found);
   ASSERT_EQ(EncodeGpt(medium, layout), ERROR_SUCCESS);
   EXPECT_EQ(medium.writes, 0u);
 }
 
-TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
-  TempDir dir;
-  std::string image = dir.file("refuse.img");
-  makeSgdiskImage(image, 16 * kMiB, {"-a", "8", "--resize-table=4", "-n", "1:2048:+1M", "-n", "3:4096:+1M"});
-  const MemoryMedium pristine = loadImage(image, 512);
+TEST_F(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, {"-a", "8", "--resize-table=4", "-n", "1:2048:+1M", "-n", "3:4096:+1M"}),
+            "");
+  const MemoryMedium pristine = LoadImage(image, 512);
   MemoryMedium reader = pristine;
   bool found = false;
   const LayoutBuffer read = decode(reader, found);
@@ -498,10 +472,8 @@ TEST(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
   EXPECT_EQ(EncodeGpt(medium, layout), ERROR_SUCCESS);
 }
 
-TEST(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
-  TempDir dir;
-  std::string image = dir.file("cut.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   std::vector<std::uint8_t> bytes = ReadFileBytes(image);
   auto fresh = [&] {
     GptFaultMedium m(bytes.size(), 512);
@@ -554,14 +526,12 @@ TEST(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   }
 }
 
-TEST(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
-  TempDir dir;
-  std::string image = dir.file("repair.img");
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
+TEST_F(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
   std::vector<std::uint8_t> bytes = ReadFileBytes(image);
   bytes[512 + 60] ^= 0xFF;
   WriteFileRange(image, 0, bytes);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
   ASSERT_TRUE(found);
@@ -571,11 +541,9 @@ TEST(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
   expectPeersAgree(layout, image, 512);
 }
 
-TEST(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
-  TempDir dir;
-  std::string image = dir.file("blank.img");
+TEST_F(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
   MakeSparseFile(image, 16 * kMiB);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   const std::uint64_t sectors = medium->sectorCount();
   LayoutBuffer layout;
   layout.setPartitionStyle(kStyleGpt);
@@ -601,17 +569,14 @@ TEST(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
   EXPECT_EQ(written.gptDiskId(), layout.gptDiskId());
 }
 
-TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
-  TempDir dir;
-  std::string image = dir.file("edit4k.img");
+TEST_F(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   {
     PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
     if (!loop.attached()) GTEST_SKIP() << loop.failure();
-    RunResult made = test::Run({"sgdisk", "-n", "1:256:+2M", "-n", "2:0:+2M", "-n", "3:0:+2M", loop.path()});
-    ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    ASSERT_EQ(PartitionWithSgdisk(loop.path(), {"-n", "1:256:+2M", "-n", "2:0:+2M", "-n", "3:0:+2M"}), "");
   }
-  auto medium = openImage(image, 4096, true);
+  auto medium = OpenImage(image, 4096, true);
   bool found = false;
   LayoutBuffer layout = decode(*medium, found);
   ASSERT_EQ(layout.partitionCount(), 3u);
@@ -633,10 +598,9 @@ TEST(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
 
 // --- fresh tables and wiping ---
 
-TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
-  TempDir dir;
+TEST_F(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   std::string reference = dir.file("reference.img");
-  makeSgdiskImage(reference, 20 * kMiB, {"-o"});
+  ASSERT_EQ(MakeSgdiskImage(reference, 20 * kMiB, {"-o"}), "");
   std::string image = dir.file("fresh.img");
   fillPattern(image, 20 * kMiB);
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
@@ -649,12 +613,12 @@ TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
 
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
-  auto disk = SgdiskPrint(image);
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(disk->diskId, bare(id));
-  EXPECT_EQ(disk->entryCount, 128u);
-  EXPECT_EQ(disk->firstUsable, 34u);
-  EXPECT_EQ(disk->lastUsable, medium.sectorCount() - 34);
+  PeerTable disk = SgdiskPrint(image);
+  ASSERT_TRUE(disk.ok) << disk.text();
+  EXPECT_EQ(disk.id, bare(id));
+  EXPECT_EQ(disk.entryCount, 128u);
+  EXPECT_EQ(disk.firstUsable, 34u);
+  EXPECT_EQ(disk.lastUsable, medium.sectorCount() - 34);
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + 446, medium.bytes.begin()));
   const std::vector<std::uint8_t> sgdiskMbr = ReadFileRange(reference, 446, 66);
   EXPECT_TRUE(std::equal(sgdiskMbr.begin(), sgdiskMbr.end(), medium.bytes.begin() + 446));
@@ -666,27 +630,24 @@ TEST(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   }
 }
 
-TEST(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
-  TempDir dir;
+TEST_F(GptCodecEmpty, ProtectiveMbrOfLargeDisksMatchesSgdisk) {
   // Past cylinder 1023 the CHS fields saturate; past 2^32 sectors the size does.
   for (std::uint64_t size : {std::uint64_t{20} << 30, std::uint64_t{3} << 40}) {
     SCOPED_TRACE(size);
     std::string reference = dir.file("reference.img");
     std::string image = dir.file("kestrin.img");
     std::filesystem::remove(reference);
-    makeSgdiskImage(reference, size, {"-o"});
+    ASSERT_EQ(MakeSgdiskImage(reference, size, {"-o"}), "");
     MakeSparseFile(image, size);
-    auto medium = openImage(image, 512, true);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 0), ERROR_SUCCESS);
     EXPECT_EQ(ReadFileRange(image, 0, 512), ReadFileRange(reference, 0, 512));
   }
 }
 
-TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
-  TempDir dir;
-  std::string image = dir.file("count.img");
+TEST_F(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
   MakeSparseFile(image, 16 * kMiB);
-  auto medium = openImage(image, 512, true);
+  auto medium = OpenImage(image, 512, true);
   const Guid id = guid("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
   EXPECT_EQ(WriteEmptyGpt(*medium, id, 0xFFFFFFFFu), ERROR_INVALID_PARAMETER);
   MemoryMedium tiny(16 * 512, 512);
@@ -699,10 +660,10 @@ TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
     ASSERT_EQ(WriteEmptyGpt(*medium, id, asked), ERROR_SUCCESS);
     std::string report;
     EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
-    auto disk = SgdiskPrint(image);
-    ASSERT_TRUE(disk.has_value());
-    EXPECT_EQ(disk->entryCount, held);
-    EXPECT_EQ(disk->firstUsable, 2 + held * 128 / 512);
+    PeerTable disk = SgdiskPrint(image);
+    ASSERT_TRUE(disk.ok) << disk.text();
+    EXPECT_EQ(disk.entryCount, held);
+    EXPECT_EQ(disk.firstUsable, 2 + held * 128 / 512);
     bool found = false;
     LayoutBuffer layout = decode(*medium, found);
     EXPECT_EQ(layout.gptMaxPartitionCount(), held);
@@ -710,30 +671,26 @@ TEST(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
   }
 }
 
-TEST(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
-  TempDir dir;
-  std::string image = dir.file("fresh4k.img");
+TEST_F(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
   MakeSparseFile(image, 64 * kMiB);
   {
-    auto medium = openImage(image, 4096, true);
+    auto medium = OpenImage(image, 4096, true);
     ASSERT_EQ(WriteEmptyGpt(*medium, NewGuid(), 128), ERROR_SUCCESS);
   }
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;
-  auto disk = SgdiskPrint(loop.path());
-  ASSERT_TRUE(disk.has_value());
-  EXPECT_EQ(disk->firstUsable, 6u);
-  EXPECT_EQ(disk->lastUsable, 64 * kMiB / 4096 - 6);
+  PeerTable disk = SgdiskPrint(loop.path());
+  ASSERT_TRUE(disk.ok) << disk.text();
+  EXPECT_EQ(disk.firstUsable, 6u);
+  EXPECT_EQ(disk.lastUsable, 64 * kMiB / 4096 - 6);
 }
 
-TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
-  TempDir dir;
-  std::string image = dir.file("wipe.img");
+TEST_F(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
   fillPattern(image, 16 * kMiB);
-  makeSgdiskImage(image, 16 * kMiB, kGapTable);
-  MemoryMedium medium = loadImage(image, 512);
+  ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
+  MemoryMedium medium = LoadImage(image, 512);
   const std::vector<std::uint8_t> before = medium.bytes;
   ASSERT_EQ(WipeGpt(medium), ERROR_SUCCESS);
   bool found = true;
@@ -754,7 +711,7 @@ TEST(GptCodecWipe, ClearsBothHeadersAndNothingElse) {
 // resized in place and goes with it when it is removed or moved; everything
 // else in sector 0 stays byte for byte. A fresh table replaces it with a
 // plain protective MBR.
-TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
+TEST_F(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
   constexpr std::size_t kMirrorOf2 = 446 + 2 * 16;  // sgdisk -h puts 0xEE first, then the mirrors
   struct Case {
     const char* name;
@@ -777,11 +734,9 @@ TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
        kEightMiB / 4 * 5},
       {"move", [](LayoutBuffer& l) { l.slot(2).setStartingOffset(48 * kMiB); }, std::nullopt},
   };
-  TempDir dir;
   const std::string made = dir.file("made.img");
-  makeSgdiskImage(made, 64 * kMiB, {"-n", "1:2048:+8M", "-n", "2:0:+8M", "-n", "3:0:+8M"});
-  RunResult hybrid = kestrin::test::Run({"sgdisk", "-h", "1:2", made});
-  ASSERT_EQ(hybrid.exitCode, 0) << hybrid.out << hybrid.err;
+  ASSERT_EQ(MakeSgdiskImage(made, 64 * kMiB, {"-n", "1:2048:+8M", "-n", "2:0:+8M", "-n", "3:0:+8M"}), "");
+  ASSERT_EQ(PartitionWithSgdisk(made, {"-h", "1:2"}), "");
   const std::vector<std::uint8_t> before = ReadFileRange(made, 0, 512);
   ASSERT_EQ(before[446 + 4], 0xEE);
   ASSERT_EQ(readLe32(before, kMirrorOf2 + 12), kEightMiB);
@@ -790,7 +745,7 @@ TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
     const std::string image = dir.file("hybrid.img");
     std::filesystem::copy_file(made, image, std::filesystem::copy_options::overwrite_existing);
 
-    auto medium = openImage(image, 512, true);
+    auto medium = OpenImage(image, 512, true);
     bool found = false;
     LayoutBuffer edited = decode(*medium, found);
     ASSERT_TRUE(found);
@@ -820,14 +775,13 @@ TEST(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
 // is, as a fresh table would be: the backup copy at the new end, the usable
 // area up to it, the protective MBR's size (0xFFFFFFFF past 2 TiB). The
 // entries stay where they are.
-TEST(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
+TEST_F(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
   for (std::uint64_t grown : std::initializer_list<std::uint64_t>{128 * kMiB, 3ull << 40}) {
     SCOPED_TRACE(grown);
-    TempDir dir;
-    std::string image = dir.file("grown.img");
-    makeSgdiskImage(image, 64 * kMiB, {"-n", "1:2048:+8M"});
+    std::filesystem::remove(image);
+    ASSERT_EQ(MakeSgdiskImage(image, 64 * kMiB, {"-n", "1:2048:+8M"}), "");
     ASSERT_EQ(::truncate(image.c_str(), static_cast<off_t>(grown)), 0);
-    auto medium = openImage(image, 512, true);
+    auto medium = OpenImage(image, 512, true);
     bool found = false;
     LayoutBuffer edited = decode(*medium, found);
     ASSERT_TRUE(found);
@@ -835,15 +789,14 @@ TEST(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
     ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
 
     const std::uint64_t sectors = grown / 512;
-    RunResult dump = kestrin::test::Run({"sfdisk", "--dump", image});
-    EXPECT_EQ(dump.err, "");
-    EXPECT_NE(dump.out.find("last-lba: " + std::to_string(sectors - 34)), std::string::npos) << dump.out;
+    PeerTable dump = SfdiskDump(image);
+    EXPECT_EQ(dump.error, "");
+    EXPECT_EQ(dump.lastUsable, sectors - 34) << dump.output;
     std::string report;
     EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
     EXPECT_EQ(readLe32(ReadFileRange(image, 446 + 12, 4), 0), std::min<std::uint64_t>(sectors - 1, 0xFFFFFFFFu));
-    PeerTable peer = SfdiskDump(image);
-    ASSERT_EQ(peer.entries.size(), 1u);
-    EXPECT_EQ(peer.entries[0].start, 2048u);
-    EXPECT_EQ(peer.entries[0].size, 8 * kMiB / 512);
+    ASSERT_EQ(dump.partitions.size(), 1u);
+    EXPECT_EQ(dump.partitions[0].start, 2048u);
+    EXPECT_EQ(dump.partitions[0].size, 8 * kMiB / 512);
   }
 }

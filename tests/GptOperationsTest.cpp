@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "EditingFixture.h"
@@ -18,11 +19,6 @@ namespace kestrin::test {
 namespace {
 
 using namespace editing;
-
-using Sequence = std::vector<std::uint32_t>;
-const Sequence kWithUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
-                              IOCTL_DISK_UPDATE_PROPERTIES};
-const Sequence kReadOnly = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX};
 
 // The Linux filesystem data type, in lower case, and its 16 stored bytes:
 // the first three groups little-endian, the last eight in text order.
@@ -144,16 +140,14 @@ TEST_F(GptOperations, MalformedTypeTextRaisesAfterTheReadAndWritesNothing) {
   for (const std::string& text : bad) {
     for (int operation = 0; operation < 2; ++operation) {
       port.calls.clear();
-      try {
-        if (operation == 0) {
-          CreatePartitionGPT(kEditPath, 1, 1 << 20, 1 << 20, text);
-        } else {
-          SetPartitionTypeGPT(kEditPath, 1, text);
-        }
-        ADD_FAILURE() << "no error for '" << text << "'";
-      } catch (const ConversionError& error) {
-        EXPECT_EQ(std::string(error.what()), "'" + text + "' n'est pas une valeur GUID correcte");
-      }
+      EXPECT_EQ(ErrorOf<ConversionError>([&] {
+                  if (operation == 0) {
+                    CreatePartitionGPT(kEditPath, 1, 1 << 20, 1 << 20, text);
+                  } else {
+                    SetPartitionTypeGPT(kEditPath, 1, text);
+                  }
+                }),
+                "'" + text + "' n'est pas une valeur GUID correcte");
       EXPECT_EQ(port.requestCodes(), kReadOnly) << text;
       EXPECT_TRUE(closedOnceAtTheEnd()) << text;
     }
@@ -231,14 +225,8 @@ TEST_F(GptOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWrites
     if (c.createToo) {
       operations.push_back([&] { return CreatePartitionGPT(kEditPath, c.entry, 1 << 20, 1 << 20, kLinuxDataText); });
     }
-    for (const auto& operation : operations) {
-      port.calls.clear();
-      messages.shown.clear();
-      EXPECT_FALSE(operation());
-      EXPECT_EQ(messages.shown, std::vector<std::string>{c.message})
-          << "style " << c.style << " entry " << int(c.entry);
-      EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
-    }
+    SCOPED_TRACE("style " + std::to_string(c.style) + " entry " + std::to_string(c.entry));
+    expectEachRefused(operations, c.message);
   }
 }
 
@@ -263,24 +251,29 @@ class GptOperationsOnImage : public ImageFixture {
   void SetUp() override {
     ImageFixture::SetUp();
     if (IsSkipped()) return;
-    partitionWithSfdisk(
-        "label: gpt\n"
-        "start=2048, size=16384, type=" +
-        kLinuxDataUpper +
-        ", name=\"data\"\n"
-        "start=18432, size=16384, type=" +
-        kBasicDataUpper + "\n");
+    ASSERT_EQ(PartitionWithSfdisk(image,
+                                  "label: gpt\n"
+                                  "start=2048, size=16384, type=" +
+                                      kLinuxDataUpper +
+                                      ", name=\"data\"\n"
+                                      "start=18432, size=16384, type=" +
+                                      kBasicDataUpper + "\n"),
+              "");
     writeMarker(2 << 20);
     writeMarker(10 << 20);
     writeMarker(40 << 20);
   }
 
-  std::string sgdiskInfo(int number) { return RunPeer({"sgdisk", "-i", std::to_string(number), image}).out; }
+  // sgdisk's view of entry `number`; the test fails when sgdisk lists none.
+  PeerPartition sgdiskInfo(int number) {
+    std::optional<PeerPartition> entry = SgdiskInfo(image, number);
+    EXPECT_TRUE(entry.has_value()) << "sgdisk lists no entry " << number;
+    return entry.value_or(PeerPartition{});
+  }
 
   void expectHealthy() {
-    RunResult verify = RunPeer({"sgdisk", "-v", image});
-    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
-    EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
+    std::string report;
+    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
     EXPECT_TRUE(markersIntact());
     EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
   }
@@ -291,26 +284,26 @@ TEST_F(GptOperationsOnImage, CreateAddsAnEntryThatThePeersSee) {
       [&] { EXPECT_TRUE(CreatePartitionGPT(kImagePath, 3, 34816 * kSector, 16384 * kSector, kLinuxDataText)); });
   RecordProperty("microseconds", static_cast<int>(us));
   std::cout << "[ timing   ] CreatePartitionGPT on a 64 MiB image: " << us << " us\n";
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 3, "start"), "34816");
-  EXPECT_EQ(FieldOf(dump, 3, "size"), "16384");
-  EXPECT_EQ(FieldOf(dump, 3, "type"), kLinuxDataUpper);
-  EXPECT_EQ(FieldOf(dump, 1, "name"), "data");
-  EXPECT_EQ(FieldOf(dump, 2, "type"), kBasicDataUpper);
-  auto parted = PartedEntries(image);
-  ASSERT_EQ(parted.count(3), 1u);
-  EXPECT_EQ(parted[3].first, std::to_string(34816 * kSector) + "B");
-  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 3}));
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 3u) << dump.text();
+  EXPECT_EQ(dump.partition(3).start, 34816u);
+  EXPECT_EQ(dump.partition(3).size, 16384u);
+  EXPECT_EQ(dump.partition(3).type, kLinuxDataUpper);
+  EXPECT_EQ(dump.partition(1).name, "data");
+  EXPECT_EQ(dump.partition(2).type, kBasicDataUpper);
+  PeerPartition parted = PartedPrint(image).partition(3);
+  ASSERT_EQ(parted.number, 3);
+  EXPECT_EQ(parted.start, 34816 * kSector);
+  EXPECT_EQ(PartxShow(image).numbers(), (std::vector<int>{1, 2, 3}));
   expectHealthy();
 }
 
 TEST_F(GptOperationsOnImage, CreateBeyondTheCountLandsInThatSlot) {
   EXPECT_TRUE(CreatePartitionGPT(kImagePath, 6, 34816 * kSector, 8192 * kSector, kLinuxDataText));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 6, "start"), "34816");
-  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 6}));
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 3u) << dump.text();
+  EXPECT_EQ(dump.partition(6).start, 34816u);
+  EXPECT_EQ(PartxShow(image).numbers(), (std::vector<int>{1, 2, 6}));
   // Read back, the stack reports the used entries only, in array order: the
   // new one is the third slot and keeps the number of its array position.
   LayoutBuffer layout = currentLayout();
@@ -321,35 +314,35 @@ TEST_F(GptOperationsOnImage, CreateBeyondTheCountLandsInThatSlot) {
 }
 
 TEST_F(GptOperationsOnImage, CreateOverAnEntryKeepsItsUniqueGuidAndName) {
-  std::string uuidBefore = FieldOf(DumpWithSfdisk(image), 1, "uuid");
+  std::string uuidBefore = SfdiskDump(image).partition(1).uuid;
   ASSERT_EQ(uuidBefore.size(), 36u);
   EXPECT_TRUE(CreatePartitionGPT(kImagePath, 1, 4096 * kSector, 4096 * kSector, kLinuxDataText));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  EXPECT_EQ(FieldOf(dump, 1, "uuid"), uuidBefore);
-  EXPECT_EQ(FieldOf(dump, 1, "name"), "data");
-  EXPECT_EQ(FieldOf(dump, 1, "start"), "4096");
-  EXPECT_EQ(FieldOf(dump, 1, "size"), "4096");
+  PeerPartition entry = SfdiskDump(image).partition(1);
+  EXPECT_EQ(entry.uuid, uuidBefore);
+  EXPECT_EQ(entry.name, "data");
+  EXPECT_EQ(entry.start, 4096u);
+  EXPECT_EQ(entry.size, 4096u);
   expectHealthy();
 }
 
 TEST_F(GptOperationsOnImage, DeleteRemovesTheEntry) {
   EXPECT_TRUE(DeletePartitionGPT(kImagePath, 2));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 1u) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 1, "name"), "data");
-  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1}));
-  EXPECT_EQ(PartedEntries(image).size(), 1u);
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 1u) << dump.text();
+  EXPECT_EQ(dump.partition(1).name, "data");
+  EXPECT_EQ(PartxShow(image).numbers(), (std::vector<int>{1}));
+  EXPECT_EQ(PartedPrint(image).partitions.size(), 1u);
   expectHealthy();
 }
 
 TEST_F(GptOperationsOnImage, RetypeAndAttributesReachTheEntry) {
   EXPECT_TRUE(SetPartitionTypeGPT(kImagePath, 2, "{c12a7328-f81f-11d2-ba4b-00a0c93ec93b}"));
   EXPECT_TRUE(SetPartitionAttributesGPT(kImagePath, 1, 0x8000000000000001ull));
-  EXPECT_EQ(SgdiskField(sgdiskInfo(2), "Partition GUID code").substr(0, 36), "C12A7328-F81F-11D2-BA4B-00A0C93EC93B");
-  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Attribute flags"), "8000000000000001");
+  EXPECT_EQ(sgdiskInfo(2).type, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B");
+  EXPECT_EQ(sgdiskInfo(1).attributes, 0x8000000000000001ull);
   EXPECT_TRUE(SetPartitionAttributesGPT(kImagePath, 1, 0));
-  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Attribute flags"), "0000000000000000");
-  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Partition name"), "'data'");
+  EXPECT_EQ(sgdiskInfo(1).attributes, 0u);
+  EXPECT_EQ(sgdiskInfo(1).name, "data");
   expectHealthy();
 }
 
@@ -357,21 +350,22 @@ TEST_F(GptOperationsOnImage, EditsAnImageMadeBySgdisk) {
   // sgdisk's own layout: usable area from sector 34, an entry with a name
   // and attribute bits, a second one left to be created below sector 2048.
   MakeSparseFile(image, kImageSize);
-  partitionWithSgdisk(
-      {"-n", "1:2048:+8M", "-t", "1:8300", "-c", "1:root", "-A", "1:set:2", "-n", "2:18432:+8M", "-t", "2:0700"});
-  std::string uuidBefore = FieldOf(DumpWithSfdisk(image), 1, "uuid");
+  ASSERT_EQ(PartitionWithSgdisk(image, {"-n", "1:2048:+8M", "-t", "1:8300", "-c", "1:root", "-A", "1:set:2", "-n",
+                                        "2:18432:+8M", "-t", "2:0700"}),
+            "");
+  std::string uuidBefore = SfdiskDump(image).partition(1).uuid;
   EXPECT_TRUE(SetPartitionTypeGPT(kImagePath, 2, kLinuxDataText));
   EXPECT_TRUE(CreatePartitionGPT(kImagePath, 3, 34 * kSector, 2014 * kSector, kLinuxDataText));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 2, "type"), kLinuxDataUpper);
-  EXPECT_EQ(FieldOf(dump, 3, "start"), "34");
-  EXPECT_EQ(FieldOf(dump, 3, "size"), "2014");
-  EXPECT_EQ(FieldOf(dump, 1, "uuid"), uuidBefore);
-  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Attribute flags"), "0000000000000004");
-  EXPECT_EQ(SgdiskField(sgdiskInfo(1), "Partition name"), "'root'");
-  RunResult verify = RunPeer({"sgdisk", "-v", image});
-  EXPECT_NE(verify.out.find("No problems found"), std::string::npos) << verify.out;
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 3u) << dump.text();
+  EXPECT_EQ(dump.partition(2).type, kLinuxDataUpper);
+  EXPECT_EQ(dump.partition(3).start, 34u);
+  EXPECT_EQ(dump.partition(3).size, 2014u);
+  EXPECT_EQ(dump.partition(1).uuid, uuidBefore);
+  EXPECT_EQ(sgdiskInfo(1).attributes, 4u);
+  EXPECT_EQ(sgdiskInfo(1).name, "root");
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
   EXPECT_TRUE(messages.shown.empty());
 }
 

@@ -13,14 +13,17 @@
 #include <vector>
 
 #include "EmulatedPort.h"
-#include "GptPeers.h"
+#include "FakeTable.h"
 #include "LayoutView.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "RecordingPort.h"
 #include "TestSupport.h"
 
 namespace kestrin {
 namespace {
 
+using test::FakeTable;
 using test::RecordingPort;
 
 const std::string kPath = "\\\\.\\PhysicalDrive0";
@@ -30,26 +33,6 @@ const std::string kBasicData = "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}";
 
 ViewRow row(std::string number, std::vector<std::string> cells) { return ViewRow{std::move(number), std::move(cells)}; }
 const ViewRow kFiller{"0", {}};
-
-// Records every call of a refresh as one line of text, in order.
-class RecordingTarget : public LayoutViewTarget {
- public:
-  void clearRows() override { events.push_back("clear"); }
-  void setMenuState(const StyleMenuState& state) override {
-    events.push_back(std::string("menu mbr=") + (state.mbrItems ? "on" : "off") + " gpt=" + (state.gptItems ? "on" : "off"));
-  }
-  void setStatusText(const std::string& text) override { events.push_back("status " + text); }
-  void addRow(const ViewRow& r) override {
-    if (failOnRow) throw std::runtime_error("row failed");
-    events.push_back("row " + r.number);
-    rows.push_back(r);
-  }
-  void showError(const std::string& message) override { events.push_back("error " + message); }
-
-  std::vector<std::string> events;
-  std::vector<ViewRow> rows;
-  bool failOnRow = false;
-};
 
 LayoutBuffer layoutOf(std::uint32_t style, std::uint32_t count) {
   LayoutBuffer layout;
@@ -124,9 +107,11 @@ TEST(LayoutViewRows, GptRowHasEmptyHiddenSectorsAndBootCells) {
   setGptEntry(layout, 1, kBasicData, 0);
   setGptEntry(layout, 2, kLinuxFilesystem, 1ull << 63);
   setGptEntry(layout, 3, std::string(kNullGuidText), 0x0123456789ABCDEFull);
-  EXPECT_EQ(SlotRow(layout, 1), row("1", {"1048576", "1048576", "", " PARTITION_BASIC_DATA_GUID", "", "0x0000000000000000"}));
+  EXPECT_EQ(SlotRow(layout, 1),
+            row("1", {"1048576", "1048576", "", " PARTITION_BASIC_DATA_GUID", "", "0x0000000000000000"}));
   EXPECT_EQ(SlotRow(layout, 2), row("2", {"2097152", "1048576", "", kLinuxFilesystem, "", "0x8000000000000000"}));
-  EXPECT_EQ(SlotRow(layout, 3), row("3", {"3145728", "1048576", "", " PARTITION_ENTRY_UNUSED_GUID", "", "0x0123456789ABCDEF"}));
+  EXPECT_EQ(SlotRow(layout, 3),
+            row("3", {"3145728", "1048576", "", " PARTITION_ENTRY_UNUSED_GUID", "", "0x0123456789ABCDEF"}));
 }
 
 TEST(LayoutViewRows, GptTypeTextAsksTheCatalogueWithUpperCaseText) {
@@ -219,7 +204,7 @@ class RefreshTest : public ::testing::Test {
  protected:
   RecordingPort port;
   ScopedPort installed{port};
-  RecordingTarget target;
+  FakeTable target;
   LayoutViewState state;
 };
 
@@ -329,7 +314,7 @@ TEST(Refresh, ACountAbove64ShowsAtMost64RowsAndTheCountItself) {
   ScopedPort installed(port);
   port.layout = layoutOf(kStyleGpt, 65);
   for (int e = 1; e <= 64; ++e) setGptEntry(port.layout, e, kBasicData);
-  RecordingTarget target;
+  FakeTable target;
   LayoutViewState state;
   RefreshLayoutView(kPath, state, target);
   EXPECT_EQ(state.entryCount, 65);
@@ -352,15 +337,15 @@ class PeerImageView : public ::testing::Test {
   std::string image = dir.file("disk.img");
   EmulatedPort stack{DiskMap{DiskSpec{image, 0}}};
   ScopedPort installed{stack};
-  RecordingTarget target;
+  FakeTable target;
   LayoutViewState state;
 };
 
 TEST_F(PeerImageView, MbrMadeBySfdisk) {
-  test::MakeSparseFile(image, 32 << 20);
-  test::RunResult made = test::Run({"sfdisk", "--no-reread", "--no-tell-kernel", "-q", image},
-                                   "label: dos\nstart=2048, size=4096, type=7, bootable\nstart=8192, size=2048, type=27\n");
-  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(
+      test::MakeSfdiskImage(image, 32 << 20,
+                            "label: dos\nstart=2048, size=4096, type=7, bootable\nstart=8192, size=2048, type=27\n"),
+      "");
   std::vector<ViewRow> rows = refresh();
   EXPECT_EQ(target.events.at(2), "status Style: MBR, Count=4");
   ASSERT_EQ(rows.size(), 4u);
@@ -371,22 +356,22 @@ TEST_F(PeerImageView, MbrMadeBySfdisk) {
 }
 
 TEST_F(PeerImageView, GptMadeBySgdiskAgreesWithSgdisk) {
-  test::MakeSparseFile(image, 32 << 20);
-  test::RunResult made = test::Run({"sgdisk", "-n", "1:2048:+4M", "-t", "1:0700", "-n", "2:0:+2M", "-t", "2:8300",
-                                    "-A", "2:set:63", "-A", "2:set:0", image});
-  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(test::MakeSgdiskImage(image, 32 << 20,
+                                  {"-n", "1:2048:+4M", "-t", "1:0700", "-n", "2:0:+2M", "-t", "2:8300", "-A",
+                                   "2:set:63", "-A", "2:set:0"}),
+            "");
   std::vector<ViewRow> rows = refresh();
   EXPECT_EQ(target.events.at(1), "menu mbr=off gpt=on");
   EXPECT_EQ(target.events.at(2), "status Style: GPT, Count=2");
   ASSERT_EQ(rows.size(), 4u);
-  for (unsigned number : {1u, 2u}) {
-    std::optional<test::SgdiskEntry> peer = test::SgdiskInfo(image, number);
+  for (int number : {1, 2}) {
+    std::optional<test::PeerPartition> peer = test::SgdiskInfo(image, number);
     ASSERT_TRUE(peer) << number;
     const ViewRow& r = rows[number - 1];
     ASSERT_EQ(r.cells.size(), 6u);
-    EXPECT_EQ(r.cells[0], std::to_string(peer->entry.start * 512));
-    EXPECT_EQ(r.cells[1], std::to_string(peer->entry.size * 512));
-    std::string peerType = "{" + peer->entry.type + "}";
+    EXPECT_EQ(r.cells[0], std::to_string(peer->start * 512));
+    EXPECT_EQ(r.cells[1], std::to_string(peer->size * 512));
+    std::string peerType = "{" + peer->type + "}";
     EXPECT_EQ(r.cells[3], peerType == kBasicData ? " PARTITION_BASIC_DATA_GUID" : peerType);
     char attributes[19];
     std::snprintf(attributes, sizeof attributes, "0x%016llX", static_cast<unsigned long long>(peer->attributes));

@@ -9,21 +9,17 @@
 #include <memory>
 
 #include "ByteOrder.h"
-#include "ImageMedium.h"
+#include "ImageMedia.h"
 #include "LayoutCodec.h"
+#include "MbrBytes.h"
 #include "MemoryMedium.h"
-#include "MbrTestTools.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "Port.h"
 #include "TestSupport.h"
 
-namespace kestrin {
+namespace kestrin::test {
 namespace {
-
-using test::MemoryMedium;
-using test::MbrPeerPartition;
-using test::MbrPeerTable;
-using test::PutMbrBootSignature;
-using test::PutMbrEntry;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
@@ -46,36 +42,29 @@ bool slotIsAllZero(const LayoutBuffer& layout, int entry) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-std::unique_ptr<ImageMedium> openImage(const std::string& path, bool writable, std::uint32_t sectorSize) {
-  std::uint32_t error = 0;
-  auto medium = ImageMedium::open(path, writable, sectorSize, error);
-  EXPECT_NE(medium, nullptr) << "error " << error;
-  return medium;
-}
-
 // Every slot of `layout` against the partitions a peer tool lists: offsets,
 // lengths, types, boot flags and the partition numbers; slots the peer
 // does not list must be empty, except the links of the EBR chain.
-void expectLayoutMatchesPeer(const LayoutBuffer& layout, const MbrPeerTable& peer, std::uint32_t sectorSize) {
+void expectLayoutMatchesPeer(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize) {
   ASSERT_TRUE(peer.ok) << peer.error;
   EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
-  EXPECT_EQ(layout.mbrSignature(), peer.diskId);
-  int logicals = static_cast<int>(
-      std::count_if(peer.partitions.begin(), peer.partitions.end(), [](const MbrPeerPartition& p) { return p.number > 4; }));
+  EXPECT_EQ(layout.mbrSignature(), peer.mbrId());
+  int logicals = static_cast<int>(std::count_if(peer.partitions.begin(), peer.partitions.end(),
+                                                [](const PeerPartition& p) { return p.number > 4; }));
   EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
 
   std::vector<bool> listed(65, false);
   std::uint32_t realNumber = 0;
-  for (const MbrPeerPartition& p : peer.partitions) {
+  for (const PeerPartition& p : peer.partitions) {
     int entry = entryOfPeerNumber(p.number);
     listed[entry] = true;
     ConstLayoutSlot slot = layout.slot(entry);
     SCOPED_TRACE("peer partition " + std::to_string(p.number));
     EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(p.start * sectorSize));
     EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(p.size * sectorSize));
-    EXPECT_EQ(slot.mbrPartitionType(), p.type);
+    EXPECT_EQ(slot.mbrPartitionType(), p.mbrType());
     EXPECT_EQ(slot.mbrBootIndicator(), p.bootable ? 1 : 0);
-    bool container = p.type == 0x05 || p.type == 0x0F || p.type == 0x85;
+    bool container = p.mbrType() == 0x05 || p.mbrType() == 0x0F || p.mbrType() == 0x85;
     EXPECT_EQ(slot.mbrRecognizedPartition(), container ? 0 : 1);
     EXPECT_EQ(slot.partitionNumber(), container ? 0u : ++realNumber);
     if (p.number <= 4) {
@@ -108,14 +97,14 @@ void expectLayoutMatchesPeer(const LayoutBuffer& layout, const MbrPeerTable& pee
 // --- reading images made by peer tools ---
 
 TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("three-logicals.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
-  auto medium = openImage(image, false, 512);
+  ASSERT_EQ(MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  auto medium = OpenImage(image, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  expectLayoutMatchesPeer(layout, test::MbrSfdiskJson(image), 512);
+  expectLayoutMatchesPeer(layout, SfdiskJson(image), 512);
   // The dispatcher reaches the same result through the boot signature.
   LayoutBuffer viaDispatcher;
   ASSERT_EQ(DecodeLayout(*medium, viaDispatcher), ERROR_SUCCESS);
@@ -125,9 +114,9 @@ TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
 // The sfdisk of this system cannot be told a sector size, so the 4096-byte
 // image is made and listed by fdisk, which can.
 TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("4k.img");
-  test::MakeSparseFile(image, 256 * kMiB);
+  MakeSparseFile(image, 256 * kMiB);
   // Primary 1 at 256, extended from 2048 with logical drives at 2304 and
   // 3584 (the second one retyped to 07), primary 3 bootable at 40960.
   std::string commands =
@@ -137,24 +126,24 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
       "n\nl\n3584\n4607\nt\n6\n7\n"
       "n\np\n3\n40960\n49151\na\n3\n"
       "w\n";
-  test::RunResult made = test::Run({"fdisk", "-b", "4096", image}, commands);
+  RunResult made = test::Run({"fdisk", "-b", "4096", image}, commands);
   ASSERT_EQ(made.exitCode, 0) << made.err;
-  auto medium = openImage(image, false, 4096);
+  auto medium = OpenImage(image, 4096);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  MbrPeerTable peer = test::MbrFdiskList(image, 4096);
+  PeerTable peer = FdiskList(image, 4096);
   ASSERT_EQ(peer.partitions.size(), 5u) << "fdisk did not make the expected table";
   expectLayoutMatchesPeer(layout, peer, 4096);
 }
 
 TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("loop.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  ASSERT_EQ(MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
   // Follow the chain in the raw bytes to the third EBR and make its link
   // point back at the second one.
-  auto sectorAt = [&image](std::uint64_t lba) { return test::ReadFileRange(image, lba * 512, 512); };
+  auto sectorAt = [&image](std::uint64_t lba) { return ReadFileRange(image, lba * 512, 512); };
   auto linkStart = [](const std::vector<std::uint8_t>& ebr) { return readLe32(ebr, 446 + 16 + 8); };
   std::uint32_t extendedStart = readLe32(sectorAt(0), 446 + 2 * 16 + 8);
   std::uint64_t second = extendedStart + linkStart(sectorAt(extendedStart));
@@ -162,9 +151,9 @@ TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {
   std::vector<std::uint8_t> thirdEbr = sectorAt(third);
   ASSERT_EQ(thirdEbr[446 + 16 + 4], 0) << "the third EBR should end the chain";
   PutMbrEntry(thirdEbr, 0, 1, 0, 0x05, static_cast<std::uint32_t>(second - extendedStart), 8);
-  test::WriteFileRange(image, third * 512, thirdEbr);
+  WriteFileRange(image, third * 512, thirdEbr);
 
-  auto medium = openImage(image, false, 512);
+  auto medium = OpenImage(image, 512);
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
@@ -187,7 +176,8 @@ MemoryMedium chainDisk(int ebrs, std::uint32_t sectorSize = 512, std::uint64_t s
   for (int i = 0; i < ebrs; ++i) {
     std::uint64_t ebr = 64 + 16 * static_cast<std::uint64_t>(i);
     PutMbrEntry(disk.bytes, ebr * sectorSize, 0, 0, 0x83, 1, 8);
-    if (i + 1 < ebrs) PutMbrEntry(disk.bytes, ebr * sectorSize, 1, 0, 0x05, static_cast<std::uint32_t>(16 * (i + 1)), 16);
+    if (i + 1 < ebrs)
+      PutMbrEntry(disk.bytes, ebr * sectorSize, 1, 0, 0x05, static_cast<std::uint32_t>(16 * (i + 1)), 16);
   }
   return disk;
 }
@@ -320,16 +310,24 @@ void fillPattern(std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t
   for (std::size_t i = from; i < to; ++i) bytes[i] = static_cast<std::uint8_t>(0xA5 ^ (i * 11));
 }
 
+// The three-logicals disk as `image`, with boot code around its table in
+// sector 0; returns that sector.
+std::vector<std::uint8_t> threeLogicalsWithBootCode(const std::string& image) {
+  EXPECT_EQ(MakeSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
+  std::vector<std::uint8_t> sector0 = ReadFileRange(image, 0, 512);
+  fillPattern(sector0, 0, 440);
+  fillPattern(sector0, 444, 446);
+  WriteFileRange(image, 0, sector0);
+  return sector0;
+}
+
 TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("empty.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
-  std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
-  fillPattern(before, 0, 440);
-  fillPattern(before, 444, 446);
-  test::WriteFileRange(image, 0, before);
+  const std::vector<std::uint8_t> before = threeLogicalsWithBootCode(image);
+  if (HasFailure()) return;
   {
-    auto medium = openImage(image, true, 512);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
     ASSERT_EQ(WriteEmptyMbr(*medium, 0x01020304), ERROR_SUCCESS);
     LayoutBuffer layout;
@@ -338,15 +336,15 @@ TEST(MbrWriteEmpty, ReplacesTheTableAndSignatureAndKeepsTheBootCode) {
     EXPECT_EQ(layout.partitionCount(), 4u);
     for (int entry = 1; entry <= 4; ++entry) EXPECT_TRUE(slotIsAllZero(layout, entry));
   }
-  std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 512);
+  std::vector<std::uint8_t> after = ReadFileRange(image, 0, 512);
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + 440, before.begin()));
   EXPECT_EQ(std::vector<std::uint8_t>(after.begin() + 440, after.begin() + 444),
             (std::vector<std::uint8_t>{0x04, 0x03, 0x02, 0x01}));
   EXPECT_EQ(after[444], before[444]);
   EXPECT_EQ(after[445], before[445]);
-  MbrPeerTable peer = test::MbrSfdiskJson(image);
+  PeerTable peer = SfdiskJson(image);
   ASSERT_TRUE(peer.ok) << peer.error;
-  EXPECT_EQ(peer.diskId, 0x01020304u);
+  EXPECT_EQ(peer.mbrId(), 0x01020304u);
   EXPECT_TRUE(peer.partitions.empty());
 }
 
@@ -368,15 +366,12 @@ TEST(MbrWriteEmpty, WritesOnlyWhenSector0Changes) {
 }
 
 TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
-  test::TempDir dir;
+  TempDir dir;
   std::string image = dir.file("clear.img");
-  ASSERT_EQ(test::MakeMbrSfdiskImage(image, 64 * kMiB, kThreeLogicalsScript), "");
-  std::vector<std::uint8_t> before = test::ReadFileRange(image, 0, 512);
-  fillPattern(before, 0, 440);
-  fillPattern(before, 444, 446);
-  test::WriteFileRange(image, 0, before);
+  const std::vector<std::uint8_t> before = threeLogicalsWithBootCode(image);
+  if (HasFailure()) return;
   {
-    auto medium = openImage(image, true, 512);
+    auto medium = OpenImage(image, 512, true);
     ASSERT_NE(medium, nullptr);
     ASSERT_EQ(ClearMbr(*medium), ERROR_SUCCESS);
     LayoutBuffer layout;
@@ -384,16 +379,16 @@ TEST(MbrClear, LeavesARawDiskWithItsBootCode) {
     EXPECT_EQ(layout.partitionStyle(), kStyleRaw);
     EXPECT_EQ(layout.partitionCount(), 0u);
   }
-  std::vector<std::uint8_t> after = test::ReadFileRange(image, 0, 512);
+  std::vector<std::uint8_t> after = ReadFileRange(image, 0, 512);
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + 440, before.begin()));
   EXPECT_EQ(after[444], before[444]);
   EXPECT_EQ(after[445], before[445]);
   EXPECT_TRUE(std::all_of(after.begin() + 440, after.begin() + 444, [](std::uint8_t b) { return b == 0; }))
       << "the disk signature goes with the table";
   EXPECT_TRUE(std::all_of(after.begin() + 446, after.end(), [](std::uint8_t b) { return b == 0; }));
-  test::RunResult dump = test::Run({"sfdisk", "--dump", image});
-  EXPECT_NE(dump.exitCode, 0);
-  EXPECT_NE(dump.err.find("does not contain a recognized partition table"), std::string::npos) << dump.err;
+  PeerTable dump = SfdiskDump(image);
+  EXPECT_FALSE(dump.ok);
+  EXPECT_NE(dump.error.find("does not contain a recognized partition table"), std::string::npos) << dump.error;
 }
 
 TEST(MbrClear, WritesNothingOnADiskWithoutTable) {
@@ -405,4 +400,4 @@ TEST(MbrClear, WritesNothingOnADiskWithoutTable) {
 }
 
 }  // namespace
-}  // namespace kestrin
+}  // namespace kestrin::test

@@ -11,7 +11,7 @@
 
 #include "EditingFixture.h"
 #include "ImageFixture.h"
-#include "MbrTestTools.h"
+#include "MbrBytes.h"
 #include "lib.h"
 #include "udiskmgmt.h"
 
@@ -19,11 +19,6 @@ namespace kestrin::test {
 namespace {
 
 using namespace editing;
-
-using Sequence = std::vector<std::uint32_t>;
-const Sequence kWithUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
-                              IOCTL_DISK_UPDATE_PROPERTIES};
-const Sequence kWithoutUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_DISK_SET_DRIVE_LAYOUT_EX};
 
 class MbrOperations : public EditingFixture {};
 
@@ -224,14 +219,8 @@ TEST_F(MbrOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWrites
         [&] { return SetPartitionBootMBR(kEditPath, c.entry, true); },
         [&] { return SetPartitionNumberOneMBR(kEditPath, c.entry); }};
     if (c.style != kStyleMbr) operations.push_back([&] { return SetDiskIdMBR(kEditPath, 1); });
-    for (const auto& operation : operations) {
-      port.calls.clear();
-      messages.shown.clear();
-      EXPECT_FALSE(operation());
-      EXPECT_EQ(messages.shown, std::vector<std::string>{c.message})
-          << "style " << c.style << " entry " << int(c.entry);
-      EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
-    }
+    SCOPED_TRACE("style " + std::to_string(c.style) + " entry " + std::to_string(c.entry));
+    expectEachRefused(operations, c.message);
   }
 }
 
@@ -258,20 +247,28 @@ const std::string kTwoPrimaries =
     "start=2048, size=20480, type=83, bootable\n"
     "start=22528, size=20480, type=7\n";
 
+// A primary, and an extended partition with two logical drives.
+const std::string kPrimaryAndTwoLogicals =
+    "label: dos\n"
+    "start=2048, size=20480, type=83\n"
+    "start=22528, size=40960, type=5\n"
+    "start=24576, size=8192, type=83\n"
+    "start=34816, size=8192, type=7\n";
+
 class MbrOperationsOnImage : public ImageFixture {
  protected:
   void SetUp() override {
     ImageFixture::SetUp();
     if (IsSkipped()) return;
-    partitionWithSfdisk(kTwoPrimaries);
+    ASSERT_EQ(PartitionWithSfdisk(image, kTwoPrimaries), "");
     writeMarker(2 << 20);
     writeMarker(12 << 20);
     writeMarker(kImageSize - 4096);
   }
 
   void expectHealthy() {
-    RunResult verify = RunPeer({"sfdisk", "--verify", image});
-    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+    std::string report;
+    EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
     EXPECT_TRUE(markersIntact());
     EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
   }
@@ -282,36 +279,36 @@ TEST_F(MbrOperationsOnImage, CreateAddsAPrimaryThatThePeersSee) {
       [&] { EXPECT_TRUE(CreatePartitionMBR(kImagePath, 3, 43008 * kSector, 8192 * kSector, false, 0x0C)); });
   RecordProperty("microseconds", static_cast<int>(us));
   std::cout << "[ timing   ] CreatePartitionMBR on a 64 MiB image: " << us << " us\n";
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_TRUE(dump.ok) << dump.text;
-  ASSERT_EQ(dump.entries.size(), 3u) << dump.text;
-  const DumpedEntry* created = dump.entry(3);
-  ASSERT_NE(created, nullptr) << dump.text;
-  EXPECT_EQ(created->field("start"), "43008");
-  EXPECT_EQ(created->field("size"), "8192");
-  EXPECT_EQ(created->field("type"), "c");
-  EXPECT_EQ(created->field("bootable"), "");
-  EXPECT_EQ(FieldOf(dump, 1, "bootable"), "1");
-  EXPECT_EQ(FieldOf(dump, 2, "start"), "22528");
-  EXPECT_EQ(dump.header["label-id"], "0x11223344");
-  auto parted = PartedEntries(image);
-  ASSERT_EQ(parted.count(3), 1u);
-  EXPECT_EQ(parted[3].first, std::to_string(43008 * kSector) + "B");
-  EXPECT_EQ(parted[3].second, std::to_string((43008 + 8192) * kSector - 1) + "B");
-  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{1, 2, 3}));
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_TRUE(dump.ok) << dump.text();
+  ASSERT_EQ(dump.partitions.size(), 3u) << dump.text();
+  PeerPartition created = dump.partition(3);
+  ASSERT_EQ(created.number, 3) << dump.text();
+  EXPECT_EQ(created.start, 43008u);
+  EXPECT_EQ(created.size, 8192u);
+  EXPECT_EQ(created.type, "c");
+  EXPECT_FALSE(created.bootable);
+  EXPECT_TRUE(dump.partition(1).bootable);
+  EXPECT_EQ(dump.partition(2).start, 22528u);
+  EXPECT_EQ(dump.id, "0x11223344");
+  PeerPartition parted = PartedPrint(image).partition(3);
+  ASSERT_EQ(parted.number, 3);
+  EXPECT_EQ(parted.start, 43008 * kSector);
+  EXPECT_EQ(parted.start + parted.size - 1, (43008 + 8192) * kSector - 1);
+  EXPECT_EQ(PartxShow(image).numbers(), (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(port.requestCodes(), kWithUpdate);
   expectHealthy();
 }
 
 TEST_F(MbrOperationsOnImage, DeleteRemovesTheEntryAndKeepsTheOther) {
   EXPECT_TRUE(DeletePartitionMBR(kImagePath, 1));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 1u) << dump.text;
-  ASSERT_NE(dump.entry(2), nullptr) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 2, "start"), "22528");
-  EXPECT_EQ(FieldOf(dump, 2, "type"), "7");
-  EXPECT_EQ(PartxNumbers(image), (std::vector<int>{2}));
-  EXPECT_EQ(PartedEntries(image).size(), 1u);
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 1u) << dump.text();
+  ASSERT_EQ(dump.partition(2).number, 2) << dump.text();
+  EXPECT_EQ(dump.partition(2).start, 22528u);
+  EXPECT_EQ(dump.partition(2).type, "7");
+  EXPECT_EQ(PartxShow(image).numbers(), (std::vector<int>{2}));
+  EXPECT_EQ(PartedPrint(image).partitions.size(), 1u);
   expectHealthy();
 }
 
@@ -319,45 +316,39 @@ TEST_F(MbrOperationsOnImage, RetypeAndBootFlagReachTheTable) {
   EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 2, 0x0B));
   EXPECT_TRUE(SetPartitionBootMBR(kImagePath, 1, false));
   EXPECT_TRUE(SetPartitionBootMBR(kImagePath, 2, true));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 2u) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 2, "type"), "b");
-  EXPECT_EQ(FieldOf(dump, 2, "bootable"), "1");
-  EXPECT_EQ(FieldOf(dump, 1, "type"), "83");
-  EXPECT_EQ(FieldOf(dump, 1, "bootable"), "");
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 2u) << dump.text();
+  EXPECT_EQ(dump.partition(2).type, "b");
+  EXPECT_TRUE(dump.partition(2).bootable);
+  EXPECT_EQ(dump.partition(1).type, "83");
+  EXPECT_FALSE(dump.partition(1).bootable);
   expectHealthy();
 }
 
 TEST_F(MbrOperationsOnImage, DiskSignatureReachesTheTable) {
   EXPECT_TRUE(SetDiskIdMBR(kImagePath, 0xDEADBEEF));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  EXPECT_EQ(dump.header["label-id"], "0xdeadbeef");
-  EXPECT_EQ(dump.entries.size(), 2u);
-  RunResult partx = RunPeer({"partx", "--show", "--noheadings", "--output", "UUID", image});
-  EXPECT_NE(partx.out.find("deadbeef-01"), std::string::npos) << partx.out;
+  PeerTable dump = SfdiskDump(image);
+  EXPECT_EQ(dump.id, "0xdeadbeef");
+  EXPECT_EQ(dump.partitions.size(), 2u);
+  EXPECT_EQ(PartxShow(image).partition(1).uuid, "deadbeef-01");
   expectHealthy();
 }
 
 TEST_F(MbrOperationsOnImage, MakeFirstExchangesTheTwoPrimaries) {
   EXPECT_TRUE(SetPartitionNumberOneMBR(kImagePath, 2));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 2u) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 1, "start"), "22528");
-  EXPECT_EQ(FieldOf(dump, 1, "type"), "7");
-  EXPECT_EQ(FieldOf(dump, 2, "start"), "2048");
-  EXPECT_EQ(FieldOf(dump, 2, "type"), "83");
-  EXPECT_EQ(FieldOf(dump, 2, "bootable"), "1");
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 2u) << dump.text();
+  EXPECT_EQ(dump.partition(1).start, 22528u);
+  EXPECT_EQ(dump.partition(1).type, "7");
+  EXPECT_EQ(dump.partition(2).start, 2048u);
+  EXPECT_EQ(dump.partition(2).type, "83");
+  EXPECT_TRUE(dump.partition(2).bootable);
   EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
   expectHealthy();
 }
 
 TEST_F(MbrOperationsOnImage, RetypesALogicalEntryFoundThroughTheReader) {
-  partitionWithSfdisk(
-      "label: dos\n"
-      "start=2048, size=20480, type=83\n"
-      "start=22528, size=40960, type=5\n"
-      "start=24576, size=8192, type=83\n"
-      "start=34816, size=8192, type=7\n");
+  ASSERT_EQ(PartitionWithSfdisk(image, kPrimaryAndTwoLogicals), "");
   LayoutBuffer layout = currentLayout();
   int logical = 0;
   for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()) && entry <= kLayoutSlotCount; ++entry) {
@@ -365,13 +356,13 @@ TEST_F(MbrOperationsOnImage, RetypesALogicalEntryFoundThroughTheReader) {
   }
   ASSERT_GT(logical, 4) << "the second logical entry is not in the layout";
   EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, static_cast<std::uint8_t>(logical), 0x0C));
-  SfdiskDump dump = DumpWithSfdisk(image);
-  ASSERT_EQ(dump.entries.size(), 4u) << dump.text;
-  ASSERT_NE(dump.entry(6), nullptr) << dump.text;
-  EXPECT_EQ(FieldOf(dump, 6, "type"), "c");
-  EXPECT_EQ(FieldOf(dump, 6, "start"), "34816");
-  EXPECT_EQ(FieldOf(dump, 5, "type"), "83");
-  EXPECT_EQ(FieldOf(dump, 2, "type"), "5");
+  PeerTable dump = SfdiskDump(image);
+  ASSERT_EQ(dump.partitions.size(), 4u) << dump.text();
+  ASSERT_EQ(dump.partition(6).number, 6) << dump.text();
+  EXPECT_EQ(dump.partition(6).type, "c");
+  EXPECT_EQ(dump.partition(6).start, 34816u);
+  EXPECT_EQ(dump.partition(5).type, "83");
+  EXPECT_EQ(dump.partition(2).type, "5");
   expectHealthy();
 }
 
@@ -379,12 +370,7 @@ TEST_F(MbrOperationsOnImage, RetypesALogicalEntryFoundThroughTheReader) {
 // partx see it): it is read into the EBR's group of slots, kept when that EBR
 // is rewritten, and deleted like any entry.
 TEST_F(MbrOperationsOnImage, KeepsASecondLogicalDriveThatAnotherToolPutIntoAnEbr) {
-  partitionWithSfdisk(
-      "label: dos\n"
-      "start=2048, size=20480, type=83\n"
-      "start=22528, size=40960, type=5\n"
-      "start=24576, size=8192, type=83\n"
-      "start=34816, size=8192, type=7\n");
+  ASSERT_EQ(PartitionWithSfdisk(image, kPrimaryAndTwoLogicals), "");
   // The first EBR (at the extended partition's start) gets a second logical
   // drive in its third entry, in free space of the extended partition.
   constexpr std::uint64_t kEbr = 22528;
@@ -393,7 +379,7 @@ TEST_F(MbrOperationsOnImage, KeepsASecondLogicalDriveThatAnotherToolPutIntoAnEbr
   WriteFileRange(image, kEbr * kSector, ebr);
   auto partxStarts = [&] {
     std::vector<std::uint64_t> starts;
-    for (const MbrPeerPartition& p : MbrPartxShow(image).partitions) starts.push_back(p.start);
+    for (const PeerPartition& p : PartxShow(image).partitions) starts.push_back(p.start);
     return starts;
   };
   ASSERT_EQ(partxStarts(), (std::vector<std::uint64_t>{2048, 22528, 24576, 51200, 34816}));
@@ -445,7 +431,7 @@ TEST_F(MbrOperationsOnImage, ADamagedTableIsChangedElsewhereAndRepairedEntryByEn
     EXPECT_TRUE(EditDriveLayout(kImagePath, [](LayoutBuffer&) {}));
     EXPECT_EQ(ReadFileRange(image, 0, kSector), sector0);
     EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
-    EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 1, "type"), "c");
+    EXPECT_EQ(SfdiskDump(image).partition(1).type, "c");
     EXPECT_EQ(damagedBytes(), damaged) << "the damaged entries are not written back as they were";
 
     const auto [index, type, start, sectors] = damage.entries.front();
@@ -474,7 +460,7 @@ TEST_F(MbrOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
   messages.shown.clear();
   ASSERT_TRUE(SetDiskAttributes(kImagePath, 0, DISK_ATTRIBUTE_READ_ONLY));
   EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
-  EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 1, "type"), "c");
+  EXPECT_EQ(SfdiskDump(image).partition(1).type, "c");
   expectHealthy();
 }
 
@@ -493,7 +479,7 @@ TEST_F(MbrOperationsOnImage, CreateOverlappingAnotherEntryIsTheSystemsToRefuse) 
   bool written = CreatePartitionMBR(kImagePath, 3, 4096 * kSector, 8192 * kSector, false, 0x83);
   if (written) {
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_EQ(FieldOf(DumpWithSfdisk(image), 3, "start"), "4096");
+    EXPECT_EQ(SfdiskDump(image).partition(3).start, 4096u);
   } else {
     EXPECT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown.at(0).rfind("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:", 0), 0u);

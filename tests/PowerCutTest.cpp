@@ -17,29 +17,27 @@
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "EditingFixture.h"
 #include "EmulatedPort.h"
-#include "PartitionedLoopDevice.h"
 #include "GptTable.h"
 #include "Guid.h"
 #include "LayoutBuffer.h"
 #include "LayoutCodec.h"
+#include "MessageRecorder.h"
 #include "OpenMedium.h"
+#include "PartitionedLoopDevice.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "RecordingMedium.h"
 #include "TestSupport.h"
 #include "udiskmgmt.h"
 
 namespace kestrin::test {
 namespace {
-
-using editing::MessageRecorder;
 
 const std::string kDisk = "\\\\.\\PhysicalDrive0";
 constexpr std::uint64_t kMiB = 1ull << 20;
@@ -107,19 +105,27 @@ const std::string kLogicalScript =
 // Three partitions at 1, 3 and 5 MiB, whatever the sector size.
 std::vector<std::string> gptOptions(std::uint32_t sectorSize) {
   std::string first = std::to_string(kMiB / sectorSize);
-  return {"sgdisk", "-o",
-          "-n",     "1:" + first + ":+2M",
-          "-c",     "1:root",
-          "-n",     "2:0:+2M",
-          "-t",     "2:8200",
-          "-n",     "3:0:+2M",
-          "-t",     "3:ef00",
-          "-A",     "3:set:0",
-          "-U",     "5EC70A11-0000-4000-8000-000000000001"};
+  return {"-o",
+          "-n",
+          "1:" + first + ":+2M",
+          "-c",
+          "1:root",
+          "-n",
+          "2:0:+2M",
+          "-t",
+          "2:8200",
+          "-n",
+          "3:0:+2M",
+          "-t",
+          "3:ef00",
+          "-A",
+          "3:set:0",
+          "-U",
+          "5EC70A11-0000-4000-8000-000000000001"};
 }
 
 // What a peer, or Kestrin, finds on a disk: the kind of table and its
-// partitions as (first sector, sectors, type in sfdisk's spelling).
+// partitions as (first sector, sectors, type as PeerReaders spell it).
 struct DiskView {
   std::string label;  // "dos", "gpt" or "none"
   std::set<std::tuple<std::uint64_t, std::uint64_t, std::string>> partitions;
@@ -131,11 +137,6 @@ std::string describe(const DiskView& view) {
   for (const auto& [start, size, type] : view.partitions) {
     text += " " + std::to_string(start) + "+" + std::to_string(size) + "/" + type;
   }
-  return text;
-}
-
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
 }
 
@@ -152,7 +153,7 @@ DiskView viewOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
     std::string type;
     if (gpt) {
       std::string text = GuidToString(slot.gptPartitionType());
-      type = lower(text.substr(1, text.size() - 2));
+      type = text.substr(1, text.size() - 2);
     } else {
       // The links of the EBR chain are no partitions of their own.
       if (slot.mbrPartitionType() == 0 || (k > 4 && slot.partitionNumber() == 0)) continue;
@@ -166,49 +167,11 @@ DiskView viewOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
   return view;
 }
 
-// `sfdisk --json`: "none" when it finds no table.
-DiskView sfdiskView(const std::string& device) {
+// A peer's table as a view: "none" when the peer finds no table.
+DiskView viewOf(const PeerTable& table) {
   DiskView view;
-  view.label = "none";
-  RunResult run = test::Run({"sfdisk", "--json", device});
-  if (run.exitCode != 0 || run.out.empty()) return view;
-  nlohmann::json parsed = nlohmann::json::parse(run.out, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
-    view.label = "unreadable: " + run.out;
-    return view;
-  }
-  nlohmann::json table = parsed.value("partitiontable", nlohmann::json::object());
-  view.label = table.value("label", "none");
-  for (const auto& p : table.value("partitions", nlohmann::json::array())) {
-    view.partitions.emplace(p.value("start", 0ull), p.value("size", 0ull), lower(p.value("type", "")));
-  }
-  return view;
-}
-
-// `sgdisk -p`: "none" when it finds no GPT (it would make one in memory);
-// partitions as (first sector, sectors, type code).
-DiskView sgdiskView(const std::string& device) {
-  DiskView view;
-  view.label = "none";
-  RunResult run = test::Run({"sgdisk", "-p", device});
-  if (run.exitCode != 0 || run.out.find("GPT: not present") != std::string::npos) return view;
-  view.label = "gpt";
-  std::size_t table = run.out.find("Number");
-  if (table == std::string::npos) return view;
-  std::istringstream lines(run.out.substr(table));
-  std::string line;
-  std::getline(lines, line);
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    unsigned number = 0;
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    std::string size;
-    std::string unit;
-    std::string code;
-    if (words >> number >> first >> last >> size >> unit >> code)
-      view.partitions.emplace(first, last - first + 1, code);
-  }
+  view.label = table.label.empty() ? "none" : table.label;
+  for (const PeerPartition& p : table.partitions) view.partitions.emplace(p.start, p.size, p.type);
   return view;
 }
 
@@ -250,23 +213,13 @@ class PowerCut : public ::testing::Test {
     MakeSparseFile(m_image, kImageSize);
     if (kind == DiskKind::Mbr || kind == DiskKind::MbrWithLogicalDrives) {
       writeLeftovers();
-      RunResult made = test::Run({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", m_image},
-                                 kind == DiskKind::Mbr ? kMbrScript : kLogicalScript);
-      ASSERT_EQ(made.exitCode, 0) << made.err;
+      ASSERT_EQ(PartitionWithSfdisk(m_image, kind == DiskKind::Mbr ? kMbrScript : kLogicalScript), "");
     } else if (kind == DiskKind::Gpt512) {
-      std::vector<std::string> options = gptOptions(512);
-      options.push_back(m_image);
-      RunResult made = test::Run(options);
-      ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+      ASSERT_EQ(PartitionWithSgdisk(m_image, gptOptions(512)), "");
     } else {
       PartitionedLoopDevice loop(m_image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
-      if (!loop.attached()) {
-        GTEST_SKIP() << loop.failure();
-      }
-      std::vector<std::string> options = gptOptions(4096);
-      options.push_back(loop.path());
-      RunResult made = test::Run(options);
-      ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+      if (!loop.attached()) GTEST_SKIP() << loop.failure();
+      ASSERT_EQ(PartitionWithSgdisk(loop.path(), gptOptions(4096)), "");
     }
     m_journal = std::make_unique<MediumJournal>(m_sectorSize);
     EmulatedPort::MediumOpener opener = [this](const DiskSpec& spec, bool writable, std::uint32_t& error) {
@@ -449,21 +402,16 @@ class PowerCut : public ::testing::Test {
     std::string device = copy;
     std::unique_ptr<PartitionedLoopDevice> loop;
     if (m_sectorSize != 512) {
-      loop = std::make_unique<PartitionedLoopDevice>(copy, m_sectorSize, LoopAccess::ReadWrite,
-                                                     LoopPartitions::None);
+      loop = std::make_unique<PartitionedLoopDevice>(copy, m_sectorSize, LoopAccess::ReadWrite, LoopPartitions::None);
       if (!loop->attached()) return reading;
       device = loop->path();
     }
     reading.available = true;
-    reading.sfdisk = sfdiskView(device);
-    RunResult verify = test::Run({"sfdisk", "--verify", device});
-    reading.sfdiskVerifies = verify.exitCode == 0;
-    reading.sfdiskReport = verify.out + verify.err;
+    reading.sfdisk = viewOf(SfdiskJson(device));
+    reading.sfdiskVerifies = SfdiskVerifies(device, &reading.sfdiskReport);
     if (isGpt()) {
-      reading.sgdisk = sgdiskView(device);
-      RunResult sg = test::Run({"sgdisk", "-v", device});
-      reading.sgdiskVerifies = sg.exitCode == 0 && sg.out.find("No problems found") != std::string::npos;
-      reading.sgdiskReport = sg.out + sg.err;
+      reading.sgdisk = viewOf(SgdiskPrint(device));
+      reading.sgdiskVerifies = SgdiskVerifies(device, &reading.sgdiskReport);
     }
     return reading;
   }

@@ -21,6 +21,7 @@
 #include "EmulatedPort.h"
 #include "Port.h"
 #include "QtInteraction.h"
+#include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "ufrmcreatepart.h"
 #include "ufrmdisks.h"

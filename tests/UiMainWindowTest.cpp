@@ -18,11 +18,13 @@
 
 #include "ApplicationTitle.h"
 #include "EmulatedPort.h"
-#include "GptPeers.h"
+#include "PeerReaders.h"
 #include "Port.h"
+#include "ScriptedInteraction.h"
+#include "TestSupport.h"
 #include "UiTestSupport.h"
-#include "ufrmparteditor.h"
 #include "udiskmgmt.h"
+#include "ufrmparteditor.h"
 
 namespace kestrin::test {
 namespace {
@@ -33,7 +35,7 @@ const std::vector<const char*> kMbrItems{"ChangePartition1", "ChangePartitionBoo
                                          "SetasPartitionNumber11"};
 const std::vector<const char*> kGptItems{"ChangePartitionTypeGPT1", "ChangePartitionAttributesGPT1"};
 const std::vector<const char*> kOtherItems{"CreateDisk1", "DeleteDriveLayout1", "CreatePartition1",
-                                           "DeletePa1", "Refresh1", "SelectanotherDISK1"};
+                                           "DeletePa1",   "Refresh1",           "SelectanotherDISK1"};
 
 class MainWindow : public ::testing::Test {
  protected:
@@ -94,10 +96,11 @@ TEST_F(MainWindow, ShowsEveryGptEntryAsSgdiskSeesItWithTheGptItemsEnabled) {
 
   PeerTable peers = SfdiskDump(image);
   ASSERT_TRUE(peers.ok);
+  ASSERT_EQ(peers.label, "gpt");
   std::vector<QStringList> shown = rows();
-  ASSERT_EQ(shown.size(), peers.entries.size());
+  ASSERT_EQ(shown.size(), peers.partitions.size());
   for (std::size_t i = 0; i < shown.size(); ++i) {
-    const PeerEntry& peer = peers.entries[i];
+    const PeerPartition& peer = peers.partitions[i];
     ASSERT_EQ(shown[i].size(), 7) << i;
     EXPECT_EQ(shown[i][0], QString::number(peer.number));
     EXPECT_EQ(shown[i][1], QString::number(peer.start * 512));
@@ -142,8 +145,7 @@ TEST_F(MainWindow, UnderscoresStayVisibleAboveTheGridLines) {
 
 TEST_F(MainWindow, FillsASmallGptTableUpToFourRows) {
   std::string image = dir.file("gpt2.img");
-  MakeSparseFile(image, kDemoDiskSize);
-  ASSERT_EQ(kestrin::test::Run({"sgdisk", "-n", "1:2048:+8M", "-n", "2:0:+8M", image}).exitCode, 0);
+  ASSERT_EQ(MakeSgdiskImage(image, kDemoDiskSize, {"-n", "1:2048:+8M", "-n", "2:0:+8M"}), "");
   open({image});
   EXPECT_EQ(status(), QStringLiteral("Style: GPT, Count=2"));
   std::vector<QStringList> shown = rows();
@@ -156,7 +158,7 @@ TEST_F(MainWindow, ShowsThePrimaryEntriesAndLogicalDrivesOfAnMbrDisk) {
   std::string image = dir.file("mbr.img");
   ASSERT_EQ(MakeMbrDemoImage(image), "");
   open({image});
-  MbrPeerTable peers = MbrSfdiskDump(image);
+  PeerTable peers = SfdiskDump(image);
   ASSERT_TRUE(peers.ok) << peers.error;
   ASSERT_EQ(peers.partitions.size(), 5u);  // three primary (one extended), two logical
 
@@ -164,12 +166,12 @@ TEST_F(MainWindow, ShowsThePrimaryEntriesAndLogicalDrivesOfAnMbrDisk) {
   EXPECT_EQ(status(), QStringLiteral("Style: MBR, Count=") + QString::number(shown.size()));
   EXPECT_EQ(shown.size() % 4, 0u);
   EXPECT_GE(shown.size(), 12u);  // the primary table and one group per logical drive
-  for (const MbrPeerPartition& peer : peers.partitions) {
+  for (const PeerPartition& peer : peers.partitions) {
     const QStringList* row = rowAt(shown, peer.start * 512, peer.size * 512);
     ASSERT_NE(row, nullptr) << "partition " << peer.number;
     ASSERT_EQ(row->size(), 6) << "an MBR row has no Attributes cell";
     char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "(0x%02X)", peer.type);
+    std::snprintf(prefix, sizeof prefix, "(0x%02X)", peer.mbrType());
     EXPECT_TRUE((*row)[4].startsWith(QString::fromLatin1(prefix))) << (*row)[4].toStdString();
     EXPECT_EQ((*row)[5], peer.bootable ? QStringLiteral("True") : QStringLiteral("False"));
   }
@@ -201,10 +203,10 @@ TEST_F(MainWindow, ACommandFromThePopupMenuIsWrittenThenRedrawnFromTheDisk) {
   EXPECT_TRUE(list()->hasFocus());
   EXPECT_EQ(list()->currentItem(), nullptr);
 
-  MbrPeerTable peers = MbrSfdiskDump(image);
+  PeerTable peers = SfdiskDump(image);
   ASSERT_TRUE(peers.ok) << peers.error;
   EXPECT_EQ(peers.partitions.size(), 4u);
-  for (const MbrPeerPartition& peer : peers.partitions) EXPECT_NE(peer.type, 0x0C);
+  for (const PeerPartition& peer : peers.partitions) EXPECT_NE(peer.mbrType(), 0x0C);
 }
 
 TEST_F(MainWindow, AnErrorACommandDoesNotTrapIsReportedAndTheWindowGoesOn) {
@@ -222,7 +224,7 @@ TEST_F(MainWindow, AnErrorACommandDoesNotTrapIsReportedAndTheWindowGoesOn) {
   EXPECT_EQ(report.buttons, QMessageBox::Ok);
   EXPECT_EQ(report.text, QStringLiteral("'123abc' n'est pas une valeur entière correcte."));
   // No confirmation was asked and nothing was written.
-  EXPECT_EQ(ui.log, std::vector<std::string>{"prompt:Enter DiskID (4 bytes : $01020304)"});
+  EXPECT_EQ(ui.log, std::vector<std::string>{"prompt:Brimvale|Enter DiskID (4 bytes : $01020304)|$"});
   EXPECT_TRUE(ReadFileBytes(image) == before);
 
   // The window still works.
@@ -300,8 +302,8 @@ TEST_F(MainWindow, TheListIsAReadOnlySingleRowReportWithTheFormsColumns) {
   QTreeWidget* view = list();
   QStringList titles;
   for (int c = 0; c < view->columnCount(); ++c) titles << view->headerItem()->text(c);
-  EXPECT_EQ(titles, (QStringList{"Number", "Offset (bytes)", "Length (bytes)", "HiddenSectors", "Type", "Boot",
-                                 "Attributes"}));
+  EXPECT_EQ(titles,
+            (QStringList{"Number", "Offset (bytes)", "Length (bytes)", "HiddenSectors", "Type", "Boot", "Attributes"}));
   QHeaderView* header = view->header();
   EXPECT_EQ(header->sectionSize(0), 50);
   EXPECT_EQ(header->sectionSize(1), 100);

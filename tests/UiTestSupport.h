@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the window tests: one application object on the offscreen
-// platform, a scripted Interaction, a way to answer the next modal window
-// from inside its own loop, and demo-like disk images made by the peers.
+// platform, a way to answer the next modal window from inside its own loop,
+// and demo-like disk images made by the peers.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,14 +11,10 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "Interaction.h"
 #include "KestrinApplication.h"
-#include "MbrTestTools.h"
-#include "TestSupport.h"
+#include "PeerImages.h"
 
 // The font library keeps a cache for the life of the process, which the
 // leak checker of sanitizer builds would otherwise report at exit.
@@ -101,67 +97,28 @@ inline void AnswerNextBox(SeenBox& seen, QMessageBox::StandardButton press = QMe
   });
 }
 
-// Answers every question from a script; logs what was asked, in order.
-class ScriptedInteraction : public Interaction {
- public:
-  void message(const std::string& text) override { log.push_back("message:" + text); }
-  std::optional<std::string> prompt(const std::string&, const std::string& text, const std::string&) override {
-    log.push_back("prompt:" + text);
-    return promptAnswer;
-  }
-  bool confirm(const std::string& question) override {
-    log.push_back("confirm:" + question);
-    return true;
-  }
-  std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) override {
-    log.push_back("createDialog:" + input.offsetText + "|" + input.sizeText);
-    return createAnswer;
-  }
-  std::optional<std::string> changeTypeDialog(const TypeNameList&) override {
-    log.push_back("typeDialog");
-    return typeAnswer;
-  }
-  std::optional<int> partitionStyleDialog() override {
-    log.push_back("styleDialog");
-    return styleAnswer;
-  }
-  std::optional<std::string> diskChooser() override {
-    log.push_back("chooser");
-    return chooserAnswer;
-  }
-  void sleep(int milliseconds) override { log.push_back("sleep:" + std::to_string(milliseconds)); }
-
-  std::vector<std::string> log;
-  std::optional<std::string> promptAnswer;
-  std::optional<CreatePartitionDialogResult> createAnswer;
-  std::optional<std::string> typeAnswer;
-  std::optional<int> styleAnswer;
-  std::optional<std::string> chooserAnswer;
-};
-
 inline constexpr std::uint64_t kDemoDiskSize = 256ull << 20;
 
 // An MBR disk: a bootable NTFS entry, a FAT32 entry, an extended entry with
 // two logical drives. Returns sfdisk's complaint, empty on success.
 inline std::string MakeMbrDemoImage(const std::string& image) {
-  return MakeMbrSfdiskImage(image, kDemoDiskSize,
-                            "label: dos\n"
-                            "label-id: 0x4b657374\n"
-                            "start=2048, size=100MiB, type=7, bootable\n"
-                            "size=40MiB, type=c\n"
-                            "type=5\n"
-                            "size=30MiB, type=83\n"
-                            "type=82\n");
+  return MakeSfdiskImage(image, kDemoDiskSize,
+                         "label: dos\n"
+                         "label-id: 0x4b657374\n"
+                         "start=2048, size=100MiB, type=7, bootable\n"
+                         "size=40MiB, type=c\n"
+                         "type=5\n"
+                         "size=30MiB, type=83\n"
+                         "type=82\n");
 }
 
 // A GPT disk with five typed entries. Returns sgdisk's complaint, empty on
 // success.
 inline std::string MakeGptDemoImage(const std::string& image) {
-  MakeSparseFile(image, kDemoDiskSize);
-  RunResult made = Run({"sgdisk", "-n", "1:2048:+32M", "-t", "1:EF00", "-c", "1:EFI system", "-n", "2:0:+16M", "-t",
-                        "2:0C01", "-n", "3:0:+64M", "-t", "3:0700", "-n", "4:0:+64M", "-t", "4:8300", "-n", "5:0:+16M",
-                        "-t", "5:8200", "-A", "4:set:2", image});
-  return made.exitCode == 0 ? std::string() : made.out + made.err;
+  return MakeSgdiskImage(
+      image, kDemoDiskSize,
+      {"-n", "1:2048:+32M", "-t", "1:EF00",   "-c", "1:EFI system", "-n", "2:0:+16M", "-t", "2:0C01", "-n", "3:0:+64M",
+       "-t", "3:0700",      "-n", "4:0:+64M", "-t", "4:8300",       "-n", "5:0:+16M", "-t", "5:8200", "-A", "4:set:2"});
 }
 
 }  // namespace kestrin::test

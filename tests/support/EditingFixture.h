@@ -7,25 +7,31 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "LayoutBuffer.h"
+#include "MessageRecorder.h"
 #include "Messages.h"
 #include "Port.h"
 #include "RecordingPort.h"
 
-// Kept in a namespace of their own: other test helpers define similar names.
+// Kept in a namespace of their own: other tests define names like these.
 namespace kestrin::test::editing {
-
-class MessageRecorder : public MessageSink {
- public:
-  void showMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
-};
 
 // The disk path the operations are pointed at; the in-memory port accepts any.
 inline const std::string kEditPath = "\\\\.\\PhysicalDrive1";
+
+// The requests of an entry operation: read and write with the property
+// update after it, without it (Set as Partition Number 1), and a read that
+// goes no further.
+using Sequence = std::vector<std::uint32_t>;
+inline const Sequence kWithUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX,
+                                     IOCTL_DISK_SET_DRIVE_LAYOUT_EX, IOCTL_DISK_UPDATE_PROPERTIES};
+inline const Sequence kWithoutUpdate = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX,
+                                        IOCTL_DISK_SET_DRIVE_LAYOUT_EX};
+inline const Sequence kReadOnly = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_GET_DRIVE_LAYOUT_EX};
 
 // Fills every byte of a slot with a pattern that differs from slot to slot
 // and from byte to byte and is never 0, so that a test can tell which bytes
@@ -74,8 +80,8 @@ inline ::testing::AssertionResult SameLayout(const LayoutBuffer& expected, const
                             ? "header byte " + std::to_string(i)
                             : "entry " + std::to_string((i - kLayoutHeaderSize) / kLayoutSlotSize + 1) + " byte " +
                                   std::to_string((i - kLayoutHeaderSize) % kLayoutSlotSize);
-    return ::testing::AssertionFailure() << "layouts differ at " << where << ": expected "
-                                         << int(expected.bytes()[i]) << ", got " << int(actual.bytes()[i]);
+    return ::testing::AssertionFailure() << "layouts differ at " << where << ": expected " << int(expected.bytes()[i])
+                                         << ", got " << int(actual.bytes()[i]);
   }
   return ::testing::AssertionSuccess();
 }
@@ -140,6 +146,19 @@ class EditingFixture : public ::testing::Test {
       }
     }
     return ::testing::AssertionSuccess();
+  }
+
+  // Runs each operation on a fresh record of calls and messages: each must
+  // fail, show `message` alone and send no write.
+  void expectEachRefused(const std::vector<std::function<bool()>>& operations, const std::string& message) {
+    for (std::size_t i = 0; i < operations.size(); ++i) {
+      SCOPED_TRACE("operation " + std::to_string(i + 1));
+      port.calls.clear();
+      messages.shown.clear();
+      EXPECT_FALSE(operations[i]());
+      EXPECT_EQ(messages.shown, std::vector<std::string>{message});
+      EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
+    }
   }
 
   RecordingPort port;

@@ -1,10 +1,12 @@
 #pragma once
 // Shared helpers for tests: a temporary folder that removes itself, running
-// peer tools (sfdisk, sgdisk, parted) as processes, and reading a file.
+// peer tools (sfdisk, sgdisk, parted) as processes, reading and writing a
+// file, and the text of an error an action raises.
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrin::test {
@@ -41,5 +43,16 @@ void MakeSparseFile(const std::string& path, std::uint64_t size);
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 std::vector<std::uint8_t> ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
 void WriteFileRange(const std::string& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+
+// The text of the `Error` that `action` raises, or "no error raised".
+template <typename Error, typename Action>
+std::string ErrorOf(Action&& action) {
+  try {
+    std::forward<Action>(action)();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "no error raised";
+}
 
 }  // namespace kestrin::test
