@@ -48,7 +48,8 @@ bool takeFlag(std::vector<std::string>& args, const std::string& flag) {
 }
 
 // Takes "--name VALUE"; an error text when the value is missing.
-[[maybe_unused]] std::optional<std::string> takeValue(std::vector<std::string>& args, const std::string& name, std::string& value) {
+[[maybe_unused]] std::optional<std::string> takeValue(std::vector<std::string>& args, const std::string& name,
+                                                      std::string& value) {
   auto found = std::find(args.begin(), args.end(), name);
   if (found == args.end()) return std::nullopt;
   if (found + 1 == args.end()) return name + " needs a value";

@@ -4,7 +4,7 @@ namespace kestrin {
 
 namespace {
 
-constexpr unsigned char kLatin1Lead = 0xC3;  // UTF-8 lead byte of U+00C0 .. U+00FF
+constexpr unsigned char kLatin1Lead = 0xC3;          // UTF-8 lead byte of U+00C0 .. U+00FF
 constexpr unsigned char kLatin1CapitalFirst = 0x80;  // U+00C0
 constexpr unsigned char kLatin1CapitalLast = 0x9E;   // U+00DE
 constexpr unsigned char kMultiplicationSign = 0x97;  // U+00D7, no letter

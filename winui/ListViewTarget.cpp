@@ -23,7 +23,8 @@ std::string itemText(HWND list, int index, int column) {
   item.iSubItem = column;
   item.pszText = text.data();
   item.cchTextMax = kCellCapacity;
-  const auto length = ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+  const auto length =
+      ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
   text.resize(static_cast<std::size_t>(length));
   return Utf8(text);
 }

@@ -1,9 +1,8 @@
 #include "WindowProgram.h"
 
-#include <windows.h>
-
 #include <commctrl.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "MessageBoxes.h"
 #include "WinText.h"

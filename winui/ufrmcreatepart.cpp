@@ -64,7 +64,8 @@ void fitTypeNames(HWND dialog, const TypeNameList& types) {
   const int need = widest + ::GetSystemMetrics(SM_CXVSCROLL) + kTypeTextMargin;
   const int extra = need - (place.right - place.left);
   if (extra <= 0) return;
-  for (int field : {IDC_txtoffset, IDC_txtsize, IDC_cmb_type, IDC_chkboot}) resizeBy(::GetDlgItem(dialog, field), extra);
+  for (int field : {IDC_txtoffset, IDC_txtsize, IDC_cmb_type, IDC_chkboot})
+    resizeBy(::GetDlgItem(dialog, field), extra);
   for (int button : {IDC_btnok, IDC_btncancel}) moveBy(::GetDlgItem(dialog, button), extra);
   RECT frame{};
   ::GetWindowRect(dialog, &frame);

@@ -79,8 +79,9 @@ void registerWindowClass(HINSTANCE instance, WNDPROC procedure) {
 }
 
 HWND createChild(HWND parent, const wchar_t* windowClass, DWORD style, int id, HFONT font) {
-  HWND child = ::CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
+  HWND child =
+      ::CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
   ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return child;
 }
@@ -95,8 +96,8 @@ Tfrmparteditor::Tfrmparteditor() {
   // WM_CREATE makes the controls, inside this call.
   ::CreateWindowExW(kExStyle, kWindowClass, Wide(kFormCaption).c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                     frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this);
-  if (m_window == nullptr) throw KestrinError("the main window cannot be made (error " +
-                                              std::to_string(::GetLastError()) + ")");
+  if (m_window == nullptr)
+    throw KestrinError("the main window cannot be made (error " + std::to_string(::GetLastError()) + ")");
   m_ui.setOwner(m_window);
   widenToShowEveryColumn();
   CentreOnScreen(m_window);
@@ -178,8 +179,8 @@ void Tfrmparteditor::createControls() {
   // GroupBox1, without caption, fills the client area; the list and the
   // status bar lie inside its frame, beneath its top edge.
   m_groupBox = createChild(m_window, L"BUTTON", BS_GROUPBOX, IDC_GroupBox1, m_font);
-  m_list = createChild(m_window, WC_LISTVIEWW, WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SINGLESEL,
-                       IDC_ListView1, m_font);
+  m_list = createChild(m_window, WC_LISTVIEWW, WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SINGLESEL, IDC_ListView1,
+                       m_font);
   ListView_SetExtendedListViewStyle(m_list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
   m_statusBar = createChild(m_window, STATUSCLASSNAMEW,
                             WS_CLIPSIBLINGS | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER | SBARS_TOOLTIPS,
@@ -201,6 +202,9 @@ void Tfrmparteditor::createControls() {
   m_popup = ::GetSubMenu(m_menuResource, 0);
   m_target = std::make_unique<ListViewTarget>(m_list, m_statusBar, m_popup,
                                               [this](const std::string& text) { m_ui.message(text); });
+  // A window made hidden has its first WM_SIZE only when it is shown; the
+  // controls need their places before that, to measure the columns.
+  layoutControls();
 }
 
 void Tfrmparteditor::addColumns() {

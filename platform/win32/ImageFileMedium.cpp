@@ -46,9 +46,8 @@ OVERLAPPED at(std::uint64_t offset) {
 // only the long form of an ordinary path when a drive letter or UNC follows.
 bool isDevicePath(std::string_view path) {
   auto startsWith = [&path](std::string_view prefix) {
-    return path.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), path.begin(),
-                      [](char a, char b) { return (a == '/' ? '\\' : a) == b; });
+    return path.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), path.begin(),
+                                                      [](char a, char b) { return (a == '/' ? '\\' : a) == b; });
   };
   if (startsWith("\\\\.\\")) return true;
   if (!startsWith("\\\\?\\")) return false;
@@ -109,8 +108,8 @@ std::uint32_t ErrorFromSystem(std::uint32_t systemError) {
   }
 }
 
-std::unique_ptr<ImageFileMedium> ImageFileMedium::open(const std::string& path, bool writable,
-                                                       std::uint32_t sectorSize, std::uint32_t& error) {
+std::unique_ptr<ImageFileMedium> ImageFileMedium::open(const std::string& path, bool writable, std::uint32_t sectorSize,
+                                                       std::uint32_t& error) {
   if (path.find('\0') != std::string::npos) {
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
