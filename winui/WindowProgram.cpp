@@ -1,8 +1,11 @@
 #include "WindowProgram.h"
 
+// The system's own headers need the types of windows.h before them.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on
 
 #include "MessageBoxes.h"
 #include "WinText.h"

@@ -12,9 +12,13 @@
 // test saves the tables it last saw as FOLDER\window-<n>.txt, in the form
 // `kestrin-cli show` prints.
 
-#include <commctrl.h>
 #include <gtest/gtest.h>
+
+// The system's own headers need the types of windows.h before them.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <algorithm>
 #include <fstream>
