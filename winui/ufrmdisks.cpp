@@ -5,6 +5,7 @@
 #include "DiskList.h"
 #include "Forms.h"
 #include "ListViewTarget.h"
+#include "TableColumns.h"
 
 namespace kestrin {
 
@@ -12,22 +13,13 @@ HWND frmdisks = nullptr;
 
 namespace {
 
-// "#" and "Type" get 50 pixels, the width a column has by default.
-constexpr int kDefaultColumnWidth = 50;
-constexpr int kNameWidth = 150;
-constexpr int kSizeWidth = 75;
-constexpr int kAttributesWidth = 125;
 // The form's place on the screen; the chooser is not centred.
 constexpr POINT kFormPosition{393, 123};
 
 void setUp(HWND dialog) {
   HWND list = ::GetDlgItem(dialog, IDC_lvdisks);
   ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-  AddReportColumn(list, "#", kDefaultColumnWidth);
-  AddReportColumn(list, "Type", kDefaultColumnWidth);
-  AddReportColumn(list, "Name", kNameWidth);
-  AddReportColumn(list, "Size( MB)", kSizeWidth);
-  AddReportColumn(list, "Attributes", kAttributesWidth);
+  for (const TableColumn& column : kDiskColumns) AddReportColumn(list, column.caption, column.width);
   ::SetWindowPos(dialog, nullptr, kFormPosition.x, kFormPosition.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 

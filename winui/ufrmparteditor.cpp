@@ -9,6 +9,7 @@
 #include "Errors.h"
 #include "Forms.h"
 #include "MessageBoxes.h"
+#include "TableColumns.h"
 #include "WinText.h"
 
 namespace kestrin {
@@ -24,21 +25,11 @@ constexpr int kClientWidth = 705;
 constexpr int kClientHeight = 348;
 constexpr int kFontHeight = -11;  // "MS Sans Serif", 8 points at 96 pixels per inch
 constexpr int kStatusBarHeight = 19;
-constexpr int kStatusPanelWidth = 500;
 constexpr int kGroupBoxInset = 2;
-// Column widths of the list. Number and Boot get 50, the width a column has
-// by default, so that all seven fit the window.
-constexpr int kNumberWidth = 50;
-constexpr int kBootWidth = 50;
-constexpr int kOffsetWidth = 100;
-constexpr int kLengthWidth = 100;
-constexpr int kHiddenSectorsWidth = 100;
-constexpr int kTypeWidth = 200;
-constexpr int kAttributesWidth = 100;
-// Room around a cell's text, and the widest Attributes text.
-constexpr int kCellPadding = 12;
-constexpr const wchar_t* kWidestAttributes = L"0x0000000000000000";
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
+constexpr std::size_t kTypeCell = 3;  // Offset, Length, HiddenSectors, Type
+// Not clipping its children: the group box paints only its frame, and the
+// window's own background shows through the rest of it.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
 // A sizeable tool-window border; the program still has its button in the
 // task bar, as it has on its home platform through its application window.
 constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_APPWINDOW;
@@ -144,6 +135,12 @@ LRESULT Tfrmparteditor::handleMessage(UINT message, WPARAM wParam, LPARAM lParam
       // The keyboard goes on to the table, the window's only control.
       ::SetFocus(m_list);
       return 0;
+    case WM_NOTIFY:
+      if (reinterpret_cast<NMHDR*>(lParam)->code == LVN_GETINFOTIPW) {
+        showTypeText(*reinterpret_cast<NMLVGETINFOTIPW*>(lParam));
+        return 0;
+      }
+      break;
     case WM_CONTEXTMENU:
       if (reinterpret_cast<HWND>(wParam) == m_list) {
         openPopupMenu(lParam);
@@ -181,7 +178,7 @@ void Tfrmparteditor::createControls() {
   m_groupBox = createChild(m_window, L"BUTTON", BS_GROUPBOX, IDC_GroupBox1, m_font);
   m_list = createChild(m_window, WC_LISTVIEWW, WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SINGLESEL, IDC_ListView1,
                        m_font);
-  ListView_SetExtendedListViewStyle(m_list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  ListView_SetExtendedListViewStyle(m_list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
   m_statusBar = createChild(m_window, STATUSCLASSNAMEW,
                             WS_CLIPSIBLINGS | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER | SBARS_TOOLTIPS,
                             IDC_StatusBar1, m_font);
@@ -208,16 +205,16 @@ void Tfrmparteditor::createControls() {
 }
 
 void Tfrmparteditor::addColumns() {
-  AddReportColumn(m_list, "Number", kNumberWidth);
-  AddReportColumn(m_list, "Offset (bytes)", kOffsetWidth);
-  AddReportColumn(m_list, "Length (bytes)", kLengthWidth);
-  AddReportColumn(m_list, "HiddenSectors", kHiddenSectorsWidth);
-  AddReportColumn(m_list, "Type", kTypeWidth);
-  AddReportColumn(m_list, "Boot", kBootWidth);
-  // The Attributes text has a fixed length; on a font wider than the form's
-  // the column grows so that it is never cut.
-  const int attributesText = ListView_GetStringWidth(m_list, kWidestAttributes) + kCellPadding;
-  AddReportColumn(m_list, "Attributes", std::max(kAttributesWidth, attributesText));
+  for (const TableColumn& column : kLayoutColumns) AddReportColumn(m_list, column.caption, column.width);
+  // Columns whose text has a fixed length grow on a font wider than the
+  // form's, so that it is never cut: the Attributes and, here, Number's
+  // caption.
+  auto widen = [this](int column, const char* text) {
+    const int need = ListView_GetStringWidth(m_list, Wide(text).c_str()) + kCellPadding;
+    if (need > ListView_GetColumnWidth(m_list, column)) ListView_SetColumnWidth(m_list, column, need);
+  };
+  widen(kNumberColumn, kLayoutColumns[kNumberColumn].caption);
+  widen(kAttributesColumn, kWidestAttributesText);
 }
 
 void Tfrmparteditor::layoutControls() {
@@ -246,6 +243,17 @@ void Tfrmparteditor::widenToShowEveryColumn() {
   ::GetWindowRect(m_window, &frame);
   ::SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left + missing, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER);
+}
+
+// The type text is often longer than its column: the whole of it shows
+// when the pointer rests on the row.
+void Tfrmparteditor::showTypeText(NMLVGETINFOTIPW& tip) const {
+  const ViewRow row = RowOfItem(m_list, tip.iItem);
+  if (row.cells.size() <= kTypeCell || tip.cchTextMax <= 0) return;
+  const std::wstring text = Wide(row.cells[kTypeCell]);
+  const std::size_t length = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax - 1));
+  text.copy(tip.pszText, length);
+  tip.pszText[length] = L'\0';
 }
 
 void Tfrmparteditor::openPopupMenu(LPARAM at) {

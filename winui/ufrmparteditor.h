@@ -6,7 +6,10 @@
 // trap itself is shown in the application-wide error report, after which
 // the window goes on.
 
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <memory>
 #include <string>
@@ -44,6 +47,7 @@ class Tfrmparteditor : private EditorTable {
   void layoutControls();
   void widenToShowEveryColumn();
   void openPopupMenu(LPARAM at);
+  void showTypeText(NMLVGETINFOTIPW& tip) const;
   // Runs the editor command of menu item `id`; false for any other id.
   bool runCommand(WORD id);
 

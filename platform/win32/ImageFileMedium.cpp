@@ -70,6 +70,27 @@ std::uint32_t checkRange(std::uint32_t sectorSize, std::uint64_t sectorCount, st
   return ERROR_SUCCESS;
 }
 
+// What one ReadFile or WriteFile moved: bytes, or the error it failed with.
+struct Moved {
+  DWORD bytes;
+  std::uint32_t error;
+};
+
+// Moves `size` bytes in calls of at most kMaxTransfer bytes: `call(done,
+// chunk)` moves the next `chunk` after the first `done`. Stops at the first
+// error, and with `stalled` when a call moves nothing.
+template <typename Call>
+std::uint32_t transfer(std::size_t size, std::uint32_t stalled, Call call) {
+  std::size_t done = 0;
+  while (done < size) {
+    const Moved moved = call(done, static_cast<DWORD>(std::min(size - done, kMaxTransfer)));
+    if (moved.error != ERROR_SUCCESS) return moved.error;
+    if (moved.bytes == 0) return stalled;
+    done += moved.bytes;
+  }
+  return ERROR_SUCCESS;
+}
+
 // Reads as much of the first `size` bytes as the file holds; the rest stays zero.
 std::vector<std::uint8_t> readHead(HANDLE file, std::size_t size) {
   std::vector<std::uint8_t> bytes(size, 0);
@@ -186,19 +207,15 @@ std::uint32_t ImageFileMedium::readSectors(std::uint64_t lba, std::span<std::uin
   if (std::uint32_t error = checkRange(m_sectorSize, m_sectorCount, lba, out.size()); error != ERROR_SUCCESS) {
     return error;
   }
-  std::size_t done = 0;
-  while (done < out.size()) {
+  return transfer(out.size(), ERROR_SECTOR_NOT_FOUND, [&](std::size_t done, DWORD chunk) {
     OVERLAPPED position = at(lba * m_sectorSize + done);
-    const auto chunk = static_cast<DWORD>(std::min(out.size() - done, kMaxTransfer));
     DWORD read = 0;
-    if (!::ReadFile(handleOf(m_file), out.data() + done, chunk, &read, &position)) {
-      const DWORD failure = ::GetLastError();
-      return failure == ERROR_HANDLE_EOF || failure == ERROR_NOT_READY ? ErrorFromSystem(failure) : ERROR_READ_FAULT;
-    }
-    if (read == 0) return ERROR_SECTOR_NOT_FOUND;
-    done += read;
-  }
-  return ERROR_SUCCESS;
+    if (::ReadFile(handleOf(m_file), out.data() + done, chunk, &read, &position)) return Moved{read, ERROR_SUCCESS};
+    // A drive whose medium is gone is not ready rather than broken.
+    const DWORD failure = ::GetLastError();
+    return Moved{
+        0, failure == ERROR_HANDLE_EOF || failure == ERROR_NOT_READY ? ErrorFromSystem(failure) : ERROR_READ_FAULT};
+  });
 }
 
 std::uint32_t ImageFileMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
@@ -207,18 +224,14 @@ std::uint32_t ImageFileMedium::writeSectors(std::uint64_t lba, std::span<const s
   if (std::uint32_t error = checkRange(m_sectorSize, m_sectorCount, lba, data.size()); error != ERROR_SUCCESS) {
     return error;
   }
-  std::size_t done = 0;
-  while (done < data.size()) {
+  return transfer(data.size(), ERROR_WRITE_FAULT, [&](std::size_t done, DWORD chunk) {
     OVERLAPPED position = at(lba * m_sectorSize + done);
-    const auto chunk = static_cast<DWORD>(std::min(data.size() - done, kMaxTransfer));
     DWORD written = 0;
-    if (!::WriteFile(handleOf(m_file), data.data() + done, chunk, &written, &position)) {
-      return ErrorFromSystem(::GetLastError());
+    if (::WriteFile(handleOf(m_file), data.data() + done, chunk, &written, &position)) {
+      return Moved{written, ERROR_SUCCESS};
     }
-    if (written == 0) return ERROR_WRITE_FAULT;
-    done += written;
-  }
-  return ERROR_SUCCESS;
+    return Moved{0, ErrorFromSystem(::GetLastError())};
+  });
 }
 
 std::uint32_t ImageFileMedium::flush() {

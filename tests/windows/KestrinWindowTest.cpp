@@ -6,11 +6,12 @@
 // sgdisk (an MBR, a GPT and an empty image); what the commands wrote is
 // checked afterwards by sfdisk and sgdisk (scripts/windows-check.sh).
 //
-//   KestrinWindowTest --kestrin PATH\Kestrin.exe --images FOLDER [--gtest_filter=...]
+//   KestrinWindowTest --kestrin PATH\Kestrin.exe --images FOLDER [--pictures FOLDER] [--gtest_filter=...]
 //
 // The images are FOLDER\mbr.img, gpt.img and empty.img, disks 0 to 2. The
 // test saves the tables it last saw as FOLDER\window-<n>.txt, in the form
-// `kestrin-cli show` prints.
+// `kestrin-cli show` prints. With --pictures, each window is also held up
+// for a picture (see ShowsEachWindowForItsPicture).
 
 #include <gtest/gtest.h>
 
@@ -32,8 +33,9 @@
 namespace kestrin::test {
 namespace {
 
-std::string g_kestrin;  // Kestrin.exe
-std::string g_images;   // the folder of the images
+std::string g_kestrin;   // Kestrin.exe
+std::string g_images;    // the folder of the images
+std::string g_pictures;  // where the pictures are taken, if they are
 
 constexpr Milliseconds kWindowTimeout{10000};
 constexpr Milliseconds kSettle{300};
@@ -645,21 +647,29 @@ class KestrinWindow : public ::testing::Test {
     }
   }
 
-  // Waits for the window of `answer`, checks what it shows, fills it in and
-  // ends it as the answer says.
-  void answer(const Answer& answer) {
+  // Waits until the window `kind` is the one window up; null (and a
+  // failure naming what is up instead) after the timeout.
+  HWND awaitWindow(Window kind) {
     // A window is up before it has its caption and texts: each is waited for.
     HWND window = nullptr;
     auto up = [&] {
       const std::vector<HWND> open = dialogs();
-      window = open.size() == 1 && TextOf(open.front()) == captionOf(answer.window) ? open.front() : nullptr;
+      window = open.size() == 1 && TextOf(open.front()) == captionOf(kind) ? open.front() : nullptr;
       return window != nullptr;
     };
     if (!WaitUntil(up, kWindowTimeout)) {
       std::string seen;
       for (HWND open : dialogs()) seen += " '" + TextOf(open) + "' (" + messageText(open) + ")";
-      FAIL() << "waiting for '" << captionOf(answer.window) << "', found" << (seen.empty() ? " none" : seen);
+      ADD_FAILURE() << "waiting for '" << captionOf(kind) << "', found" << (seen.empty() ? " none" : seen);
     }
+    return window;
+  }
+
+  // Waits for the window of `answer`, checks what it shows, fills it in and
+  // ends it as the answer says.
+  void answer(const Answer& answer) {
+    HWND window = awaitWindow(answer.window);
+    ASSERT_NE(window, nullptr);
     for (const Value& value : answer.shows) {
       WaitUntil([&] { return valueOf(window, value.control) == value.text; }, kSettle);
       EXPECT_EQ(valueOf(window, value.control), value.text) << "control " << value.control;
@@ -728,15 +738,19 @@ class KestrinWindow : public ::testing::Test {
     return menus.empty() ? nullptr : menus.front();
   }
 
+  void give(int command, Via via) {
+    if (via == Via::Menu) {
+      choose(command);
+    } else {
+      ::PostMessageW(m_main, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    }
+  }
+
   void run(const Step& step) {
     m_process->selectRow(m_list, step.select);
     const std::vector<std::string> before = table();
-    if (step.via == Via::Menu) {
-      choose(step.command);
-      if (HasFatalFailure()) return;
-    } else {
-      ::PostMessageW(m_main, WM_COMMAND, MAKEWPARAM(step.command, 0), 0);
-    }
+    give(step.command, step.via);
+    if (HasFatalFailure()) return;
     for (const Answer& each : step.answers) {
       answer(each);
       if (::testing::Test::HasFatalFailure()) return;
@@ -744,11 +758,86 @@ class KestrinWindow : public ::testing::Test {
     checkTable(step, before);
   }
 
+  // Holds `window` up until its picture is taken: writes
+  // <pictures>\<name>.ready with the window's place on the screen ("left top
+  // width height") and waits for <pictures>\<name>.done.
+  void holdForPicture(HWND window, const std::string& name) {
+    RECT place{};
+    ::GetWindowRect(window, &place);
+    const std::string ready = g_pictures + "\\" + name + ".ready";
+    {
+      std::ofstream out(ready + ".part");
+      out << place.left << ' ' << place.top << ' ' << place.right - place.left << ' ' << place.bottom - place.top
+          << '\n';
+    }
+    ::MoveFileExW(Wide(ready + ".part").c_str(), Wide(ready).c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::wstring done = Wide(g_pictures + "\\" + name + ".done");
+    EXPECT_TRUE(
+        WaitUntil([&] { return ::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, Milliseconds{60000}))
+        << "no picture of " << name;
+  }
+
   std::optional<RemoteProcess> m_process;
   HWND m_main = nullptr;
   HWND m_list = nullptr;
   HWND m_status = nullptr;
 };
+
+// A window to picture: the command that brings it up (0: the one the
+// previous picture's answer brought up), and how it is ended afterwards.
+struct Picture {
+  const char* name;
+  int command;
+  Via via;
+  int select;
+  Answer then;
+};
+
+TEST_F(KestrinWindow, ShowsEachWindowForItsPicture) {
+  if (g_pictures.empty()) GTEST_SKIP() << "pictures are taken with --pictures FOLDER";
+  const std::vector<Picture> pictures = {
+      {"create-partition", IDM_CreatePartition1, Via::Menu, 1, {Window::CreatePartition, {}, {}, Press::Cancel}},
+      {"change-type", IDM_ChangePartition1, Via::Menu, 0, {Window::ChangeType, {}, {}, Press::Cancel}},
+      {"partition-style", IDM_CreateDisk1, Via::Menu, 0, {Window::PartitionStyle, {}, {}, Press::Cancel}},
+      {"disks", IDM_SelectanotherDISK1, Via::Menu, 0, {Window::Disks, {}, {{IDC_lvdisks, "0"}}, Press::Cancel}},
+      {"confirmation", IDM_DeletePa1, Via::Menu, 0, {Window::Confirmation, {}, {}, Press::No}},
+      {"message", IDM_ChangePartitionTypeGPT1, Via::Message, 0, {Window::Message, {}, {}, Press::Ok}},
+      {"input-box", IDM_ChangeDiskID1, Via::Menu, 0, {Window::Prompt, {}, {{IDC_InputText, "123abc"}}, Press::Ok}},
+      {"error-report", 0, Via::Message, 0, {Window::ErrorReport, {}, {}, Press::Ok}},
+  };
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  m_process->selectRow(m_list, 1);
+  holdForPicture(m_main, "main");
+  for (const Picture& picture : pictures) {
+    SCOPED_TRACE(picture.name);
+    if (picture.command != 0) {
+      m_process->selectRow(m_list, picture.select);
+      give(picture.command, picture.via);
+    }
+    HWND window = awaitWindow(picture.then.window);
+    ASSERT_NE(window, nullptr);
+    // The disk chooser fills its list as it comes up.
+    if (picture.then.window == Window::Disks) {
+      WaitUntil([&] { return valueOf(window, IDC_lvdisks) == "3"; }, kWindowTimeout);
+    }
+    for (const Value& value : picture.then.fill) fill(window, value);
+    holdForPicture(window, picture.name);
+    press(window, picture.then.window, picture.then.press);
+  }
+  ::PostMessageW(m_main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(m_process->waitForExit(kWindowTimeout), 0);
+}
+
+// What the release archive's check runs: the program opens on an image,
+// draws its table and ends when its window is closed.
+TEST_F(KestrinWindow, OpensOnAnImageAndClosesAgain) {
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(m_process->statusText(m_status, 0), "Style: MBR, Count=4");
+  ::PostMessageW(m_main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(m_process->waitForExit(kWindowTimeout), 0);
+}
 
 TEST_F(KestrinWindow, RunsEveryCommandOnTheImages) {
   start();
@@ -772,6 +861,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::string(argv[i]) == "--kestrin") kestrin::test::g_kestrin = argv[i + 1];
     if (std::string(argv[i]) == "--images") kestrin::test::g_images = argv[i + 1];
+    if (std::string(argv[i]) == "--pictures") kestrin::test::g_pictures = argv[i + 1];
   }
   return RUN_ALL_TESTS();
 }
