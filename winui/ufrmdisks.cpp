@@ -60,6 +60,9 @@ INT_PTR handle(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       ::EndDialog(dialog, IDCANCEL);
       return TRUE;
+    case WM_DESTROY:
+      if (frmdisks == dialog) frmdisks = nullptr;
+      return FALSE;
     default:
       return FALSE;
   }
