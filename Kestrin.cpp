@@ -1,12 +1,13 @@
-// Kestrin's entry: builds the system's port and runs the window program.
+// Kestrin's entry: builds the system's port and runs the window program:
+// the Qt window, or on Windows the native one.
 //
 //   Kestrin [--sector-size 512|4096] [--disk PATH ...] [--print | --screenshot FILE]
 //
-// On Linux the first --disk is \\.\PhysicalDrive0, the next
-// \\.\PhysicalDrive1, and so on; without any, the machine's whole disks
-// (SystemPort.h). --print writes each disk's table to standard output as the
-// window shows it, and needs no display; a build without the window program
-// always does that. --screenshot grabs the main window once its first table
+// The first --disk is \\.\PhysicalDrive0, the next \\.\PhysicalDrive1, and
+// so on; without any, the machine's whole disks (SystemPort.h). --print
+// writes each disk's table to standard output as the window shows it, and
+// needs no display; a build without a window program always does that.
+// --screenshot (Qt window only) grabs the main window once its first table
 // is drawn, saves it to FILE and quits.
 
 #include <algorithm>
@@ -27,6 +28,9 @@
 #include "MessageBoxes.h"
 #include "ufrmdisks.h"
 #include "ufrmparteditor.h"
+#elif KESTRIN_WITH_WINUI
+#include "MessageBoxes.h"
+#include "WindowProgram.h"
 #endif
 
 namespace {
@@ -44,7 +48,8 @@ bool takeFlag(std::vector<std::string>& args, const std::string& flag) {
 }
 
 // Takes "--name VALUE"; an error text when the value is missing.
-[[maybe_unused]] std::optional<std::string> takeValue(std::vector<std::string>& args, const std::string& name, std::string& value) {
+[[maybe_unused]] std::optional<std::string> takeValue(std::vector<std::string>& args, const std::string& name,
+                                                      std::string& value) {
   auto found = std::find(args.begin(), args.end(), name);
   if (found == args.end()) return std::nullopt;
   if (found + 1 == args.end()) return name + " needs a value";
@@ -54,13 +59,14 @@ bool takeFlag(std::vector<std::string>& args, const std::string& flag) {
 }
 
 // Builds the port from the disk options in `args`; the other options must
-// have been taken out already. Null after reporting a bad command line.
-std::unique_ptr<kestrin::DevicePort> makePort(std::vector<std::string>& args) {
-  std::string error;
+// have been taken out already. Null after reporting a bad command line on
+// standard error; `error` then holds the report.
+std::unique_ptr<kestrin::DevicePort> makePort(std::vector<std::string>& args, std::string& error) {
   std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
   if (port && !args.empty()) error = "unknown argument '" + args.front() + "'";
   if (!error.empty()) {
-    std::cerr << "Kestrin: " << error << '\n' << kUsage;
+    error = "Kestrin: " + error + '\n' + kUsage;
+    std::cerr << error;
     return nullptr;
   }
   return port;
@@ -85,7 +91,8 @@ int printDisks() {
 }
 
 int printMode(std::vector<std::string>& args) {
-  std::unique_ptr<kestrin::DevicePort> port = makePort(args);
+  std::string error;
+  std::unique_ptr<kestrin::DevicePort> port = makePort(args, error);
   if (!port) return 2;
   kestrin::ScopedPort installed(*port);
   return printDisks();
@@ -103,7 +110,8 @@ int windowMode(int argc, char** argv, Clock::time_point started) {
     std::cerr << "Kestrin: " << *error << '\n' << kUsage;
     return 2;
   }
-  std::unique_ptr<kestrin::DevicePort> port = makePort(args);
+  std::string error;
+  std::unique_ptr<kestrin::DevicePort> port = makePort(args, error);
   if (!port) return 2;
   kestrin::ScopedPort installed(*port);
   kestrin::MessageBoxSink sink;
@@ -132,17 +140,39 @@ int windowMode(int argc, char** argv, Clock::time_point started) {
   delete kestrin::frmparteditor.data();
   return result;
 }
+#elif KESTRIN_WITH_WINUI
+// The arguments come from the system's wide command line, so that an
+// image's path keeps every character. A program of the window subsystem may
+// have no console to write to: a bad command line is also shown in a box.
+int nativeWindowMode() {
+  std::vector<std::string> args = kestrin::CommandLineArguments();
+  if (takeFlag(args, "--print")) return printMode(args);
+  std::string error;
+  std::unique_ptr<kestrin::DevicePort> port = makePort(args, error);
+  if (!port) {
+    kestrin::ShowPlainMessage(nullptr, error);
+    return 2;
+  }
+  kestrin::ScopedPort installed(*port);
+  return kestrin::RunWindowProgram();
+}
 #endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if KESTRIN_WITH_WINUI
+  static_cast<void>(argc);
+  static_cast<void>(argv);
+  return nativeWindowMode();
+#else
   const Clock::time_point started = Clock::now();
   std::vector<std::string> args(argv + 1, argv + argc);
+#endif
 #if KESTRIN_WITH_UI
   if (takeFlag(args, "--print")) return printMode(args);
   return windowMode(argc, argv, started);
-#else
+#elif !KESTRIN_WITH_WINUI
   takeFlag(args, "--print");
   (void)started;
   return printMode(args);

@@ -29,6 +29,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(CMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY OFF)
 set(CMAKE_FIND_USE_PACKAGE_REGISTRY OFF)
 set(CMAKE_FIND_USE_CMAKE_SYSTEM_PATH OFF)
+# zlib for the target (Debian's libz-mingw-w64-dev) lives in the toolchain's
+# own root.
+set(ZLIB_ROOT ${CMAKE_FIND_ROOT_PATH})
 
 # GCC 12's std::string operator+ draws a false -Wrestrict warning when
 # optimised (GCC bug 105651, fixed in GCC 13).

@@ -108,18 +108,35 @@ TEST_F(Win32PortOnTheSystem, ErrorTextIsTheSystemsMessageInUtf8) {
   EXPECT_EQ(m_port.ErrorMessage(ERROR_INVALID_HANDLE), expected);
 }
 
-TEST_F(Win32PortOnTheSystem, TheProgramsPortIsTheSystemAndTakesNoOption) {
-  std::vector<std::string> args = {"--disk", "image.img", "list"};
+TEST_F(Win32PortOnTheSystem, TheProgramsPortIsTheSystemWithoutDiskOptions) {
+  std::vector<std::string> args = {"list"};
   std::string error = "stale";
   std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
   ASSERT_NE(port, nullptr);
   EXPECT_TRUE(error.empty());
-  EXPECT_EQ(args, (std::vector<std::string>{"--disk", "image.img", "list"}));
+  EXPECT_EQ(args, (std::vector<std::string>{"list"}));
 
   const std::filesystem::path path = makeFile(u8"length.img");
   const DiskHandle handle = port->OpenDisk(utf8(path), GENERIC_READ, 0);
   EXPECT_NE(handle, kestrin::kInvalidHandle);
   port->CloseDisk(handle);
+}
+
+TEST_F(Win32PortOnTheSystem, TheProgramsPortServesTheImagesOfDiskOptions) {
+  const std::filesystem::path path = makeFile(u8"disk\u00e9.img");
+  std::vector<std::string> args = {"--disk", utf8(path), "list"};
+  std::string error = "stale";
+  std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
+  ASSERT_NE(port, nullptr);
+  EXPECT_TRUE(error.empty());
+  EXPECT_EQ(args, (std::vector<std::string>{"list"}));
+
+  const DiskHandle handle = port->OpenDisk("\\\\.\\PhysicalDrive0", GENERIC_READ, 0);
+  EXPECT_NE(handle, kestrin::kInvalidHandle);
+  port->CloseDisk(handle);
+  // Only the images are disks then: the file's own path is none.
+  EXPECT_EQ(port->OpenDisk(utf8(path), GENERIC_READ, 0), kestrin::kInvalidHandle);
+  EXPECT_EQ(port->LastError(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
 

@@ -2,22 +2,20 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <string>
+
+#include "ApplicationTexts.h"
 
 namespace kestrin {
 
 QString ApplicationTitleFromPath(const QString& executablePath) {
-  QString name = QFileInfo(executablePath).fileName();
-  qsizetype dot = name.indexOf(QLatin1Char('.'));
-  if (dot >= 0) name.truncate(dot);
-  if (name.size() > 1) name = name.left(1) + name.mid(1).toLower();
-  return name;
+  return QString::fromStdString(ApplicationTitleFromPath(QFileInfo(executablePath).fileName().toStdString()));
 }
 
 QString ApplicationTitle() { return ApplicationTitleFromPath(QCoreApplication::applicationFilePath()); }
 
 QString ErrorReportText(const QString& message) {
-  if (!message.isEmpty() && message.back().unicode() > u'.') return message + QLatin1Char('.');
-  return message;
+  return QString::fromStdString(ErrorReportText(message.toStdString()));
 }
 
 }  // namespace kestrin

@@ -1,5 +1,6 @@
 #pragma once
-// The application's title and the text of its error report.
+// The application's title and the text of its error report, for Qt's
+// strings (the rules themselves are the editor layer's, ApplicationTexts.h).
 
 #include <QString>
 

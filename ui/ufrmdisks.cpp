@@ -4,6 +4,7 @@
 
 #include "DiskList.h"
 #include "GridLineDelegate.h"
+#include "TableColumns.h"
 #include "ui_ufrmdisks.h"
 
 namespace kestrin {
@@ -12,12 +13,6 @@ QPointer<Tfrmdisks> frmdisks;
 
 namespace {
 
-// "#" and "Type" get 50, the width the form's toolkit gives a column by
-// default.
-constexpr int kDefaultColumnWidth = 50;
-constexpr int kNameWidth = 150;
-constexpr int kSizeWidth = 75;
-constexpr int kAttributesWidth = 125;
 // The form's place on the screen; the chooser is not centred.
 constexpr QPoint kFormPosition{393, 123};
 
@@ -32,11 +27,9 @@ Tfrmdisks::Tfrmdisks(QWidget* owner) : ModalForm(owner), m_form(std::make_unique
   setFixedSize(size());
   move(kFormPosition);
   QHeaderView* header = m_form->lvdisks->header();
-  header->resizeSection(0, kDefaultColumnWidth);
-  header->resizeSection(1, kDefaultColumnWidth);
-  header->resizeSection(2, kNameWidth);
-  header->resizeSection(3, kSizeWidth);
-  header->resizeSection(4, kAttributesWidth);
+  for (int column = 0; column < static_cast<int>(kDiskColumns.size()); ++column) {
+    header->resizeSection(column, kDiskColumns[static_cast<std::size_t>(column)].width);
+  }
   m_form->lvdisks->setItemDelegate(new GridLineDelegate(m_form->lvdisks));
 }
 

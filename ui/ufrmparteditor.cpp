@@ -14,6 +14,7 @@
 #include "ListViewTarget.h"
 #include "MessageBoxes.h"
 #include "QtInteraction.h"
+#include "TableColumns.h"
 #include "ui_ufrmparteditor.h"
 
 namespace kestrin {
@@ -22,19 +23,6 @@ QPointer<Tfrmparteditor> frmparteditor;
 
 namespace {
 
-constexpr int kStatusPanelWidth = 500;
-// Column widths of the list. Number and Boot get 50, the width the form's
-// toolkit gives a column by default, so that all seven fit the window.
-constexpr int kNumberWidth = 50;
-constexpr int kBootWidth = 50;
-constexpr int kOffsetWidth = 100;
-constexpr int kLengthWidth = 100;
-constexpr int kHiddenSectorsWidth = 100;
-constexpr int kTypeWidth = 200;
-constexpr int kAttributesWidth = 100;
-// Room around a cell's text, and the widest Attributes text.
-constexpr int kCellPadding = 12;
-constexpr const char* kWidestAttributes = "0x0000000000000000";
 constexpr const char* kFirstDisk = "\\\\.\\PhysicalDrive0";
 
 Interaction& chooseInteraction(Interaction* given, std::unique_ptr<Interaction>& own, QWidget* owner) {
@@ -54,16 +42,13 @@ Tfrmparteditor::Tfrmparteditor(Interaction* interaction, QWidget* parent)
 
   QTreeWidget* list = m_form->ListView1;
   QHeaderView* header = list->header();
-  header->resizeSection(0, kNumberWidth);
-  header->resizeSection(1, kOffsetWidth);
-  header->resizeSection(2, kLengthWidth);
-  header->resizeSection(3, kHiddenSectorsWidth);
-  header->resizeSection(4, kTypeWidth);
-  header->resizeSection(5, kBootWidth);
+  for (int column = 0; column < static_cast<int>(kLayoutColumns.size()); ++column) {
+    header->resizeSection(column, kLayoutColumns[static_cast<std::size_t>(column)].width);
+  }
   // The Attributes text has a fixed length; on a font wider than the form's
   // the column grows so that it is never cut.
-  int attributesText = list->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestAttributes)) + kCellPadding;
-  header->resizeSection(6, std::max(kAttributesWidth, attributesText));
+  int attributesText = list->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestAttributesText)) + kCellPadding;
+  header->resizeSection(kAttributesColumn, std::max(kLayoutColumns[kAttributesColumn].width, attributesText));
   list->setItemDelegate(new GridLineDelegate(list));
 
   m_statusPanel = new QLabel(m_form->StatusBar1);

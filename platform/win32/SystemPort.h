@@ -8,9 +8,10 @@
 //   if (!port) { report error; exit 2; }
 //   kestrin::ScopedPort installed(*port);
 //
-// On Windows the disks are the machine's own, "\\.\PhysicalDrive<n>": no
-// option chooses them, so nothing is taken out of `args` and the call does
-// not fail.
+// On Windows the disks are the machine's own, "\\.\PhysicalDrive<n>",
+// reached through the system (Win32Port.h); or, with `--disk PATH` options,
+// Kestrin's own disk stack over those image files (the first is disk 0, see
+// DiskMap.h), with `--sector-size N` as on Linux.
 
 #include <memory>
 #include <string>

@@ -1,0 +1,91 @@
+#include "ufrmdisks.h"
+
+#include <commctrl.h>
+
+#include "DiskList.h"
+#include "Forms.h"
+#include "ListViewTarget.h"
+#include "TableColumns.h"
+
+namespace kestrin {
+
+HWND frmdisks = nullptr;
+
+namespace {
+
+// The form's place on the screen; the chooser is not centred.
+constexpr POINT kFormPosition{393, 123};
+
+void setUp(HWND dialog) {
+  HWND list = ::GetDlgItem(dialog, IDC_lvdisks);
+  ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+  for (const TableColumn& column : kDiskColumns) AddReportColumn(list, column.caption, column.width);
+  ::SetWindowPos(dialog, nullptr, kFormPosition.x, kFormPosition.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+std::optional<std::string> selectedDisk(HWND dialog) {
+  HWND list = ::GetDlgItem(dialog, IDC_lvdisks);
+  const int selected = SelectedRow(list);
+  if (selected < 0) return std::nullopt;
+  return RowOfItem(list, selected).number;
+}
+
+INT_PTR handle(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The hidden chooser of the start has no command, hence no record.
+  auto* chosen = DialogState<std::optional<std::string>>(dialog, message, lParam);
+  switch (message) {
+    case WM_INITDIALOG:
+      frmdisks = dialog;
+      setUp(dialog);
+      return TRUE;
+    case WM_SHOWWINDOW:
+      // FormShow: the list is filled anew each time the window is shown.
+      if (wParam) FillDiskList(::GetDlgItem(dialog, IDC_lvdisks));
+      return FALSE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_frmdisks_btnok:
+          if (chosen != nullptr) *chosen = selectedDisk(dialog);
+          ::EndDialog(dialog, IDOK);
+          return TRUE;
+        case IDC_frmdisks_btncancel:
+          ::EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        case IDOK:
+        case IDCANCEL:
+          return TRUE;  // Enter and Escape: bound to nothing here
+        default:
+          return FALSE;
+      }
+    case WM_CLOSE:
+      ::EndDialog(dialog, IDCANCEL);
+      return TRUE;
+    case WM_DESTROY:
+      if (frmdisks == dialog) frmdisks = nullptr;
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+HWND CreateHiddenDiskChooser(HWND owner) {
+  return ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_Tfrmdisks), owner,
+                              GuardedDialogProcedure<handle>, 0);
+}
+
+std::optional<std::string> ShowDiskChooser(HWND owner) {
+  std::optional<std::string> chosen;
+  if (ShowModal<handle>(owner, IDD_Tfrmdisks, &chosen) != IDOK) return std::nullopt;
+  return chosen;
+}
+
+void FillDiskList(HWND lvdisks) {
+  ListView_DeleteAllItems(lvdisks);
+  for (const DiskListRow& row : DiskListRows()) {
+    AddListRow(lvdisks, {row.number, row.type, row.name, row.sizeMb, row.attributes});
+  }
+}
+
+}  // namespace kestrin
