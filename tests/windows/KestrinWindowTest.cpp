@@ -482,6 +482,13 @@ class KestrinWindow : public ::testing::Test {
     }
     for (const Value& value : answer.fill) fill(window, value);
     press(window, answer.window, answer.press);
+    // The next window may share this one's caption (the input box and the
+    // confirmation are both "Brimvale"): it is looked for only once this one
+    // is gone. The disk chooser binds neither Enter nor Escape and may stay.
+    const bool mayStay =
+        answer.window == Window::Disks && (answer.press == Press::Enter || answer.press == Press::Escape);
+    WaitUntil([window] { return !::IsWindow(window) || !::IsWindowVisible(window); },
+              mayStay ? kSettle : kWindowTimeout);
   }
 
   void checkTable(const Step& step, const std::vector<std::string>& before) {
