@@ -144,8 +144,8 @@ int windowMode(int argc, char** argv, Clock::time_point started) {
 // The arguments come from the system's wide command line, so that an
 // image's path keeps every character. A program of the window subsystem may
 // have no console to write to: a bad command line is also shown in a box.
-int nativeWindowMode() {
-  std::vector<std::string> args = kestrin::CommandLineArguments();
+int nativeWindowMode(int argc, char** argv) {
+  std::vector<std::string> args = kestrin::CommandLineArguments(argc, argv);
   if (takeFlag(args, "--print")) return printMode(args);
   std::string error;
   std::unique_ptr<kestrin::DevicePort> port = makePort(args, error);
@@ -162,12 +162,10 @@ int nativeWindowMode() {
 
 int main(int argc, char** argv) {
 #if KESTRIN_WITH_WINUI
-  static_cast<void>(argc);
-  static_cast<void>(argv);
-  return nativeWindowMode();
+  return nativeWindowMode(argc, argv);
 #else
   const Clock::time_point started = Clock::now();
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = kestrin::CommandLineArguments(argc, argv);
 #endif
 #if KESTRIN_WITH_UI
   if (takeFlag(args, "--print")) return printMode(args);

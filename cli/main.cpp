@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   using namespace kestrin::cli;
   CliRequest request;
   try {
-    request = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    request = ParseArguments(kestrin::CommandLineArguments(argc, argv));
   } catch (const UsageError& error) {
     return usageError(error.what(), error.command());
   }

@@ -4,7 +4,6 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 // clang-format on
 
 #include "MessageBoxes.h"
@@ -13,15 +12,6 @@
 #include "ufrmparteditor.h"
 
 namespace kestrin {
-
-std::vector<std::string> CommandLineArguments() {
-  int count = 0;
-  LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  std::vector<std::string> args;
-  for (int i = 1; i < count; ++i) args.push_back(Utf8(words[i]));
-  ::LocalFree(words);
-  return args;
-}
 
 int RunWindowProgram() {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};

@@ -18,4 +18,6 @@ std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::
   return std::make_unique<EmulatedPort>(std::move(disks));
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
 }  // namespace kestrin

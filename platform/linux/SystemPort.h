@@ -26,4 +26,9 @@ namespace kestrin {
 // one-line text when an option is malformed.
 std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::string& error);
 
+// The program's arguments (without its name) as UTF-8. On Windows they come
+// from the wide command line: the narrow `argv` is in the ANSI code page and
+// loses what that cannot hold, such as a file name in another script.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
 }  // namespace kestrin
