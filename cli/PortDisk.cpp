@@ -4,8 +4,28 @@
 
 #include "ByteOrder.h"
 #include "RequestFailure.h"
+#include "RequestRecords.h"
 
 namespace kestrin::cli {
+
+namespace {
+
+// The access alignment descriptor of the disk; a disk (or port) that gives
+// none leaves the alignment advice to the 1 MiB rule.
+PhysicalSectors physicalSectorsOf(DevicePort& port, DiskHandle handle) {
+  std::array<std::uint8_t, kStoragePropertyQuerySize> query{};
+  writeLe32(query, 0, kStorageAccessAlignmentProperty);
+  std::array<std::uint8_t, kAccessAlignmentSize> record{};
+  std::uint32_t returned = 0;
+  if (!port.DiskControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, query.data(), kStoragePropertyQuerySize, record.data(),
+                        kAccessAlignmentSize, &returned) ||
+      returned < kAccessAlignmentSize) {
+    return {};
+  }
+  return {readLe32(record, kAlignmentPhysicalSectorOffset), readLe32(record, kAlignmentSectorOffsetOffset)};
+}
+
+}  // namespace
 
 bool PortSectors::geometry(DevicePort& port, DiskHandle handle, std::uint32_t& sectorSize, std::uint64_t& sectorCount,
                            std::uint32_t& error) {
@@ -63,6 +83,7 @@ PortDisk::PortDisk(const std::string& path, Access access)
     return;
   }
   m_sectors = PortSectors(m_port, m_handle, sectorSize, sectorCount);
+  m_physical = physicalSectorsOf(m_port, m_handle);
 }
 
 PortDisk::~PortDisk() {

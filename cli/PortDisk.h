@@ -53,6 +53,9 @@ class PortDisk {
   bool ok() const { return m_failure.empty(); }
   const std::string& failure() const { return m_failure; }
   PortSectors& sectors() { return m_sectors; }
+  // How the disk's physical sectors lie, as the storage stack reports them
+  // (the access alignment property); size 0 when it does not say.
+  PhysicalSectors physicalSectors() const { return m_physical; }
   DiskHandle handle() const { return m_handle; }
   // "<n> sectors of <size> bytes"
   std::string geometryText() const;
@@ -61,6 +64,7 @@ class PortDisk {
   DevicePort& m_port;
   DiskHandle m_handle;
   PortSectors m_sectors;
+  PhysicalSectors m_physical;
   std::string m_failure;
 };
 

@@ -88,7 +88,8 @@ int VerifyTable(const CommandSpec&, const CliRequest& request, CliStreams& io, F
     return 1;
   }
   check::Report report;
-  if (std::uint32_t error = check::VerifyDisk(opened.sectors(), report); error != ERROR_SUCCESS) {
+  if (std::uint32_t error = check::VerifyDisk(opened.sectors(), report, opened.physicalSectors());
+      error != ERROR_SUCCESS) {
     failures.report("cannot read disk " + std::to_string(disk) + "'s table sectors: " + SystemErrorText(error));
     return 1;
   }

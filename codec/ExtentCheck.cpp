@@ -30,10 +30,30 @@ bool mayShare(const PartitionExtent& a, const PartitionExtent& b) {
   return (a.kind == Kind::Extended && b.kind == Kind::Logical) || (a.kind == Kind::Logical && b.kind == Kind::Extended);
 }
 
+// A start off the physical sectors is the costlier fault and named first; a
+// start on a 1 MiB boundary is on them unless the drive shifts its sectors.
+void checkAlignment(const PartitionExtent& p, std::uint32_t sectorSize, PhysicalSectors physical,
+                    std::vector<Finding>& out) {
+  const std::uint64_t startByte = p.first * sectorSize;
+  const std::string starts = p.name + " starts at sector " + std::to_string(p.first);
+  if (physical.size > sectorSize) {
+    const std::uint32_t offset = physical.alignmentOffset % physical.size;
+    if (startByte % physical.size != offset) {
+      out.push_back({Severity::Warning, "misaligned", p.entry,
+                     starts + ", not on a physical sector (" + std::to_string(physical.size) + " bytes" +
+                         (offset != 0 ? ", the first at byte " + std::to_string(offset) : std::string()) + ")"});
+      return;
+    }
+  }
+  if (startByte % kAlignmentBytes != 0) {
+    out.push_back({Severity::Warning, "misaligned", p.entry, starts + ", not on a 1 MiB boundary"});
+  }
+}
+
 }  // namespace
 
 void CheckExtents(const std::vector<PartitionExtent>& partitions, const UsableArea& area, std::uint32_t sectorSize,
-                  std::vector<Finding>& out) {
+                  PhysicalSectors physical, std::vector<Finding>& out) {
   const PartitionExtent* extended = nullptr;
   for (const PartitionExtent& p : partitions) {
     if (p.kind == PartitionExtent::Kind::Extended && extended == nullptr && p.count > 0) extended = &p;
@@ -64,10 +84,9 @@ void CheckExtents(const std::vector<PartitionExtent>& partitions, const UsableAr
                     std::to_string(p.ebr));
       }
     }
-    if ((p.first * sectorSize) % kAlignmentBytes != 0 && p.kind != PartitionExtent::Kind::Extended) {
-      out.push_back({Severity::Warning, "misaligned", p.entry,
-                     p.name + " starts at sector " + std::to_string(p.first) + ", not on a 1 MiB boundary"});
-    }
+    // An extended partition holds no data of its own: where it starts does
+    // not matter.
+    if (p.kind != PartitionExtent::Kind::Extended) checkAlignment(p, sectorSize, physical, out);
   }
   for (std::size_t i = 0; i < partitions.size(); ++i) {
     for (std::size_t j = i + 1; j < partitions.size(); ++j) {

@@ -97,7 +97,7 @@ void compareCopies(const CopyState& primary, const CopyState& backup, std::uint6
   if (!differs.empty()) problem(out, "gpt-copies-differ", 0, "the primary and backup GPT differ in: " + differs);
 }
 
-void checkEntries(const CopyState& copy, SectorReader& disk, std::vector<Finding>& out) {
+void checkEntries(const CopyState& copy, SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out) {
   const Header& h = *copy.header;
   std::vector<PartitionExtent> partitions;
   std::vector<std::pair<int, Guid>> ids;
@@ -124,7 +124,7 @@ void checkEntries(const CopyState& copy, SectorReader& disk, std::vector<Finding
     partitions.push_back({PartitionExtent::Kind::Gpt, number, name, first, last - first + 1, 0});
   }
   CheckExtents(partitions, UsableArea{disk.sectorCount(), h.firstUsableLba, h.lastUsableLba, true}, disk.sectorSize(),
-               out);
+               physical, out);
 }
 
 // The MBR in front of the GPT: a plain protective MBR covers the disk from
@@ -172,7 +172,7 @@ void checkProtectiveMbr(std::span<const std::uint8_t> sector0, const CopyState& 
 
 }  // namespace
 
-std::uint32_t CheckGptDisk(SectorReader& disk, std::vector<Finding>& out) {
+std::uint32_t CheckGptDisk(SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out) {
   const std::uint64_t sectorCount = disk.sectorCount();
   if (disk.sectorSize() < kMbrMinSectorSize || sectorCount < 4) {
     problem(out, "gpt-missing", 0, "the disk is too small to hold a GPT");
@@ -215,7 +215,7 @@ std::uint32_t CheckGptDisk(SectorReader& disk, std::vector<Finding>& out) {
     problem(out, "gpt-missing", 0, "neither copy of the GPT is valid: the protective MBR stands for no readable table");
     return ERROR_SUCCESS;
   }
-  checkEntries(*current, disk, out);
+  checkEntries(*current, disk, physical, out);
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
   checkProtectiveMbr(sector0, *current, sectorCount, out);

@@ -94,7 +94,7 @@ std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std
 
 }  // namespace
 
-std::uint32_t CheckMbrDisk(SectorReader& disk, std::vector<Finding>& out) {
+std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out) {
   if (!isMbrSectorSize(disk.sectorSize())) return ERROR_NOT_SUPPORTED;
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
@@ -123,7 +123,7 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, std::vector<Finding>& out) {
     if (std::uint32_t error = walkChain(disk, chainOf, partitions, ebrs, out); error != ERROR_SUCCESS) return error;
   }
   const std::uint64_t count = disk.sectorCount();
-  CheckExtents(partitions, UsableArea{count, 1, count > 0 ? count - 1 : 0, false}, disk.sectorSize(), out);
+  CheckExtents(partitions, UsableArea{count, 1, count > 0 ? count - 1 : 0, false}, disk.sectorSize(), physical, out);
   // Data written into a partition would overwrite an EBR inside it.
   for (std::uint64_t ebr : ebrs) {
     for (const PartitionExtent& p : partitions) {

@@ -19,6 +19,17 @@ class SectorReader {
   virtual std::uint32_t readSectors(std::uint64_t lba, std::span<std::uint8_t> out) = 0;
 };
 
+// How a disk's physical sectors lie under its logical ones: their size in
+// bytes (0: the logical sector size) and the byte offset from the start of
+// the disk to the first logical sector that begins a physical one (not 0 on
+// drives that shift their sectors for an old partitioning scheme). A start
+// off this grid makes every write to a partition read and rewrite the
+// physical sectors it straddles.
+struct PhysicalSectors {
+  std::uint32_t size = 0;
+  std::uint32_t alignmentOffset = 0;
+};
+
 class SectorDevice : public SectorReader {
  public:
   // Writes whole sectors at `lba`; past the end fails with

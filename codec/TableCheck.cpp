@@ -93,7 +93,7 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
     if (!next) break;
     ebr = *next;
   }
-  CheckExtents(partitions, UsableArea{sectorCount, 1, sectorCount - 1, false}, sectorSize, out);
+  CheckExtents(partitions, UsableArea{sectorCount, 1, sectorCount - 1, false}, sectorSize, PhysicalSectors{}, out);
 }
 
 void verifyGptLayout(const LayoutBuffer& layout, int count, std::uint32_t sectorSize, std::uint64_t sectorCount,
@@ -125,7 +125,7 @@ void verifyGptLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
     p.kind = PartitionExtent::Kind::Gpt;
     if (slotExtent(slot, entry, sectorSize, p, out)) partitions.push_back(p);
   }
-  CheckExtents(partitions, area, sectorSize, out);
+  CheckExtents(partitions, area, sectorSize, PhysicalSectors{}, out);
 }
 
 }  // namespace
@@ -137,7 +137,7 @@ bool Report::hasProblems() const {
   return false;
 }
 
-std::uint32_t VerifyDisk(SectorReader& disk, Report& report) {
+std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors physical) {
   report = Report{};
   report.style = "RAW";
   if (disk.sectorCount() == 0 || disk.sectorSize() < kMbrMinSectorSize) return ERROR_SUCCESS;
@@ -146,10 +146,10 @@ std::uint32_t VerifyDisk(SectorReader& disk, Report& report) {
   if (!HasMbrBootSignature(sector0)) return ERROR_SUCCESS;
   if (HasProtectiveEntry(sector0)) {
     report.style = "GPT";
-    return CheckGptDisk(disk, report.findings);
+    return CheckGptDisk(disk, physical, report.findings);
   }
   report.style = "MBR";
-  return CheckMbrDisk(disk, report.findings);
+  return CheckMbrDisk(disk, physical, report.findings);
 }
 
 Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount) {

@@ -51,10 +51,11 @@ struct Report {
   bool hasProblems() const;
 };
 
-// Checks the table on `disk`. Returns the medium's error code when a read
+// Checks the table on `disk`, whose physical sectors lie as `physical` says
+// (for the alignment warnings). Returns the medium's error code when a read
 // fails (the report is then incomplete), else ERROR_SUCCESS. A disk whose
 // sector 0 holds no boot signature is RAW and has no findings.
-std::uint32_t VerifyDisk(SectorReader& disk, Report& report);
+std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors physical = {});
 
 // Checks the header and the first PartitionCount slots of `layout` as a
 // table for a disk of `sectorCount` sectors of `sectorSize` bytes, naming
@@ -87,13 +88,13 @@ struct UsableArea {
 // Appends the findings on where the partitions lie: length zero, past the
 // disk's end, outside the usable area, overlapping (an extended partition
 // with the logical drives it holds excepted), logical drives outside the
-// extended partition or not behind their EBR, and starts not on a 1 MiB
-// boundary (warnings).
+// extended partition or not behind their EBR, and starts off the physical
+// sectors or not on a 1 MiB boundary (warnings).
 void CheckExtents(const std::vector<PartitionExtent>& partitions, const UsableArea& area, std::uint32_t sectorSize,
-                  std::vector<Finding>& out);
+                  PhysicalSectors physical, std::vector<Finding>& out);
 
 // The MBR checks and the GPT checks over a disk (see the .cpp files).
-std::uint32_t CheckMbrDisk(SectorReader& disk, std::vector<Finding>& out);
-std::uint32_t CheckGptDisk(SectorReader& disk, std::vector<Finding>& out);
+std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out);
+std::uint32_t CheckGptDisk(SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out);
 
 }  // namespace kestrin::check

@@ -41,10 +41,22 @@ inline constexpr std::uint64_t DISK_ATTRIBUTE_READ_ONLY = 2;
 inline constexpr std::size_t kLengthInformationSize = 8;
 
 // STORAGE_PROPERTY_QUERY, the input of IOCTL_STORAGE_QUERY_PROPERTY: u32
-// property id (0, the device descriptor), u32 query type (0, standard); the
-// descriptor is read into a buffer of 4096 bytes.
+// property id, u32 query type (0, standard); the device descriptor is read
+// into a buffer of 4096 bytes.
 inline constexpr std::size_t kStoragePropertyQuerySize = 12;
 inline constexpr std::size_t kStorageDescriptorBufferSize = 4096;
+inline constexpr std::uint32_t kStorageDeviceProperty = 0;
+inline constexpr std::uint32_t kStorageAccessAlignmentProperty = 6;
+
+// STORAGE_ACCESS_ALIGNMENT_DESCRIPTOR: u32 version and size, the cache line
+// fields (left 0 by Kestrin's stack), the logical and physical sector sizes
+// and the byte offset of the first logical sector that begins a physical one.
+inline constexpr std::size_t kAccessAlignmentSize = 28;
+inline constexpr std::size_t kAlignmentVersionOffset = 0;
+inline constexpr std::size_t kAlignmentSizeOffset = 4;
+inline constexpr std::size_t kAlignmentLogicalSectorOffset = 16;
+inline constexpr std::size_t kAlignmentPhysicalSectorOffset = 20;
+inline constexpr std::size_t kAlignmentSectorOffsetOffset = 24;
 
 // STORAGE_DEVICE_DESCRIPTOR: its fixed part, and the fields Kestrin uses.
 inline constexpr std::size_t kDescriptorHeaderSize = 40;

@@ -167,6 +167,9 @@ TEST(BlockMedium, TakesTheSectorSizeAndLengthFromTheKernel) {
     EXPECT_EQ(medium->lengthBytes(), static_cast<std::uint64_t>(48 * kMiB));
     EXPECT_EQ(medium->sectorCount(), static_cast<std::uint64_t>(48 * kMiB) / sectorSize);
     EXPECT_FALSE(medium->isReadOnly());
+    const PhysicalSectors physical = medium->physicalSectors();
+    EXPECT_EQ(std::to_string(physical.size) + "\n" + std::to_string(physical.alignmentOffset) + "\n",
+              test::Run({"blockdev", "--getpbsz", "--getalignoff", loop.path()}).out);
 
     EmulatedPort port(DiskMap{DiskSpec{loop.path(), 0}});
     ScopedPort installed(port);

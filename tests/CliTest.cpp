@@ -712,8 +712,9 @@ TEST(CliVerify, NamesWhatThePeersFindAndExitsOneWhereTheyExitZero) {
     if (c.damage) c.damage(image);
     const bool gpt = c.script == kGptScript;
     RunResult peer = gpt ? test::Run({"sgdisk", "-v", image}) : test::Run({"sfdisk", "--verify", image});
-    if (c.peer)
+    if (c.peer) {
       EXPECT_NE((peer.out + peer.err).find(c.peer), std::string::npos) << c.name << ": " << peer.out + peer.err;
+    }
     EXPECT_EQ(peer.exitCode, 0) << c.name;  // what verify improves on
 
     RunResult run = test::Run({kCli, "--disk", image, "verify"});
@@ -878,7 +879,7 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
   struct Case {
     std::vector<std::string> args;
     int exitCode;
-    unsigned number;      // the partition sfdisk then lists (exit 0)
+    int number;           // the partition sfdisk then lists (exit 0)
     std::uint64_t start;  // its first sector
     std::uint64_t size;   // its sectors
     std::string message;  // on standard error otherwise

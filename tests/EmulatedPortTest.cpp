@@ -13,9 +13,14 @@
 
 #include "EmulatedPort.h"
 #include "Errors.h"
+#include "ImageMedia.h"
 #include "LayoutBuffer.h"
+#include "OpenMedium.h"
 #include "PeerImages.h"
 #include "PeerReaders.h"
+#include "RecordingMedium.h"
+#include "RequestRecords.h"
+#include "TableCheck.h"
 #include "TestSupport.h"
 #include "lib.h"
 
@@ -253,6 +258,74 @@ TEST_F(EmulatedPortTest, DescriptorNamesTheImageFile) {
   EXPECT_EQ(send(port, handle, IOCTL_STORAGE_QUERY_PROPERTY, query, descriptor), ERROR_NOT_SUPPORTED);
 }
 
+// The access alignment a medium reports reaches the caller, and verify
+// judges the starts of an sfdisk table by it: a start off the physical
+// sectors is named as such, one on them but off 1 MiB as that.
+TEST_F(EmulatedPortTest, ReportsHowThePhysicalSectorsLieAndVerifyJudgesStartsByThem) {
+  struct Shifted : test::RecordingMedium {
+    Shifted(std::unique_ptr<Medium> inner, test::MediumJournal& journal, PhysicalSectors physical)
+        : RecordingMedium(std::move(inner), journal), physical(physical) {}
+    PhysicalSectors physicalSectors() const override { return physical; }
+    PhysicalSectors physical;
+  };
+  const std::string path = dir.file("starts.img");
+  ASSERT_EQ(test::MakeSfdiskImage(path, 8 << 20,
+                                  "label: dos\nstart=63,size=1985,type=83\nstart=2048,size=8,type=83\n"
+                                  "start=2056,size=4096,type=83\n"),
+            "");
+  const char* const kOneMiB = "not on a 1 MiB boundary";
+  struct Case {
+    PhysicalSectors medium;
+    const char* expected[3];  // the warning about partitions 1 to 3; nullptr: none
+  } const cases[] = {
+      {{512, 0}, {kOneMiB, nullptr, kOneMiB}},
+      {{4096, 0}, {"not on a physical sector (4096 bytes)", nullptr, kOneMiB}},
+      // 63 * 512 = 7 * 4096 + 3584: the drive's sectors begin where the old
+      // partitioning scheme put the first partition.
+      {{4096, 3584},
+       {kOneMiB, "not on a physical sector (4096 bytes, the first at byte 3584)",
+        "not on a physical sector (4096 bytes, the first at byte 3584)"}},
+  };
+  for (const Case& c : cases) {
+    test::MediumJournal journal(512);
+    EmulatedPort port{DiskMap{DiskSpec{path, 0}},
+                      [&](const DiskSpec& spec, bool writable, std::uint32_t& error) -> std::unique_ptr<Medium> {
+                        std::unique_ptr<Medium> inner = OpenMedium(spec, writable, error);
+                        if (!inner) return inner;
+                        return std::make_unique<Shifted>(std::move(inner), journal, c.medium);
+                      }};
+    DiskHandle handle = port.OpenDisk(drive(0), GENERIC_READ, 0);
+    std::array<std::uint8_t, kStoragePropertyQuerySize> query{};
+    writeLe32(query, 0, kStorageAccessAlignmentProperty);
+    std::array<std::uint8_t, kAccessAlignmentSize> record{};
+    ASSERT_EQ(send(port, handle, IOCTL_STORAGE_QUERY_PROPERTY, query, record), ERROR_SUCCESS);
+    port.CloseDisk(handle);
+    EXPECT_EQ(readLe32(record, kAlignmentLogicalSectorOffset), 512u);
+    const PhysicalSectors reported{readLe32(record, kAlignmentPhysicalSectorOffset),
+                                   readLe32(record, kAlignmentSectorOffsetOffset)};
+    EXPECT_EQ(reported.size, c.medium.size);
+    EXPECT_EQ(reported.alignmentOffset, c.medium.alignmentOffset);
+
+    std::unique_ptr<ImageMedium> disk = test::OpenImage(path, 512);
+    check::Report report;
+    ASSERT_EQ(check::VerifyDisk(*disk, report, reported), ERROR_SUCCESS);
+    EXPECT_FALSE(report.hasProblems());
+    for (int partition = 1; partition <= 3; ++partition) {
+      std::string warnings;
+      for (const check::Finding& f : report.findings) {
+        if (f.entry == partition && f.rule == "misaligned") warnings += f.text;
+      }
+      const char* expected = c.expected[partition - 1];
+      if (expected == nullptr) {
+        EXPECT_EQ(warnings, "") << c.medium.size << "/" << c.medium.alignmentOffset;
+      } else {
+        EXPECT_NE(warnings.find(expected), std::string::npos)
+            << c.medium.size << "/" << c.medium.alignmentOffset << " partition " << partition << ": " << warnings;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrin
 
@@ -291,8 +364,12 @@ TEST_F(EmulatedPortTest, RawCallsMoveWholeSectorsOfTheImageUnderTheHandlesRules)
                             : port.ReadDisk(handle, c.offset, buffer.data(), c.size, &done);
     EXPECT_EQ(ok ? ERROR_SUCCESS : port.LastError(), c.error) << c.what;
     EXPECT_EQ(done, ok ? c.size : 0u) << c.what;
-    if (ok && !c.write) EXPECT_EQ(buffer, pattern) << c.what;
-    if (c.writer) EXPECT_TRUE(port.FlushDisk(handle)) << c.what;
+    if (ok && !c.write) {
+      EXPECT_EQ(buffer, pattern) << c.what;
+    }
+    if (c.writer) {
+      EXPECT_TRUE(port.FlushDisk(handle)) << c.what;
+    }
     port.CloseDisk(handle);
   }
   EXPECT_FALSE(port.ReadDisk(9999, 0, pattern.data(), 4096, nullptr));

@@ -216,13 +216,19 @@ TEST(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
     port.CloseDisk(handle);  // leaves another code as the thread's last error
     EXPECT_EQ(ok, c.ok) << c.what;
     EXPECT_EQ(done, c.done) << c.what;
-    if (!ok) EXPECT_EQ(port.LastError(), c.seekError + c.transferError) << c.what;
+    if (!ok) {
+      EXPECT_EQ(port.LastError(), c.seekError + c.transferError) << c.what;
+    }
     ASSERT_EQ(system.seeks.size(), 1u) << c.what;
     EXPECT_EQ(system.seeks[0].handle, system.handleToReturn) << c.what;
     EXPECT_EQ(static_cast<std::uint64_t>(system.seeks[0].distance), c.offset) << c.what;
     EXPECT_EQ(system.seeks[0].moveMethod, kestrin::kFileBegin) << c.what;
-    if (ok && c.write) EXPECT_EQ(system.disk[c.offset], 0x3C) << c.what;
-    if (ok && !c.write) EXPECT_EQ(buffer[0], 0xA5) << c.what;
+    if (ok && c.write) {
+      EXPECT_EQ(system.disk[c.offset], 0x3C) << c.what;
+    }
+    if (ok && !c.write) {
+      EXPECT_EQ(buffer[0], 0xA5) << c.what;
+    }
   }
   FileSystem system;
   Win32Port port(system);

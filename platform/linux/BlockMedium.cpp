@@ -129,6 +129,16 @@ std::unique_ptr<BlockMedium> BlockMedium::open(const std::string& path, bool wri
                                                       path));
 }
 
+PhysicalSectors BlockMedium::physicalSectors() const {
+  // BLKALIGNOFF is -1 when the device's own partitioning left it with no
+  // aligned start; the grid of the physical sectors is then unknown.
+  unsigned int size = 0;
+  int offset = 0;
+  if (::ioctl(m_fd, BLKPBSZGET, &size) != 0 || size < m_sectorSize) size = m_sectorSize;
+  if (::ioctl(m_fd, BLKALIGNOFF, &offset) != 0 || offset < 0) offset = 0;
+  return {size, static_cast<std::uint32_t>(offset)};
+}
+
 BlockMedium::BlockMedium(int fd, bool writeProtected, std::uint32_t sectorSize, std::uint64_t lengthBytes,
                          fs::path sysfsRoot, fs::path sysfsDirectory, std::string path)
     : m_fd(fd),

@@ -39,6 +39,9 @@ class BlockMedium : public Medium {
   std::uint32_t sectorSize() const override { return m_sectorSize; }
   std::uint64_t sectorCount() const override { return m_lengthBytes / m_sectorSize; }
   std::uint64_t lengthBytes() const override { return m_lengthBytes; }
+  // The kernel's physical block size and alignment offset (BLKPBSZGET,
+  // BLKALIGNOFF).
+  PhysicalSectors physicalSectors() const override;
   std::uint32_t readSectors(std::uint64_t lba, std::span<std::uint8_t> out) override;
   std::uint32_t writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) override;
   std::uint32_t flush() override;

@@ -273,10 +273,26 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       return ERROR_SUCCESS;
     }
     case IOCTL_STORAGE_QUERY_PROPERTY: {
-      // The device descriptor (property 0) by the standard query (type 0).
+      // The device descriptor and the access alignment, by the standard
+      // query (type 0).
       if (inputSize < 8) return ERROR_INVALID_PARAMETER;
       std::span<const std::uint8_t> query(input, inputSize);
-      if (readLe32(query, 0) != 0 || readLe32(query, 4) != 0) return ERROR_NOT_SUPPORTED;
+      const std::uint32_t property = readLe32(query, 0);
+      if (readLe32(query, 4) != 0) return ERROR_NOT_SUPPORTED;
+      if (property == kStorageAccessAlignmentProperty) {
+        if (outputSize < kAccessAlignmentSize) return ERROR_INSUFFICIENT_BUFFER;
+        std::span<std::uint8_t> record(output, kAccessAlignmentSize);
+        std::fill(record.begin(), record.end(), 0);
+        const PhysicalSectors physical = medium.physicalSectors();
+        writeLe32(record, kAlignmentVersionOffset, kAccessAlignmentSize);
+        writeLe32(record, kAlignmentSizeOffset, kAccessAlignmentSize);
+        writeLe32(record, kAlignmentLogicalSectorOffset, medium.sectorSize());
+        writeLe32(record, kAlignmentPhysicalSectorOffset, physical.size);
+        writeLe32(record, kAlignmentSectorOffsetOffset, physical.alignmentOffset);
+        returned = kAccessAlignmentSize;
+        return ERROR_SUCCESS;
+      }
+      if (property != kStorageDeviceProperty) return ERROR_NOT_SUPPORTED;
       MediumDescription about = medium.description();
       return BuildStorageDescriptor(about.vendor, about.product, about.revision, about.serial, about.removable,
                                     about.busType, output, outputSize, returned);

@@ -32,6 +32,9 @@ class Medium : public SectorDevice {
  public:
   // Length of the disk in bytes (whole sectors).
   virtual std::uint64_t lengthBytes() const { return sectorCount() * sectorSize(); }
+  // How the hardware's sectors lie under the logical ones; a medium without
+  // hardware of its own has physical sectors of the logical size.
+  virtual PhysicalSectors physicalSectors() const { return {sectorSize(), 0}; }
   // True when the medium cannot be written by this process.
   virtual bool isReadOnly() const = 0;
   // Takes the advisory lock of the medium for as long as the medium stays

@@ -80,6 +80,7 @@ class RecordingMedium : public Medium {
   std::uint32_t sectorSize() const override { return m_inner->sectorSize(); }
   std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
   std::uint64_t lengthBytes() const override { return m_inner->lengthBytes(); }
+  PhysicalSectors physicalSectors() const override { return m_inner->physicalSectors(); }
   std::uint32_t readSectors(std::uint64_t lba, std::span<std::uint8_t> out) override {
     return m_inner->readSectors(lba, out);
   }
