@@ -183,8 +183,11 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
     }
     failures.note("saved " + std::to_string(current.sectors.size()) + " sectors to " + *request.backup + "\n");
   }
-  if (std::uint32_t error = RestoreBackup(sectors, *backup); error != ERROR_SUCCESS) {
-    failures.report("the restore stopped: " + SystemErrorText(error));
+  bool partlyRestored = false;
+  if (std::uint32_t error = RestoreBackup(sectors, *backup, partlyRestored); error != ERROR_SUCCESS) {
+    failures.report("the restore stopped: " + SystemErrorText(error) +
+                    (partlyRestored ? "; the disk holds part of the backup and part of its table before"
+                                    : "; the disk is as it was"));
     return false;
   }
   // The system reads the table again, as after every table write.

@@ -57,6 +57,17 @@ std::uint32_t addEbrChain(SectorReader& disk, std::span<const std::uint8_t> sect
   return ERROR_SUCCESS;
 }
 
+// Puts back what `undo` holds, last first, writing only the sectors that no
+// longer hold it; false when one cannot be read or written.
+bool putBack(SectorDevice& disk, std::span<const SectorWrite> undo) {
+  std::vector<std::uint8_t> now;
+  for (auto sector = undo.rbegin(); sector != undo.rend(); ++sector) {
+    if (readOneSector(disk, sector->lba, now) != ERROR_SUCCESS) return false;
+    if (now != sector->bytes && writeInOrder(disk, {*sector}) != ERROR_SUCCESS) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint32_t TableSectors(SectorReader& disk, std::vector<std::uint64_t>& out) {
@@ -148,7 +159,8 @@ std::optional<TableBackup> DecodeBackup(std::span<const std::uint8_t> bytes, std
   return backup;
 }
 
-std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup) {
+std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup, bool& partlyRestored) {
+  partlyRestored = false;
   // Sector 0 and the primary header are what a reader looks at first: they
   // go last, so that until then the disk reads as it did, and afterwards
   // everything they lead to is already in place.
@@ -158,12 +170,23 @@ std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup) {
   std::stable_sort(order.begin(), order.end(),
                    [&](const SectorWrite* a, const SectorWrite* b) { return rank(a->lba) < rank(b->lba); });
   std::vector<SectorWrite> writes;
+  std::vector<SectorWrite> undo;  // what the disk holds in each sector of `writes`
   std::vector<std::uint8_t> current;
   for (const SectorWrite* sector : order) {
     if (std::uint32_t error = readOneSector(disk, sector->lba, current); error != ERROR_SUCCESS) return error;
-    if (current != sector->bytes) writes.push_back(*sector);
+    if (current == sector->bytes) continue;
+    writes.push_back(*sector);
+    undo.push_back({sector->lba, current});
   }
-  return writeInOrder(disk, writes);
+  for (std::size_t done = 0; done < writes.size(); ++done) {
+    const std::uint32_t error = writeInOrder(disk, {writes[done]});
+    if (error == ERROR_SUCCESS) continue;
+    // The failed write itself may have reached the disk before its flush
+    // failed: its sector is looked at too.
+    partlyRestored = !putBack(disk, std::span<const SectorWrite>(undo).first(done + 1));
+    return error;
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace kestrin

@@ -55,6 +55,11 @@ std::optional<TableBackup> DecodeBackup(std::span<const std::uint8_t> bytes, std
 // backup GPT's array before its header, the EBRs), then the primary GPT
 // header, then sector 0, which leads to everything else. The caller has
 // checked the disk's geometry against the backup's. Returns the first error.
-std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup);
+// A write that fails after others went through (a disk that refuses the
+// table it would leave, say) is followed by putting back what the disk held
+// in the sectors already written, last first, so that a refused restore
+// leaves the disk as it was; `partlyRestored` tells that this failed too and
+// the disk holds part of the backup.
+std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup, bool& partlyRestored);
 
 }  // namespace kestrin

@@ -829,6 +829,32 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
   EXPECT_EQ(tables(m_mbr), before);
 }
 
+// A restore that would move a mounted partition is refused, and leaves no
+// sector of the table changed: not even those written before the refusal.
+TEST_F(CliBackup, ARestoreThatWouldMoveAMountedPartitionLeavesTheDiskAsItWas) {
+  const std::string moved = m_dir.file("moved.img");
+  std::filesystem::copy_file(m_gpt, moved);
+  ASSERT_EQ(cli({"--disk", moved, "--yes", "delete-partition", "0", "2"}).exitCode, 0);
+  ASSERT_EQ(cli({"--disk", moved, "--yes", "create-partition", "0", "2", "--offset", "40M", "--size", "20M"}).exitCode,
+            0);
+  const std::string backup = m_dir.file("moved.kbk");
+  ASSERT_EQ(cli({"--disk", moved, "backup", "0", backup}).exitCode, 0);
+
+  PartitionedLoopDevice loop(m_gpt);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  test::Run({"partx", "-u", loop.path()});  // a kernel without the GPT parser has no partitions yet
+  HeldPartition mounted(loop, 2, m_dir.path(), PartitionUse::Mounted);
+  if (!mounted.open()) GTEST_SKIP() << "cannot mount a partition here";
+  const std::vector<std::uint8_t> before = tables(loop.path());
+  RunResult run = cli({"--disk", loop.path(), "--yes", "restore", "0", backup});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("in use"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("the disk is as it was"), std::string::npos) << run.err;
+  EXPECT_TRUE(tables(loop.path()) == before) << "a refused restore changed the disk";
+  RunResult verify = cli({"--disk", loop.path(), "verify"});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out;
+}
+
 // ---- guarded writes ----
 
 using CliGuards = CliImages;
