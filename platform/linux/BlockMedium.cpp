@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <system_error>
 
-#include "ImageMedium.h"
 #include "LayoutCodec.h"
 #include "OverlayDevice.h"
 #include "PartitionSync.h"

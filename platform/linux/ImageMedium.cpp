@@ -14,27 +14,6 @@
 
 namespace kestrin {
 
-std::uint32_t ErrorFromErrno(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    default:
-      return ERROR_IO_DEVICE;
-  }
-}
-
 namespace {
 
 // Reads as much of [offset, offset + size) as the file holds; the rest stays zero.
@@ -48,6 +27,8 @@ std::vector<std::uint8_t> readHead(int fd, std::size_t size) {
   }
   return bytes;
 }
+
+int descriptorOf(std::intptr_t file) { return static_cast<int>(file); }
 
 std::string baseName(const std::string& path) {
   auto slash = path.find_last_of('/');
@@ -81,28 +62,36 @@ std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool wri
   if (sectorSize == 0) sectorSize = DetectSectorSize(readHead(fd, 8192));
   auto count = static_cast<std::uint64_t>(st.st_size) / sectorSize;
   error = ERROR_SUCCESS;
-  return std::unique_ptr<ImageMedium>(new ImageMedium(fd, readOnly, sectorSize, count, baseName(path)));
+  return std::unique_ptr<ImageMedium>(new ImageMedium(fd, writable, readOnly, sectorSize, count, baseName(path)));
 }
 
-ImageMedium::ImageMedium(int fd, bool readOnly, std::uint32_t sectorSize, std::uint64_t sectorCount, std::string name)
-    : m_fd(fd), m_readOnly(readOnly), m_sectorSize(sectorSize), m_sectorCount(sectorCount), m_name(std::move(name)) {}
+ImageMedium::ImageMedium(std::intptr_t file, bool writable, bool readOnly, std::uint32_t sectorSize,
+                         std::uint64_t sectorCount, std::string name)
+    : m_file(file),
+      m_writable(writable),
+      m_readOnly(readOnly),
+      m_sectorSize(sectorSize),
+      m_sectorCount(sectorCount),
+      m_name(std::move(name)) {}
 
-ImageMedium::~ImageMedium() { ::close(m_fd); }
+ImageMedium::~ImageMedium() { ::close(descriptorOf(m_file)); }
 
 std::uint32_t ImageMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {
-  return ReadSectorsAt(m_fd, m_sectorSize, m_sectorCount, lba, out);
+  return ReadSectorsAt(descriptorOf(m_file), m_sectorSize, m_sectorCount, lba, out);
 }
 
 std::uint32_t ImageMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
   if (m_readOnly) return ERROR_WRITE_PROTECT;
-  return WriteSectorsAt(m_fd, m_sectorSize, m_sectorCount, lba, data);
+  return WriteSectorsAt(descriptorOf(m_file), m_sectorSize, m_sectorCount, lba, data);
 }
 
 std::uint32_t ImageMedium::flush() {
   if (m_readOnly) return ERROR_SUCCESS;
-  return ::fdatasync(m_fd) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+  return ::fdatasync(descriptorOf(m_file)) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-std::uint32_t ImageMedium::lock(LockMode mode, std::chrono::milliseconds wait) { return LockFile(m_fd, mode, wait); }
+std::uint32_t ImageMedium::lock(LockMode mode, std::chrono::milliseconds wait) {
+  return LockFile(descriptorOf(m_file), mode, wait);
+}
 
 }  // namespace kestrin

@@ -6,6 +6,7 @@
 
 #include "BlockMedium.h"
 #include "ImageMedium.h"
+#include "SectorFile.h"
 
 namespace kestrin {
 

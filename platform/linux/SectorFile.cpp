@@ -10,10 +10,30 @@
 #include <mutex>
 #include <thread>
 
-#include "ImageMedium.h"
 #include "Port.h"
 
 namespace kestrin {
+
+std::uint32_t ErrorFromErrno(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC:
+      return ERROR_DISK_FULL;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_IO_DEVICE;
+  }
+}
 
 namespace {
 

@@ -1,8 +1,9 @@
 #pragma once
-// Whole-sector transfers between a file descriptor (an image file or a block
-// device) and memory, shared by the media. Both check the range against the
-// medium's size first and loop over short transfers; they return a Windows
-// error code.
+// What the media of Linux share around the system calls: errno as a
+// Windows error code, opening without waiting, the lock, and whole-sector
+// transfers between a file descriptor (an image file or a block device) and
+// memory, which check the range against the medium's size first and loop
+// over short transfers.
 
 #include <chrono>
 #include <cstdint>
@@ -12,6 +13,9 @@
 #include "Medium.h"
 
 namespace kestrin {
+
+// The Windows error code for an errno value.
+std::uint32_t ErrorFromErrno(int err);
 
 // Opens `path` with `flags` (O_CLOEXEC added) without ever waiting: a FIFO
 // or a device that appeared in the path's place after it was checked would

@@ -1,17 +1,20 @@
 #pragma once
-// The port a program talks to disks through. Each platform's disk stack
-// offers this same header, so the programs build their port in one way:
+// The port a program talks to disks through. Each platform defines these
+// (platform/linux, platform/win32), so the programs build their port in one
+// way:
 //
-//   std::vector<std::string> args(argv + 1, argv + argc);
+//   std::vector<std::string> args = kestrin::CommandLineArguments(argc, argv);
 //   std::string error;
 //   std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(args, error);
 //   if (!port) { report error; exit 2; }
 //   kestrin::ScopedPort installed(*port);
 //
-// On Linux the disks are Kestrin's own stack over the images and block
-// devices named by the `--disk PATH` options (the first is disk 0) and
-// `--sector-size N` (see DiskMap.h); without any --disk option, the
-// machine's whole disks in the order DiskEnumeration.h documents.
+// With `--disk PATH` options the disks are Kestrin's own stack over those
+// images (and, on Linux, block devices), the first being disk 0, with
+// `--sector-size N` (see DiskMap.h). Without any --disk option they are the
+// machine's whole disks: on Linux the stack over them, in the order
+// DiskEnumeration.h documents; on Windows "\\.\PhysicalDrive<n>" through
+// the system (Win32Port.h).
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "ImageFileMedium.h"
+#include "ImageMedium.h"
 
 #include <algorithm>
 #include <cctype>
@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds kLockRetry{10};
 constexpr std::size_t kMaxTransfer = 1u << 30;
 constexpr std::size_t kDetectionBytes = 8192;
 
-HANDLE handleOf(void* file) { return static_cast<HANDLE>(file); }
+HANDLE handleOf(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
 std::wstring widePath(const std::string& path) {
   const std::u16string text = Utf8ToUtf16(path);
@@ -100,8 +100,9 @@ std::vector<std::uint8_t> readHead(HANDLE file, std::size_t size) {
   return bytes;
 }
 
-}  // namespace
-
+// The stack's error code for a system error code from the file calls: the
+// codes the stack names pass through, the others become the nearest of
+// them (a missing folder is a missing image, anything unknown an I/O error).
 std::uint32_t ErrorFromSystem(std::uint32_t systemError) {
   switch (systemError) {
     case ERROR_FILE_NOT_FOUND:
@@ -129,7 +130,10 @@ std::uint32_t ErrorFromSystem(std::uint32_t systemError) {
   }
 }
 
-std::unique_ptr<ImageFileMedium> ImageFileMedium::open(const std::string& path, bool writable, std::uint32_t sectorSize,
+}  // namespace
+
+
+std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool writable, std::uint32_t sectorSize,
                                                        std::uint32_t& error) {
   if (path.find('\0') != std::string::npos) {
     error = ERROR_FILE_NOT_FOUND;
@@ -188,11 +192,11 @@ std::unique_ptr<ImageFileMedium> ImageFileMedium::open(const std::string& path, 
   if (sectorSize == 0) sectorSize = DetectSectorSize(readHead(file, kDetectionBytes));
   const std::uint64_t count = static_cast<std::uint64_t>(size.QuadPart) / sectorSize;
   error = ERROR_SUCCESS;
-  return std::unique_ptr<ImageFileMedium>(
-      new ImageFileMedium(file, writable, readOnly, sectorSize, count, baseName(path)));
+  return std::unique_ptr<ImageMedium>(
+      new ImageMedium(reinterpret_cast<std::intptr_t>(file), writable, readOnly, sectorSize, count, baseName(path)));
 }
 
-ImageFileMedium::ImageFileMedium(void* file, bool writable, bool readOnly, std::uint32_t sectorSize,
+ImageMedium::ImageMedium(std::intptr_t file, bool writable, bool readOnly, std::uint32_t sectorSize,
                                  std::uint64_t sectorCount, std::string name)
     : m_file(file),
       m_writable(writable),
@@ -201,9 +205,9 @@ ImageFileMedium::ImageFileMedium(void* file, bool writable, bool readOnly, std::
       m_sectorCount(sectorCount),
       m_name(std::move(name)) {}
 
-ImageFileMedium::~ImageFileMedium() { ::CloseHandle(handleOf(m_file)); }
+ImageMedium::~ImageMedium() { ::CloseHandle(handleOf(m_file)); }
 
-std::uint32_t ImageFileMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {
+std::uint32_t ImageMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {
   if (std::uint32_t error = checkRange(m_sectorSize, m_sectorCount, lba, out.size()); error != ERROR_SUCCESS) {
     return error;
   }
@@ -218,7 +222,7 @@ std::uint32_t ImageFileMedium::readSectors(std::uint64_t lba, std::span<std::uin
   });
 }
 
-std::uint32_t ImageFileMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
+std::uint32_t ImageMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
   if (m_readOnly) return ERROR_WRITE_PROTECT;
   if (!m_writable) return ERROR_ACCESS_DENIED;
   if (std::uint32_t error = checkRange(m_sectorSize, m_sectorCount, lba, data.size()); error != ERROR_SUCCESS) {
@@ -234,14 +238,14 @@ std::uint32_t ImageFileMedium::writeSectors(std::uint64_t lba, std::span<const s
   });
 }
 
-std::uint32_t ImageFileMedium::flush() {
+std::uint32_t ImageMedium::flush() {
   // A handle that never wrote has nothing to make stable (and the system
   // refuses to flush a handle opened for reading).
   if (!m_writable) return ERROR_SUCCESS;
   return ::FlushFileBuffers(handleOf(m_file)) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-std::uint32_t ImageFileMedium::lock(LockMode mode, std::chrono::milliseconds wait) {
+std::uint32_t ImageMedium::lock(LockMode mode, std::chrono::milliseconds wait) {
   DWORD flags = LOCKFILE_FAIL_IMMEDIATELY;
   if (mode == LockMode::Exclusive) flags |= LOCKFILE_EXCLUSIVE_LOCK;
   // Asked without waiting and again after short pauses: a waiting
