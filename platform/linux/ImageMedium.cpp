@@ -65,15 +65,6 @@ std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool wri
   return std::unique_ptr<ImageMedium>(new ImageMedium(fd, writable, readOnly, sectorSize, count, baseName(path)));
 }
 
-ImageMedium::ImageMedium(std::intptr_t file, bool writable, bool readOnly, std::uint32_t sectorSize,
-                         std::uint64_t sectorCount, std::string name)
-    : m_file(file),
-      m_writable(writable),
-      m_readOnly(readOnly),
-      m_sectorSize(sectorSize),
-      m_sectorCount(sectorCount),
-      m_name(std::move(name)) {}
-
 ImageMedium::~ImageMedium() { ::close(descriptorOf(m_file)); }
 
 std::uint32_t ImageMedium::readSectors(std::uint64_t lba, std::span<std::uint8_t> out) {

@@ -302,4 +302,16 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
   }
 }
 
+std::unique_ptr<DevicePort> PortForDiskOptions(std::vector<std::string>& args, std::string& error,
+                                               const std::function<std::unique_ptr<DevicePort>()>& machineDisks) {
+  DiskMap disks;
+  if (auto malformed = TakeDiskOptions(args, disks)) {
+    error = *malformed;
+    return nullptr;
+  }
+  error.clear();
+  if (disks.empty()) return machineDisks();
+  return std::make_unique<EmulatedPort>(std::move(disks));
+}
+
 }  // namespace kestrin

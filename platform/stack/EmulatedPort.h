@@ -21,6 +21,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "DiskMap.h"
 #include "Medium.h"
@@ -91,5 +93,13 @@ class EmulatedPort : public DevicePort {
 std::uint32_t BuildStorageDescriptor(const std::string& vendor, const std::string& product, const std::string& revision,
                                      const std::string& serial, bool removable, std::uint8_t busType,
                                      std::uint8_t* output, std::uint32_t outputSize, std::uint32_t& returned);
+
+// The port the --disk options of `args` ask for, taking them out (everything
+// else stays, in order): the stack over the disks they name, or, without
+// any, the port `machineDisks` makes. Returns null and sets `error` to a
+// one-line text when an option is malformed. Each platform's MakeSystemPort
+// is this with its own machine disks.
+std::unique_ptr<DevicePort> PortForDiskOptions(std::vector<std::string>& args, std::string& error,
+                                               const std::function<std::unique_ptr<DevicePort>()>& machineDisks);
 
 }  // namespace kestrin

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "Medium.h"
 
@@ -44,7 +45,13 @@ class ImageMedium : public Medium {
 
  private:
   ImageMedium(std::intptr_t file, bool writable, bool readOnly, std::uint32_t sectorSize, std::uint64_t sectorCount,
-              std::string name);
+              std::string name)
+      : m_file(file),
+        m_writable(writable),
+        m_readOnly(readOnly),
+        m_sectorSize(sectorSize),
+        m_sectorCount(sectorCount),
+        m_name(std::move(name)) {}
 
   std::intptr_t m_file;  // the file descriptor, or the system's HANDLE on Windows
   bool m_writable;       // opened for writing

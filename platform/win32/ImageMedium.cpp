@@ -132,9 +132,8 @@ std::uint32_t ErrorFromSystem(std::uint32_t systemError) {
 
 }  // namespace
 
-
 std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool writable, std::uint32_t sectorSize,
-                                                       std::uint32_t& error) {
+                                               std::uint32_t& error) {
   if (path.find('\0') != std::string::npos) {
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
@@ -195,15 +194,6 @@ std::unique_ptr<ImageMedium> ImageMedium::open(const std::string& path, bool wri
   return std::unique_ptr<ImageMedium>(
       new ImageMedium(reinterpret_cast<std::intptr_t>(file), writable, readOnly, sectorSize, count, baseName(path)));
 }
-
-ImageMedium::ImageMedium(std::intptr_t file, bool writable, bool readOnly, std::uint32_t sectorSize,
-                                 std::uint64_t sectorCount, std::string name)
-    : m_file(file),
-      m_writable(writable),
-      m_readOnly(readOnly),
-      m_sectorSize(sectorSize),
-      m_sectorCount(sectorCount),
-      m_name(std::move(name)) {}
 
 ImageMedium::~ImageMedium() { ::CloseHandle(handleOf(m_file)); }
 

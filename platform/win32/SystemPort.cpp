@@ -8,7 +8,6 @@
 
 #include <cwchar>
 
-#include "DiskMap.h"
 #include "EmulatedPort.h"
 #include "Utf16.h"
 #include "Win32Port.h"
@@ -16,15 +15,8 @@
 namespace kestrin {
 
 std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::string& error) {
-  DiskMap disks;
-  if (auto malformed = TakeDiskOptions(args, disks)) {
-    error = *malformed;
-    return nullptr;
-  }
-  error.clear();
   // Without any --disk option, the machine's own disks through the system.
-  if (disks.empty()) return std::make_unique<Win32Port>(NativeSystem());
-  return std::make_unique<EmulatedPort>(std::move(disks));
+  return PortForDiskOptions(args, error, [] { return std::make_unique<Win32Port>(NativeSystem()); });
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
