@@ -284,7 +284,7 @@ echo "== Kestrin.exe driven under Wine"
 images="$out/window-images"
 make_images "$images"
 started=$(date +%s%N)
-timeout 600 wine "$build/tests/windows/KestrinWindowTest.exe" --gtest_filter=KestrinWindow.RunsEveryCommandOnTheImages \
+timeout 600 wine "$build/tests/windows/KestrinWindowTest.exe" --gtest_filter=KestrinWindow.RunsEveryCommandOnTheImages:KestrinWindow.AFailedReadAtStartShowsItsMessageAndAnEmptyTable \
   --kestrin "$(winepath -w "$build/Kestrin.exe")" --images "$(winepath -w "$images")"
 echo "windows-check: the driven run took $(( ($(date +%s%N) - started) / 1000000 )) ms"
 

@@ -305,13 +305,17 @@ class KestrinWindow : public ::testing::Test {
     const auto started = std::chrono::steady_clock::now();
     m_process.emplace(g_kestrin, "--disk \"" + g_images + "\\mbr.img\" --disk \"" + g_images + "\\gpt.img\" --disk \"" +
                                      g_images + "\\empty.img\"");
+    findMain();
+    ASSERT_TRUE(WaitUntil([&] { return !m_process->listRows(m_list).empty(); }, kWindowTimeout));
+    const auto elapsed = std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now() - started);
+    std::cout << "Kestrin.exe: first table " << elapsed.count() << " ms after start\n";
+  }
+
+  void findMain() {
     ASSERT_TRUE(WaitUntil([&] { return !m_process->windows(L"Tfrmparteditor").empty(); }, kWindowTimeout));
     m_main = m_process->windows(L"Tfrmparteditor").front();
     m_list = ::GetDlgItem(m_main, IDC_ListView1);
     m_status = ::GetDlgItem(m_main, IDC_StatusBar1);
-    ASSERT_TRUE(WaitUntil([&] { return !m_process->listRows(m_list).empty(); }, kWindowTimeout));
-    const auto elapsed = std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now() - started);
-    std::cout << "Kestrin.exe: first table " << elapsed.count() << " ms after start\n";
   }
 
   // The main window as laid out: caption, size, the list's columns and
@@ -641,6 +645,24 @@ TEST_F(KestrinWindow, OpensOnAnImageAndClosesAgain) {
   start();
   ASSERT_FALSE(HasFatalFailure());
   EXPECT_EQ(m_process->statusText(m_status, 0), "Style: MBR, Count=4");
+  ::PostMessageW(m_main, WM_CLOSE, 0, 0);
+  EXPECT_EQ(m_process->waitForExit(kWindowTimeout), 0);
+}
+
+// A disk that cannot be read at start: the failed read's message, then the
+// window with an empty table and no style, as after any failed read.
+TEST_F(KestrinWindow, AFailedReadAtStartShowsItsMessageAndAnEmptyTable) {
+  m_process.emplace(g_kestrin, "--disk \"" + g_images + "\\missing.img\"");
+  HWND message = awaitWindow(Window::Message);
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(messageText(message), "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid");
+  press(message, Window::Message, Press::Ok);
+  findMain();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(TextOf(m_main), "Kestrin 0.1 - " K_DISK "0");
+  EXPECT_TRUE(WaitUntil([&] { return dialogs().empty(); }, kWindowTimeout));
+  EXPECT_TRUE(m_process->listRows(m_list).empty());
+  EXPECT_EQ(m_process->statusText(m_status, 0), "");
   ::PostMessageW(m_main, WM_CLOSE, 0, 0);
   EXPECT_EQ(m_process->waitForExit(kWindowTimeout), 0);
 }
