@@ -195,13 +195,13 @@ bool selectEntry(const EditorCall& call, int entry, const LayoutBuffer& layout, 
     if (table.rowCount() > 0) table.select(entry - 1);
     return true;
   }
-  if (rows == 0) {
+  if (rows == 0 && !gptCreate) {
     if (entry == 1 && call.createOptions) return true;
     failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
                     "'s table, which has no rows");
     return false;
   }
-  if (entry < 1 || entry > rows) {
+  if (gptCreate || entry < 1 || entry > rows) {
     failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
                     "'s table (entries 1 to " + std::to_string(gptCreate ? gptEntryLimit(layout) : rows) + ")");
     return false;

@@ -937,6 +937,12 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
     EXPECT_EQ(made->size, c.size) << c.number;
   }
   EXPECT_TRUE(SgdiskVerifies(m_gpt));
+  // The same limit on a GPT that has no entries yet, and so no rows.
+  const std::string none = m_dir.file("none.img");
+  ASSERT_EQ(MakeSfdiskImage(none, kImageSize, "label: gpt\n"), "");
+  RunResult past = cli({"--disk", none, "--yes", "create-partition", "0", "65", "--size", "1"});
+  EXPECT_EQ(past.exitCode, 1);
+  EXPECT_NE(past.err.find("outside disk 0's table (entries 1 to 64)"), std::string::npos) << past.err;
 
   // show --json: the kernel's numbers beside the rows, as sfdisk names the
   // partitions; the text keeps the window's rows.
