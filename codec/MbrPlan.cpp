@@ -29,6 +29,8 @@ struct UsedSlot {
   bool bootable = false;
   // As on the disk: written back as it is and not judged.
   bool kept = false;
+  // The disk's table holds an entry in this slot (kept or changed).
+  bool onDisk = false;
 
   bool isContainer() const { return isMbrContainerType(type); }
   // The entry relative to its table's base. A kept entry came from a table
@@ -118,16 +120,26 @@ class SlotReader {
   // Reads used slot `entry`. It is kept when `sameTable` (its table sits
   // where the disk's does) and the disk's slot holds the same entry; a kept
   // slot is taken as it is. A new or changed one must be whole sectors, of
-  // positive length, clear of sector 0 (the MBR) and inside the disk.
+  // positive length, clear of sector 0 (the MBR) and inside the disk, and
+  // must not turn a partition the disk holds into an extended partition or
+  // back in place: the first sector of a partition's data would be written
+  // as an EBR, or the logical drives behind an EBR lost.
   // Returns false for an unsound new or changed slot.
   bool read(int entry, bool sameTable, UsedSlot& out) const {
     ConstLayoutSlot slot = m_layout.slot(entry);
     out.type = slot.mbrPartitionType();
     out.bootable = slot.mbrBootIndicator() != 0;
-    out.kept = sameTable && m_onDisk != nullptr && entry <= slotCount(*m_onDisk) &&
-               m_onDisk->slot(entry).mbrPartitionType() != 0 && sameEntry(m_layout, *m_onDisk, entry);
+    out.onDisk = sameTable && m_onDisk != nullptr && entry <= slotCount(*m_onDisk) &&
+                 m_onDisk->slot(entry).mbrPartitionType() != 0;
+    out.kept = out.onDisk && sameEntry(m_layout, *m_onDisk, entry);
     const std::int64_t offset = slot.startingOffset();
     const std::int64_t length = slot.partitionLength();
+    if (out.onDisk && !out.kept) {
+      ConstLayoutSlot was = m_onDisk->slot(entry);
+      if (was.startingOffset() == offset && isMbrContainerType(was.mbrPartitionType()) != out.isContainer()) {
+        return false;
+      }
+    }
     if (out.kept) {
       // As the disk's reader reported it: whole sectors, never negative.
       out.extent = {static_cast<std::uint64_t>(offset) / m_sectorSize,
@@ -232,6 +244,11 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     PlannedEbr ebr;
     ebr.lba = ebrLba;
     std::optional<UsedSlot> link;
+    // An EBR holds one logical drive as the peers read it (the kernel reads
+    // every entry, sfdisk and parted only the first): a second one is kept
+    // as the disk has it, but none is added beside another.
+    int drives = 0;
+    bool addedDrive = false;
     for (int s = 0; s < kMbrSlotsPerGroup; ++s) {
       const int entry = mbrGroupFirstEntry(g) + s;
       if (entry > count || layout.slot(entry).mbrPartitionType() == 0) continue;
@@ -250,7 +267,10 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
       }
       ebr.entries[static_cast<std::size_t>(s)] = used.plannedAt(ebrLba);
       data.push_back(used);
+      ++drives;
+      addedDrive = addedDrive || !used.onDisk;
     }
+    if (drives > 1 && addedDrive) return ERROR_INVALID_PARAMETER;
     ebrSectors.push_back({ebrLba, ebrJudged});
     plan.ebrs.push_back(ebr);
     ++g;

@@ -68,6 +68,7 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
   std::uint64_t ebr = extended ? extended->first : 0;
   for (int group = 0; mbrGroupFirstEntry(group) <= count; ++group) {
     std::optional<std::uint64_t> next;
+    std::string drive;  // the group's logical drive
     for (int entry = mbrGroupFirstEntry(group); entry < mbrGroupFirstEntry(group + 1) && entry <= count; ++entry) {
       ConstLayoutSlot slot = layout.slot(entry);
       if (slot.mbrPartitionType() == 0) continue;
@@ -83,9 +84,16 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
                   p.name + " links to sector " + std::to_string(p.first) + ", outside the extended partition");
         } else if (!next) {
           next = p.first;
+        } else {
+          problem(out, "ebr-loop", entry, p.name + " is a second link in one EBR, which leads to one next EBR");
         }
         continue;
       }
+      if (!drive.empty()) {
+        problem(out, "ebr-two-drives", entry,
+                p.name + " shares its EBR with " + drive + ": sfdisk and parted read only the first logical drive");
+      }
+      drive = p.name;
       p.kind = PartitionExtent::Kind::Logical;
       p.ebr = ebr;
       partitions.push_back(p);

@@ -29,7 +29,7 @@ struct Finding {
   // A short name of the rule, stable for scripts: "overlap", "past-end",
   // "outside-usable-area", "zero-length", "ends-before-start",
   // "outside-extended", "ebr-loop", "ebr-leaves-extended", "ebr-missing",
-  // "ebr-inside-partition", "extended-twice", "gpt-primary-header",
+  // "ebr-inside-partition", "ebr-two-drives", "extended-twice", "gpt-primary-header",
   // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
   // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing",
   // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned",

@@ -366,6 +366,39 @@ TEST_F(MbrOperationsOnImage, RetypesALogicalEntryFoundThroughTheReader) {
   expectHealthy();
 }
 
+// A partition turned into an extended partition in place would have its
+// first sector written as an EBR, an extended partition turned into a
+// partition would lose its logical drives, and a second logical drive in one
+// EBR is seen by the kernel but not by sfdisk or parted, which would then
+// hand its space out again: all are refused with nothing written.
+TEST_F(MbrOperationsOnImage, RefusesWritesThatWouldPutAnEbrOverDataOrHideALogicalDrive) {
+  ASSERT_EQ(PartitionWithSfdisk(image, kPrimaryAndTwoLogicals), "");
+  struct Change {
+    const char* what;
+    std::function<bool()> write;
+  };
+  const Change refused[] = {
+      {"a logical drive made extended", [] { return SetPartitionTypeMBR(kImagePath, 5, 0x05); }},
+      {"a primary made extended", [] { return SetPartitionTypeMBR(kImagePath, 1, 0x0F); }},
+      {"the extended partition made a partition", [] { return SetPartitionTypeMBR(kImagePath, 2, 0x83); }},
+      {"a second logical drive in the first EBR",
+       [] { return CreatePartitionMBR(kImagePath, 7, 51200 * kSector, 4096 * kSector, false, 0x83); }},
+  };
+  const std::vector<std::uint8_t> before = imageBytes();
+  for (const Change& change : refused) {
+    EXPECT_FALSE(change.write()) << change.what;
+    EXPECT_TRUE(imageBytes() == before) << change.what;
+    EXPECT_EQ(messages.shown.size(), 1u) << change.what;
+    messages.shown.clear();
+  }
+  // One extended type for another keeps the chain.
+  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 2, 0x0F));
+  PeerTable dump = SfdiskDump(image);
+  EXPECT_EQ(dump.partition(2).type, "f");
+  EXPECT_EQ(dump.partition(6).start, 34816u);
+  expectHealthy();
+}
+
 // Another tool may put a second logical drive into one EBR (the kernel and
 // partx see it): it is read into the EBR's group of slots, kept when that EBR
 // is rewritten, and deleted like any entry.
