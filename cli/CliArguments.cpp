@@ -1,6 +1,7 @@
 #include "CliArguments.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "SizeArgument.h"
 
@@ -56,6 +57,24 @@ bool takeCreateOption(const std::vector<std::string>& args, std::size_t& i, CliR
   return true;
 }
 
+// A backup file is written over whatever the path names: it must be a new
+// file or a regular one, and none of the disks given, or the backup would
+// take the place of the disk it saves.
+void refuseDiskAsBackupFile(const std::string& path, const CliRequest& request) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error || !fs::exists(status)) return;
+  if (!fs::is_regular_file(status)) {
+    throw UsageError("the backup file " + path + " is not a regular file", request.command);
+  }
+  for (const std::string& disk : request.diskPaths) {
+    if (fs::equivalent(path, disk, error)) {
+      throw UsageError("the backup file " + path + " is the disk " + disk + " itself", request.command);
+    }
+  }
+}
+
 }  // namespace
 
 CliRequest ParseArguments(const std::vector<std::string>& args) {
@@ -93,6 +112,10 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
   }
   if (request.backup && !WritesToDisk(*request.command)) {
     throw UsageError("--backup goes with a command that writes to a disk", request.command);
+  }
+  if (request.backup) refuseDiskAsBackupFile(*request.backup, request);
+  if (request.command->name == std::string("backup") && request.positional.size() >= 2) {
+    refuseDiskAsBackupFile(request.positional[1], request);
   }
   if (request.size) request.size = SizeArgumentMib(*request.size, request.command);
   if (request.offset) request.offset = OffsetArgumentBytes(*request.offset, kSmallestSectorSize, request.command);

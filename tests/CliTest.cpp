@@ -813,6 +813,7 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
   struct Refusal {
     std::vector<std::string> args;
     std::string message;
+    int exitCode = 1;
   };
   const std::vector<Refusal> refusals{
       {{"--disk", m_mbr, "--yes", "restore", "0", damaged}, "checksum does not match"},
@@ -820,10 +821,14 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
       {{"--disk", m_mbr, "--yes", "restore", "0", m_mbr}, "not a table backup"},
       {{"--disk", small, "--yes", "restore", "0", good}, "was made for a disk of 204800 sectors of 512 bytes"},
       {{"--disk", m_mbr, "restore", "0", good}, "refusing to write"},
+      // A backup written over the disk it saves, or over a device.
+      {{"--disk", m_mbr, "--yes", "--backup", m_mbr, "set-boot", "0", "2", "1"}, "is the disk", 2},
+      {{"--disk", m_gpt, "--disk", m_mbr, "backup", "0", m_mbr}, "is the disk", 2},
+      {{"--disk", m_mbr, "backup", "0", "/dev/null"}, "is not a regular file", 2},
   };
   for (const Refusal& r : refusals) {
     RunResult run = cli(r.args);
-    EXPECT_EQ(run.exitCode, 1) << r.message;
+    EXPECT_EQ(run.exitCode, r.exitCode) << r.message;
     EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
   }
   EXPECT_EQ(tables(m_mbr), before);
