@@ -26,8 +26,10 @@ void addRange(std::set<std::uint64_t>& lbas, std::uint64_t first, std::uint64_t 
 }
 
 // A GPT header at `lba` whose fields can be followed (checksums aside): its
-// own array, and the other copy with its array.
-std::uint32_t addGptCopy(SectorReader& disk, std::uint64_t lba, std::set<std::uint64_t>& lbas) {
+// own array, and the other copy with its array. `largestArray` grows to the
+// sectors of its array.
+std::uint32_t addGptCopy(SectorReader& disk, std::uint64_t lba, std::set<std::uint64_t>& lbas,
+                         std::uint64_t& largestArray) {
   std::vector<std::uint8_t> sector;
   if (std::uint32_t error = readOneSector(disk, lba, sector); error != ERROR_SUCCESS) return error;
   if (std::memcmp(sector.data(), gpt::kSignature, sizeof gpt::kSignature) != 0) return ERROR_SUCCESS;
@@ -35,6 +37,7 @@ std::uint32_t addGptCopy(SectorReader& disk, std::uint64_t lba, std::set<std::ui
       std::uint64_t{readLe32(sector, gpt::kHeaderEntryCountOffset)} * readLe32(sector, gpt::kHeaderEntrySizeOffset);
   if (arrayBytes > gpt::kMaxArrayBytes) return ERROR_SUCCESS;
   const std::uint64_t arraySectors = (arrayBytes + disk.sectorSize() - 1) / disk.sectorSize();
+  largestArray = std::max(largestArray, arraySectors);
   addRange(lbas, readLe64(sector, gpt::kHeaderEntryLbaOffset), arraySectors, disk.sectorCount());
   addRange(lbas, readLe64(sector, gpt::kHeaderAlternateLbaOffset), 1, disk.sectorCount());
   return ERROR_SUCCESS;
@@ -82,8 +85,15 @@ std::uint32_t TableSectors(SectorReader& disk, std::vector<std::uint64_t>& out) 
   addRange(lbas, 1, gptSectors, count);
   addRange(lbas, count > gptSectors ? count - gptSectors : 0, gptSectors, count);
   if (count > 1) {
-    if (std::uint32_t error = addGptCopy(disk, gpt::kPrimaryHeaderLba, lbas); error != ERROR_SUCCESS) return error;
-    if (std::uint32_t error = addGptCopy(disk, count - 1, lbas); error != ERROR_SUCCESS) return error;
+    std::uint64_t largestArray = 0;
+    if (std::uint32_t error = addGptCopy(disk, gpt::kPrimaryHeaderLba, lbas, largestArray); error != ERROR_SUCCESS) {
+      return error;
+    }
+    if (std::uint32_t error = addGptCopy(disk, count - 1, lbas, largestArray); error != ERROR_SUCCESS) return error;
+    // A rewrite lays an array of that size out at both ends, also where the
+    // header at one end cannot be read.
+    addRange(lbas, 1, 1 + largestArray, count);
+    addRange(lbas, count > 1 + largestArray ? count - 1 - largestArray : 0, 1 + largestArray, count);
   }
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
