@@ -321,7 +321,9 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   }
   if (call.createOptions) {
     if (style != kStyleMbr && style != kStyleGpt) {
-      failures.report("disk " + std::to_string(disk) + " has no partition table; give it one with create-disk");
+      failures.report("disk " + std::to_string(disk) +
+                      " has no partition table that can be read; give it one with create-disk, after 'verify' "
+                      "has found no damaged table there that a new one would replace");
       return 1;
     }
     if (!translateType(request.type, style, answers.typeText, failures)) return 1;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ErrorCodes.h"
+#include "GptFormat.h"
 #include "MbrCodec.h"
 #include "MbrEntry.h"
 #include "MbrLayout.h"
@@ -136,6 +137,24 @@ void verifyGptLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
   CheckExtents(partitions, area, sectorSize, PhysicalSectors{}, out);
 }
 
+// A disk without a boot signature reads as RAW to every tool that looks at
+// sector 0 first, yet a GPT header at either end means a table is there
+// (sgdisk still reads it): a new table would destroy it.
+std::uint32_t checkGptWithoutMbr(SectorReader& disk, std::vector<Finding>& out) {
+  for (std::uint64_t lba : {gpt::kPrimaryHeaderLba, disk.sectorCount() - 1}) {
+    if (lba >= disk.sectorCount()) continue;
+    std::vector<std::uint8_t> sector;
+    if (std::uint32_t error = readOneSector(disk, lba, sector); error != ERROR_SUCCESS) return error;
+    if (std::equal(std::begin(gpt::kSignature), std::end(gpt::kSignature), sector.begin())) {
+      problem(out, "gpt-without-mbr", 0,
+              "sector 0 holds no protective MBR, but a GPT header is at sector " + std::to_string(lba) +
+                  ": the disk reads as empty, and a new table would replace this GPT");
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool Report::hasProblems() const {
@@ -151,7 +170,7 @@ std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors phy
   if (disk.sectorCount() == 0 || disk.sectorSize() < kMbrMinSectorSize) return ERROR_SUCCESS;
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
-  if (!HasMbrBootSignature(sector0)) return ERROR_SUCCESS;
+  if (!HasMbrBootSignature(sector0)) return checkGptWithoutMbr(disk, report.findings);
   if (HasProtectiveEntry(sector0)) {
     report.style = "GPT";
     return CheckGptDisk(disk, physical, report.findings);

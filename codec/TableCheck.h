@@ -31,7 +31,7 @@ struct Finding {
   // "outside-extended", "ebr-loop", "ebr-leaves-extended", "ebr-missing",
   // "ebr-inside-partition", "ebr-two-drives", "extended-twice", "gpt-primary-header",
   // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
-  // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing",
+  // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
   // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned",
   // "past-table", "not-whole-sectors".
   std::string rule;
