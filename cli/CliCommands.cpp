@@ -241,13 +241,65 @@ bool slotInUse(const LayoutBuffer& layout, int entry) {
   return layout.partitionStyle() == kStyleMbr ? slot.mbrPartitionType() != 0 : !slot.gptPartitionType().isNull();
 }
 
+// On a GPT disk ENTRY is the partition's number, as the Number column, the
+// kernel (/dev/sdb3) and `show --json` give it; the record lists the used
+// entries one after the other, so in a table with gaps a partition sits in
+// a slot of another number. Returns the slot the command works on, or
+// nullopt after reporting why there is none:
+// - the slot that holds partition `number` (a command on a number that no
+//   partition has is refused); replacing it with --force is
+//   refused where the slot's own number differs, since the new entry takes
+//   the number of its slot and the partition would be renumbered;
+// - for a create on a free number past the used slots, the slot of that
+//   number, whose entry takes that number;
+// - for a create on a free number among them, a free slot whose own number
+//   is taken, so that the entry goes to the lowest free number: only where
+//   that is the number asked for.
+std::optional<int> gptSlotOf(const CliRequest& request, const EditorCall& call, const LayoutBuffer& layout, int number,
+                             int disk, FailureLog& failures) {
+  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
+  std::vector<bool> used(kLayoutSlotCount + 1, false);
+  int holder = 0;
+  for (int slot = 1; slot <= count; ++slot) {
+    if (!slotInUse(layout, slot)) continue;
+    const std::uint32_t own = layout.slot(slot).partitionNumber();
+    if (own >= 1 && own <= static_cast<std::uint32_t>(kLayoutSlotCount)) used[own] = true;
+    if (own == static_cast<std::uint32_t>(number)) holder = slot;
+  }
+  const std::string name = "partition " + std::to_string(number) + " of disk " + std::to_string(disk);
+  if (holder != 0) {
+    if (call.createOptions && request.force && holder != number) {
+      failures.report(name + " is on row " + std::to_string(holder) +
+                      " of the table; written over, it would take the number " + std::to_string(holder) +
+                      ": delete it first, then create it");
+      return std::nullopt;
+    }
+    return holder;
+  }
+  if (!call.createOptions) {
+    failures.report(name + " does not exist (show --json gives each row's partition number)");
+    return std::nullopt;
+  }
+  if (number < 1 || number > kLayoutSlotCount) return number;  // refused with the range further on
+  if (number > count && !slotInUse(layout, number)) return number;
+  int lowestFree = 1;
+  while (lowestFree <= kLayoutSlotCount && used[lowestFree]) ++lowestFree;
+  for (int slot = count + 1; slot <= kLayoutSlotCount && lowestFree == number; ++slot) {
+    if (used[slot]) return slot;
+  }
+  failures.report(name + " is free, but a new entry takes the lowest free number (" + std::to_string(lowestFree) +
+                  ") or a number past the table's " + std::to_string(count) + " rows");
+  return std::nullopt;
+}
+
 // Refuses a create over an entry in use (unless forced) and a change of an
-// empty entry; false after reporting why.
-bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutBuffer& layout, int entry,
+// empty entry, naming it `entry` as the user did; `slot` is its slot of the
+// layout. False after reporting why.
+bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutBuffer& layout, int entry, int slotIndex,
                 FailureLog& failures) {
-  const bool inUse = slotInUse(layout, entry);
+  const bool inUse = slotInUse(layout, slotIndex);
   if (call.createOptions && inUse && !request.force) {
-    ConstLayoutSlot slot = layout.slot(entry);
+    ConstLayoutSlot slot = layout.slot(slotIndex);
     const std::string type = layout.partitionStyle() == kStyleMbr ? MbrTypeText(slot.mbrPartitionType())
                                                                   : GuidToString(slot.gptPartitionType());
     failures.report("entry " + std::to_string(entry) + " is in use (offset " + std::to_string(slot.startingOffset()) +
@@ -312,6 +364,12 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   }
 
   const std::uint32_t style = state.view.diskStyle;
+  int slot = entry;  // the slot of the record the command works on
+  if (call.entry && style == kStyleGpt) {
+    std::optional<int> found = gptSlotOf(request, call, layout, entry, disk, failures);
+    if (!found) return 1;
+    slot = *found;
+  }
   // On a RAW disk the command itself refuses the type change ("MBR only").
   if (call.typeName >= 0 && (style == kStyleMbr || style == kStyleGpt)) {
     if (!translateType(request.positional[static_cast<std::size_t>(call.typeName)], style, answers.typeText,
@@ -333,7 +391,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       if (geometry.ok()) {
         answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
       }
-    } else if (style == kStyleGpt && entry > table.rowCount()) {
+    } else if (style == kStyleGpt && slot > table.rowCount()) {
       answers.offsetText = std::to_string(offsetBehindPartitions(layout));
     }
     // An offset not proposed by the window gets the size the window would
@@ -346,8 +404,14 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       }
     }
   }
-  if (call.entry && !selectEntry(call, entry, layout, table, disk, failures)) return 1;
-  if (call.entry && (style == kStyleMbr || style == kStyleGpt) && !guardEntry(request, call, layout, entry, failures)) {
+  if (slot != entry) {
+    // The confirmation names the row, as the window's does.
+    if (!answers.diskNote.empty()) answers.diskNote += "\n";
+    answers.diskNote += "partition " + std::to_string(entry) + " is entry #" + std::to_string(slot) + " of the table";
+  }
+  if (call.entry && !selectEntry(call, slot, layout, table, disk, failures)) return 1;
+  if (call.entry && (style == kStyleMbr || style == kStyleGpt) &&
+      !guardEntry(request, call, layout, entry, slot, failures)) {
     return 1;
   }
   if (io.port != nullptr && request.backup) io.port->backupBeforeWriting(*request.backup);

@@ -74,9 +74,10 @@ const std::vector<CommandSpec> kCommands{
      "SIZE is a number of MiB or a number with a unit, K, M, G, T or KiB, MiB, GiB, TiB (powers\n"
      "of 1024), that comes to whole MiB; OFFSET is a number of bytes or a number with a unit,\n"
      "that comes to whole sectors. Plain numbers may be hexadecimal ($, 0x).\n"
-     "On a GPT disk ENTRY may be any free entry up to the table's limit (at most 64), past the\n"
-     "rows 'show' prints; without --offset such an entry starts at the first MiB boundary behind\n"
-     "the last partition. An entry in use is refused unless --force is given.\n",
+     "On a GPT disk ENTRY is a partition number (as /dev/sdb3), any free one up to the table's\n"
+     "limit (at most 64); without --offset one past the rows 'show' prints starts at the first\n"
+     "MiB boundary behind the last partition. A free number between used ones is taken only when\n"
+     "it is the lowest free number. An entry in use is refused unless --force is given.\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreatePartition1Click, .entry = true, .createOptions = true}},
     {"delete-partition",
@@ -164,6 +165,7 @@ constexpr const char* kOptions =
     "                    'restore N FILE' puts them back\n"
     "  --help            this text; 'kestrin-cli COMMAND --help' explains one command\n"
     "\n"
+    "ENTRY counts the rows of 'show' on an MBR disk; on a GPT disk it is the partition's number.\n"
     "Before a write the command's confirmation question is asked on the terminal; without a\n"
     "terminal the write is refused unless --yes is given.\n"
     "When a write is refused, the problems of the table it would have written follow its message.\n"

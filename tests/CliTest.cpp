@@ -893,7 +893,7 @@ TEST_F(CliGuards, RefusesWritesThatWouldNotDoWhatWasMeant) {
       {false, {"create-partition", "0", "3", "--type", "entry_unused"}, 1, "use delete-partition"},
       {false, {"set-boot", "0", "3", "1"}, 1, "entry 3 is empty"},
       {false, {"set-type", "0", "4", "fat32"}, 1, "entry 4 is empty"},
-      {true, {"set-attributes", "0", "3", "1"}, 1, "entry 3 is empty"},
+      {true, {"set-attributes", "0", "3", "1"}, 1, "partition 3 of disk 0 does not exist"},
       {true, {"--sector-size", "4096", "show"}, 2, "--sector-size applies to the --disk options after it"},
   };
   const auto mbrBefore = tables(m_mbr);
@@ -913,6 +913,49 @@ TEST_F(CliGuards, RefusesWritesThatWouldNotDoWhatWasMeant) {
   ASSERT_EQ(forced.exitCode, 0) << forced.err;
   EXPECT_EQ(SfdiskDump(m_gpt).partitions.at(0).size, 4 * 2048u);
   EXPECT_EQ(SfdiskDump(m_gpt).partitions.at(0).uuid, id);
+}
+
+// On a GPT with gaps the rows and the partition numbers differ: ENTRY is
+// the number, as sgdisk and the kernel give it, for every command.
+TEST_F(CliGuards, GptEntriesAreThePartitionNumbersAlsoInATableWithGaps) {
+  const std::string image = m_dir.file("gaps.img");
+  ASSERT_EQ(MakeSgdiskImage(image, kImageSize, {"-n1:2048:+10M", "-n4:0:+5M", "-n5:0:+5M"}), "");
+  auto numbers = [&] {
+    std::vector<std::pair<int, std::uint64_t>> out;  // number, first sector
+    for (const PeerPartition& p : SfdiskDump(image).partitions) out.emplace_back(p.number, p.start);
+    return out;
+  };
+  struct Step {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string message;
+    std::vector<std::pair<int, std::uint64_t>> after;
+  };
+  const std::vector<std::pair<int, std::uint64_t>> before{{1, 2048}, {4, 22528}, {5, 32768}};
+  const std::vector<Step> steps{
+      {{"delete-partition", "0", "2"}, 1, "partition 2 of disk 0 does not exist", before},
+      {{"create-partition", "0", "4", "--force", "--offset", "20M", "--size", "4"}, 1, "is on row 2 of", before},
+      {{"create-partition", "0", "3", "--offset", "40M", "--size", "4"}, 1, "the lowest free number (2)", before},
+      {{"create-partition", "0", "2", "--offset", "40M", "--size", "4"},
+       0,
+       "partition 2 is entry #4 of the table",
+       {{1, 2048}, {2, 81920}, {4, 22528}, {5, 32768}}},
+      {{"set-type", "0", "5", "SYSTEM_GUID"}, 0, "partition 5 is entry #4", {}},
+      {{"delete-partition", "0", "4"}, 0, "partition 4 is entry #3", {{1, 2048}, {2, 81920}, {5, 32768}}},
+  };
+  for (const Step& step : steps) {
+    std::vector<std::string> args{"--disk", image, "--yes"};
+    args.insert(args.end(), step.args.begin(), step.args.end());
+    RunResult run = cli(args);
+    EXPECT_EQ(run.exitCode, step.exitCode) << step.args[0] << " " << step.args[2] << ": " << run.err;
+    EXPECT_NE(run.err.find(step.message), std::string::npos) << run.err;
+    if (!step.after.empty()) {
+      EXPECT_EQ(numbers(), step.after) << step.args[0] << " " << step.args[2];
+    }
+  }
+  EXPECT_NE(test::Run({"sgdisk", "-i", "5", image}).out.find("C12A7328-F81F-11D2-BA4B-00A0C93EC93B"),
+            std::string::npos);
+  EXPECT_TRUE(SgdiskVerifies(image));
 }
 
 // ---- what people type, and what they read back ----
