@@ -139,9 +139,16 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
   }
   PortSectors& sectors = opened.sectors();
   if (sectors.sectorSize() != backup->sectorSize || sectors.sectorCount() != backup->sectorCount) {
-    failures.report(file + " was made for a disk of " + std::to_string(backup->sectorCount) + " sectors of " +
-                    std::to_string(backup->sectorSize) + " bytes; disk " + std::to_string(disk) + " has " +
-                    opened.geometryText());
+    // An image's sector size is read from its table: once a 4096-byte GPT
+    // is gone, the image reads as 512-byte sectors until told otherwise.
+    const bool sameBytes = std::uint64_t{sectors.sectorSize()} * sectors.sectorCount() ==
+                           std::uint64_t{backup->sectorSize} * backup->sectorCount;
+    failures.report(
+        file + " was made for a disk of " + std::to_string(backup->sectorCount) + " sectors of " +
+        std::to_string(backup->sectorSize) + " bytes; disk " + std::to_string(disk) + " has " + opened.geometryText() +
+        (sameBytes
+             ? " (for an image file, give --sector-size " + std::to_string(backup->sectorSize) + " before its --disk)"
+             : ""));
     return false;
   }
   // The table now and the table the backup's sectors make, both read by the

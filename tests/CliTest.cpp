@@ -822,6 +822,12 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
   writeFile(cut, std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 9));
   const std::string small = m_dir.file("small.img");
   MakeSparseFile(small, kSmallImage);
+  // A 4096-byte GPT image turned MBR reads as 512-byte sectors again.
+  const std::string image4k = m_dir.file("4k.img");
+  const std::string backup4k = m_dir.file("4k.kbk");
+  MakeSparseFile(image4k, kImageSize);
+  ASSERT_EQ(cli({"--sector-size", "4096", "--disk", image4k, "--yes", "create-disk", "0", "gpt"}).exitCode, 0);
+  ASSERT_EQ(cli({"--disk", image4k, "--yes", "--backup", backup4k, "create-disk", "0", "mbr"}).exitCode, 0);
   const auto before = tables(m_mbr);
   struct Refusal {
     std::vector<std::string> args;
@@ -838,6 +844,7 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
       {{"--disk", m_mbr, "--yes", "--backup", m_mbr, "set-boot", "0", "2", "1"}, "is the disk", 2},
       {{"--disk", m_gpt, "--disk", m_mbr, "backup", "0", m_mbr}, "is the disk", 2},
       {{"--disk", m_mbr, "backup", "0", "/dev/null"}, "is not a regular file", 2},
+      {{"--disk", image4k, "--yes", "restore", "0", backup4k}, "give --sector-size 4096 before its --disk"},
   };
   for (const Refusal& r : refusals) {
     RunResult run = cli(r.args);
@@ -845,6 +852,8 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
     EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
   }
   EXPECT_EQ(tables(m_mbr), before);
+  EXPECT_EQ(cli({"--sector-size", "4096", "--disk", image4k, "--yes", "restore", "0", backup4k}).exitCode, 0);
+  EXPECT_NE(cli({"--disk", image4k, "show"}).out.find("Style: GPT"), std::string::npos);
 }
 
 // A restore that would move a mounted partition is refused, and leaves no
