@@ -43,6 +43,8 @@ bool slotExtent(ConstLayoutSlot slot, int entry, std::uint32_t sectorSize, Parti
   return true;
 }
 
+constexpr std::uint64_t kMaxMbrSectorField = 0xFFFFFFFFu;
+
 void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sectorSize, std::uint64_t sectorCount,
                      std::vector<Finding>& out) {
   std::vector<PartitionExtent> partitions;
@@ -62,6 +64,16 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
       }
     }
     if (p.first == 0 && p.count > 0) problem(out, "overlap", entry, p.name + " overlaps the MBR in sector 0");
+    if (p.first > kMaxMbrSectorField || p.count > kMaxMbrSectorField) {
+      problem(out, "mbr-limit", entry,
+              p.name + " (" + std::to_string(p.count) + " sectors from sector " + std::to_string(p.first) +
+                  ") does not fit an MBR entry, which holds at most " + std::to_string(kMaxMbrSectorField) +
+                  " sectors in either field: use GPT");
+    }
+    if (slot.mbrPartitionType() == kMbrTypeProtectiveGpt) {
+      problem(out, "protective-type", entry,
+              p.name + " has type 0xEE, which makes the disk read as GPT, not as this table");
+    }
     partitions.push_back(p);
   }
   // Each group of four slots is one EBR: the first at the extended

@@ -32,7 +32,7 @@ struct Finding {
   // "ebr-inside-partition", "ebr-two-drives", "extended-twice", "gpt-primary-header",
   // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
   // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
-  // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned",
+  // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned", "mbr-limit", "protective-type",
   // "past-table", "not-whole-sectors".
   std::string rule;
   // The partition the finding is about (0 for the disk or a structure): on a

@@ -444,15 +444,33 @@ TEST_F(CliRefusals, TypesOfTheOtherStyleOrUnknownNamesAreRefused) {
 }
 
 TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
-  const auto before = tables(m_gpt);
-  // A size that runs over the backup table.
-  RunResult run = onGpt({"--yes", "create-partition", "0", "3", "--size", "100"});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
-  // The table it would have written, judged by the checks of verify.
-  EXPECT_NE(run.err.find("past-end: entry 3 (sectors 63488 to 268287) runs past the end"), std::string::npos)
-      << run.err;
-  EXPECT_EQ(tables(m_gpt), before);
+  const std::string huge = m_dir.file("3t.img");
+  ASSERT_EQ(MakeSfdiskImage(huge, 3ull << 40, "label: dos\n,1GiB,83\n"), "");
+  struct Case {
+    std::string image;
+    std::vector<std::string> args;
+    std::string problem;  // of the table it would have written, judged by the checks of verify
+  };
+  const std::vector<Case> cases{
+      // A size that runs over the backup table.
+      {m_gpt,
+       {"create-partition", "0", "3", "--size", "100"},
+       "past-end: entry 3 (sectors 63488 to 268287) runs past the end"},
+      {m_mbr, {"set-type", "0", "1", "0xee"}, "protective-type: entry 1 has type 0xEE"},
+      {huge,
+       {"create-partition", "0", "2", "--offset", "2G", "--size", "2T"},
+       "mbr-limit: entry 2 (4294967296 sectors"},
+  };
+  for (const Case& c : cases) {
+    const auto before = ReadFileRange(c.image, 0, kEdge);
+    std::vector<std::string> args{"--disk", c.image, "--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult run = cli(args);
+    EXPECT_EQ(run.exitCode, 1) << c.problem;
+    EXPECT_NE(run.err.find("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
+    EXPECT_TRUE(ReadFileRange(c.image, 0, kEdge) == before) << c.problem;
+  }
 }
 
 TEST_F(CliRefusals, WithoutATerminalAndWithoutYesNothingIsWritten) {
