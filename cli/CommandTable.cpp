@@ -36,9 +36,10 @@ const std::vector<CommandSpec> kCommands{
      "area, of length zero, logical drives outside their extended partition, EBR chains that\n"
      "loop or leave it, more than one extended partition, a damaged primary or backup GPT header\n"
      "or entry array, a backup not at the end of the disk, copies that differ, a protective MBR\n"
-     "whose size does not match the disk, a hybrid MBR out of step with its GPT; starts off the\n"
-     "physical sectors or not on a 1 MiB boundary are warnings. Exit status 0 when no problem\n"
-     "is found, 1 otherwise.\n"
+     "whose size does not match the disk, a hybrid MBR out of step with its GPT, a GPT behind a\n"
+     "sector 0 without boot signature; starts off the physical sectors or not on a 1 MiB boundary,\n"
+     "GPT leftovers behind an MBR and arrays under 16 KiB are warnings. Exit status 0 when no\n"
+     "problem is found, 1 otherwise.\n"
      "With --json: one object with the style and the findings.\n",
      VerifyTable,
      {}},

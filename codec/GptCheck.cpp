@@ -216,6 +216,12 @@ std::uint32_t CheckGptDisk(SectorReader& disk, PhysicalSectors physical, std::ve
     return ERROR_SUCCESS;
   }
   checkEntries(*current, disk, physical, out);
+  if (current->header->arrayBytes() < kMinArrayBytes) {
+    out.push_back({Severity::Warning, "gpt-small-array", 0,
+                   "the GPT's entry array holds " + std::to_string(current->header->entryCount) + " entries (" +
+                       std::to_string(current->header->arrayBytes()) + " bytes), less than the " +
+                       std::to_string(kMinArrayBytes) + " bytes that firmware and other tools expect"});
+  }
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
   checkProtectiveMbr(sector0, *current, sectorCount, out);

@@ -124,6 +124,13 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::ve
   }
   const std::uint64_t count = disk.sectorCount();
   CheckExtents(partitions, UsableArea{count, 1, count > 0 ? count - 1 : 0, false}, disk.sectorSize(), physical, out);
+  std::uint64_t leftover = 0;
+  if (std::uint32_t error = FindGptHeader(disk, leftover); error != ERROR_SUCCESS) return error;
+  if (leftover != 0) {
+    out.push_back({Severity::Warning, "gpt-leftover", 0,
+                   "a GPT header is left at " + sectorText(leftover) +
+                       " behind this MBR: tools that look for a GPT may take it for the disk's table"});
+  }
   // Data written into a partition would overwrite an EBR inside it.
   for (std::uint64_t ebr : ebrs) {
     for (const PartitionExtent& p : partitions) {

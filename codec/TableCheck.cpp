@@ -153,21 +153,31 @@ void verifyGptLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
 // sector 0 first, yet a GPT header at either end means a table is there
 // (sgdisk still reads it): a new table would destroy it.
 std::uint32_t checkGptWithoutMbr(SectorReader& disk, std::vector<Finding>& out) {
-  for (std::uint64_t lba : {gpt::kPrimaryHeaderLba, disk.sectorCount() - 1}) {
-    if (lba >= disk.sectorCount()) continue;
-    std::vector<std::uint8_t> sector;
-    if (std::uint32_t error = readOneSector(disk, lba, sector); error != ERROR_SUCCESS) return error;
-    if (std::equal(std::begin(gpt::kSignature), std::end(gpt::kSignature), sector.begin())) {
-      problem(out, "gpt-without-mbr", 0,
-              "sector 0 holds no protective MBR, but a GPT header is at sector " + std::to_string(lba) +
-                  ": the disk reads as empty, and a new table would replace this GPT");
-      return ERROR_SUCCESS;
-    }
+  std::uint64_t lba = 0;
+  if (std::uint32_t error = FindGptHeader(disk, lba); error != ERROR_SUCCESS) return error;
+  if (lba != 0) {
+    problem(out, "gpt-without-mbr", 0,
+            "sector 0 holds no protective MBR, but a GPT header is at sector " + std::to_string(lba) +
+                ": the disk reads as empty, and a new table would replace this GPT");
   }
   return ERROR_SUCCESS;
 }
 
 }  // namespace
+
+std::uint32_t FindGptHeader(SectorReader& disk, std::uint64_t& lba) {
+  lba = 0;
+  for (std::uint64_t at : {gpt::kPrimaryHeaderLba, disk.sectorCount() - 1}) {
+    if (at == 0 || at >= disk.sectorCount()) continue;
+    std::vector<std::uint8_t> sector;
+    if (std::uint32_t error = readOneSector(disk, at, sector); error != ERROR_SUCCESS) return error;
+    if (std::equal(std::begin(gpt::kSignature), std::end(gpt::kSignature), sector.begin())) {
+      lba = at;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_SUCCESS;
+}
 
 bool Report::hasProblems() const {
   for (const Finding& finding : findings) {

@@ -33,7 +33,7 @@ struct Finding {
   // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
   // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
   // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned", "mbr-limit", "protective-type",
-  // "past-table", "not-whole-sectors".
+  // "gpt-small-array", "gpt-leftover", "past-table", "not-whole-sectors".
   std::string rule;
   // The partition the finding is about (0 for the disk or a structure): on a
   // disk the kernel's number (MBR primaries 1 to 4 by slot, logical drives
@@ -92,6 +92,10 @@ struct UsableArea {
 // sectors or not on a 1 MiB boundary (warnings).
 void CheckExtents(const std::vector<PartitionExtent>& partitions, const UsableArea& area, std::uint32_t sectorSize,
                   PhysicalSectors physical, std::vector<Finding>& out);
+
+// Where a GPT header's signature stands, at sector 1 or at the disk's last
+// sector (0: at neither), whatever sector 0 holds.
+std::uint32_t FindGptHeader(SectorReader& disk, std::uint64_t& lba);
 
 // The MBR checks and the GPT checks over a disk (see the .cpp files).
 std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out);
