@@ -314,9 +314,8 @@ bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutB
   return true;
 }
 
-// Where a GPT entry past the rows on screen starts when no --offset is
-// given: the first MiB boundary behind every partition, and inside the
-// usable area.
+// Where a new GPT entry starts when no --offset is given: the first MiB
+// boundary behind every partition, and inside the usable area.
 std::int64_t offsetBehindPartitions(const LayoutBuffer& layout) {
   std::int64_t end = layout.gptStartingUsableOffset();
   const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
@@ -391,7 +390,9 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       if (geometry.ok()) {
         answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
       }
-    } else if (style == kStyleGpt && slot > table.rowCount()) {
+    } else if (style == kStyleGpt && !slotInUse(layout, slot)) {
+      // Behind every partition: the window's proposal, the end of the row
+      // above, may lie inside a partition of a higher row.
       answers.offsetText = std::to_string(offsetBehindPartitions(layout));
     }
     // An offset not proposed by the window gets the size the window would

@@ -76,8 +76,8 @@ const std::vector<CommandSpec> kCommands{
      "of 1024), that comes to whole MiB; OFFSET is a number of bytes or a number with a unit,\n"
      "that comes to whole sectors. Plain numbers may be hexadecimal ($, 0x).\n"
      "On a GPT disk ENTRY is a partition number (as /dev/sdb3), any free one up to the table's\n"
-     "limit (at most 64); without --offset one past the rows 'show' prints starts at the first\n"
-     "MiB boundary behind the last partition. A free number between used ones is taken only when\n"
+     "limit (at most 64); without --offset a new entry starts at the first MiB boundary behind\n"
+     "the last partition on the disk. A free number between used ones is taken only when\n"
      "it is the lowest free number. An entry in use is refused unless --force is given.\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreatePartition1Click, .entry = true, .createOptions = true}},

@@ -993,6 +993,14 @@ TEST_F(CliGuards, GptEntriesAreThePartitionNumbersAlsoInATableWithGaps) {
   EXPECT_NE(test::Run({"sgdisk", "-i", "5", image}).out.find("C12A7328-F81F-11D2-BA4B-00A0C93EC93B"),
             std::string::npos);
   EXPECT_TRUE(SgdiskVerifies(image));
+
+  // Without --offset a new entry goes behind every partition, not behind the
+  // row above it, which may end inside a partition of a later row.
+  const std::string unordered = m_dir.file("unordered.img");
+  ASSERT_EQ(MakeSgdiskImage(unordered, kImageSize, {"-n1:2048:+10M", "-n3:22528:+10M", "-n2:43008:+5M"}), "");
+  RunResult run = cli({"--disk", unordered, "--yes", "create-partition", "0", "4", "--size", "5"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(SfdiskDump(unordered).partition(4).start, 53248u);
 }
 
 // ---- what people type, and what they read back ----
