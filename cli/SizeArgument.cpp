@@ -28,6 +28,8 @@ std::uint64_t unitFactor(std::string unit) {
 // Bytes of "<digits><unit>", nullopt when the text has no unit; throws
 // UsageError for digits with an unknown unit or a value past 63 bits.
 std::optional<std::uint64_t> bytesWithUnit(const std::string& text, const char* what, const CommandSpec* command) {
+  // A number as the window reads it ("0x10", "$10", "16") has no unit.
+  if (TryStrToInt64(text)) return std::nullopt;
   const std::size_t digits = text.find_first_not_of("0123456789");
   if (digits == 0 || digits == std::string::npos) return std::nullopt;
   const std::uint64_t factor = unitFactor(text.substr(digits));

@@ -1021,6 +1021,7 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
       {{"create-partition", "0", "4", "--offset", "35651584", "--size", "3MiB"}, 0, 4, 69632, 6144, ""},
       {{"create-partition", "0", "10", "--size", "1m"}, 0, 10, 75776, 2048, ""},
       {{"create-partition", "0", "60", "--offset", "40MiB", "--size", "1"}, 0, 60, 81920, 2048, ""},
+      {{"create-partition", "0", "11", "--offset", "0x2A00000", "--size", "0x2"}, 0, 11, 86016, 4096, ""},
       {{"create-partition", "0", "61", "--size", "1536K"}, 2, 0, 0, 0, "is not a whole number of MiB"},
       {{"create-partition", "0", "61", "--offset", "1000"}, 2, 0, 0, 0, "is not a whole number of 512-byte sectors"},
       {{"create-partition", "0", "61", "--size", "3X"}, 2, 0, 0, 0, "has an unknown unit"},
