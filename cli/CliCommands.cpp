@@ -93,6 +93,14 @@ std::string diskName(const CliRequest& request, int disk) {
 // After a failed command, a line with the real cause when the disk itself
 // cannot be opened.
 void explainUnopenableDisk(const CliRequest& request, int disk, FailureLog& failures) {
+  if (!request.diskPaths.empty() && static_cast<std::size_t>(disk) >= request.diskPaths.size()) {
+    const std::size_t given = request.diskPaths.size();
+    failures.note("kestrin-cli: there is no disk " + std::to_string(disk) + ": " + std::to_string(given) +
+                  (given == 1 ? " --disk was given (disk 0)"
+                              : " --disk were given (disks 0 to " + std::to_string(given - 1) + ")") +
+                  "\n");
+    return;
+  }
   std::string cause = openFailureCause(disk);
   if (!cause.empty()) failures.note("kestrin-cli: cannot open " + diskName(request, disk) + ": " + cause + "\n");
 }

@@ -427,6 +427,10 @@ TEST_F(CliRefusals, EntryNumbersOutsideTheTableAreRefused) {
     EXPECT_EQ(run.exitCode, 1) << entry;
     EXPECT_NE(run.err.find("outside disk 0's table (entries 1 to 4)"), std::string::npos) << run.err;
   }
+  // So is a disk number past the disks given.
+  RunResult missing = onMbr({"--yes", "delete-partition", "1", "1"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("there is no disk 1: 1 --disk was given (disk 0)"), std::string::npos) << missing.err;
   EXPECT_EQ(tables(m_mbr), before);
 }
 
