@@ -63,6 +63,11 @@ bool takeCreateOption(const std::vector<std::string>& args, std::size_t& i, CliR
 void refuseDiskAsBackupFile(const std::string& path, const CliRequest& request) {
   namespace fs = std::filesystem;
   std::error_code error;
+  const fs::path folder = fs::path(path).parent_path();
+  if (!folder.empty() && !fs::is_directory(folder, error)) {
+    throw UsageError("the backup file " + path + " cannot be made: " + folder.string() + " is no folder",
+                     request.command);
+  }
   const fs::file_status status = fs::status(path, error);
   if (error || !fs::exists(status)) return;
   if (!fs::is_regular_file(status)) {

@@ -876,6 +876,7 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
       {{"--disk", m_mbr, "--yes", "--backup", m_mbr, "set-boot", "0", "2", "1"}, "is the disk", 2},
       {{"--disk", m_gpt, "--disk", m_mbr, "backup", "0", m_mbr}, "is the disk", 2},
       {{"--disk", m_mbr, "backup", "0", "/dev/null"}, "is not a regular file", 2},
+      {{"--disk", m_mbr, "--yes", "--backup", "/nonexistent/b.kbk", "delete-layout", "0"}, "is no folder", 2},
       {{"--disk", image4k, "--yes", "restore", "0", backup4k}, "give --sector-size 4096 before its --disk"},
   };
   for (const Refusal& r : refusals) {
