@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "SizeArgument.h"
+#include "SystemPort.h"
 
 namespace kestrin::cli {
 
@@ -74,8 +75,10 @@ void refuseDiskAsBackupFile(const std::string& path, const CliRequest& request) 
     throw UsageError("the backup file " + path + " is not a regular file", request.command);
   }
   for (const std::string& disk : request.diskPaths) {
-    if (fs::equivalent(path, disk, error)) {
-      throw UsageError("the backup file " + path + " is the disk " + disk + " itself", request.command);
+    for (const std::string& file : FilesOfDisk(disk)) {
+      if (fs::equivalent(path, file, error)) {
+        throw UsageError("the backup file " + path + " is the disk " + disk + " itself", request.command);
+      }
     }
   }
 }

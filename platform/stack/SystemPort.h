@@ -29,6 +29,11 @@ namespace kestrin {
 // one-line text when an option is malformed.
 std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::string& error);
 
+// The files whose bytes are the disk at `path`: the path itself, and on
+// Linux, for a loop device, the image file behind it. A program that writes
+// a file of its own (a backup) refuses every one of them.
+std::vector<std::string> FilesOfDisk(const std::string& path);
+
 // The program's arguments (without its name) as UTF-8. On Windows they come
 // from the wide command line: the narrow `argv` is in the ANSI code page and
 // loses what that cannot hold, such as a file name in another script.

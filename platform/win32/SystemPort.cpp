@@ -19,6 +19,8 @@ std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::
   return PortForDiskOptions(args, error, [] { return std::make_unique<Win32Port>(NativeSystem()); });
 }
 
+std::vector<std::string> FilesOfDisk(const std::string& path) { return {path}; }
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   int count = 0;
   LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
