@@ -199,8 +199,12 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
   }
   // The system reads the table again, as after every table write.
   std::uint32_t returned = 0;
-  static_cast<void>(
-      port().DiskControl(opened.handle(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned));
+  if (!port().DiskControl(opened.handle(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned) &&
+      port().LastError() == ERROR_DEVICE_IN_USE) {
+    failures.report("the table is restored, but the system keeps partitions of the old one: " +
+                    SystemErrorText(ERROR_DEVICE_IN_USE) + " (release it, then have the kernel read the table again)");
+    return false;
+  }
   return true;
 }
 

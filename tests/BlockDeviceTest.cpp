@@ -265,6 +265,35 @@ TEST_F(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInU
   EXPECT_EQ(partxList(loop->path()), kRewrittenList);
 }
 
+// A partition a program merely holds open is not seen by the exclusive
+// open, but the kernel will not let it go: a write that removes or moves it
+// is put back, and the disk and the kernel's list stay as they were.
+TEST_F(BlockDevicePort, PutsBackATableWhoseRemovedPartitionTheKernelKeepsInUse) {
+  std::string image = threePartitionGptImage(dir);
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  HeldPartition held(*loop, 2, dir.path());
+  ASSERT_TRUE(held.open());
+  const PartitionList before = KernelPartitionList(loop->sysfsDirectory());
+  const std::vector<std::uint8_t> tables = test::ReadFileRange(loop->path(), 0, kMiB);
+  for (const std::int64_t start : {std::int64_t{0}, 40 * kMiB}) {  // removed, moved
+    OpenedDisk disk(*port, kReadWrite);
+    LayoutBuffer layout;
+    ASSERT_EQ(disk.request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size()), ERROR_SUCCESS);
+    if (start == 0) {
+      layout.slot(2).setGptPartitionType(Guid{});
+    } else {
+      layout.slot(2).setStartingOffset(start);
+    }
+    EXPECT_EQ(disk.request(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), layout.size()), ERROR_DEVICE_IN_USE);
+    EXPECT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+    EXPECT_TRUE(test::ReadFileRange(loop->path(), 0, kMiB) == tables) << start;
+    EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()), before) << start;
+  }
+  std::string report;
+  EXPECT_TRUE(SgdiskVerifies(loop->path(), &report)) << report;
+}
+
 // A mounted partition cannot be removed, moved or shrunk under the kernel's
 // feet: such a write is refused with the in-use error before anything is
 // written, while changes that leave it where it is go through.

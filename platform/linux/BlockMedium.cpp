@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "LayoutCodec.h"
+#include "MbrSectors.h"
 #include "OverlayDevice.h"
 #include "PartitionSync.h"
 #include "Port.h"
@@ -182,20 +183,47 @@ std::uint32_t BlockMedium::setReadOnly(bool readOnly) {
 
 std::uint32_t BlockMedium::lock(LockMode mode, std::chrono::milliseconds wait) { return LockFile(m_fd, mode, wait); }
 
-void BlockMedium::tableChanged() {
-  if (m_sysfsDirectory.empty()) return;
+std::uint32_t BlockMedium::tableChanged() {
+  if (m_sysfsDirectory.empty()) return ERROR_SUCCESS;
   std::error_code error;
   // A partition opened as a disk has no partitions of its own to update.
-  if (fs::exists(m_sysfsDirectory / "partition", error)) return;
+  if (fs::exists(m_sysfsDirectory / "partition", error)) return ERROR_SUCCESS;
   LayoutBuffer layout;
   std::vector<KernelPartition> wanted;
   // A table that cannot be read leaves the kernel with whatever its own
   // re-read finds; nothing is removed on the strength of a failed read.
   if (DecodeLayout(*this, layout) != ERROR_SUCCESS) {
     ::ioctl(m_fd, BLKRRPART);
-    return;
+    return ERROR_SUCCESS;
   }
-  SyncKernelPartitions(m_fd, m_sysfsDirectory, KernelPartitionsOfLayout(layout, m_sectorSize));
+  const PartitionSyncReport report =
+      SyncKernelPartitions(m_fd, m_sysfsDirectory, KernelPartitionsOfLayout(layout, m_sectorSize));
+  // Other refusals (a device that takes no partitions) leave the kernel as
+  // it can be; a busy partition means it still holds what the table lost.
+  const bool busy =
+      std::find(report.refusedErrnos.begin(), report.refusedErrnos.end(), EBUSY) != report.refusedErrnos.end();
+  return busy ? ERROR_DEVICE_IN_USE : ERROR_SUCCESS;
+}
+
+std::uint32_t BlockMedium::writeTable(const std::function<std::uint32_t(SectorDevice&)>& write) {
+  // What the write changes, as the disk holds it now.
+  OverlayDevice trial(*this);
+  std::vector<SectorWrite> before;
+  if (write(trial) == ERROR_SUCCESS) {
+    for (std::uint64_t lba : trial.writtenSectors()) {
+      SectorWrite sector{lba, std::vector<std::uint8_t>(m_sectorSize)};
+      if (readSectors(lba, sector.bytes) != ERROR_SUCCESS) return ERROR_READ_FAULT;
+      before.push_back(std::move(sector));
+    }
+  }
+  if (std::uint32_t error = write(*this); error != ERROR_SUCCESS) return error;
+  if (tableChanged() != ERROR_DEVICE_IN_USE) return ERROR_SUCCESS;
+  // Sector 0 leads to everything else: it goes back last.
+  std::stable_sort(before.begin(), before.end(),
+                   [](const SectorWrite& a, const SectorWrite& b) { return (a.lba == 0) < (b.lba == 0); });
+  writeInOrder(*this, before);
+  tableChanged();
+  return ERROR_DEVICE_IN_USE;
 }
 
 std::uint32_t BlockMedium::refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) {

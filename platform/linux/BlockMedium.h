@@ -54,7 +54,12 @@ class BlockMedium : public Medium {
   std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) override;
   // Brings the kernel's partition list in line with the table now on the
   // disk (decoded afresh). Does nothing for a partition opened as a disk.
-  void tableChanged() override;
+  // ERROR_DEVICE_IN_USE when the kernel refused a change as busy (a
+  // partition held open, which the exclusive open does not see).
+  std::uint32_t tableChanged() override;
+  // Puts the table sectors back, and the kernel's list with them, when the
+  // kernel refuses the new table's partitions as busy.
+  std::uint32_t writeTable(const std::function<std::uint32_t(SectorDevice&)>& write) override;
   // Refuses a write that would remove, move or shrink a partition of the
   // kernel's list that is mounted or held open exclusively.
   std::uint32_t refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) override;

@@ -169,9 +169,7 @@ std::uint32_t EmulatedPort::checkWritable(const OpenDiskState& open) const {
 
 std::uint32_t EmulatedPort::writeTable(Medium& medium, const std::function<std::uint32_t(SectorDevice&)>& write) {
   if (std::uint32_t error = medium.refuseChangesToBusyPartitions(write); error != ERROR_SUCCESS) return error;
-  std::uint32_t error = write(medium);
-  if (error == ERROR_SUCCESS) medium.tableChanged();
-  return error;
+  return medium.writeTable(write);
 }
 
 std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, const std::uint8_t* input,
@@ -213,8 +211,7 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       // Under the handle's lock, so that no other Kestrin process looks at
       // the disk while the kernel's partitions change.
       if (open.lockError != ERROR_SUCCESS) return open.lockError;
-      medium.tableChanged();
-      return ERROR_SUCCESS;
+      return medium.tableChanged();
     case FSCTL_DISMOUNT_VOLUME:
       // Nothing is ever unmounted: the stack serves whole disks only.
       return ERROR_SUCCESS;

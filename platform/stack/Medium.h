@@ -45,8 +45,20 @@ class Medium : public SectorDevice {
   // alone). Returns ERROR_BUSY when the lock could not be had in time.
   virtual std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) = 0;
   // Called after a successful table write or on an update request; a block
-  // device asks the kernel to re-read its partitions here.
-  virtual void tableChanged() {}
+  // device asks the kernel to re-read its partitions here. Returns
+  // ERROR_DEVICE_IN_USE when the kernel keeps a partition the table no
+  // longer has where it was, because the partition is in use.
+  virtual std::uint32_t tableChanged() { return ERROR_SUCCESS; }
+  // Writes a table with `write` and brings the system in line with it. A
+  // medium whose partitions the system keeps (a block device) puts the
+  // sectors back as they were when the kernel refuses to let a partition in
+  // use go, and fails with ERROR_DEVICE_IN_USE: the disk and the kernel are
+  // then as before.
+  virtual std::uint32_t writeTable(const std::function<std::uint32_t(SectorDevice&)>& write) {
+    const std::uint32_t error = write(*this);
+    if (error == ERROR_SUCCESS) tableChanged();
+    return error;
+  }
   // Called before a table write, with the write itself: a medium whose
   // partitions may be in use (a block device) refuses with
   // ERROR_DEVICE_IN_USE a write that would remove, move or shrink a

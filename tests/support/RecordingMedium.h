@@ -91,7 +91,7 @@ class RecordingMedium : public Medium {
   std::uint32_t refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) override {
     return m_inner->refuseChangesToBusyPartitions(write);
   }
-  void tableChanged() override { m_inner->tableChanged(); }
+  std::uint32_t tableChanged() override { return m_inner->tableChanged(); }
   std::string displayName() const override { return m_inner->displayName(); }
   MediumDescription description() const override { return m_inner->description(); }
 
