@@ -63,6 +63,7 @@ bool takeCreateOption(const std::vector<std::string>& args, std::size_t& i, CliR
 // take the place of the disk it saves.
 void refuseDiskAsBackupFile(const std::string& path, const CliRequest& request) {
   namespace fs = std::filesystem;
+  if (path.empty()) throw UsageError("the backup file needs a name", request.command);
   std::error_code error;
   const fs::path folder = fs::path(path).parent_path();
   if (!folder.empty() && !fs::is_directory(folder, error)) {

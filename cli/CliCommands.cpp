@@ -295,8 +295,15 @@ std::optional<int> gptSlotOf(const CliRequest& request, const EditorCall& call, 
   for (int slot = count + 1; slot <= kLayoutSlotCount && lowestFree == number; ++slot) {
     if (used[slot]) return slot;
   }
-  failures.report(name + " is free, but a new entry takes the lowest free number (" + std::to_string(lowestFree) +
-                  ") or a number past the table's " + std::to_string(count) + " rows");
+  if (lowestFree == number) {
+    // Every slot past the used ones would give its own number instead.
+    failures.report(name + " is free, but no slot of the table leads a new entry to it (partitions past " +
+                    std::to_string(kLayoutSlotCount) + " hold the numbers that would); create one past " +
+                    std::to_string(count));
+  } else {
+    failures.report(name + " is free, but a new entry takes the lowest free number (" + std::to_string(lowestFree) +
+                    ") or a number past the table's " + std::to_string(count) + " rows");
+  }
   return std::nullopt;
 }
 

@@ -77,8 +77,9 @@ const std::vector<CommandSpec> kCommands{
      "that comes to whole sectors. Plain numbers may be hexadecimal ($, 0x).\n"
      "On a GPT disk ENTRY is a partition number (as /dev/sdb3), any free one up to the table's\n"
      "limit (at most 64); without --offset a new entry starts at the first MiB boundary behind\n"
-     "the last partition on the disk. A free number between used ones is taken only when\n"
-     "it is the lowest free number. An entry in use is refused unless --force is given.\n",
+     "the last partition on the disk. A free number not above the count of partitions is\n"
+     "taken only when it is the lowest free number. An entry in use is refused unless --force\n"
+     "is given.\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreatePartition1Click, .entry = true, .createOptions = true}},
     {"delete-partition",

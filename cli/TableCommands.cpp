@@ -2,6 +2,7 @@
 // them, backup saves them, restore puts a backup back. All three reach the
 // disk through the port's raw calls on one handle (PortDisk.h).
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -71,6 +72,8 @@ void printLayoutRows(const LayoutBuffer& layout, std::ostream& out) {
 }
 
 std::optional<std::vector<std::uint8_t>> readFile(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return std::nullopt;
   std::ifstream file(path, std::ios::binary);
   if (!file) return std::nullopt;
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

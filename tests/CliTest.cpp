@@ -877,6 +877,8 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
       {{"--disk", m_gpt, "--disk", m_mbr, "backup", "0", m_mbr}, "is the disk", 2},
       {{"--disk", m_mbr, "backup", "0", "/dev/null"}, "is not a regular file", 2},
       {{"--disk", m_mbr, "--yes", "--backup", "/nonexistent/b.kbk", "delete-layout", "0"}, "is no folder", 2},
+      {{"--disk", m_mbr, "--yes", "--backup", "", "delete-layout", "0"}, "needs a name", 2},
+      {{"--disk", m_mbr, "--yes", "restore", "0", m_dir.file("")}, "cannot read"},
       {{"--disk", image4k, "--yes", "restore", "0", backup4k}, "give --sector-size 4096 before its --disk"},
   };
   for (const Refusal& r : refusals) {
