@@ -144,7 +144,14 @@ void verifyGptLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
     }
     PartitionExtent p;
     p.kind = PartitionExtent::Kind::Gpt;
-    if (slotExtent(slot, entry, sectorSize, p, out)) partitions.push_back(p);
+    if (!slotExtent(slot, entry, sectorSize, p, out)) continue;
+    // A GPT read reports the used entries one after the other: in a table
+    // with gaps a slot holds a partition of another number.
+    const std::uint32_t number = slot.partitionNumber();
+    if (number != 0 && number != static_cast<std::uint32_t>(entry)) {
+      p.name += " (partition " + std::to_string(number) + ")";
+    }
+    partitions.push_back(p);
   }
   CheckExtents(partitions, area, sectorSize, PhysicalSectors{}, out);
 }

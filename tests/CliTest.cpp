@@ -982,6 +982,10 @@ TEST_F(CliGuards, GptEntriesAreThePartitionNumbersAlsoInATableWithGaps) {
   const std::vector<std::pair<int, std::uint64_t>> before{{1, 2048}, {4, 22528}, {5, 32768}};
   const std::vector<Step> steps{
       {{"delete-partition", "0", "2"}, 1, "partition 2 of disk 0 does not exist", before},
+      {{"create-partition", "0", "1", "--force", "--offset", "1M", "--size", "30"},
+       1,
+       "overlaps entry 2 (partition 4) (sectors 22528 to 32767)",
+       before},
       {{"create-partition", "0", "4", "--force", "--offset", "20M", "--size", "4"}, 1, "is on row 2 of", before},
       {{"create-partition", "0", "3", "--offset", "40M", "--size", "4"}, 1, "the lowest free number (2)", before},
       {{"create-partition", "0", "2", "--offset", "40M", "--size", "4"},
