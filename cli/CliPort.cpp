@@ -93,6 +93,11 @@ bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* inp
     RefusedWrite refused;
     std::memcpy(refused.layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
     std::uint32_t ignored = 0;
+    LayoutBuffer onDisk;
+    if (m_inner.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, onDisk.data(),
+                            static_cast<std::uint32_t>(onDisk.size()), &ignored)) {
+      refused.onDisk = onDisk;
+    }
     if (PortSectors::geometry(m_inner, handle, refused.sectorSize, refused.sectorCount, ignored)) m_refused = refused;
     // The geometry request must not hide the write's own error.
     m_lastError = error;

@@ -41,6 +41,7 @@ class CliPort : public DevicePort {
     LayoutBuffer layout;
     std::uint32_t sectorSize = 0;
     std::uint64_t sectorCount = 0;
+    std::optional<LayoutBuffer> onDisk;  // the layout the disk holds, when it could be read
   };
   const std::optional<RefusedWrite>& refusedWrite() const { return m_refused; }
 

@@ -235,7 +235,8 @@ int RestoreTable(const CommandSpec&, const CliRequest& request, CliStreams& io, 
 void ExplainRefusedWrite(const CliStreams& io, FailureLog& failures) {
   if (io.port == nullptr || !io.port->refusedWrite()) return;
   const CliPort::RefusedWrite& refused = *io.port->refusedWrite();
-  const check::Report report = check::VerifyLayout(refused.layout, refused.sectorSize, refused.sectorCount);
+  const check::Report report = check::VerifyLayout(refused.layout, refused.sectorSize, refused.sectorCount,
+                                                   refused.onDisk ? &*refused.onDisk : nullptr);
   if (!report.hasProblems()) return;
   failures.note("The table it would have written has these problems:\n");
   for (const check::Finding& finding : report.findings) {

@@ -45,6 +45,27 @@ bool slotExtent(ConstLayoutSlot slot, int entry, std::uint32_t sectorSize, Parti
 
 constexpr std::uint64_t kMaxMbrSectorField = 0xFFFFFFFFu;
 
+// Slots that keep their place on the disk but change between an extended
+// partition and a partition: the partition's first sector would be written
+// as an EBR, or the logical drives behind the EBR lost.
+void checkInPlaceKinds(const LayoutBuffer& layout, int count, const LayoutBuffer& onDisk, std::vector<Finding>& out) {
+  const int diskCount = static_cast<int>(std::min<std::uint32_t>(onDisk.partitionCount(), kLayoutSlotCount));
+  for (int entry = 1; entry <= std::min(count, diskCount); ++entry) {
+    ConstLayoutSlot now = layout.slot(entry);
+    ConstLayoutSlot was = onDisk.slot(entry);
+    if (now.mbrPartitionType() == 0 || was.mbrPartitionType() == 0) continue;
+    if (now.startingOffset() != was.startingOffset()) continue;
+    const bool container = isMbrContainerType(now.mbrPartitionType());
+    if (container == isMbrContainerType(was.mbrPartitionType())) continue;
+    problem(out, "extended-in-place", entry,
+            entryName(entry) +
+                (container ? " would make the partition there an extended partition: its first sector would be "
+                             "written as an EBR"
+                           : " would make the extended partition there a partition: the logical drives behind it "
+                             "would be lost"));
+  }
+}
+
 void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sectorSize, std::uint64_t sectorCount,
                      std::vector<Finding>& out) {
   std::vector<PartitionExtent> partitions;
@@ -111,7 +132,16 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
       p.ebr = ebr;
       partitions.push_back(p);
     }
-    if (!next) break;
+    if (!next) {
+      // Groups no link reaches would not be written.
+      for (int entry = mbrGroupFirstEntry(group + 1); entry <= count; ++entry) {
+        if (layout.slot(entry).mbrPartitionType() != 0) {
+          problem(out, "ebr-chain-cut", entry,
+                  entryName(entry) + " lies behind an EBR no link leads to: it would be lost");
+        }
+      }
+      break;
+    }
     ebr = *next;
   }
   CheckExtents(partitions, UsableArea{sectorCount, 1, sectorCount - 1, false}, sectorSize, PhysicalSectors{}, out);
@@ -208,7 +238,8 @@ std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors phy
   return CheckMbrDisk(disk, physical, report.findings);
 }
 
-Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount) {
+Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
+                    const LayoutBuffer* onDisk) {
   Report report;
   const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
   if (sectorSize == 0 || sectorCount < 2) return report;
@@ -216,6 +247,9 @@ Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::u
     case kStyleMbr:
       report.style = "MBR";
       verifyMbrLayout(layout, count, sectorSize, sectorCount, report.findings);
+      if (onDisk != nullptr && onDisk->partitionStyle() == kStyleMbr) {
+        checkInPlaceKinds(layout, count, *onDisk, report.findings);
+      }
       break;
     case kStyleGpt:
       report.style = "GPT";

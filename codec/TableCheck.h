@@ -33,7 +33,7 @@ struct Finding {
   // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
   // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
   // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned", "mbr-limit", "protective-type",
-  // "gpt-small-array", "gpt-leftover", "past-table", "not-whole-sectors".
+  // "extended-in-place", "ebr-chain-cut", "gpt-small-array", "gpt-leftover", "past-table", "not-whole-sectors".
   std::string rule;
   // The partition the finding is about (0 for the disk or a structure): on a
   // disk the kernel's number (MBR primaries 1 to 4 by slot, logical drives
@@ -60,8 +60,11 @@ std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors phy
 // Checks the header and the first PartitionCount slots of `layout` as a
 // table for a disk of `sectorCount` sectors of `sectorSize` bytes, naming
 // the slots by their entry numbers. Judges every slot, whether or not the
-// disk already holds it.
-Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount);
+// disk already holds it; with the layout `onDisk` read from the disk, also
+// the slots that would change between a partition and an extended
+// partition in place.
+Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
+                    const LayoutBuffer* onDisk = nullptr);
 
 // --- shared by the checks of each style ---
 

@@ -450,6 +450,11 @@ TEST_F(CliRefusals, TypesOfTheOtherStyleOrUnknownNamesAreRefused) {
 TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
   const std::string huge = m_dir.file("3t.img");
   ASSERT_EQ(MakeSfdiskImage(huge, 3ull << 40, "label: dos\n,1GiB,83\n"), "");
+  const std::string logical = m_dir.file("logical.img");
+  ASSERT_EQ(MakeSfdiskImage(logical, kImageSize,
+                            "label: dos\nstart=2048,size=20480,type=83\nstart=22528,size=81920,type=5\n"
+                            "start=24576,size=20480,type=83\nstart=47104,size=20480,type=83\n"),
+            "");
   struct Case {
     std::string image;
     std::vector<std::string> args;
@@ -461,6 +466,8 @@ TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
        {"create-partition", "0", "3", "--size", "100"},
        "past-end: entry 3 (sectors 63488 to 268287) runs past the end"},
       {m_mbr, {"set-type", "0", "1", "0xee"}, "protective-type: entry 1 has type 0xEE"},
+      {m_mbr, {"set-type", "0", "1", "0x0f"}, "extended-in-place: entry 1 would make the partition there an"},
+      {logical, {"delete-partition", "0", "6"}, "ebr-chain-cut: entry 9 lies behind an EBR no link leads to"},
       {huge,
        {"create-partition", "0", "2", "--offset", "2G", "--size", "2T"},
        "mbr-limit: entry 2 (4294967296 sectors"},
