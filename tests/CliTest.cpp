@@ -915,10 +915,12 @@ TEST_F(CliBackup, ARestoreThatWouldMoveAMountedPartitionLeavesTheDiskAsItWas) {
   HeldPartition mounted(loop, 2, m_dir.path(), PartitionUse::Mounted);
   if (!mounted.open()) GTEST_SKIP() << "cannot mount a partition here";
   const std::vector<std::uint8_t> before = tables(loop.path());
-  // The image behind the loop device is that disk too.
-  RunResult over = cli({"--disk", loop.path(), "backup", "0", m_gpt});
-  EXPECT_EQ(over.exitCode, 2);
-  EXPECT_NE(over.err.find("is the disk " + loop.path() + " itself"), std::string::npos) << over.err;
+  // The image behind the loop device is that disk too, and the disk of each of its partitions.
+  for (const std::string& disk : {loop.path(), loop.path() + "p1"}) {
+    RunResult over = cli({"--disk", disk, "backup", "0", m_gpt});
+    EXPECT_EQ(over.exitCode, 2) << disk;
+    EXPECT_NE(over.err.find("is the disk " + disk + " itself"), std::string::npos) << over.err;
+  }
   RunResult run = cli({"--disk", loop.path(), "--yes", "restore", "0", backup});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_NE(run.err.find("in use"), std::string::npos) << run.err;

@@ -18,12 +18,20 @@ std::unique_ptr<DevicePort> MakeSystemPort(std::vector<std::string>& args, std::
 
 std::vector<std::string> FilesOfDisk(const std::string& path) {
   std::vector<std::string> files{path};
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
-    const std::filesystem::path device = std::filesystem::path("/sys/dev/block") /
-                                         (std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
-    const std::string backing = ReadSysfsText(device / "loop" / "backing_file");
-    if (!backing.empty()) files.push_back(backing);
+  // A partition's bytes are its disk's; a loop device's are its backing
+  // file's, which may be another loop device in turn.
+  std::string device = path;
+  for (int depth = 0; depth < 8; ++depth) {
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) break;
+    std::error_code error;
+    std::filesystem::path sysfs = std::filesystem::canonical(
+        "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), error);
+    if (error) break;
+    if (std::filesystem::exists(sysfs / "partition", error)) sysfs = sysfs.parent_path();
+    device = ReadSysfsText(sysfs / "loop" / "backing_file");
+    if (device.empty()) break;
+    files.push_back(device);
   }
   return files;
 }
