@@ -173,8 +173,13 @@ std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup, bool&
   partlyRestored = false;
   // Sector 0 and the primary header are what a reader looks at first: they
   // go last, so that until then the disk reads as it did, and afterwards
-  // everything they lead to is already in place.
-  auto rank = [](std::uint64_t lba) { return lba >= 2 ? 0 : lba == 1 ? 1 : 2; };
+  // everything they lead to is already in place. Of a GPT, the copy at the
+  // end goes first, each array before its header: while it is written the
+  // primary still holds the old table, and once the primary's array follows,
+  // a reader that finds it damaged falls back on the new backup. Every step
+  // thus reads as the old table or the new one, never as none.
+  const std::uint64_t half = disk.sectorCount() / 2;
+  auto rank = [half](std::uint64_t lba) { return lba >= 2 ? (lba >= half ? 0 : 1) : lba == 1 ? 2 : 3; };
   std::vector<const SectorWrite*> order;
   for (const SectorWrite& sector : backup.sectors) order.push_back(&sector);
   std::stable_sort(order.begin(), order.end(),

@@ -51,8 +51,9 @@ std::vector<std::uint8_t> EncodeBackup(const TableBackup& backup);
 std::optional<TableBackup> DecodeBackup(std::span<const std::uint8_t> bytes, std::string& error);
 
 // Writes the backup's sectors that differ from what the disk holds, each
-// flushed before the next: every sector from 2 on in ascending order (the
-// backup GPT's array before its header, the EBRs), then the primary GPT
+// flushed before the next: the sectors from 2 on in the disk's second half
+// in ascending order (the backup GPT's array before its header), then those
+// in its first half (the primary array, the EBRs), then the primary GPT
 // header, then sector 0, which leads to everything else. The caller has
 // checked the disk's geometry against the backup's. Returns the first error.
 // A write that fails after others went through (a disk that refuses the

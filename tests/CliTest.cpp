@@ -928,6 +928,15 @@ TEST_F(CliBackup, ARestoreThatWouldMoveAMountedPartitionLeavesTheDiskAsItWas) {
   EXPECT_TRUE(tables(loop.path()) == before) << "a refused restore changed the disk";
   RunResult verify = cli({"--disk", loop.path(), "verify"});
   EXPECT_EQ(verify.exitCode, 0) << verify.out;
+
+  // A restore that leaves the mounted partition where it is goes through.
+  const std::string undo = m_dir.file("undo.kbk");
+  ASSERT_EQ(
+      cli({"--disk", loop.path(), "--yes", "--backup", undo, "set-attributes", "0", "1", "$8000000000000000"}).exitCode,
+      0);
+  RunResult restored = cli({"--disk", loop.path(), "--yes", "restore", "0", undo});
+  EXPECT_EQ(restored.exitCode, 0) << restored.err;
+  EXPECT_TRUE(tables(loop.path()) == before);
 }
 
 // ---- guarded writes ----
