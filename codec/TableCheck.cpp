@@ -100,7 +100,9 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
   // Each group of four slots is one EBR: the first at the extended
   // partition's start, each next one where the group before links.
   std::uint64_t ebr = extended ? extended->first : 0;
+  std::vector<std::uint64_t> ebrs;
   for (int group = 0; mbrGroupFirstEntry(group) <= count; ++group) {
+    if (extended) ebrs.push_back(ebr);
     std::optional<std::uint64_t> next;
     std::string drive;  // the group's logical drive
     for (int entry = mbrGroupFirstEntry(group); entry < mbrGroupFirstEntry(group + 1) && entry <= count; ++entry) {
@@ -143,6 +145,17 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
       break;
     }
     ebr = *next;
+  }
+  // Data written into a partition would overwrite an EBR inside it.
+  for (const PartitionExtent& p : partitions) {
+    if (p.kind == PartitionExtent::Kind::Extended || p.count == 0) continue;
+    for (std::uint64_t at : ebrs) {
+      if (at >= p.first && at - p.first < p.count) {
+        problem(out, "ebr-inside-partition", p.entry,
+                p.name + " (" + std::to_string(p.first) + " to " + std::to_string(p.first + p.count - 1) +
+                    ") covers the EBR at sector " + std::to_string(at));
+      }
+    }
   }
   CheckExtents(partitions, UsableArea{sectorCount, 1, sectorCount - 1, false}, sectorSize, PhysicalSectors{}, out);
 }
