@@ -31,13 +31,6 @@ namespace {
 // Sector sizes the codecs can work with: powers of two from 512 to 64 KiB.
 bool isPlausibleSectorSize(int size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
 
-fs::path sysfsDirectoryOf(const fs::path& sysfsRoot, dev_t device) {
-  fs::path link = sysfsRoot / "dev" / "block" / (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
-  std::error_code error;
-  fs::path directory = fs::canonical(link, error);
-  return error ? fs::path() : directory;
-}
-
 // True when an exclusive open of the block device node `node` fails because
 // the device is busy: mounted, or held open exclusively by another program.
 bool exclusiveOpenIsRefused(const fs::path& node) {
@@ -125,7 +118,7 @@ std::unique_ptr<BlockMedium> BlockMedium::open(const std::string& path, bool wri
   }
   error = ERROR_SUCCESS;
   return std::unique_ptr<BlockMedium>(new BlockMedium(fd, writeProtected, static_cast<std::uint32_t>(sectorSize),
-                                                      length, sysfsRoot, sysfsDirectoryOf(sysfsRoot, st.st_rdev),
+                                                      length, sysfsRoot, SysfsDeviceDirectory(sysfsRoot, st.st_rdev),
                                                       path));
 }
 
@@ -206,10 +199,12 @@ std::uint32_t BlockMedium::tableChanged() {
 }
 
 std::uint32_t BlockMedium::writeTable(const std::function<std::uint32_t(SectorDevice&)>& write) {
-  // What the write changes, as the disk holds it now.
+  // The write tried out once: for the partitions in use, and for what the
+  // sectors it changes hold now.
   OverlayDevice trial(*this);
   std::vector<SectorWrite> before;
   if (write(trial) == ERROR_SUCCESS) {
+    if (std::uint32_t error = refuseChangesLeaving(trial); error != ERROR_SUCCESS) return error;
     for (std::uint64_t lba : trial.writtenSectors()) {
       SectorWrite sector{lba, std::vector<std::uint8_t>(m_sectorSize)};
       if (readSectors(lba, sector.bytes) != ERROR_SUCCESS) return ERROR_READ_FAULT;
@@ -227,16 +222,20 @@ std::uint32_t BlockMedium::writeTable(const std::function<std::uint32_t(SectorDe
 }
 
 std::uint32_t BlockMedium::refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) {
-  if (m_sysfsDirectory.empty()) return ERROR_SUCCESS;
-  std::error_code error;
-  if (fs::exists(m_sysfsDirectory / "partition", error)) return ERROR_SUCCESS;
-  const std::vector<KernelPartition> current = ReadKernelPartitions(m_sysfsDirectory);
-  if (current.empty()) return ERROR_SUCCESS;
   // The write is tried out in memory and the table it leaves read back, so
   // the partitions it keeps are known exactly, numbers included. A write
   // that is refused is left to be refused by the real one.
   OverlayDevice after(*this);
   if (write(after) != ERROR_SUCCESS) return ERROR_SUCCESS;
+  return refuseChangesLeaving(after);
+}
+
+std::uint32_t BlockMedium::refuseChangesLeaving(SectorReader& after) {
+  if (m_sysfsDirectory.empty()) return ERROR_SUCCESS;
+  std::error_code error;
+  if (fs::exists(m_sysfsDirectory / "partition", error)) return ERROR_SUCCESS;
+  const std::vector<KernelPartition> current = ReadKernelPartitions(m_sysfsDirectory);
+  if (current.empty()) return ERROR_SUCCESS;
   LayoutBuffer layout;
   std::vector<KernelPartition> wanted;
   if (DecodeLayout(after, layout) == ERROR_SUCCESS) wanted = KernelPartitionsOfLayout(layout, m_sectorSize);

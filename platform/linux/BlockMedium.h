@@ -57,8 +57,10 @@ class BlockMedium : public Medium {
   // ERROR_DEVICE_IN_USE when the kernel refused a change as busy (a
   // partition held open, which the exclusive open does not see).
   std::uint32_t tableChanged() override;
-  // Puts the table sectors back, and the kernel's list with them, when the
-  // kernel refuses the new table's partitions as busy.
+  // Refuses, as refuseChangesToBusyPartitions, a write that would remove,
+  // move or shrink a partition in use; after the write, puts the table
+  // sectors back, and the kernel's list with them, when the kernel refuses
+  // the new table's partitions as busy.
   std::uint32_t writeTable(const std::function<std::uint32_t(SectorDevice&)>& write) override;
   // Refuses a write that would remove, move or shrink a partition of the
   // kernel's list that is mounted or held open exclusively.
@@ -74,6 +76,10 @@ class BlockMedium : public Medium {
   const std::filesystem::path& sysfsDirectory() const { return m_sysfsDirectory; }
 
  private:
+  // The check of refuseChangesToBusyPartitions against the disk as `after`
+  // holds it once the write is made.
+  std::uint32_t refuseChangesLeaving(SectorReader& after);
+
   BlockMedium(int fd, bool writeProtected, std::uint32_t sectorSize, std::uint64_t lengthBytes,
               std::filesystem::path sysfsRoot, std::filesystem::path sysfsDirectory, std::string path);
 

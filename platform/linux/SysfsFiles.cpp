@@ -1,5 +1,7 @@
 #include "SysfsFiles.h"
 
+#include <sys/sysmacros.h>
+
 #include <charconv>
 #include <fstream>
 
@@ -36,6 +38,14 @@ std::optional<std::uint64_t> ReadSysfsNumber(const std::filesystem::path& attrib
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+std::filesystem::path SysfsDeviceDirectory(const std::filesystem::path& sysfsRoot, dev_t device) {
+  const std::filesystem::path link =
+      sysfsRoot / "dev" / "block" / (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
+  std::error_code error;
+  std::filesystem::path directory = std::filesystem::canonical(link, error);
+  return error ? std::filesystem::path() : directory;
 }
 
 }  // namespace kestrin

@@ -3,6 +3,8 @@
 // attribute's full path, so that tests can point them at a tree of their
 // own instead of "/sys".
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -22,5 +24,9 @@ std::optional<std::uint64_t> ReadSysfsNumber(const std::filesystem::path& attrib
 // The attribute's raw bytes, at most `limit` of them (binary attributes
 // such as SCSI VPD pages).
 std::string ReadSysfsBytes(const std::filesystem::path& attribute, std::size_t limit);
+
+// The sysfs directory of block device `device` (canonical), found through
+// <sysfsRoot>/dev/block/<major>:<minor>; empty when there is none.
+std::filesystem::path SysfsDeviceDirectory(const std::filesystem::path& sysfsRoot, dev_t device);
 
 }  // namespace kestrin

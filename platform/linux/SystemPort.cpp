@@ -1,7 +1,6 @@
 #include "SystemPort.h"
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <filesystem>
 
@@ -24,10 +23,9 @@ std::vector<std::string> FilesOfDisk(const std::string& path) {
   for (int depth = 0; depth < 8; ++depth) {
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) break;
+    std::filesystem::path sysfs = SysfsDeviceDirectory("/sys", st.st_rdev);
+    if (sysfs.empty()) break;
     std::error_code error;
-    std::filesystem::path sysfs = std::filesystem::canonical(
-        "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), error);
-    if (error) break;
     if (std::filesystem::exists(sysfs / "partition", error)) sysfs = sysfs.parent_path();
     device = ReadSysfsText(sysfs / "loop" / "backing_file");
     if (device.empty()) break;

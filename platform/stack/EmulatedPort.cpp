@@ -167,11 +167,6 @@ std::uint32_t EmulatedPort::checkWritable(const OpenDiskState& open) const {
   return ERROR_SUCCESS;
 }
 
-std::uint32_t EmulatedPort::writeTable(Medium& medium, const std::function<std::uint32_t(SectorDevice&)>& write) {
-  if (std::uint32_t error = medium.refuseChangesToBusyPartitions(write); error != ERROR_SUCCESS) return error;
-  return medium.writeTable(write);
-}
-
 std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, const std::uint8_t* input,
                                     std::uint32_t inputSize, std::uint8_t* output, std::uint32_t outputSize,
                                     std::uint32_t& returned) {
@@ -195,17 +190,17 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       if (inputSize < kLayoutHeaderSize) return ERROR_INVALID_PARAMETER;
       LayoutBuffer layout;
       std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
-      return writeTable(medium, [&](SectorDevice& device) { return EncodeLayout(device, layout, inputSize); });
+      return medium.writeTable([&](SectorDevice& device) { return EncodeLayout(device, layout, inputSize); });
     }
     case IOCTL_DISK_CREATE_DISK: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
       if (inputSize < kCreateDiskSize) return ERROR_INVALID_PARAMETER;
       std::span<const std::uint8_t> record(input, kCreateDiskSize);
-      return writeTable(medium, [&](SectorDevice& device) { return CreateFreshLayout(device, record); });
+      return medium.writeTable([&](SectorDevice& device) { return CreateFreshLayout(device, record); });
     }
     case IOCTL_DISK_DELETE_DRIVE_LAYOUT: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
-      return writeTable(medium, [](SectorDevice& device) { return DeleteLayout(device); });
+      return medium.writeTable([](SectorDevice& device) { return DeleteLayout(device); });
     }
     case IOCTL_DISK_UPDATE_PROPERTIES:
       // Under the handle's lock, so that no other Kestrin process looks at

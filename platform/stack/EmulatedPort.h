@@ -70,9 +70,6 @@ class EmulatedPort : public DevicePort {
   std::uint32_t request(OpenDiskState& open, std::uint32_t code, const std::uint8_t* input, std::uint32_t inputSize,
                         std::uint8_t* output, std::uint32_t outputSize, std::uint32_t& returned);
   std::uint32_t checkWritable(const OpenDiskState& open) const;
-  // Runs a write of the table (after the medium's check of busy
-  // partitions) and lets the medium know of the new table.
-  static std::uint32_t writeTable(Medium& medium, const std::function<std::uint32_t(SectorDevice&)>& write);
   bool fail(std::uint32_t error);
   // The open disk of `handle` for a raw transfer of `size` bytes at
   // `offset`, or null after recording why not.

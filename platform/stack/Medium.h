@@ -54,7 +54,9 @@ class Medium : public SectorDevice {
   // sectors back as they were when the kernel refuses to let a partition in
   // use go, and fails with ERROR_DEVICE_IN_USE: the disk and the kernel are
   // then as before.
+  // A write refused by refuseChangesToBusyPartitions writes nothing.
   virtual std::uint32_t writeTable(const std::function<std::uint32_t(SectorDevice&)>& write) {
+    if (std::uint32_t error = refuseChangesToBusyPartitions(write); error != ERROR_SUCCESS) return error;
     const std::uint32_t error = write(*this);
     if (error == ERROR_SUCCESS) tableChanged();
     return error;
