@@ -445,6 +445,10 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     failures.report(error.what());
   }
   if (io.port != nullptr && !io.port->backupFailure().empty()) failures.report(io.port->backupFailure());
+  if (io.port != nullptr && !io.port->backupKeptIn().empty()) {
+    failures.note("the write stopped part-way; the table sectors as they were before it are in " +
+                  io.port->backupKeptIn() + " (" + *request.backup + " is as it was)\n");
+  }
   if (failures.count() > failuresBefore) {
     ExplainRefusedWrite(io, failures);
     return 1;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <span>
 #include <vector>
 
@@ -38,16 +37,6 @@ void tryWrite(OverlayDevice& trial, std::uint32_t code, const void* input, std::
 
 }  // namespace
 
-bool WriteBackupFile(const std::string& path, const TableBackup& backup, std::string& failure) {
-  const std::vector<std::uint8_t> bytes = EncodeBackup(backup);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (file) return true;
-  failure = "cannot write the backup file " + path;
-  return false;
-}
-
 bool CliPort::saveBackup(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize) {
   if (m_backupFile.empty() || m_backupDone) return true;
   m_backupDone = true;
@@ -75,9 +64,28 @@ bool CliPort::saveBackup(DiskHandle handle, std::uint32_t code, const void* inpu
     m_backupFailure = "cannot read the table sectors for the backup: " + m_inner.ErrorMessage(error);
     return false;
   }
-  if (!WriteBackupFile(m_backupFile, backup, m_backupFailure)) return false;
-  m_backupSectors = backup.sectors.size();
+  if (!m_pending.write(m_backupFile, backup, m_backupFailure)) return false;
+  m_saved = std::move(backup);
   return true;
+}
+
+void CliPort::settleBackup(DiskHandle handle, bool written) {
+  if (m_pending.temporaryPath().empty()) return;
+  if (written) {
+    if (m_pending.commit(m_backupFailure)) m_backupSectors = m_saved.sectors.size();
+    return;
+  }
+  // A write refused before it began leaves every saved sector as it was.
+  PortSectors disk(m_inner, handle, m_saved.sectorSize, m_saved.sectorCount);
+  std::vector<std::uint8_t> now;
+  for (const SectorWrite& sector : m_saved.sectors) {
+    if (readOneSector(disk, sector.lba, now) != ERROR_SUCCESS || now != sector.bytes) {
+      m_backupKept = m_pending.temporaryPath();
+      m_pending.keep();
+      return;
+    }
+  }
+  m_pending.discard();
 }
 
 bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
@@ -88,8 +96,12 @@ bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* inp
     return false;
   }
   const bool ok = m_inner.DiskControl(handle, code, input, inputSize, output, outputSize, bytesReturned);
+  const std::uint32_t error = ok ? ERROR_SUCCESS : m_inner.LastError();
+  if (isTableWrite(code)) {
+    settleBackup(handle, ok);
+    if (!ok) m_lastError = error;
+  }
   if (!ok && code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX && input != nullptr && inputSize >= kLayoutHeaderSize) {
-    const std::uint32_t error = m_inner.LastError();
     RefusedWrite refused;
     std::memcpy(refused.layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
     std::uint32_t ignored = 0;

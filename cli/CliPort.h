@@ -2,22 +2,20 @@
 // The port kestrin-cli installs in front of the system's: every call goes
 // on unchanged, and around the table writes it does what the command line
 // adds to them. With --backup it saves, before a write goes on, the sectors
-// that write is about to change; and it keeps the layout of a write that
-// the disk stack refused, so that the command can name what is wrong with it.
+// that write is about to change, and puts the file in place once the write
+// has gone ahead (BackupFile.h); and it keeps the layout of a write that the
+// disk stack refused, so that the command can name what is wrong with it.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "BackupFile.h"
 #include "LayoutBuffer.h"
 #include "Port.h"
 #include "TableBackup.h"
 
 namespace kestrin::cli {
-
-// Writes `backup` to `file` (replacing it); false with `failure` set when
-// the file cannot be written whole.
-bool WriteBackupFile(const std::string& file, const TableBackup& backup, std::string& failure);
 
 class CliPort : public DevicePort {
  public:
@@ -28,12 +26,17 @@ class CliPort : public DevicePort {
   // sector the write would change are saved to `file` (TableBackup.h),
   // through the same handle and so under the same lock. A backup that
   // cannot be saved fails the write with ERROR_WRITE_FAULT, and nothing is
-  // written.
+  // written. The file replaces `file` once the write has gone ahead; a
+  // refused write leaves `file` as it was, and one that failed part-way
+  // leaves the backup beside it (backupKeptIn).
   void backupBeforeWriting(const std::string& file) { m_backupFile = file; }
-  // Why the backup could not be saved; empty when it was, or none was due.
+  // Why the backup could not be saved or put in place; empty when it was, or
+  // none was due.
   const std::string& backupFailure() const { return m_backupFailure; }
-  // How many sectors the backup holds (0 before it is saved).
+  // How many sectors the backup in place holds (0 before it is there).
   std::size_t backupSectorCount() const { return m_backupSectors; }
+  // Where the backup stays when the write failed after changing the disk.
+  const std::string& backupKeptIn() const { return m_backupKept; }
 
   // A refused IOCTL_DISK_SET_DRIVE_LAYOUT_EX: the layout it carried and the
   // geometry of its disk.
@@ -76,12 +79,19 @@ class CliPort : public DevicePort {
   // Saves the backup once, before the first table write; false after
   // recording why it could not be saved.
   bool saveBackup(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize);
+  // After the table write the backup protects: puts it in place when the
+  // write went ahead, else removes it, or keeps it where the disk no longer
+  // holds what it saved.
+  void settleBackup(DiskHandle handle, bool written);
 
   DevicePort& m_inner;
   std::string m_backupFile;
   std::string m_backupFailure;
+  std::string m_backupKept;
   std::size_t m_backupSectors = 0;
   bool m_backupDone = false;
+  TableBackup m_saved;
+  PendingBackup m_pending;
   std::optional<RefusedWrite> m_refused;
   // Set when this port itself failed the last call.
   std::optional<std::uint32_t> m_lastError;

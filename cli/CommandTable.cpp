@@ -47,9 +47,9 @@ const std::vector<CommandSpec> kCommands{
      2,
      2,
      "N FILE",
-     "Saves every sector of disk N that holds table structures (the MBR, each EBR, both GPT\n"
-     "headers and entry arrays, and the places a table write may use) with its position, the\n"
-     "disk's size and sector size and a checksum to FILE.\n",
+     "Saves every sector of disk N that holds table structures, and no other (the MBR and each\n"
+     "EBR; the protective MBR, both GPT headers and entry arrays as the headers describe them),\n"
+     "with its position, the disk's size and sector size and a checksum to FILE.\n",
      BackupTable,
      {}},
     {"restore",
@@ -164,7 +164,8 @@ constexpr const char* kOptions =
     "  --json            'show', 'disks' and 'verify' print JSON\n"
     "  --yes             answer yes to the confirmation before a write\n"
     "  --backup FILE     (commands that write) save the sectors the write changes to FILE first;\n"
-    "                    'restore N FILE' puts them back\n"
+    "                    'restore N FILE' puts them back. FILE is replaced only once the write\n"
+    "                    has gone ahead (FILE.new until then)\n"
     "  --help            this text; 'kestrin-cli COMMAND --help' explains one command\n"
     "\n"
     "ENTRY counts the rows of 'show' on an MBR disk; on a GPT disk it is the partition's number.\n"

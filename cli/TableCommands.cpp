@@ -2,12 +2,14 @@
 // them, backup saves them, restore puts a backup back. All three reach the
 // disk through the port's raw calls on one handle (PortDisk.h).
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "BackupFile.h"
 #include "CliCommands.h"
 #include "HeadlessTable.h"
 #include "LayoutCodec.h"
@@ -118,8 +120,11 @@ int BackupTable(const CommandSpec&, const CliRequest& request, CliStreams&, Fail
       return 1;
     }
   }
+  // Written beside the file and put in its place whole: a file cut short
+  // never replaces an earlier backup.
+  PendingBackup saved;
   std::string failure;
-  if (!WriteBackupFile(file, backup, failure)) {
+  if (!saved.write(file, backup, failure) || !saved.commit(failure)) {
     failures.report(failure);
     return 1;
   }
@@ -154,12 +159,17 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
              : ""));
     return false;
   }
-  // The table now and the table the backup's sectors make, both read by the
-  // codec from the same handle.
+  // The table now and the table the restore leaves, both read by the codec
+  // from the same handle.
+  std::vector<SectorWrite> writes;
+  if (std::uint32_t error = PlanRestore(sectors, *backup, writes); error != ERROR_SUCCESS) {
+    failures.report("cannot read disk " + std::to_string(disk) + "'s table sectors: " + SystemErrorText(error));
+    return false;
+  }
   LayoutBuffer before;
   LayoutBuffer after;
   OverlayDevice restored(sectors);
-  for (const SectorWrite& sector : backup->sectors) static_cast<void>(restored.writeSectors(sector.lba, sector.bytes));
+  for (const SectorWrite& sector : writes) static_cast<void>(restored.writeSectors(sector.lba, sector.bytes));
   if (DecodeLayout(sectors, before) == ERROR_SUCCESS && DecodeLayout(restored, after) == ERROR_SUCCESS) {
     failures.note("The table now:\n");
     printLayoutRows(before, io.err);
@@ -177,28 +187,40 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
                            " from " + file + "?")) {
     return false;
   }
+  PendingBackup undo;
   if (request.backup) {
-    // What the restore changes: the backup's sectors and the table's own.
+    // What the restore changes: the sectors it writes and the table's own.
     std::vector<std::uint64_t> lbas;
     std::uint32_t error = TableSectors(sectors, lbas);
-    for (const SectorWrite& sector : backup->sectors) lbas.push_back(sector.lba);
+    for (const SectorWrite& sector : writes) lbas.push_back(sector.lba);
     std::sort(lbas.begin(), lbas.end());
     lbas.erase(std::unique(lbas.begin(), lbas.end()), lbas.end());
     TableBackup current;
     if (error == ERROR_SUCCESS) error = ReadBackup(sectors, lbas, current);
     std::string failure = error == ERROR_SUCCESS ? "" : "cannot read the table sectors: " + SystemErrorText(error);
-    if (!failure.empty() || !WriteBackupFile(*request.backup, current, failure)) {
+    if (!failure.empty() || !undo.write(*request.backup, current, failure)) {
       failures.report(failure + "; nothing written");
       return false;
     }
-    failures.note("saved " + std::to_string(current.sectors.size()) + " sectors to " + *request.backup + "\n");
   }
   bool partlyRestored = false;
   if (std::uint32_t error = RestoreBackup(sectors, *backup, partlyRestored); error != ERROR_SUCCESS) {
     failures.report("the restore stopped: " + SystemErrorText(error) +
                     (partlyRestored ? "; the disk holds part of the backup and part of its table before"
                                     : "; the disk is as it was"));
+    if (partlyRestored && request.backup) {
+      failures.note("the table sectors as they were before the restore are in " + undo.temporaryPath() + "\n");
+      undo.keep();
+    }
     return false;
+  }
+  if (request.backup) {
+    std::string failure;
+    if (!undo.commit(failure)) {
+      failures.report(failure);
+      return false;
+    }
+    failures.note("saved " + std::to_string(undo.sectorCount()) + " sectors to " + *request.backup + "\n");
   }
   // The system reads the table again, as after every table write.
   std::uint32_t returned = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "ByteOrder.h"
@@ -25,21 +26,67 @@ void addRange(std::set<std::uint64_t>& lbas, std::uint64_t first, std::uint64_t 
   for (std::uint64_t lba = first; lba < sectorCount && lba - first < count; ++lba) lbas.insert(lba);
 }
 
-// A GPT header at `lba` whose fields can be followed (checksums aside): its
-// own array, and the other copy with its array. `largestArray` grows to the
-// sectors of its array.
-std::uint32_t addGptCopy(SectorReader& disk, std::uint64_t lba, std::set<std::uint64_t>& lbas,
-                         std::uint64_t& largestArray) {
+// A header sector and its entry array.
+void addCopy(std::set<std::uint64_t>& lbas, const gpt::Header& header, std::uint32_t sectorSize,
+             std::uint64_t sectorCount) {
+  addRange(lbas, header.myLba, 1, sectorCount);
+  addRange(lbas, header.entryLba, header.arraySectors(sectorSize), sectorCount);
+}
+
+// The sectors of a GPT: each valid copy's header and array as the header
+// describes them; a damaged copy where a rewrite puts it again, with the
+// array of the valid one's size beside its header; on a disk grown since,
+// the backup the primary names short of the end. Where neither copy is
+// valid, the header sectors that still carry the signature, each with the
+// array it describes when that lies beside it. Nothing else: the sectors
+// around a small array, or where the backup of a larger one would lie, may
+// belong to a partition.
+std::uint32_t addGpt(SectorReader& disk, std::set<std::uint64_t>& lbas) {
+  const std::uint32_t sectorSize = disk.sectorSize();
+  const std::uint64_t count = disk.sectorCount();
+  gpt::Table table;
+  if (std::uint32_t error = gpt::readTable(disk, gpt::ReadMode::BothCopies, table); error != ERROR_SUCCESS) {
+    return error;
+  }
+  if (count < 4) return ERROR_SUCCESS;
+  const std::uint64_t lastLba = count - 1;
   std::vector<std::uint8_t> sector;
-  if (std::uint32_t error = readOneSector(disk, lba, sector); error != ERROR_SUCCESS) return error;
-  if (std::memcmp(sector.data(), gpt::kSignature, sizeof gpt::kSignature) != 0) return ERROR_SUCCESS;
-  const std::uint64_t arrayBytes =
-      std::uint64_t{readLe32(sector, gpt::kHeaderEntryCountOffset)} * readLe32(sector, gpt::kHeaderEntrySizeOffset);
-  if (arrayBytes > gpt::kMaxArrayBytes) return ERROR_SUCCESS;
-  const std::uint64_t arraySectors = (arrayBytes + disk.sectorSize() - 1) / disk.sectorSize();
-  largestArray = std::max(largestArray, arraySectors);
-  addRange(lbas, readLe64(sector, gpt::kHeaderEntryLbaOffset), arraySectors, disk.sectorCount());
-  addRange(lbas, readLe64(sector, gpt::kHeaderAlternateLbaOffset), 1, disk.sectorCount());
+  if (const gpt::Copy* good = table.current()) {
+    const gpt::Header& h = good->header;
+    const std::uint64_t arraySectors = h.arraySectors(sectorSize);
+    if (table.primary.valid) {
+      addCopy(lbas, table.primary.header, sectorSize, count);
+    } else {
+      addRange(lbas, gpt::kPrimaryHeaderLba, 1, count);
+      addRange(lbas, gpt::kPrimaryArrayLba, arraySectors, count);
+    }
+    if (table.backup.valid) {
+      addCopy(lbas, table.backup.header, sectorSize, count);
+      return ERROR_SUCCESS;
+    }
+    addRange(lbas, lastLba, 1, count);
+    if (arraySectors < lastLba) addRange(lbas, lastLba - arraySectors, arraySectors, count);
+    if (table.primary.valid && h.alternateLba > gpt::kPrimaryHeaderLba && h.alternateLba < lastLba) {
+      if (std::uint32_t error = readOneSector(disk, h.alternateLba, sector); error != ERROR_SUCCESS) return error;
+      gpt::Header moved;
+      if (gpt::parseHeader(sector, h.alternateLba, count, moved)) addCopy(lbas, moved, sectorSize, count);
+    }
+    return ERROR_SUCCESS;
+  }
+  for (std::uint64_t lba : {gpt::kPrimaryHeaderLba, lastLba}) {
+    if (std::uint32_t error = readOneSector(disk, lba, sector); error != ERROR_SUCCESS) return error;
+    if (std::memcmp(sector.data(), gpt::kSignature, sizeof gpt::kSignature) != 0) continue;
+    lbas.insert(lba);
+    gpt::Header described;
+    described.entryLba = readLe64(sector, gpt::kHeaderEntryLbaOffset);
+    described.entryCount = readLe32(sector, gpt::kHeaderEntryCountOffset);
+    described.entrySize = readLe32(sector, gpt::kHeaderEntrySizeOffset);
+    if (described.arrayBytes() > gpt::kMaxArrayBytes) continue;
+    const std::uint64_t arraySectors = described.arraySectors(sectorSize);
+    const bool beside = lba == gpt::kPrimaryHeaderLba ? described.entryLba == gpt::kPrimaryArrayLba
+                                                      : described.entryLba + arraySectors == lastLba;
+    if (beside) addRange(lbas, described.entryLba, arraySectors, count);
+  }
   return ERROR_SUCCESS;
 }
 
@@ -75,31 +122,14 @@ bool putBack(SectorDevice& disk, std::span<const SectorWrite> undo) {
 
 std::uint32_t TableSectors(SectorReader& disk, std::vector<std::uint64_t>& out) {
   out.clear();
-  const std::uint64_t count = disk.sectorCount();
-  const std::uint32_t sectorSize = disk.sectorSize();
-  if (count == 0 || sectorSize < kMbrMinSectorSize) return ERROR_SUCCESS;
+  if (disk.sectorCount() == 0 || disk.sectorSize() < kMbrMinSectorSize) return ERROR_SUCCESS;
   std::set<std::uint64_t> lbas{0};
-  // Where a GPT of the usual size lies: header and array after sector 0, and
-  // array and header at the end.
-  const std::uint64_t gptSectors = 1 + gpt::kMinArrayBytes / sectorSize;
-  addRange(lbas, 1, gptSectors, count);
-  addRange(lbas, count > gptSectors ? count - gptSectors : 0, gptSectors, count);
-  if (count > 1) {
-    std::uint64_t largestArray = 0;
-    if (std::uint32_t error = addGptCopy(disk, gpt::kPrimaryHeaderLba, lbas, largestArray); error != ERROR_SUCCESS) {
-      return error;
-    }
-    if (std::uint32_t error = addGptCopy(disk, count - 1, lbas, largestArray); error != ERROR_SUCCESS) return error;
-    // A rewrite lays an array of that size out at both ends, also where the
-    // header at one end cannot be read.
-    addRange(lbas, 1, 1 + largestArray, count);
-    addRange(lbas, count > 1 + largestArray ? count - 1 - largestArray : 0, 1 + largestArray, count);
-  }
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
-  if (HasMbrBootSignature(sector0) && !HasProtectiveEntry(sector0)) {
-    if (std::uint32_t error = addEbrChain(disk, sector0, lbas); error != ERROR_SUCCESS) return error;
-  }
+  const std::uint32_t error = HasMbrBootSignature(sector0) && !HasProtectiveEntry(sector0)
+                                  ? addEbrChain(disk, sector0, lbas)
+                                  : addGpt(disk, lbas);
+  if (error != ERROR_SUCCESS) return error;
   out.assign(lbas.begin(), lbas.end());
   return ERROR_SUCCESS;
 }
@@ -169,8 +199,29 @@ std::optional<TableBackup> DecodeBackup(std::span<const std::uint8_t> bytes, std
   return backup;
 }
 
-std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup, bool& partlyRestored) {
-  partlyRestored = false;
+std::uint32_t PlanRestore(SectorReader& disk, const TableBackup& backup, std::vector<SectorWrite>& writes) {
+  writes.clear();
+  std::map<std::uint64_t, std::vector<std::uint8_t>> wanted;
+  for (const SectorWrite& sector : backup.sectors) wanted[sector.lba] = sector.bytes;
+  // A restored sector 0 that no longer stands for a GPT must not leave the
+  // GPT the disk holds now behind it: its headers go, as they do when a
+  // table of another kind replaces it. Only valid copies count, so that a
+  // header inside a partition's data (a disk image kept there) stays.
+  std::vector<std::uint8_t> sector0;
+  if (auto restored = wanted.find(0); restored != wanted.end()) {
+    sector0 = restored->second;
+  } else if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) {
+    return error;
+  }
+  if (!HasMbrBootSignature(sector0) || !HasProtectiveEntry(sector0)) {
+    gpt::Table table;
+    if (std::uint32_t error = gpt::readTable(disk, gpt::ReadMode::BothCopies, table); error != ERROR_SUCCESS) {
+      return error;
+    }
+    for (const gpt::Copy* copy : {&table.primary, &table.backup}) {
+      if (copy->valid) wanted.try_emplace(copy->header.myLba, disk.sectorSize(), std::uint8_t{0});
+    }
+  }
   // Sector 0 and the primary header are what a reader looks at first: they
   // go last, so that until then the disk reads as it did, and afterwards
   // everything they lead to is already in place. Of a GPT, the copy at the
@@ -180,18 +231,24 @@ std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup, bool&
   // thus reads as the old table or the new one, never as none.
   const std::uint64_t half = disk.sectorCount() / 2;
   auto rank = [half](std::uint64_t lba) { return lba >= 2 ? (lba >= half ? 0 : 1) : lba == 1 ? 2 : 3; };
-  std::vector<const SectorWrite*> order;
-  for (const SectorWrite& sector : backup.sectors) order.push_back(&sector);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](const SectorWrite* a, const SectorWrite* b) { return rank(a->lba) < rank(b->lba); });
-  std::vector<SectorWrite> writes;
-  std::vector<SectorWrite> undo;  // what the disk holds in each sector of `writes`
   std::vector<std::uint8_t> current;
-  for (const SectorWrite* sector : order) {
-    if (std::uint32_t error = readOneSector(disk, sector->lba, current); error != ERROR_SUCCESS) return error;
-    if (current == sector->bytes) continue;
-    writes.push_back(*sector);
-    undo.push_back({sector->lba, current});
+  for (auto& [lba, bytes] : wanted) {
+    if (std::uint32_t error = readOneSector(disk, lba, current); error != ERROR_SUCCESS) return error;
+    if (current != bytes) writes.push_back({lba, std::move(bytes)});
+  }
+  std::stable_sort(writes.begin(), writes.end(),
+                   [&](const SectorWrite& a, const SectorWrite& b) { return rank(a.lba) < rank(b.lba); });
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup, bool& partlyRestored) {
+  partlyRestored = false;
+  std::vector<SectorWrite> writes;
+  if (std::uint32_t error = PlanRestore(disk, backup, writes); error != ERROR_SUCCESS) return error;
+  std::vector<SectorWrite> undo;  // what the disk holds in each sector of `writes`
+  for (const SectorWrite& sector : writes) {
+    undo.push_back({sector.lba, {}});
+    if (std::uint32_t error = readOneSector(disk, sector.lba, undo.back().bytes); error != ERROR_SUCCESS) return error;
   }
   for (std::size_t done = 0; done < writes.size(); ++done) {
     const std::uint32_t error = writeInOrder(disk, {writes[done]});

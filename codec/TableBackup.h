@@ -31,11 +31,12 @@ struct TableBackup {
   std::vector<SectorWrite> sectors;  // ascending sector numbers, each once
 };
 
-// The sectors that hold table structures on `disk`, or that a table write
-// of either style may change: sector 0, the GPT's places at both ends (each
-// header and a 16 KiB array, and wherever a header found there puts its
-// array or the other copy) and every EBR of the first extended partition's
-// chain. Ascending, each once; only sectors inside the disk.
+// The sectors that hold table structures on `disk`, and nothing else: of
+// an MBR disk sector 0 and every EBR of the first extended partition's
+// chain; of a GPT disk (or a disk whose sector 0 holds no table) sector 0,
+// both headers and both entry arrays as the headers describe them, a
+// damaged copy where a rewrite would put it again (TableBackup.cpp says
+// how). Ascending, each once; only sectors inside the disk.
 std::uint32_t TableSectors(SectorReader& disk, std::vector<std::uint64_t>& lbas);
 
 // Reads `lbas` (ascending, inside the disk) into a backup of `disk`.
@@ -50,17 +51,23 @@ std::vector<std::uint8_t> EncodeBackup(const TableBackup& backup);
 // or past the disk it was made for).
 std::optional<TableBackup> DecodeBackup(std::span<const std::uint8_t> bytes, std::string& error);
 
-// Writes the backup's sectors that differ from what the disk holds, each
-// flushed before the next: the sectors from 2 on in the disk's second half
-// in ascending order (the backup GPT's array before its header), then those
-// in its first half (the primary array, the EBRs), then the primary GPT
-// header, then sector 0, which leads to everything else. The caller has
-// checked the disk's geometry against the backup's. Returns the first error.
-// A write that fails after others went through (a disk that refuses the
-// table it would leave, say) is followed by putting back what the disk held
-// in the sectors already written, last first, so that a refused restore
-// leaves the disk as it was; `partlyRestored` tells that this failed too and
-// the disk holds part of the backup.
+// The writes that put `backup` back on `disk`, in the order they are made
+// (each to be flushed before the next): the backup's sectors that differ
+// from what the disk holds, and, where the restored sector 0 no longer
+// stands for a GPT, the headers of a valid GPT the disk holds now, cleared.
+// The sectors from 2 on in the disk's second half come first in ascending
+// order (the backup GPT's array before its header), then those in its
+// first half (the primary array, the EBRs), then the primary GPT header,
+// then sector 0, which leads to everything else.
+std::uint32_t PlanRestore(SectorReader& disk, const TableBackup& backup, std::vector<SectorWrite>& writes);
+
+// Makes the writes of PlanRestore. The caller has checked the disk's
+// geometry against the backup's. Returns the first error. A write that
+// fails after others went through (a disk that refuses the table it would
+// leave, say) is followed by putting back what the disk held in the sectors
+// already written, last first, so that a refused restore leaves the disk as
+// it was; `partlyRestored` tells that this failed too and the disk holds
+// part of the backup.
 std::uint32_t RestoreBackup(SectorDevice& disk, const TableBackup& backup, bool& partlyRestored);
 
 }  // namespace kestrin
