@@ -281,11 +281,14 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     }
     ebrLba = link->extent.start;
     ebrJudged = !link->kept;
-    // The last group's link leads past the layout. Where the disk's chain
-    // ended there too (an EBR that cannot be read, a link out of bounds) it
-    // stays as it is; a new or changed link, or one behind which the disk
-    // now holds more of the chain, must find no EBR there.
-    if (g == groupCount && (ebrJudged || diskChain.size() > static_cast<std::size_t>(g))) {
+    // The last group's link leads past the layout. A new or changed one would
+    // lead to an EBR that nothing writes: the chain would end in a sector
+    // without a table, and parted would read no table on the disk at all.
+    if (g == groupCount && ebrJudged) return ERROR_INVALID_PARAMETER;
+    // Where the disk's chain ended there too (an EBR that cannot be read, a
+    // link out of bounds) it stays as it is; one behind which the disk now
+    // holds more of the chain must find no EBR there.
+    if (g == groupCount && diskChain.size() > static_cast<std::size_t>(g)) {
       plan.openLinkTarget = ebrLba;
       ebrSectors.push_back({ebrLba, ebrJudged});
     }

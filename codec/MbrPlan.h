@@ -77,9 +77,10 @@ struct MbrPlan {
 // or changed extended partition beside another one; groups with entries but
 // no extended partition; a new or changed second link in a group; a new or
 // changed logical drive outside the extended partition or not after its EBR;
-// a new or changed link that leaves the extended partition; an EBR inside a
-// logical drive or two EBRs in one sector; groups that the chain of links
-// does not reach.
+// a new or changed link that leaves the extended partition, or that leads
+// past the last group (to an EBR the layout does not describe); an EBR
+// inside a logical drive or two EBRs in one sector; groups that the chain of
+// links does not reach.
 std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
                             const LayoutBuffer* onDisk, MbrPlan& plan);
 

@@ -66,8 +66,19 @@ void checkInPlaceKinds(const LayoutBuffer& layout, int count, const LayoutBuffer
   }
 }
 
+// True when slot `entry` holds what the same slot of `onDisk` holds.
+bool keptFromDisk(const LayoutBuffer& layout, const LayoutBuffer* onDisk, int entry) {
+  if (onDisk == nullptr || entry > static_cast<int>(std::min<std::uint32_t>(onDisk->partitionCount(), kLayoutSlotCount))) {
+    return false;
+  }
+  ConstLayoutSlot now = layout.slot(entry);
+  ConstLayoutSlot was = onDisk->slot(entry);
+  return now.mbrPartitionType() == was.mbrPartitionType() && now.startingOffset() == was.startingOffset() &&
+         now.partitionLength() == was.partitionLength();
+}
+
 void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sectorSize, std::uint64_t sectorCount,
-                     std::vector<Finding>& out) {
+                     const LayoutBuffer* onDisk, std::vector<Finding>& out) {
   std::vector<PartitionExtent> partitions;
   std::optional<PartitionExtent> extended;
   for (int entry = 1; entry <= std::min(count, kMbrPrimarySlots); ++entry) {
@@ -120,6 +131,12 @@ void verifyMbrLayout(const LayoutBuffer& layout, int count, std::uint32_t sector
                   p.name + " links to sector " + std::to_string(p.first) + ", outside the extended partition");
         } else if (!next) {
           next = p.first;
+          // The last group's link leads to an EBR that nothing would write.
+          if (mbrGroupFirstEntry(group + 1) > count && !keptFromDisk(layout, onDisk, entry)) {
+            problem(out, "ebr-missing", entry,
+                    p.name + " links to an EBR at sector " + std::to_string(p.first) +
+                        " that the table does not hold: a link is written only with the logical drive behind it");
+          }
         } else {
           problem(out, "ebr-loop", entry, p.name + " is a second link in one EBR, which leads to one next EBR");
         }
@@ -259,7 +276,8 @@ Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::u
   switch (layout.partitionStyle()) {
     case kStyleMbr:
       report.style = "MBR";
-      verifyMbrLayout(layout, count, sectorSize, sectorCount, report.findings);
+      verifyMbrLayout(layout, count, sectorSize, sectorCount,
+                      onDisk != nullptr && onDisk->partitionStyle() == kStyleMbr ? onDisk : nullptr, report.findings);
       if (onDisk != nullptr && onDisk->partitionStyle() == kStyleMbr) {
         checkInPlaceKinds(layout, count, *onDisk, report.findings);
       }

@@ -538,6 +538,7 @@ const std::vector<Refusal>& refusals() {
       {"link back to an earlier EBR",
        [](LayoutBuffer& l) { setSlot(l, 14, l.slot(6).startingOffset(), 8 * 512, 0x05); }},
       {"group the chain does not reach", [](LayoutBuffer& l) { l.slot(10).setMbrPartitionType(0); }},
+      {"new link past the last group", [](LayoutBuffer& l) { setSlot(l, 14, 4000 * 512, 64 * 512, 0x05); }},
       {"more than 64 slots", [](LayoutBuffer& l) { l.setPartitionCount(65); }},
   };
   return cases;
