@@ -140,7 +140,8 @@ const std::vector<CommandSpec> kCommands{
      2,
      2,
      "N mbr|gpt|raw",
-     "Create Disk: gives disk N a fresh, empty layout of that style.\n",
+     "Create Disk: gives disk N a fresh, empty layout of that style. A fresh MBR gets a random\n"
+     "signature that no other disk given carries; a fresh GPT a new disk GUID.\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreateDisk1Click, .style = true, .needsTable = false}},
     {"delete-layout",

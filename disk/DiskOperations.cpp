@@ -6,6 +6,7 @@
 #include "DiskOperations.h"
 
 #include <array>
+#include <set>
 
 #include "ByteOrder.h"
 #include "Errors.h"
@@ -20,15 +21,48 @@ namespace kestrin {
 
 namespace {
 
-// CREATE_DISK fields.
+// Disk numbers are probed for signatures in use until this many in a row
+// do not open.
+constexpr int kSignatureProbeGap = 16;
+constexpr int kSignatureProbeLimit = 1024;
 
-// SET_DISK_ATTRIBUTES fields.
+// The MBR signatures of the disks the port serves, as far as their layouts
+// can be read.
+std::set<std::uint32_t> signaturesInUse() {
+  DevicePort& p = port();
+  std::set<std::uint32_t> signatures;
+  for (int number = 0, misses = 0; number < kSignatureProbeLimit && misses < kSignatureProbeGap; ++number) {
+    ScopedDisk disk(p, p.OpenDisk("\\\\.\\PhysicalDrive" + std::to_string(number), GENERIC_READ, 0));
+    if (disk.handle() == kInvalidHandle) {
+      ++misses;
+      continue;
+    }
+    misses = 0;
+    LayoutBuffer layout;
+    std::uint32_t returned = 0;
+    if (p.DiskControl(disk.handle(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size(),
+                      &returned) &&
+        layout.partitionStyle() == kStyleMbr) {
+      signatures.insert(layout.mbrSignature());
+    }
+  }
+  return signatures;
+}
 
 std::string UnknownStyleText(unsigned style) {
   return "Partition style " + std::to_string(style) + " is not MBR (0), GPT (1) or RAW (2)";
 }
 
 }  // namespace
+
+std::uint32_t NewMbrSignature() {
+  const std::set<std::uint32_t> inUse = signaturesInUse();
+  for (;;) {
+    const Guid random = NewGuid();
+    const std::uint32_t signature = readLe32(random.bytes, 0);
+    if (signature != 0 && inUse.count(signature) == 0) return signature;
+  }
+}
 
 bool CreateDisk(std::string path, std::uint8_t style) {
   // Only the three known styles make a defined record; anything else is
@@ -41,8 +75,7 @@ bool CreateDisk(std::string path, std::uint8_t style) {
   std::array<std::uint8_t, kCreateDiskSize> record{};
   writeLe32(record, kCreateDiskStyleOffset, style);
   if (style == kStyleMbr) {
-    // The same fixed signature on every call.
-    writeLe32(record, kCreateDiskMbrSignatureOffset, kCreateDiskMbrSignature);
+    writeLe32(record, kCreateDiskMbrSignatureOffset, NewMbrSignature());
   } else if (style == kStyleGpt) {
     Guid diskId = NewGuid();
     for (std::size_t i = 0; i < diskId.bytes.size(); ++i)

@@ -6,10 +6,17 @@
 
 namespace kestrin {
 
-inline constexpr std::uint32_t kCreateDiskMbrSignature = 0x01020304;
 inline constexpr std::uint32_t kCreateDiskGptMaxPartitionCount = 128;
 
-// Gives the disk a fresh empty layout of `style` (0 MBR, 1 GPT, 2 RAW).
+// A signature for a fresh MBR: random and never 0, and none that another
+// disk the port serves carries (\\.\PhysicalDrive0 on, until 16 numbers
+// in a row do not open). Two disks with one signature are one disk to the
+// system: Windows takes the second offline, and on Linux their partitions
+// share the PARTUUIDs that root= and fstab name.
+std::uint32_t NewMbrSignature();
+
+// Gives the disk a fresh empty layout of `style` (0 MBR, 1 GPT, 2 RAW); a
+// fresh MBR gets a new signature (NewMbrSignature).
 // Shows "IOCTL_DISK_CREATE_DISK failed:" + text and returns false on failure.
 bool CreateDisk(std::string path, std::uint8_t style);
 // Removes the layout; throws KestrinError

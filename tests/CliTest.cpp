@@ -375,6 +375,15 @@ TEST_F(CliWholeDisk, CreateDiskGivesAFreshLayoutOfTheChosenStyle) {
   PeerTable peer = SfdiskDump(m_gpt);
   EXPECT_TRUE(peer.ok) << peer.error;
   EXPECT_TRUE(peer.partitions.empty());
+  // Each fresh MBR gets a signature of its own, none the other disks carry
+  // (the MBR image's 0x11223344 among them).
+  ASSERT_EQ(MakeSfdiskImage(m_mbr, kImageSize, "label: dos\nlabel-id: 0x11223344\n"), "");
+  ASSERT_EQ(cli({"--disk", m_mbr, "--disk", m_gpt, "--yes", "create-disk", "1", "mbr"}).exitCode, 0);
+  const std::uint32_t first = SfdiskDump(m_gpt).mbrId();
+  ASSERT_EQ(cli({"--disk", m_gpt, "--yes", "create-disk", "0", "mbr"}).exitCode, 0);
+  EXPECT_NE(first, 0u);
+  EXPECT_NE(first, 0x11223344u);
+  EXPECT_NE(SfdiskDump(m_gpt).mbrId(), first);
 }
 
 TEST_F(CliWholeDisk, DeleteLayoutLeavesNoTableForSfdisk) {
