@@ -37,7 +37,8 @@ const std::vector<CommandSpec> kCommands{
      "loop or leave it, more than one extended partition, a damaged primary or backup GPT header\n"
      "or entry array, a backup not at the end of the disk, copies that differ, a protective MBR\n"
      "whose size does not match the disk, a hybrid MBR out of step with its GPT, a GPT behind a\n"
-     "sector 0 without boot signature; starts off the physical sectors or not on a 1 MiB boundary,\n"
+     "sector 0 without boot signature or behind an MBR of other partitions, an MBR boot byte\n"
+     "other than 0x00 and 0x80; starts off the physical sectors or not on a 1 MiB boundary,\n"
      "GPT leftovers behind an MBR and arrays under 16 KiB are warnings. Exit status 0 when no\n"
      "problem is found, 1 otherwise.\n"
      "With --json: one object with the style and the findings.\n",

@@ -7,7 +7,9 @@
 #include <set>
 #include <string>
 
+#include "ByteOrder.h"
 #include "ErrorCodes.h"
+#include "GptTable.h"
 #include "MbrCodec.h"
 #include "MbrEntry.h"
 #include "MbrSectors.h"
@@ -92,6 +94,43 @@ std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std
   return ERROR_SUCCESS;
 }
 
+std::string hexByte(std::uint8_t value) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[value >> 4] + kDigits[value & 0x0F];
+}
+
+// A valid GPT behind an MBR without a protective entry: sgdisk reads the
+// GPT (taking the MBR for a hybrid one), the kernel, sfdisk and parted the
+// MBR. Where an MBR partition mirrors no GPT partition the two disagree on
+// what the disk holds.
+std::uint32_t checkGptBehind(SectorReader& disk, const std::vector<PartitionExtent>& partitions, bool& disagrees,
+                             std::vector<Finding>& out) {
+  disagrees = false;
+  gpt::Table table;
+  if (std::uint32_t error = gpt::readTable(disk, gpt::ReadMode::FirstValid, table); error != ERROR_SUCCESS) {
+    return error;
+  }
+  const gpt::Copy* copy = table.current();
+  if (copy == nullptr) return ERROR_SUCCESS;
+  const gpt::Header& h = copy->header;
+  for (const PartitionExtent& p : partitions) {
+    if (p.kind == PartitionExtent::Kind::Logical || p.count == 0) continue;
+    bool mirrored = false;
+    for (std::uint32_t index = 0; index < h.entryCount && !mirrored; ++index) {
+      auto entry = gpt::entryAt(copy->array, h.entrySize, index);
+      mirrored = gpt::isUsedEntry(entry) && readLe64(entry, gpt::kEntryFirstLbaOffset) == p.first &&
+                 readLe64(entry, gpt::kEntryLastLbaOffset) + 1 == p.first + p.count;
+    }
+    if (mirrored) continue;
+    disagrees = true;
+    problem(out, "gpt-behind-mbr", p.entry,
+            "a valid GPT lies behind this MBR, which has no protective entry, and " + p.name + " (sectors " +
+                std::to_string(p.first) + " to " + std::to_string(p.first + p.count - 1) +
+                ") mirrors no GPT partition: sgdisk reads the GPT, the kernel, sfdisk and parted the MBR");
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out) {
@@ -102,6 +141,12 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::ve
   std::vector<int> containers;
   for (int i = 0; i < kMbrEntryCount; ++i) {
     const MbrEntry entry = readMbrEntry(sector0, i);
+    if (!entry.hasValidBootFlag()) {
+      problem(out, "boot-flag", i + 1,
+              (entry.isUsed() ? "partition " : "the unused entry ") + std::to_string(i + 1) + " has the boot byte " +
+                  hexByte(entry.bootFlag) +
+                  ", neither 0x00 nor 0x80: the kernel, blkid, partx and parted then see no partition table");
+    }
     if (!entry.isUsed()) continue;
     const bool container = isMbrContainerType(entry.type);
     if (container) containers.push_back(i + 1);
@@ -126,7 +171,11 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::ve
   CheckExtents(partitions, UsableArea{count, 1, count > 0 ? count - 1 : 0, false}, disk.sectorSize(), physical, out);
   std::uint64_t leftover = 0;
   if (std::uint32_t error = FindGptHeader(disk, leftover); error != ERROR_SUCCESS) return error;
+  bool gptDisagrees = false;
   if (leftover != 0) {
+    if (std::uint32_t error = checkGptBehind(disk, partitions, gptDisagrees, out); error != ERROR_SUCCESS) return error;
+  }
+  if (leftover != 0 && !gptDisagrees) {
     out.push_back({Severity::Warning, "gpt-leftover", 0,
                    "a GPT header is left at " + sectorText(leftover) +
                        " behind this MBR: tools that look for a GPT may take it for the disk's table"});

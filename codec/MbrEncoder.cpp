@@ -26,15 +26,19 @@ namespace {
 // The new contents of a table sector: `current` with the four entries of
 // `entries` and the boot signature. Where `current` already is a table (it
 // has the boot signature), an entry with the same meaning keeps its bytes,
-// CHS values and boot flag as another tool wrote them included, and so does
-// an unused entry where the table has none.
+// CHS values and boot flag as another tool wrote them included (unless it
+// is marked for rewriting and its boot byte is unsound), and so does an
+// unused entry where the table has none.
 std::vector<std::uint8_t> composeTable(const std::vector<std::uint8_t>& current, const PlannedTable& entries) {
   std::vector<std::uint8_t> updated = current;
   bool wasTable = HasMbrBootSignature(current);
   for (int i = 0; i < kMbrEntryCount; ++i) {
     const PlannedEntry& planned = entries[static_cast<std::size_t>(i)];
     const MbrEntry there = readMbrEntry(current, i);
-    if (wasTable && planned.entry.isUsed() && sameMbrEntryMeaning(there, planned.entry)) continue;
+    if (wasTable && planned.entry.isUsed() && sameMbrEntryMeaning(there, planned.entry) &&
+        (there.hasValidBootFlag() || !planned.rewrite)) {
+      continue;
+    }
     if (wasTable && !planned.entry.isUsed() && !there.isUsed()) continue;
     writeMbrEntry(updated, i, planned.entry, planned.absoluteStartLba);
   }

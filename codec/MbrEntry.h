@@ -27,6 +27,9 @@ struct MbrEntry {
   // A type of 0 is no entry, whatever the other fields hold.
   bool isUsed() const { return type != 0; }
   bool isBootable() const { return bootFlag == kMbrBootFlag; }
+  // 0x00 or 0x80: the kernel, blkid, partx and parted take sector 0 for no
+  // partition table when any of its entries holds another boot byte.
+  bool hasValidBootFlag() const { return bootFlag == 0 || bootFlag == kMbrBootFlag; }
 };
 
 // True when both entries describe the same partition the same way as the

@@ -27,6 +27,7 @@ struct UsedSlot {
   Extent extent;
   std::uint8_t type = 0;
   bool bootable = false;
+  bool rewrite = false;
   // As on the disk: written back as it is and not judged.
   bool kept = false;
   // The disk's table holds an entry in this slot (kept or changed).
@@ -41,7 +42,7 @@ struct UsedSlot {
     entry.type = type;
     entry.startLba = static_cast<std::uint32_t>(extent.start - tableBase);
     entry.sectorCount = static_cast<std::uint32_t>(extent.count);
-    return {entry, extent.start};
+    return {entry, extent.start, rewrite};
   }
 };
 
@@ -129,6 +130,7 @@ class SlotReader {
     ConstLayoutSlot slot = m_layout.slot(entry);
     out.type = slot.mbrPartitionType();
     out.bootable = slot.mbrBootIndicator() != 0;
+    out.rewrite = slot.rewritePartition() != 0;
     out.onDisk = sameTable && m_onDisk != nullptr && entry <= slotCount(*m_onDisk) &&
                  m_onDisk->slot(entry).mbrPartitionType() != 0;
     out.kept = out.onDisk && sameEntry(m_layout, *m_onDisk, entry);

@@ -19,6 +19,10 @@ namespace kestrin {
 struct PlannedEntry {
   MbrEntry entry;
   std::uint64_t absoluteStartLba = 0;
+  // The slot is marked for rewriting (RewritePartition): an entry on the
+  // disk whose meaning it keeps is still written anew where its bytes are
+  // unsound (a boot byte other than 0x00 and 0x80).
+  bool rewrite = false;
 };
 
 using PlannedTable = std::array<PlannedEntry, kMbrEntryCount>;

@@ -33,7 +33,8 @@ struct Finding {
   // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
   // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
   // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned", "mbr-limit", "protective-type",
-  // "extended-in-place", "ebr-chain-cut", "gpt-small-array", "gpt-leftover", "past-table", "not-whole-sectors".
+  // "extended-in-place", "ebr-chain-cut", "gpt-small-array", "gpt-leftover", "gpt-behind-mbr", "boot-flag",
+  // "past-table", "not-whole-sectors".
   std::string rule;
   // The partition the finding is about (0 for the disk or a structure): on a
   // disk the kernel's number (MBR primaries 1 to 4 by slot, logical drives
