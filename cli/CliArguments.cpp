@@ -84,6 +84,14 @@ void refuseDiskAsBackupFile(const std::string& path, const CliRequest& request) 
   }
 }
 
+void refuseNegative(const std::optional<std::string>& text, const char* what, const CommandSpec* command) {
+  if (!text) return;
+  const std::size_t first = text->find_first_not_of(' ');
+  if (first != std::string::npos && (*text)[first] == '-') {
+    throw UsageError(std::string(what) + " must not be negative, not '" + *text + "'", command);
+  }
+}
+
 }  // namespace
 
 CliRequest ParseArguments(const std::vector<std::string>& args) {
@@ -125,6 +133,16 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
   if (request.backup) refuseDiskAsBackupFile(*request.backup, request);
   if (request.command->name == std::string("backup") && request.positional.size() >= 2) {
     refuseDiskAsBackupFile(request.positional[1], request);
+  }
+  // The window reads a sign in every number it asks for; on the command line
+  // a negative size, offset, disk signature or attribute value is a slip
+  // (set-attributes 0 1 -1 would set all 64 bits, read-only and hidden
+  // among them).
+  refuseNegative(request.size, "the size --size", request.command);
+  refuseNegative(request.offset, "the offset --offset", request.command);
+  const int answer = request.command->editor.promptAnswer;
+  if (request.command->editor.unsignedAnswer && answer >= 0 && static_cast<int>(request.positional.size()) > answer) {
+    refuseNegative(request.positional[static_cast<std::size_t>(answer)], "VALUE", request.command);
   }
   if (request.size) request.size = SizeArgumentMib(*request.size, request.command);
   if (request.offset) request.offset = OffsetArgumentBytes(*request.offset, kSmallestSectorSize, request.command);

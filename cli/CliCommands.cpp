@@ -19,6 +19,7 @@
 #include "LayoutView.h"
 #include "Messages.h"
 #include "Port.h"
+#include "Placement.h"
 #include "PortDisk.h"
 #include "RequestFailure.h"
 #include "ScriptedInteraction.h"
@@ -329,19 +330,6 @@ bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutB
   return true;
 }
 
-// Where a new GPT entry starts when no --offset is given: the first MiB
-// boundary behind every partition, and inside the usable area.
-std::int64_t offsetBehindPartitions(const LayoutBuffer& layout) {
-  std::int64_t end = layout.gptStartingUsableOffset();
-  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
-  for (int entry = 1; entry <= count; ++entry) {
-    if (slotInUse(layout, entry)) {
-      end = std::max(end, layout.slot(entry).startingOffset() + layout.slot(entry).partitionLength());
-    }
-  }
-  return (end + kMib - 1) / kMib * kMib;
-}
-
 }  // namespace
 
 int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures) {
@@ -357,6 +345,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   answers.offsetText = request.offset;
   answers.sizeText = request.size;
   answers.boot = request.boot;
+  answers.force = request.force;
   if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
     answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
   }
@@ -365,7 +354,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   state.diskPath = DiskPath(disk);
   HeadlessTable table = tableOf(state, failures);
   table.refresh();
-  if (!table.lastReadSucceeded() && call.needsTable) return 1;
+  if (!table.lastReadSucceeded() && (call.needsTable || (io.port != nullptr && io.port->diskBusy()))) return 1;
   const int failuresBefore = failures.count();
   LayoutBuffer layout;
   if (call.entry) {
@@ -399,20 +388,30 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       return 1;
     }
     if (!translateType(request.type, style, answers.typeText, failures)) return 1;
+    PortDisk geometry(state.diskPath, PortDisk::Access::Read);
     if (request.offset) {
       // Whole sectors of this disk, now that its sector size is known.
-      PortDisk geometry(state.diskPath, PortDisk::Access::Read);
       if (geometry.ok()) {
         answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
       }
-    } else if (style == kStyleGpt && !slotInUse(layout, slot)) {
-      // Behind every partition: the window's proposal, the end of the row
-      // above, may lie inside a partition of a higher row.
-      answers.offsetText = std::to_string(offsetBehindPartitions(layout));
+    } else if (isValidEntryNumber(slot) && !slotInUse(layout, slot) && geometry.ok()) {
+      // The codec's place for a new entry: on a 1 MiB boundary behind the
+      // partitions before it, where the window proposes the end of the row
+      // above (or 64 KiB behind an empty row, which lies off the boundary,
+      // and may lie inside a partition of a higher row).
+      const std::optional<NewEntryPlace> place =
+          DefaultPlace(layout, slot, geometry.sectors().sectorSize(), geometry.sectors().sectorCount());
+      if (!place || (!request.size && place->length < kMib)) {
+        failures.report("disk " + std::to_string(disk) + " has no free space for entry " + std::to_string(entry) +
+                        " behind the partitions before it; give --offset and --size");
+        return 1;
+      }
+      answers.offsetText = std::to_string(place->offset);
+      if (!request.size) answers.sizeText = std::to_string(place->length / kMib);
     }
-    // An offset not proposed by the window gets the size the window would
-    // propose for that offset.
-    if (answers.offsetText && !request.size) {
+    // An offset given without a size gets the size the window would propose
+    // for that offset.
+    if (request.offset && answers.offsetText && !request.size) {
       try {
         answers.sizeText = std::to_string(ProposedCreateSizeMb(state.diskPath, style, *answers.offsetText));
       } catch (const std::exception&) {
@@ -474,7 +473,7 @@ int RunCommand(const CliRequest& request, CliStreams& io) {
     const int status = request.command->run(*request.command, request, io, failures);
     // A command on one disk that fails because the disk cannot be opened
     // names the cause.
-    if (status != 0 && request.command->maxPositional > 0) {
+    if (status != 0 && request.command->maxPositional > 0 && (io.port == nullptr || io.port->anOpenFailed())) {
       explainUnopenableDisk(request, DiskArgument(request), failures);
     }
     return status;

@@ -97,6 +97,7 @@ bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* inp
   }
   const bool ok = m_inner.DiskControl(handle, code, input, inputSize, output, outputSize, bytesReturned);
   const std::uint32_t error = ok ? ERROR_SUCCESS : m_inner.LastError();
+  m_busy = m_busy || error == ERROR_BUSY;
   if (isTableWrite(code)) {
     settleBackup(handle, ok);
     if (!ok) m_lastError = error;

@@ -48,9 +48,18 @@ class CliPort : public DevicePort {
   };
   const std::optional<RefusedWrite>& refusedWrite() const { return m_refused; }
 
+  // A disk did not open (no such file, no rights, ...): only then is it
+  // worth opening it again to name the cause.
+  bool anOpenFailed() const { return m_openFailed; }
+  // A request failed because another program holds the disk: whatever the
+  // command would try next waits as long again for the same lock.
+  bool diskBusy() const { return m_busy; }
+
   DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) override {
     m_lastError.reset();
-    return m_inner.OpenDisk(path, access, attributes);
+    const DiskHandle handle = m_inner.OpenDisk(path, access, attributes);
+    m_openFailed = m_openFailed || handle == kInvalidHandle;
+    return handle;
   }
   bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                    std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
@@ -95,6 +104,8 @@ class CliPort : public DevicePort {
   std::optional<RefusedWrite> m_refused;
   // Set when this port itself failed the last call.
   std::optional<std::uint32_t> m_lastError;
+  bool m_openFailed = false;
+  bool m_busy = false;
 };
 
 }  // namespace kestrin::cli

@@ -67,9 +67,10 @@ const std::vector<CommandSpec> kCommands{
      2,
      2,
      "N ENTRY [--offset OFFSET] [--size SIZE] [--type NAME] [--boot] [--force]",
-     "Create Partition: writes entry ENTRY of disk N. Without --offset or --size the window's\n"
-     "proposals are used (the end of the entry above, and the rest of the disk from the offset,\n"
-     "on a GPT up to the end of its usable area); without --type\n"
+     "Create Partition: writes entry ENTRY of disk N. Without --offset it starts at the first MiB\n"
+     "boundary behind the partitions before it (a logical drive inside its EBR's stretch of the\n"
+     "extended partition) and, without --size, takes the free space up to the next partition; an\n"
+     "--offset without --size gets the rest of the disk (of a GPT's usable area); without --type\n"
      "the type the window preselects (IFS on MBR, BASIC_DATA_GUID on GPT). NAME is one of the\n"
      "window's type names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. --boot\n"
      "marks an MBR entry bootable.\n"
@@ -117,7 +118,7 @@ const std::vector<CommandSpec> kCommands{
      "N VALUE",
      "Change Disk ID (MBR only): the 32-bit disk signature, such as $01020304 or 16909060.\n",
      RunEditorCommand,
-     {.command = &EditorCommands::ChangeDiskID1Click, .promptAnswer = 1}},
+     {.command = &EditorCommands::ChangeDiskID1Click, .promptAnswer = 1, .unsignedAnswer = true}},
     {"make-first",
      2,
      2,
@@ -136,6 +137,7 @@ const std::vector<CommandSpec> kCommands{
      {.command = &EditorCommands::ChangePartitionAttributesGPT1Click,
       .entry = true,
       .promptAnswer = 2,
+      .unsignedAnswer = true,
       .usedEntry = true}},
     {"create-disk",
      2,

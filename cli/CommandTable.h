@@ -31,6 +31,9 @@ struct EditorCall {
   bool entry = false;
   // The positional argument that answers the command's prompt, or -1.
   int promptAnswer = -1;
+  // The answer is a value with no sign on the command line (the window
+  // takes one): -1 would be every bit set.
+  bool unsignedAnswer = false;
   // The positional argument that is a type NAME, or -1.
   int typeName = -1;
   // The second argument is a partition style (mbr, gpt or raw).

@@ -50,6 +50,12 @@ bool ScriptedInteraction::confirm(const std::string& question) {
   return m_confirmed;
 }
 
+bool ScriptedInteraction::confirmDefaultNo(const std::string& question) {
+  m_failures.note(question + (m_answers.force ? " [y/N] yes (--force)\n" : " [y/N] no\n"));
+  if (!m_answers.force) m_failures.report("not confirmed; nothing written (give --force to replace it)");
+  return m_answers.force;
+}
+
 std::optional<CreatePartitionDialogResult> ScriptedInteraction::createPartitionDialog(
     const CreatePartitionDialogInput& input) {
   CreatePartitionDialogResult result;

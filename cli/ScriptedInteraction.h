@@ -28,6 +28,7 @@ struct ScriptedAnswers {
   std::optional<std::string> sizeText;      // create-partition; nullopt keeps the proposal
   std::optional<std::string> typeText;      // create-partition, set-type; nullopt keeps the preselection
   bool boot = false;                        // create-partition
+  bool force = false;                       // create-partition --force: replace an entry in use
   std::optional<int> style;                 // create-disk: 0 MBR, 1 GPT, 2 RAW
   // Shown on a line of its own before the question, when not empty: which
   // file or device the disk number stands for.
@@ -44,6 +45,8 @@ class ScriptedInteraction : public Interaction {
   std::optional<std::string> prompt(const std::string& caption, const std::string& text,
                                     const std::string& initial) override;
   bool confirm(const std::string& question) override;
+  // Answered by --force (a create over an entry in use); without it, no.
+  bool confirmDefaultNo(const std::string& question) override;
   std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) override;
   std::optional<std::string> changeTypeDialog(const TypeNameList& types) override;
   std::optional<int> partitionStyleDialog() override { return m_answers.style; }

@@ -11,16 +11,7 @@ namespace {
 
 constexpr std::uint64_t kMaxSectorField = 0xFFFFFFFFu;
 
-// A run of sectors on the disk.
-struct Extent {
-  std::uint64_t start = 0;
-  std::uint64_t count = 0;
-
-  std::uint64_t end() const { return start + count; }
-  bool overlaps(const Extent& other) const { return start < other.end() && other.start < end(); }
-  bool contains(std::uint64_t lba) const { return lba >= start && lba < end(); }
-  bool contains(const Extent& other) const { return other.start >= start && other.end() <= end(); }
-};
+using Extent = MbrExtent;
 
 // A used slot of the record, in sectors.
 struct UsedSlot {
@@ -74,42 +65,6 @@ int slotCount(const LayoutBuffer& layout) {
 
 int groupCountOf(int slots) {
   return slots > kMbrPrimarySlots ? (slots - kMbrPrimarySlots + kMbrSlotsPerGroup - 1) / kMbrSlotsPerGroup : 0;
-}
-
-// The first slot of an extended type with a length among the primaries: the
-// extended partition whose chain is read.
-std::optional<Extent> followedExtended(const LayoutBuffer& layout, std::uint32_t sectorSize) {
-  for (int entry = 1; entry <= std::min(slotCount(layout), kMbrPrimarySlots); ++entry) {
-    ConstLayoutSlot slot = layout.slot(entry);
-    if (isMbrContainerType(slot.mbrPartitionType()) && slot.partitionLength() > 0) {
-      return Extent{static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize,
-                    static_cast<std::uint64_t>(slot.partitionLength()) / sectorSize};
-    }
-  }
-  return std::nullopt;
-}
-
-// Where each group's EBR sits in a layout the disk holds: the first at the
-// extended partition's start, each next one where the group before links.
-std::vector<std::uint64_t> ebrChainOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
-  std::vector<std::uint64_t> chain;
-  std::optional<Extent> extended = followedExtended(layout, sectorSize);
-  if (!extended) return chain;
-  std::uint64_t lba = extended->start;
-  for (int g = 0; g < groupCountOf(slotCount(layout)); ++g) {
-    chain.push_back(lba);
-    std::optional<std::uint64_t> next;
-    for (int s = 0; s < kMbrSlotsPerGroup && !next; ++s) {
-      const int entry = mbrGroupFirstEntry(g) + s;
-      if (entry > slotCount(layout)) break;
-      ConstLayoutSlot slot = layout.slot(entry);
-      if (isMbrContainerType(slot.mbrPartitionType()))
-        next = static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize;
-    }
-    if (!next) break;
-    lba = *next;
-  }
-  return chain;
 }
 
 class SlotReader {
@@ -171,6 +126,38 @@ struct EbrSector {
 
 }  // namespace
 
+std::optional<MbrExtent> MbrExtendedOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
+  for (int entry = 1; entry <= std::min(slotCount(layout), kMbrPrimarySlots); ++entry) {
+    ConstLayoutSlot slot = layout.slot(entry);
+    if (isMbrContainerType(slot.mbrPartitionType()) && slot.partitionLength() > 0) {
+      return MbrExtent{static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize,
+                       static_cast<std::uint64_t>(slot.partitionLength()) / sectorSize};
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::uint64_t> MbrChainOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
+  std::vector<std::uint64_t> chain;
+  std::optional<MbrExtent> extended = MbrExtendedOf(layout, sectorSize);
+  if (!extended) return chain;
+  std::uint64_t lba = extended->start;
+  for (int g = 0; g < groupCountOf(slotCount(layout)); ++g) {
+    chain.push_back(lba);
+    std::optional<std::uint64_t> next;
+    for (int s = 0; s < kMbrSlotsPerGroup && !next; ++s) {
+      const int entry = mbrGroupFirstEntry(g) + s;
+      if (entry > slotCount(layout)) break;
+      ConstLayoutSlot slot = layout.slot(entry);
+      if (isMbrContainerType(slot.mbrPartitionType()))
+        next = static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize;
+    }
+    if (!next) break;
+    lba = *next;
+  }
+  return chain;
+}
+
 std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
                             const LayoutBuffer* onDisk, MbrPlan& plan) {
   plan = MbrPlan{};
@@ -221,8 +208,8 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
   plan.extendedStart = extended.extent.start;
   std::vector<std::uint64_t> diskChain;
   if (onDisk != nullptr) {
-    diskChain = ebrChainOf(*onDisk, sectorSize);
-    std::optional<Extent> diskExtended = followedExtended(*onDisk, sectorSize);
+    diskChain = MbrChainOf(*onDisk, sectorSize);
+    std::optional<MbrExtent> diskExtended = MbrExtendedOf(*onDisk, sectorSize);
     plan.extendedChainUnknown = extended.kept && (!diskExtended || diskExtended->start != extended.extent.start);
   }
   plan.clearStaleEbr = !extended.kept || !diskChain.empty();

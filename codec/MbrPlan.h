@@ -14,6 +14,24 @@
 
 namespace kestrin {
 
+// A run of sectors on the disk.
+struct MbrExtent {
+  std::uint64_t start = 0;
+  std::uint64_t count = 0;
+
+  std::uint64_t end() const { return start + count; }
+  bool overlaps(const MbrExtent& other) const { return start < other.end() && other.start < end(); }
+  bool contains(std::uint64_t lba) const { return lba >= start && lba < end(); }
+  bool contains(const MbrExtent& other) const { return other.start >= start && other.end() <= end(); }
+};
+
+// The extended partition whose chain is read: the first primary slot of an
+// extended type with a length.
+std::optional<MbrExtent> MbrExtendedOf(const LayoutBuffer& layout, std::uint32_t sectorSize);
+// Where each group's EBR sits in a layout the disk holds: the first at the
+// extended partition's start, each next one where the group before links.
+std::vector<std::uint64_t> MbrChainOf(const LayoutBuffer& layout, std::uint32_t sectorSize);
+
 // An entry as it goes into its table, and where its partition starts on
 // the disk (for the CHS fields).
 struct PlannedEntry {

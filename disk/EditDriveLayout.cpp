@@ -19,6 +19,13 @@ std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& r
   switch (requirement.entries) {
     case LayoutRequirement::Entries::WithinCount:
       break;
+    case LayoutRequirement::Entries::InUse:
+      // Deleting an empty slot or making it the first one changes nothing
+      // that was meant, and the exchange would move the first partition.
+      if (requirement.entry <= limit && layout.slot(static_cast<int>(requirement.entry)).mbrPartitionType() == 0) {
+        return "not a valid part number";
+      }
+      break;
     case LayoutRequirement::Entries::CreateMbr:
       // An empty table is given its four primary slots; no other count is
       // raised, so a slot past it would be filled and never written.

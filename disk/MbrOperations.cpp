@@ -15,6 +15,7 @@ namespace kestrin {
 namespace {
 
 LayoutRequirement mbrEntry(unsigned entry) { return {kStyleMbr, entry, LayoutRequirement::Entries::WithinCount}; }
+LayoutRequirement usedMbrEntry(unsigned entry) { return {kStyleMbr, entry, LayoutRequirement::Entries::InUse}; }
 
 }  // namespace
 
@@ -59,7 +60,7 @@ bool DeletePartitionMBR(std::string path, std::uint8_t entry) {
         slot.setMbrHiddenSectors(0);
         slot.setRewritePartition(true);
       },
-      UpdateRequest::Send, mbrEntry(entry));
+      UpdateRequest::Send, usedMbrEntry(entry));
 }
 
 bool SetPartitionTypeMBR(std::string path, std::uint8_t entry, std::uint8_t type) {
@@ -108,7 +109,7 @@ bool SetPartitionNumberOneMBR(std::string path, std::uint8_t entry) {
         std::memcpy(buffer.slot(1).bytes().data(), chosen.data(), kLayoutSlotSize);
         buffer.slot(1).setRewritePartition(true);
       },
-      UpdateRequest::Skip, mbrEntry(entry));
+      UpdateRequest::Skip, usedMbrEntry(entry));
 }
 
 }  // namespace kestrin

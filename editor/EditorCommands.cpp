@@ -52,6 +52,17 @@ const std::string& cellOf(const ViewRow& row, std::size_t index) {
   return row.cells[index];
 }
 
+// True when `row` shows an MBR slot of the unused type.
+bool isEmptyMbrRow(const ViewRow& row) { return row.cells.size() > 3 && row.cells[3] == MbrTypeText(0); }
+
+// True when `row` shows a slot that holds an entry: an MBR row of another
+// type than the unused one, any GPT row but a filler row (the view lists
+// only the used GPT entries).
+bool rowHoldsEntry(const ViewRow& row, std::uint32_t style) {
+  if (row.cells.size() < 2) return false;
+  return style != kStyleMbr || (row.cells.size() > 3 && !isEmptyMbrRow(row));
+}
+
 // The size typed in MB, in bytes. Refuses what would not survive the shift:
 // a negative size, or one whose byte count does not fit a signed 64-bit
 // value (the shift would otherwise silently wrap into a different length).
@@ -113,6 +124,15 @@ std::optional<std::uint8_t> EditorCommands::selectedEntry(ZeroEntry zero) {
     return std::nullopt;
   }
   return entry;
+}
+
+bool EditorCommands::requireMbrEntry() {
+  const int selected = m_table.selectedIndex();
+  if (m_state.view.diskStyle != kStyleMbr || selected >= m_table.rowCount() || !isEmptyMbrRow(m_table.row(selected))) {
+    return true;
+  }
+  m_ui.message(kNotAValidPartNumber);
+  return false;
 }
 
 std::string EditorCommands::entryQuestion(const char* verb, std::uint8_t entry) const {
@@ -211,6 +231,18 @@ void EditorCommands::CreatePartition1Click() {
   const std::int64_t offset = StrToInt64(answer->offsetText);
   const std::string code = typeCode(style, answer->typeText, "");
 
+  // The new entry takes the slot's place whatever it holds: a slot in use
+  // is replaced only on a second, plain answer, whose default is No.
+  if (selected >= 0 && selected < rows) {
+    const ViewRow replaced = m_table.row(selected);
+    if (rowHoldsEntry(replaced, style) &&
+        !m_ui.confirmDefaultNo("Entry #" + std::to_string(entry) + " holds partition " + replaced.number +
+                               " (offset " + replaced.cells[0] + ", " + replaced.cells[1] + " bytes, type " +
+                               (replaced.cells.size() > 3 ? replaced.cells[3] : std::string()) +
+                               "). Write the new entry over it?")) {
+      return;
+    }
+  }
   if (!m_ui.confirm(entryQuestion("Create", entry))) return;
   trapped([&] {
     if (style == kStyleMbr) {
@@ -226,6 +258,7 @@ void EditorCommands::CreatePartition1Click() {
 void EditorCommands::DeletePa1Click() {
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
   if (!entry) return;
+  if (!requireMbrEntry()) return;
   if (!m_ui.confirm(entryQuestion("Delete", *entry))) return;
   trapped([&] {
     if (m_state.view.diskStyle == kStyleMbr) {
@@ -285,6 +318,7 @@ void EditorCommands::SetasPartitionNumber11Click() {
   if (!requireStyle(kStyleMbr)) return;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Allow);
   if (!entry) return;
+  if (!requireMbrEntry()) return;
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
   // The exchange does not ask the system to re-read the disk; taking the disk
   // offline and online again does.

@@ -61,6 +61,11 @@ class EditorCommands {
   // selection (silently) or, unless allowed, for the wrapped number 0 (with
   // "not a valid part number").
   std::optional<std::uint8_t> selectedEntry(ZeroEntry zero);
+  // On an MBR disk, shows "not a valid part number" and returns false when
+  // the selected row is an empty slot: deleting it or making it the first
+  // one would move or change nothing the user meant (make-first moved
+  // partition 1 into the empty slot, /dev/sdX1 becoming /dev/sdX3).
+  bool requireMbrEntry();
   // "<verb> entry #<k> for <disk>?"
   std::string entryQuestion(const char* verb, std::uint8_t entry) const;
   // The command's error trap: an error raised by `step` is shown as a

@@ -37,6 +37,10 @@ class Interaction {
                                             const std::string& initial) = 0;
   // The Yes/No confirmation captioned "Brimvale": false only for No.
   virtual bool confirm(const std::string& question) = 0;
+  // A plain Yes/No question, captioned "Brimvale", whose default answer is
+  // No: true only for Yes. Asked before a write that replaces something the
+  // user may not have meant to replace.
+  virtual bool confirmDefaultNo(const std::string& question) = 0;
   // The create-partition dialog in create mode; nullopt unless OK.
   virtual std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) = 0;
   // The same dialog in type-only mode; the type text on OK, else nullopt.

@@ -140,6 +140,7 @@ class WindowInput : public ::testing::Test {
   WindowInput() {
     m_table.redrawFrom = &m_state;
     m_table.selectedAfterRedraw = 0;
+    m_ui.replaceAnswer = true;
   }
 
   void open(const std::function<void(const std::string&)>& make) {
@@ -333,6 +334,23 @@ TEST_F(CliInput, NumbersThatDoNotConvertAreRefusedWithTheConversionMessage) {
   });
 }
 
+// The window takes a sign in every number; the command line refuses one on
+// values where it can only be a slip (-1 would set all 64 attribute bits).
+TEST_F(CliInput, NegativeSignaturesAndAttributesAreUsageErrors) {
+  for (const std::string& value : {"-1", " -$1", "-0"}) {
+    for (const auto& [image, args] : {std::pair{m_gpt, std::vector<std::string>{"set-attributes", "0", "1", value}},
+                                      std::pair{m_mbr, std::vector<std::string>{"set-disk-id", "0", value}}}) {
+      const auto before = ReadFileBytes(image);
+      std::vector<std::string> line{"--disk", image, "--yes"};
+      line.insert(line.end(), args.begin(), args.end());
+      RunResult run = runCli(line);
+      EXPECT_EQ(run.exitCode, 2) << args[0] << " " << value << ": " << run.err;
+      EXPECT_NE(run.err.find("must not be negative"), std::string::npos) << run.err;
+      EXPECT_EQ(ReadFileBytes(image), before);
+    }
+  }
+}
+
 TEST_F(CliInput, TypeTextsThatNameNoTypeAreRefused) {
   const auto texts = argumentTexts({"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"});
   expectRefused(m_mbr, texts, [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
@@ -364,14 +382,18 @@ TEST_F(CliInput, DiskAndEntryNumbersOutsideTheirRangeAreRefused) {
 
 TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
   // Each converts, and each is refused by the layout check: overlapping
-  // entry 1, over sector 0, past the end, negative, of no length; or, not
+  // entry 1, over sector 0, past the end, of no length; or, negative or not
   // whole sectors, as a usage error before the disk is read.
   const std::vector<std::vector<std::string>> placements{
       {"--offset", "1048576", "--size", "1"},  {"--offset", "0", "--size", "1"},
       {"--offset", "4194304", "--size", "1"},  {"--offset", "3670016", "--size", "1"},
       {"--offset", "-1048576", "--size", "1"}, {"--offset", "9223372036854775807", "--size", "1"},
-      {"--offset", "5242880", "--size", "0"},  {"--offset", "1048577", "--size", "1"}};
+      {"--offset", "5242880", "--size", "0"},  {"--offset", "1048577", "--size", "1"},
+      {"--offset", "5242880", "--size", "-1"}};
   auto wholeSectors = [](const std::string& offset) { return std::stoll(offset) % 512 == 0; };
+  auto usageError = [&](const std::vector<std::string>& p) {
+    return !wholeSectors(p[1]) || p[1][0] == '-' || p[3][0] == '-';
+  };
   for (const std::string& image : {m_mbr, m_gpt}) {
     const auto before = ReadFileBytes(image);
     for (const auto& placement : placements) {
@@ -379,7 +401,7 @@ TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
                                     "0",      "3",   "--type", image == m_mbr ? "0x83" : "BASIC_DATA_GUID"};
       line.insert(line.end(), placement.begin(), placement.end());
       RunResult run = runCli(line);
-      EXPECT_EQ(run.exitCode, wholeSectors(placement[1]) ? 1 : 2)
+      EXPECT_EQ(run.exitCode, usageError(placement) ? 2 : 1)
           << placement[1] << " " << placement[3] << ": " << run.err;
       EXPECT_NE(run.err.find("kestrin-cli: "), std::string::npos) << run.err;
     }

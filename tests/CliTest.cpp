@@ -207,18 +207,48 @@ TEST_F(CliMbrCommands, CreatePartitionWritesTheGivenOffsetSizeTypeAndBootFlag) {
   EXPECT_EQ(peer.mbrId(), 0x11223344u);
 }
 
-TEST_F(CliMbrCommands, CreatePartitionWithoutOffsetAndSizeTakesTheWindowsProposal) {
-  RunResult run = onMbr({"--yes", "create-partition", "0", "3"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  PeerTable peer = SfdiskDump(m_mbr);
-  ASSERT_EQ(peer.partitions.size(), 3u);
-  // The end of entry 2, and the whole MiBs left behind it; IFS preselected.
-  const std::uint64_t offset = 32505856;
-  EXPECT_EQ(peer.partitions[2].start, offset / kSector);
-  EXPECT_EQ(peer.partitions[2].size, (kImageSize - offset) / 1048576 * 2048);
-  EXPECT_EQ(peer.partitions[2].mbrType(), 0x07);
-  EXPECT_FALSE(peer.partitions[2].bootable);
-  EXPECT_TRUE(SfdiskVerifies(m_mbr));
+// Without --offset a new entry starts on the first MiB boundary behind the
+// partitions before it (the window proposes 64 KiB behind an empty row) and
+// takes the free space up to the next partition; a logical drive stays in
+// its EBR's stretch of the extended partition.
+TEST_F(CliMbrCommands, CreatePartitionWithoutOffsetStartsOnAMibBoundaryBehindThePartitionsBeforeIt) {
+  const std::string empty = m_dir.file("empty.img");
+  ASSERT_EQ(MakeSfdiskImage(empty, kImageSize, "label: dos\n"), "");
+  const std::string logical = m_dir.file("logical.img");
+  ASSERT_EQ(MakeSfdiskImage(logical, kImageSize, "label: dos\n,2MiB,83\n,,5\n,4MiB,83\n,4MiB,83\n"), "");
+  ASSERT_EQ(cli({"--disk", logical, "--yes", "delete-partition", "0", "5"}).exitCode, 0);
+  const std::uint64_t sectors = kImageSize / kSector;
+  struct Case {
+    std::string image;
+    std::vector<std::string> args;
+    int number;  // as sfdisk lists it
+    std::uint64_t start;
+    std::uint64_t size;
+  };
+  const std::vector<Case> cases{
+      // Behind entry 2, the whole MiBs left; IFS preselected.
+      {m_mbr, {"create-partition", "0", "3"}, 3, 63488, sectors - 63488},
+      {empty, {"create-partition", "0", "2", "--size", "8"}, 2, 2048, 16384},
+      {empty, {"create-partition", "0", "4"}, 4, 18432, sectors - 18432},
+      // Behind the first EBR (at 6144), up to the second one (at 16384).
+      {logical, {"create-partition", "0", "5", "--type", "0x83"}, 5, 8192, 8192},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--disk", c.image, "--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult run = cli(args);
+    ASSERT_EQ(run.exitCode, 0) << c.args[2] << ": " << run.err;
+    const PeerPartition made = SfdiskDump(c.image).partition(c.number);
+    EXPECT_EQ(made.start, c.start) << c.args[2];
+    EXPECT_EQ(made.size, c.size) << c.args[2];
+    EXPECT_TRUE(SfdiskVerifies(c.image)) << c.args[2];
+  }
+  EXPECT_EQ(SfdiskDump(m_mbr).partition(3).mbrType(), 0x07);
+  EXPECT_FALSE(SfdiskDump(m_mbr).partition(3).bootable);
+  EXPECT_EQ(PartedPrint(logical).numbers(), (std::vector<int>{1, 2, 5, 6}));
+  RunResult full = cli({"--disk", empty, "--yes", "create-partition", "0", "3"});
+  EXPECT_EQ(full.exitCode, 1);
+  EXPECT_NE(full.err.find("no free space for entry 3"), std::string::npos) << full.err;
 }
 
 TEST_F(CliMbrCommands, SetTypeTakesNamesAndTypeBytes) {
@@ -1040,6 +1070,8 @@ TEST_F(CliGuards, RefusesWritesThatWouldNotDoWhatWasMeant) {
       {false, {"create-partition", "0", "3", "--type", "entry_unused"}, 1, "use delete-partition"},
       {false, {"set-boot", "0", "3", "1"}, 1, "entry 3 is empty"},
       {false, {"set-type", "0", "4", "fat32"}, 1, "entry 4 is empty"},
+      {false, {"make-first", "0", "3"}, 1, "not a valid part number"},
+      {false, {"delete-partition", "0", "4"}, 1, "not a valid part number"},
       {true, {"set-attributes", "0", "3", "1"}, 1, "partition 3 of disk 0 does not exist"},
       {true, {"--sector-size", "4096", "show"}, 2, "--sector-size applies to the --disk options after it"},
   };

@@ -222,6 +222,39 @@ TEST_F(EditorCommandsOnMemory, DeletePartitionClearsTheSelectedSlotOfEitherStyle
   EXPECT_FALSE(slot(2).gptPartitionType().isNull());
 }
 
+// A create over an entry in use first asks, plainly, whether to replace it,
+// naming it; No, the default, writes nothing. Delete and make-first refuse
+// an empty MBR slot before they ask anything.
+TEST_F(EditorCommandsOnMemory, ReplacingAnEntryIsAskedFirstAndEmptyMbrSlotsAreNoPartNumbers) {
+  useMbr({{kMb, 10 * kMb, 0x83}, {}, {}, {}});
+  table.rows = LayoutRows(port.layout);
+  table.selected = 0;
+  ui.createAnswer = CreatePartitionDialogResult{false, "4", "1048576", "FAT32"};
+  const std::string question = "confirmDefaultNo:Entry #1 holds partition 1 (offset 1048576, 10485760 bytes, type " +
+                               MbrTypeText(0x83) + "). Write the new entry over it?";
+  commands.CreatePartition1Click();
+  EXPECT_EQ(log, (Log{"createDialog", question}));
+  EXPECT_FALSE(wroteLayout());
+  ui.replaceAnswer = true;
+  log.clear();
+  commands.CreatePartition1Click();
+  EXPECT_EQ(log, (Log{"createDialog", question, "confirm:Create entry #1 for " + kDisk0 + "?", "sleep:100", "refresh"}));
+  EXPECT_EQ(slot(1).mbrPartitionType(), 0x0B);
+
+  table.selected = 1;
+  for (auto command : {&EditorCommands::DeletePa1Click, &EditorCommands::SetasPartitionNumber11Click}) {
+    log.clear();
+    port.calls.clear();
+    (commands.*command)();
+    EXPECT_EQ(log, Log{"message:not a valid part number"});
+    EXPECT_TRUE(port.calls.empty());
+  }
+  // An empty row asks nothing more than the create's confirmation.
+  log.clear();
+  commands.CreatePartition1Click();
+  EXPECT_EQ(log.at(1), "confirm:Create entry #2 for " + kDisk0 + "?");
+}
+
 TEST_F(EditorCommandsOnMemory, AnsweringNoWritesNothingAndDoesNotRedraw) {
   useMbr({{kMb, 10 * kMb, 7}});
   rowsSelecting(1, 0);

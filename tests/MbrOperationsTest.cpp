@@ -222,6 +222,12 @@ TEST_F(MbrOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWrites
     SCOPED_TRACE("style " + std::to_string(c.style) + " entry " + std::to_string(c.entry));
     expectEachRefused(operations, c.message);
   }
+  // Deleting an empty slot, or making it the first one (which would move
+  // partition 1 into it), changes nothing that was meant.
+  port.layout = seededLayout(kStyleMbr, 4);
+  port.layout.slot(2).setMbrPartitionType(0);
+  expectEachRefused({[] { return DeletePartitionMBR(kEditPath, 2); }, [] { return SetPartitionNumberOneMBR(kEditPath, 2); }},
+                    "not a valid part number");
 }
 
 TEST_F(MbrOperations, FailedReadOrWriteShowsOneMessagePerCall) {

@@ -301,6 +301,18 @@ TEST_F(RealInteraction, ConfirmationIsAnOwnerlessYesNoBoxWithoutIcon) {
   EXPECT_FALSE(seen.hasParent);
   AnswerNextBox(seen, QMessageBox::Yes);
   EXPECT_TRUE(interaction.confirm("Modify DiskID for \\\\.\\PhysicalDrive0?"));
+  // The question before a replacing write: the same box, but Enter and
+  // Escape both answer No.
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+    OnNextModal([key](QWidget* box) {
+      EXPECT_EQ(box->windowTitle(), QStringLiteral("Brimvale"));
+      press(box, key);
+    });
+    EXPECT_FALSE(interaction.confirmDefaultNo("Entry #1 holds partition 1. Write the new entry over it?"));
+  }
+  AnswerNextBox(seen, QMessageBox::Yes);
+  EXPECT_TRUE(interaction.confirmDefaultNo("Entry #1 holds partition 1. Write the new entry over it?"));
+  EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
 }
 
 TEST_F(RealInteraction, MessageIsAPlainBoxCaptionedWithTheApplicationTitle) {

@@ -19,6 +19,14 @@ bool AskYesNo(const QString& question) {
   return box.exec() != QMessageBox::No;
 }
 
+bool AskYesNoDefaultNo(const QString& question) {
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Brimvale"), question, QMessageBox::Yes | QMessageBox::No);
+  box.setObjectName(QStringLiteral("ReplaceQuestion"));
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 void ShowErrorReport(const QString& message) {
   QMessageBox box(QMessageBox::Critical, ApplicationTitle(), ErrorReportText(message), QMessageBox::Ok,
                   QApplication::activeWindow());

@@ -18,6 +18,8 @@ void ShowPlainMessage(QWidget* owner, const QString& text);
 // The confirmation: the question with Yes and No, captioned "Brimvale", no
 // icon, no owner window. False only when the answer is No.
 bool AskYesNo(const QString& question);
+// The same box with No as its default button: true only when the answer is Yes.
+bool AskYesNoDefaultNo(const QString& question);
 
 // The report of an error that escaped an event handler: error icon, one OK
 // button, the application's title as caption, the text as ErrorReportText

@@ -28,6 +28,10 @@ std::optional<std::string> QtInteraction::prompt(const std::string& caption, con
 
 bool QtInteraction::confirm(const std::string& question) { return AskYesNo(QString::fromStdString(question)); }
 
+bool QtInteraction::confirmDefaultNo(const std::string& question) {
+  return AskYesNoDefaultNo(QString::fromStdString(question));
+}
+
 namespace {
 
 // Creates the dialog, lets `fill` put values in, shows it modally and, on OK,

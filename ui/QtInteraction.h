@@ -17,6 +17,7 @@ class QtInteraction : public Interaction {
   std::optional<std::string> prompt(const std::string& caption, const std::string& text,
                                     const std::string& initial) override;
   bool confirm(const std::string& question) override;
+  bool confirmDefaultNo(const std::string& question) override;
   std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) override;
   std::optional<std::string> changeTypeDialog(const TypeNameList& types) override;
   std::optional<int> partitionStyleDialog() override;

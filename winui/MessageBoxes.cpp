@@ -30,6 +30,11 @@ bool AskYesNo(const std::string& question) {
   return ::MessageBoxW(nullptr, Wide(question).c_str(), Wide(kConfirmationCaption).c_str(), MB_YESNO) != IDNO;
 }
 
+bool AskYesNoDefaultNo(const std::string& question) {
+  return ::MessageBoxW(nullptr, Wide(question).c_str(), Wide(kConfirmationCaption).c_str(),
+                       MB_YESNO | MB_DEFBUTTON2) == IDYES;
+}
+
 void ShowErrorReport(const std::string& message) {
   ::MessageBoxW(::GetActiveWindow(), Wide(ErrorReportText(message)).c_str(), Wide(ApplicationTitle()).c_str(),
                 MB_OK | MB_ICONERROR);

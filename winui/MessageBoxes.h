@@ -25,6 +25,8 @@ void ShowPlainMessage(HWND owner, const std::string& text);
 // icon and no owner window, so the main window stays enabled. False only
 // when the answer is No.
 bool AskYesNo(const std::string& question);
+// The same box with No as its default button: true only when the answer is Yes.
+bool AskYesNoDefaultNo(const std::string& question);
 
 // The report of an error that escaped a handler: error icon, one OK button,
 // the application's title as caption, the text as ErrorReportText gives it,

@@ -20,6 +20,8 @@ std::optional<std::string> Win32Interaction::prompt(const std::string& caption, 
 
 bool Win32Interaction::confirm(const std::string& question) { return AskYesNo(question); }
 
+bool Win32Interaction::confirmDefaultNo(const std::string& question) { return AskYesNoDefaultNo(question); }
+
 std::optional<CreatePartitionDialogResult> Win32Interaction::createPartitionDialog(
     const CreatePartitionDialogInput& input) {
   return ShowCreatePartition(m_owner, input);

@@ -26,6 +26,10 @@ class ScriptedInteraction : public Interaction {
     log.push_back("confirm:" + question);
     return confirmAnswer;
   }
+  bool confirmDefaultNo(const std::string& question) override {
+    log.push_back("confirmDefaultNo:" + question);
+    return replaceAnswer;
+  }
   std::optional<CreatePartitionDialogResult> createPartitionDialog(const CreatePartitionDialogInput& input) override {
     log.push_back("createDialog");
     createInput = input;
@@ -58,6 +62,7 @@ class ScriptedInteraction : public Interaction {
   // The script.
   std::optional<std::string> promptAnswer;
   bool confirmAnswer = true;
+  bool replaceAnswer = false;
   std::optional<CreatePartitionDialogResult> createAnswer;
   std::optional<std::string> typeAnswer;
   std::optional<int> styleAnswer;

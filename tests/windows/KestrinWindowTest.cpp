@@ -115,6 +115,12 @@ const std::vector<Step>& scenario() {
      Table::Redrawn, "Style: MBR, Count=4",
      {"1\t1048576\t16777216\t2048\t(0x83) Linux*\tTrue", "2\t17825792\t8388608\t34816\t(0x0B) Windows95*\tTrue",
       kEmptyMbrRow, kEmptyMbrRow}},
+    {"Create Partition over entry 1 asks first, plainly; Enter takes its default, No", IDM_CreatePartition1,
+     Via::Menu, 0,
+     {{Window::CreatePartition, {}, {}, Press::Ok},
+      confirm("Entry #1 holds partition 1 (offset 1048576, 16777216 bytes, type (0x83) Linux Linux native file system "
+              "(ext2fs/xiafs)). Write the new entry over it?", Press::Enter)},
+     Table::Unchanged},
     {"Delete Partition answered No", IDM_DeletePa1, Via::Menu, 1,
      {confirm("Delete entry #2 for " K_DISK "0?", Press::No)}, Table::Unchanged},
     {"Change Partition Type (MBR) to HIDDEN FAT32", IDM_ChangePartition1, Via::Menu, 0,

@@ -1,0 +1,133 @@
+#include "Placement.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "MbrEntry.h"
+#include "MbrLayout.h"
+#include "MbrPlan.h"
+
+namespace kestrin {
+
+namespace {
+
+constexpr std::uint64_t kAlignmentBytes = 1 << 20;
+constexpr std::uint64_t kMaxSectorField = 0xFFFFFFFFu;
+
+int slotCount(const LayoutBuffer& layout) {
+  return static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
+}
+
+// The slot's extent in sectors; nullopt for an unused slot or one that is
+// not whole sectors (another tool's damage, which takes no room here).
+std::optional<MbrExtent> extentOf(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize) {
+  ConstLayoutSlot slot = layout.slot(entry);
+  const bool used =
+      layout.partitionStyle() == kStyleGpt ? !slot.gptPartitionType().isNull() : slot.mbrPartitionType() != 0;
+  const std::int64_t offset = slot.startingOffset();
+  const std::int64_t length = slot.partitionLength();
+  if (!used || offset < 0 || length <= 0 || offset % sectorSize != 0 || length % sectorSize != 0) return std::nullopt;
+  return MbrExtent{static_cast<std::uint64_t>(offset) / sectorSize, static_cast<std::uint64_t>(length) / sectorSize};
+}
+
+// The first sector from `from` on that lies on the alignment grid and in
+// none of `taken`, below `end`; then the free run up to the next taken
+// sector or `end`.
+std::optional<MbrExtent> firstFreeRun(std::uint64_t from, std::uint64_t end, std::uint64_t grid,
+                                      const std::vector<MbrExtent>& taken) {
+  std::uint64_t start = (from + grid - 1) / grid * grid;
+  for (bool moved = true; moved && start < end;) {
+    moved = false;
+    for (const MbrExtent& t : taken) {
+      if (t.contains(start)) {
+        start = (t.end() + grid - 1) / grid * grid;
+        moved = true;
+      }
+    }
+  }
+  if (start >= end) return std::nullopt;
+  std::uint64_t limit = end;
+  for (const MbrExtent& t : taken) {
+    if (t.start > start) limit = std::min(limit, t.start);
+  }
+  return MbrExtent{start, limit - start};
+}
+
+std::optional<MbrExtent> mbrPrimaryPlace(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
+                                         std::uint64_t sectorCount, std::uint64_t grid) {
+  std::uint64_t from = grid;
+  std::vector<MbrExtent> taken;
+  for (int other = 1; other <= std::min(slotCount(layout), kMbrPrimarySlots); ++other) {
+    std::optional<MbrExtent> extent = other == entry ? std::nullopt : extentOf(layout, other, sectorSize);
+    if (!extent) continue;
+    taken.push_back(*extent);
+    if (other < entry) from = std::max(from, extent->end());
+  }
+  std::optional<MbrExtent> run = firstFreeRun(from, sectorCount, grid, taken);
+  if (!run || run->start > kMaxSectorField) return std::nullopt;
+  run->count = std::min(run->count, kMaxSectorField);
+  return run;
+}
+
+std::optional<MbrExtent> logicalDrivePlace(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
+                                           std::uint64_t grid) {
+  const std::optional<MbrExtent> extended = MbrExtendedOf(layout, sectorSize);
+  const std::vector<std::uint64_t> chain = MbrChainOf(layout, sectorSize);
+  const int group = (entry - mbrGroupFirstEntry(0)) / kMbrSlotsPerGroup;
+  if (!extended || static_cast<std::size_t>(group) >= chain.size()) return std::nullopt;
+  std::uint64_t from = chain[static_cast<std::size_t>(group)] + 1;
+  std::vector<MbrExtent> taken;
+  for (std::size_t g = 0; g < chain.size(); ++g) {
+    taken.push_back({chain[g], 1});
+    for (int s = 0; s < kMbrSlotsPerGroup; ++s) {
+      const int other = mbrGroupFirstEntry(static_cast<int>(g)) + s;
+      if (other == entry || other > slotCount(layout)) continue;
+      if (isMbrContainerType(layout.slot(other).mbrPartitionType())) continue;
+      std::optional<MbrExtent> extent = extentOf(layout, other, sectorSize);
+      if (!extent) continue;
+      taken.push_back(*extent);
+      if (static_cast<int>(g) < group) from = std::max(from, extent->end());
+    }
+  }
+  std::optional<MbrExtent> run = firstFreeRun(from, extended->end(), grid, taken);
+  if (run && !extended->contains(*run)) return std::nullopt;
+  return run;
+}
+
+std::optional<MbrExtent> gptPlace(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t grid) {
+  const std::int64_t usableStart = layout.gptStartingUsableOffset();
+  const std::int64_t usableLength = layout.gptUsableLength();
+  if (usableStart <= 0 || usableLength <= 0) return std::nullopt;
+  const std::uint64_t first = static_cast<std::uint64_t>(usableStart) / sectorSize;
+  const std::uint64_t end = first + static_cast<std::uint64_t>(usableLength) / sectorSize;
+  std::uint64_t from = first;
+  for (int entry = 1; entry <= slotCount(layout); ++entry) {
+    if (std::optional<MbrExtent> extent = extentOf(layout, entry, sectorSize)) from = std::max(from, extent->end());
+  }
+  return firstFreeRun(from, end, grid, {});
+}
+
+}  // namespace
+
+std::optional<NewEntryPlace> DefaultPlace(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
+                                          std::uint64_t sectorCount) {
+  if (sectorSize == 0 || !isValidEntryNumber(entry)) return std::nullopt;
+  const std::uint64_t grid = std::max<std::uint64_t>(1, kAlignmentBytes / sectorSize);
+  std::optional<MbrExtent> run;
+  switch (layout.partitionStyle()) {
+    case kStyleMbr:
+      run = entry <= kMbrPrimarySlots ? mbrPrimaryPlace(layout, entry, sectorSize, sectorCount, grid)
+                                      : logicalDrivePlace(layout, entry, sectorSize, grid);
+      break;
+    case kStyleGpt:
+      run = gptPlace(layout, sectorSize, grid);
+      break;
+    default:
+      break;
+  }
+  if (!run) return std::nullopt;
+  return NewEntryPlace{static_cast<std::int64_t>(run->start * sectorSize),
+                       static_cast<std::int64_t>(run->count * sectorSize)};
+}
+
+}  // namespace kestrin

@@ -1,0 +1,33 @@
+#pragma once
+// Where a new partition goes when its start and size are not given: one
+// rule, which every front end asks for instead of working it out again.
+
+#include <cstdint>
+#include <optional>
+
+#include "LayoutBuffer.h"
+
+namespace kestrin {
+
+// A place on the disk, in bytes.
+struct NewEntryPlace {
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+};
+
+// The place for a new partition in slot `entry` of `layout`, a layout read
+// from a disk of `sectorCount` sectors of `sectorSize` bytes; nullopt when
+// there is no room there:
+// - MBR primary slots (1 to 4): from the first 1 MiB boundary behind the
+//   partitions of the slots before it that no other partition covers, up to
+//   the next partition or the end of the disk (and within the 32-bit fields);
+// - the slots of an EBR's group (a logical drive): inside the extended
+//   partition, from the first 1 MiB boundary behind that EBR and the logical
+//   drives before it, up to the next EBR or logical drive or the end of the
+//   extended partition; a slot of no EBR has no place;
+// - GPT: from the first 1 MiB boundary behind every partition, inside the
+//   usable area, up to its end.
+std::optional<NewEntryPlace> DefaultPlace(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
+                                          std::uint64_t sectorCount);
+
+}  // namespace kestrin
