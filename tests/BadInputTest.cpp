@@ -600,7 +600,8 @@ TEST(UnreadablePaths, AreRefusedAtOnceWithTheirCauseAndNothingIsCreated) {
   std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
   { std::ofstream(locked).put('\0'); }
   std::filesystem::resize_file(locked, 1 << 20);
-  RunResult run = kestrin::test::Run({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kCli, "--disk", locked, "show"});
+  RunResult run = kestrin::test::Run(
+      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kCli, "--disk", locked, "show"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_NE(run.err.find("cannot open " + locked + ": permission denied (run kestrin-cli as root"), std::string::npos)
       << run.err;

@@ -30,10 +30,10 @@ struct Program {
   const char* relativePath;  // from this test's folder
   const char* fileName;
   const char* executionLevel;
-  bool commonControls;          // asks for version 6 of the common controls
-  const char* dpiAwareness;     // the 2016 element, or "" for none
-  const char* activeCodePage;   // or "" for none
-  bool icon;                    // carries the program's icon
+  bool commonControls;         // asks for version 6 of the common controls
+  const char* dpiAwareness;    // the 2016 element, or "" for none
+  const char* activeCodePage;  // or "" for none
+  bool icon;                   // carries the program's icon
 };
 
 const Program kPrograms[] = {
@@ -50,7 +50,7 @@ std::filesystem::path beside(const char* relative) {
 
 BOOL CALLBACK collectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
   reinterpret_cast<std::vector<ULONG_PTR>*>(names)->push_back(IS_INTRESOURCE(name) ? reinterpret_cast<ULONG_PTR>(name)
-                                                                                    : 0);
+                                                                                   : 0);
   return TRUE;
 }
 
@@ -144,8 +144,8 @@ TEST_P(ProgramResources, VersionRecordNamesTheProgramAndTheProjectsVersion) {
   UINT fixedSize = 0;
   ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  const std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-                              std::to_string(LOWORD(fixed->dwFileVersionMS));
+  const std::string version =
+      std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS));
   EXPECT_EQ(version, KESTRIN_VERSION);
   EXPECT_EQ(fixed->dwFileVersionLS, 0u);
   EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
@@ -155,7 +155,8 @@ TEST_P(ProgramResources, VersionRecordNamesTheProgramAndTheProjectsVersion) {
     wchar_t* value = nullptr;
     UINT length = 0;
     const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-    if (!::VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) return std::string("<none>");
+    if (!::VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
+      return std::string("<none>");
     std::string narrow;
     for (const wchar_t* c = value; *c != L'\0'; ++c) narrow += static_cast<char>(*c);
     return narrow;

@@ -44,7 +44,8 @@ int SystemMetric(int index, UINT dpi) {
 
 void AdjustFrame(RECT& rect, DWORD style, DWORD exStyle, UINT dpi) {
   static const auto forDpi = userFunction<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
-  if (forDpi == nullptr || !forDpi(&rect, style, FALSE, exStyle, dpi)) ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+  if (forDpi == nullptr || !forDpi(&rect, style, FALSE, exStyle, dpi))
+    ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
 }
 
 }  // namespace kestrin

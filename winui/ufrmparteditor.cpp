@@ -260,8 +260,8 @@ void Tfrmparteditor::rescale(UINT dpi, const RECT& proposed) {
   // The columns keep the widths they had, the user's own included, at the
   // new scale.
   for (int i = 0; i < Header_GetItemCount(ListView_GetHeader(m_list)); ++i) {
-    ListView_SetColumnWidth(m_list, i,
-                            ::MulDiv(ListView_GetColumnWidth(m_list, i), static_cast<int>(dpi), static_cast<int>(previous)));
+    ListView_SetColumnWidth(
+        m_list, i, ::MulDiv(ListView_GetColumnWidth(m_list, i), static_cast<int>(dpi), static_cast<int>(previous)));
   }
   setStatusPanel();
   measureFont();

@@ -75,8 +75,8 @@ class Tfrmparteditor : private EditorTable {
   HMENU m_menuResource = nullptr;
   HMENU m_popup = nullptr;  // PopupMenu1
   HFONT m_font = nullptr;
-  UINT m_dpi = 96;                            // of the screen the window is on
-  std::array<HICON, 2> m_icons{};             // ICON_BIG and ICON_SMALL, at m_dpi
+  UINT m_dpi = 96;                 // of the screen the window is on
+  std::array<HICON, 2> m_icons{};  // ICON_BIG and ICON_SMALL, at m_dpi
   int m_groupBoxTop = 0;  // where the group box's inside begins, below its top edge
   Win32Interaction m_ui;
   EditorState m_state;
