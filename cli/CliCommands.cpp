@@ -58,6 +58,14 @@ int styleArgument(const CliRequest& request, const std::string& text) {
   throw UsageError("the style must be mbr, gpt or raw, not '" + text + "'", request.command);
 }
 
+// What a user without the rights to open a disk does to get them.
+#ifdef _WIN32
+constexpr const char* kHowToGetTheRights =
+    "run kestrin-cli from an elevated prompt: right-click Command Prompt or Terminal, Run as administrator";
+#else
+constexpr const char* kHowToGetTheRights = "run kestrin-cli as root, for instance with sudo";
+#endif
+
 // Why disk `disk` cannot be opened, in a few words, or empty when it opens.
 // The requests on a disk that failed to open all report an unusable handle,
 // as the system's do; this names the cause behind it.
@@ -72,7 +80,7 @@ std::string openFailureCause(int disk) {
     case ERROR_FILE_NOT_FOUND:
       return "no such file";
     case ERROR_ACCESS_DENIED:
-      return "permission denied";
+      return std::string("permission denied (") + kHowToGetTheRights + ")";
     case ERROR_DIRECTORY:
       return "is a directory";
     case ERROR_BAD_DEVICE:

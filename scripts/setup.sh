@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fdisk gdisk parted util-linux e2fsprogs
   nlohmann-json3-dev
-  dpkg-dev
+  dpkg-dev file lintian man-db
   clang libclang-rt-14-dev
 )
 

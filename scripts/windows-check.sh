@@ -3,9 +3,13 @@
 # the core, the ports, kestrin-cli.exe, Kestrin.exe (the native window
 # program) and the tests that need no Linux; runs the tests under Wine; drives
 # Kestrin.exe from a second Windows program over images made by sfdisk and
-# sgdisk and checks with them what it wrote; builds the release archive and
-# starts both programs from it; and takes pictures of the windows under Xvfb
-# (build-mingw/pictures/*.png). Exits non-zero when a build or a check fails.
+# sgdisk and checks with them what it wrote, and lays its window out at 150 %
+# and 200 %; builds the release archive and the installer, starts both
+# programs from the archive, installs the installer under Wine, starts both
+# programs where it put them, installs a newer version over it and
+# uninstalls it; and takes pictures of the windows under Xvfb
+# (build-mingw/pictures/*.png, and at 200 % in build-mingw/pictures/200/).
+# Exits non-zero when a build or a check fails.
 #
 # Everything goes to build-mingw/: the target's libraries (GoogleTest from
 # Debian's googletest package, pugixml from Debian's source package, since
@@ -29,13 +33,25 @@ set_graphics() {
   wineserver -w
 }
 
-# Inside Xvfb (the script calls itself there): Kestrin.exe in a Wine desktop
-# of its own, which draws the windows' frames as the system does; the driver
-# holds each window up and says where it is, and `import` takes it.
+# Sets the screen's scale, Wine's DPI setting (96 is 100 %), and restarts
+# the prefix's server, which reads it when it starts.
+set_dpi() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+}
+
+# Inside Xvfb (the script calls itself there, as --take-pictures IMAGES
+# FOLDER DPI SCREEN): Kestrin.exe in a Wine desktop of its own, of the size
+# SCREEN and at the DPI given, which draws the windows' frames as the system
+# does; the driver holds each window up and says where it is, and `import`
+# takes it into FOLDER.
 if [ "${1:-}" = "--take-pictures" ]; then
   images=$2
+  pictures=$3
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$4" /f >/dev/null 2>&1
   set_graphics x11
-  wine explorer /desktop=Kestrin,1024x768 "$build/tests/windows/KestrinWindowTest.exe" \
+  wine explorer /desktop=Kestrin,"$5" "$build/tests/windows/KestrinWindowTest.exe" \
     --gtest_filter=KestrinWindow.ShowsEachWindowForItsPicture --kestrin "$(winepath -w "$build/Kestrin.exe")" \
     --images "$(winepath -w "$images")" --pictures "$(winepath -w "$pictures")" >"$pictures/driver.log" 2>&1 &
   for name in "${picture_names[@]}"; do
@@ -55,6 +71,7 @@ if [ "${1:-}" = "--take-pictures" ]; then
     touch "$pictures/$name.done"
   done
   wait
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
   set_graphics null
   grep -q '^\[  PASSED  \] 1 test' "$pictures/driver.log"
   exit
@@ -70,7 +87,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
-          nlohmann-json3-dev wine wine64 fonts-wine fdisk gdisk zip unzip)
+          nlohmann-json3-dev wine wine64 fonts-wine fdisk gdisk zip unzip wixl msitools)
 # For the pictures only; the check goes on without them.
 picture_packages=(xvfb xauth imagemagick)
 missing=()
@@ -200,8 +217,9 @@ echo "== Tests under Wine"
 export WINEPREFIX="$out/wine"
 export WINEDEBUG=-all
 # No Mono or Gecko: console programs need neither, and their installers
-# would ask for them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# would ask for them. No menu builder: the installer's Start menu shortcut
+# stays inside the prefix instead of reaching the desktop of the machine.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 # The prefix's server would otherwise outlive the script.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -288,6 +306,20 @@ timeout 600 wine "$build/tests/windows/KestrinWindowTest.exe" --gtest_filter=Kes
   --kestrin "$(winepath -w "$build/Kestrin.exe")" --images "$(winepath -w "$images")"
 echo "windows-check: the driven run took $(( ($(date +%s%N) - started) / 1000000 )) ms"
 
+echo "== Kestrin.exe laid out at 150 % and 200 %"
+make_images "$out/dpi-images"
+for dpi in 144 192; do
+  set_dpi "$dpi"
+  if ! timeout 120 wine "$build/tests/windows/KestrinWindowTest.exe" --gtest_filter=KestrinWindow.OpensOnAnImageAndClosesAgain \
+    --dpi "$dpi" --kestrin "$(winepath -w "$build/Kestrin.exe")" --images "$(winepath -w "$out/dpi-images")" \
+    >"$out/dpi-$dpi.log" 2>&1; then
+    cat "$out/dpi-$dpi.log" >&2
+    echo "windows-check: Kestrin.exe's window is not laid out for $dpi pixels per inch" >&2
+    exit 1
+  fi
+done
+set_dpi 96
+
 echo "== What the window wrote, as sfdisk and sgdisk read it"
 expect "mbr.img's disk identifier" "$(sfdisk --dump "$images/mbr.img" | sed -n 's/^label-id: //p')" "0x01020304"
 expect "mbr.img's entries" "$(sfdisk_entries "$images/mbr.img")" "2 start= 2048, size= 32768, type=1b"
@@ -336,8 +368,8 @@ if [ "$failures" -gt 0 ]; then
   exit 1
 fi
 
-echo "== Release archive"
-archive=$(bash scripts/release-windows.sh "$build" "$out/release")
+echo "== Release archive and installer"
+{ read -r archive; read -r installer; } < <(bash scripts/release-windows.sh "$build" "$out/release")
 name=$(basename "$archive" .zip)
 expect "the archive's files" "$(unzip -Z1 "$archive" | sort | tr '\n' ' ')" \
   "$name/ $name/Kestrin.exe $name/LICENSE.txt $name/README-Windows.txt $name/kestrin-cli.exe "
@@ -359,29 +391,121 @@ if [ "$failures" -gt 0 ]; then
 fi
 echo "windows-check: $archive ($(stat -c %s "$archive") bytes; Kestrin.exe $(stat -c %s "$unpacked/$name/Kestrin.exe") bytes)"
 
+echo "== The installer under Wine: install, start, upgrade, uninstall"
+# A newer version of the same installer, to install over the first.
+version=$(sed -n 's/^project(Kestrin VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+{ read -r _; read -r newer; } < <(KESTRIN_MSI_VERSION="$version.1" bash scripts/release-windows.sh "$build" "$out/release-newer")
+installed="$WINEPREFIX/drive_c/Program Files/Kestrin"
+installed_windows='C:\Program Files\Kestrin'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+# What the installer leaves in the prefix: the programs' folder, the Start
+# menu shortcut, each uninstall entry of Kestrin with its version, whether
+# the system's PATH names the folder, and the installer's own registry key.
+shortcuts() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Kestrin.lnk' | wc -l; }
+uninstall_entries() {
+  wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/ { name = ""; version = "" } /DisplayName/ { name = $3 } /DisplayVersion/ { version = $3 }
+         name == "Kestrin" && version != "" { print name, version; name = "" }'
+}
+on_path() {
+  wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' /v PATH 2>/dev/null |
+    tr -d '\r' | grep -oiF "$installed_windows" | wc -l
+}
+registry_key() { wine reg query 'HKLM\Software\Kestrin' >/dev/null 2>&1 && echo present || echo absent; }
+files() { if [ -d "$installed" ]; then (cd "$installed" && ls | tr '\n' ' '); else echo none; fi; }
+msiexec() {
+  if ! wine msiexec "$@" /qn; then
+    echo "windows-check: msiexec $* failed" >&2
+    exit 1
+  fi
+  # The environment a new process starts with comes from the registry when
+  # the prefix's server starts.
+  set_graphics null
+}
+everything_installed="Kestrin.exe LICENSE.txt README-Windows.txt kestrin-cli.exe "
+nothing_left() {
+  expect "$1: the programs' folder" "$(files)" "none"
+  expect "$1: the Start menu shortcut" "$(shortcuts)" "0"
+  expect "$1: the uninstall entries" "$(uninstall_entries)" ""
+  expect "$1: the PATH entry" "$(on_path)" "0"
+  expect "$1: the installer's registry key" "$(registry_key)" "absent"
+}
+
+# An installation an interrupted run left behind goes first, by its product
+# code.
+wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' |
+  awk '/^HKEY/ { key = $0 } /DisplayName +REG_SZ +Kestrin$/ { sub(/.*\\/, "", key); print key }' |
+  while read -r product; do wine msiexec /x "$product" /qn; done
+nothing_left "before the installation"
+
+msiexec /i "$(winepath -w "$installer")"
+expect "installed files" "$(files)" "$everything_installed"
+expect "the Start menu shortcut" "$(shortcuts)" "1"
+expect "the uninstall entry" "$(uninstall_entries)" "Kestrin $version.0"
+expect "the folder on the system's PATH" "$(on_path)" "1"
+make_images "$out/installed-images"
+# Wine looks a program named without a folder up in the current folder
+# (here one without it), then along the PATH, as Windows does.
+expect "the installed kestrin-cli.exe, found through the PATH" \
+  "$(cd "$out" && wine kestrin-cli.exe --disk "$(winepath -w "$out/installed-images/gpt.img")" show | head -1 | tr -d '\r')" \
+  "Style: GPT, Count=1"
+if ! wine "$build/tests/windows/KestrinWindowTest.exe" --gtest_filter=KestrinWindow.OpensOnAnImageAndClosesAgain \
+  --kestrin "$installed_windows\Kestrin.exe" --images "$(winepath -w "$out/installed-images")" \
+  >"$out/release/installed.log" 2>&1; then
+  cat "$out/release/installed.log" >&2
+  echo "windows-check: the installed Kestrin.exe did not open and close on an image" >&2
+  failures=$((failures + 1))
+fi
+
+msiexec /i "$(winepath -w "$newer")"
+expect "after the newer version: installed files" "$(files)" "$everything_installed"
+expect "after the newer version: the one uninstall entry" "$(uninstall_entries)" "Kestrin $version.1"
+expect "after the newer version: the Start menu shortcut" "$(shortcuts)" "1"
+expect "after the newer version: the folder on the PATH, once" "$(on_path)" "1"
+msiexec /x "$(winepath -w "$newer")"
+nothing_left "after the uninstall"
+
+# Without the PATH entry.
+msiexec /i "$(winepath -w "$installer")" ADD_TO_PATH=0
+expect "with ADD_TO_PATH=0: installed files" "$(files)" "$everything_installed"
+expect "with ADD_TO_PATH=0: the PATH entry" "$(on_path)" "0"
+msiexec /x "$(winepath -w "$installer")"
+nothing_left "after the uninstall of the installation without the PATH entry"
+if [ "$failures" -gt 0 ]; then
+  echo "windows-check: $failures checks of the installer failed" >&2
+  exit 1
+fi
+echo "windows-check: $installer ($(stat -c %s "$installer") bytes) installs, upgrades and uninstalls"
+
 echo "== Pictures of the windows under Xvfb"
 if ! command -v xvfb-run >/dev/null || ! command -v import >/dev/null; then
   echo "windows-check: no pictures taken: Xvfb (xvfb-run) or ImageMagick (import) is missing"
 else
   rm -rf "$pictures"
-  mkdir -p "$pictures"
   # A Wine desktop now and then does not start its program; the step is
   # tried twice. The pictures are for people to look at: the driven test
   # above has judged the windows, so pictures that cannot be taken are
-  # reported and the check goes on.
-  taken=false
-  for attempt in 1 2; do
-    make_images "$out/picture-images"
-    if timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --take-pictures "$out/picture-images"; then
-      taken=true
-      break
+  # reported and the check goes on. At 100 % on a screen of 1024 x 768, and
+  # at 200 % on one of twice that.
+  for scale in "$pictures 96 1024x768" "$pictures/200 192 2048x1536"; do
+    read -r folder dpi screen <<<"$scale"
+    mkdir -p "$folder"
+    taken=false
+    for attempt in 1 2; do
+      make_images "$out/picture-images"
+      if timeout 300 xvfb-run -a -s "-screen 0 ${screen}x24" bash "$0" --take-pictures "$out/picture-images" "$folder" \
+        "$dpi" "$screen"; then
+        taken=true
+        break
+      fi
+      echo "windows-check: the pictures could not all be taken (attempt $attempt); see $folder/driver.log" >&2
+      set_dpi 96
+      set_graphics null
+    done
+    if $taken; then
+      echo "windows-check: pictures in $folder: ${picture_names[*]/%/.png}"
+    else
+      echo "windows-check: NO PICTURES in $folder: Kestrin.exe's windows could not be rendered under Xvfb this time"
     fi
-    echo "windows-check: the pictures could not all be taken (attempt $attempt); see $pictures/driver.log" >&2
-    set_graphics null
   done
-  if $taken; then
-    echo "windows-check: pictures in $pictures: ${picture_names[*]/%/.png}"
-  else
-    echo "windows-check: NO PICTURES: Kestrin.exe's windows could not be rendered under Xvfb this time"
-  fi
 fi

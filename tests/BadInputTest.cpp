@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <span>
@@ -613,6 +614,19 @@ TEST(UnreadablePaths, AreRefusedAtOnceWithTheirCauseAndNothingIsCreated) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere.img")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("missing.img")));
+
+  // A disk the user has no rights to (here an image in root's own folder,
+  // opened as "nobody"): the cause says how to get them.
+  if (::geteuid() != 0 || !HaveTool("setpriv")) return;
+  const std::string locked = dir.file("locked.img");
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+  { std::ofstream(locked).put('\0'); }
+  std::filesystem::resize_file(locked, 1 << 20);
+  RunResult run = kestrin::test::Run(
+      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kCli, "--disk", locked, "show"});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("cannot open " + locked + ": permission denied (run kestrin-cli as root"), std::string::npos)
+      << run.err;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QEvent>
+#include <QIcon>
 #include <QObject>
 #include <stdexcept>
 
@@ -34,6 +35,16 @@ TEST(ErrorReportText, AppendsAFullStopOnlyAfterACharacterAboveIt) {
   EXPECT_EQ(ErrorReportText(QStringLiteral("slash/")), QStringLiteral("slash/."));  // '/' is 47
   EXPECT_EQ(ErrorReportText(QStringLiteral("bang!")), QStringLiteral("bang!"));   // '!' is 33
   EXPECT_EQ(ErrorReportText(QString()), QString());
+}
+
+// Every window has the program's icon, sharp at the frame's and the task
+// bar's sizes (the theme's, or the program's own where no theme has it).
+TEST(ApplicationIcon, IsTheProgramsOwnAtEverySizeItWasDrawnAt) {
+  const QIcon icon = TestApplication().windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  for (int size : {16, 32, 48, 256}) {
+    EXPECT_EQ(icon.actualSize(QSize(size, size)), QSize(size, size)) << size;
+  }
 }
 
 // An object whose event handler raises, as a command handler might.

@@ -10,7 +10,8 @@ namespace kestrin {
 class KestrinApplication : public QApplication {
  public:
   // Also maps the forms' font, which only Windows has, to a narrow font of
-  // the machine, so the forms keep roughly their intended proportions.
+  // the machine, so the forms keep roughly their intended proportions, and
+  // gives every window the program's icon.
   KestrinApplication(int& argc, char** argv);
   bool notify(QObject* receiver, QEvent* event) override;
 };

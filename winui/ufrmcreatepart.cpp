@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Dpi.h"
 #include "Forms.h"
 #include "WinText.h"
 
@@ -12,7 +13,8 @@ HWND frmcreatepart = nullptr;
 namespace {
 
 constexpr const char* kChangeTypeCaption = "Change Partition Type";
-// Room beside a type name in the box: the edit field's margins and border.
+// Room beside a type name in the box: the edit field's margins and border,
+// in pixels at 96 pixels per inch.
 constexpr int kTypeTextMargin = 8;
 
 enum class Mode { Create, TypeOnly };
@@ -61,7 +63,8 @@ void fitTypeNames(HWND dialog, const TypeNameList& types) {
   ::SelectObject(dc, previous);
   ::ReleaseDC(box, dc);
   const RECT place = placeOf(box);
-  const int need = widest + ::GetSystemMetrics(SM_CXVSCROLL) + kTypeTextMargin;
+  const UINT dpi = WindowDpi(dialog);
+  const int need = widest + SystemMetric(SM_CXVSCROLL, dpi) + Scaled(kTypeTextMargin, dpi);
   const int extra = need - (place.right - place.left);
   if (extra <= 0) return;
   for (int field : {IDC_txtoffset, IDC_txtsize, IDC_cmb_type, IDC_chkboot})

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "DiskList.h"
+#include "Dpi.h"
 #include "Forms.h"
 #include "ListViewTarget.h"
 #include "TableColumns.h"
@@ -13,14 +14,28 @@ HWND frmdisks = nullptr;
 
 namespace {
 
-// The form's place on the screen; the chooser is not centred.
+// The form's place on the screen at 96 pixels per inch; the chooser is not
+// centred.
 constexpr POINT kFormPosition{393, 123};
 
+// The template scales with its font; the columns, given in pixels, and the
+// place on the screen are scaled to the dialog's DPI here.
 void setUp(HWND dialog) {
   HWND list = ::GetDlgItem(dialog, IDC_lvdisks);
+  const UINT dpi = WindowDpi(dialog);
   ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-  for (const TableColumn& column : kDiskColumns) AddReportColumn(list, column.caption, column.width);
-  ::SetWindowPos(dialog, nullptr, kFormPosition.x, kFormPosition.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  for (const TableColumn& column : kDiskColumns) AddReportColumn(list, column.caption, Scaled(column.width, dpi));
+  ::SetWindowPos(dialog, nullptr, Scaled(kFormPosition.x, dpi), Scaled(kFormPosition.y, dpi), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER);
+}
+
+// Moved to a screen of another DPI: the system scales the template's
+// controls and font; the columns follow.
+void rescaleColumns(HWND dialog, UINT dpi) {
+  HWND list = ::GetDlgItem(dialog, IDC_lvdisks);
+  for (std::size_t i = 0; i < kDiskColumns.size(); ++i) {
+    ListView_SetColumnWidth(list, static_cast<int>(i), Scaled(kDiskColumns[i].width, dpi));
+  }
 }
 
 std::optional<std::string> selectedDisk(HWND dialog) {
@@ -60,6 +75,9 @@ INT_PTR handle(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       ::EndDialog(dialog, IDCANCEL);
       return TRUE;
+    case WM_DPICHANGED:
+      rescaleColumns(dialog, LOWORD(wParam));
+      return FALSE;  // the system's own scaling of the dialog goes on
     case WM_DESTROY:
       if (frmdisks == dialog) frmdisks = nullptr;
       return FALSE;

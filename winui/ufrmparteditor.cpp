@@ -6,9 +6,11 @@
 #include <algorithm>
 
 #include "ControlIds.h"
+#include "Dpi.h"
 #include "Errors.h"
 #include "Forms.h"
 #include "MessageBoxes.h"
+#include "ProgramIcon.h"
 #include "TableColumns.h"
 #include "WinText.h"
 
@@ -21,9 +23,10 @@ namespace {
 constexpr const wchar_t* kWindowClass = L"Tfrmparteditor";
 constexpr const char* kFormCaption = "Partition Editor";
 constexpr const char* kFirstDisk = "\\\\.\\PhysicalDrive0";
+// Sizes in pixels at 96 pixels per inch, scaled to the window's DPI.
 constexpr int kClientWidth = 705;
 constexpr int kClientHeight = 348;
-constexpr int kFontHeight = -11;  // "MS Sans Serif", 8 points at 96 pixels per inch
+constexpr int kFontHeight = -11;  // "MS Sans Serif", 8 points
 constexpr int kStatusBarHeight = 19;
 constexpr int kGroupBoxInset = 2;
 constexpr std::size_t kTypeCell = 3;  // Offset, Length, HiddenSectors, Type
@@ -62,7 +65,7 @@ void registerWindowClass(HINSTANCE instance, WNDPROC procedure) {
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = procedure;
   windowClass.hInstance = instance;
-  windowClass.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+  windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_Kestrin));
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kWindowClass;
@@ -82,14 +85,18 @@ HWND createChild(HWND parent, const wchar_t* windowClass, DWORD style, int id, H
 Tfrmparteditor::Tfrmparteditor() {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
   registerWindowClass(instance, windowProcedure);
-  RECT frame{0, 0, kClientWidth, kClientHeight};
-  ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
-  // WM_CREATE makes the controls, inside this call.
+  // WM_CREATE makes the controls at the DPI of the screen the window is
+  // made on, inside this call; the window then takes its size at that DPI.
   ::CreateWindowExW(kExStyle, kWindowClass, Wide(kFormCaption).c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                    frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this);
+                    CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
   if (m_window == nullptr)
     throw KestrinError("the main window cannot be made (error " + std::to_string(::GetLastError()) + ")");
   m_ui.setOwner(m_window);
+  RECT frame{0, 0, Scaled(kClientWidth, m_dpi), Scaled(kClientHeight, m_dpi)};
+  AdjustFrame(frame, kStyle, kExStyle, m_dpi);
+  ::SetWindowPos(m_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  layoutControls();
   widenToShowEveryColumn();
   CentreOnScreen(m_window);
 }
@@ -98,6 +105,9 @@ Tfrmparteditor::~Tfrmparteditor() {
   if (::IsWindow(m_window)) ::DestroyWindow(m_window);
   if (m_menuResource != nullptr) ::DestroyMenu(m_menuResource);
   if (m_font != nullptr) ::DeleteObject(m_font);
+  for (HICON icon : m_icons) {
+    if (icon != nullptr) ::DestroyIcon(icon);
+  }
 }
 
 void Tfrmparteditor::show() { ::ShowWindow(m_window, SW_SHOW); }
@@ -120,6 +130,12 @@ LRESULT Tfrmparteditor::handleMessage(UINT message, WPARAM wParam, LPARAM lParam
       return 0;
     case WM_SIZE:
       layoutControls();
+      return 0;
+    case WM_DPICHANGED:
+      // Moved to a screen of another DPI, or the screen's scale changed: the
+      // font, columns and icons are made anew for it, and the window takes
+      // the place the system proposes.
+      rescale(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_SHOWWINDOW:
       // The window is shown once per run; FormShow follows that first show.
@@ -171,8 +187,8 @@ bool Tfrmparteditor::runCommand(WORD id) {
 }
 
 void Tfrmparteditor::createControls() {
-  m_font = ::CreateFontW(kFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  m_dpi = WindowDpi(m_window);
+  m_font = makeFont();
   // GroupBox1, without caption, fills the client area; the list and the
   // status bar lie inside its frame, beneath its top edge.
   m_groupBox = createChild(m_window, L"BUTTON", BS_GROUPBOX, IDC_GroupBox1, m_font);
@@ -183,17 +199,10 @@ void Tfrmparteditor::createControls() {
                             WS_CLIPSIBLINGS | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER | SBARS_TOOLTIPS,
                             IDC_StatusBar1, m_font);
   ::SetWindowPos(m_groupBox, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  int parts[] = {kStatusPanelWidth};
-  ::SendMessageW(m_statusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+  setStatusPanel();
   addColumns();
-
-  HDC dc = ::GetDC(m_window);
-  HGDIOBJ previous = ::SelectObject(dc, m_font);
-  TEXTMETRICW metrics{};
-  ::GetTextMetricsW(dc, &metrics);
-  ::SelectObject(dc, previous);
-  ::ReleaseDC(m_window, dc);
-  m_groupBoxTop = metrics.tmHeight + kGroupBoxInset;
+  measureFont();
+  setIcons();
 
   m_menuResource = ::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDM_PopupMenu1));
   m_popup = ::GetSubMenu(m_menuResource, 0);
@@ -204,13 +213,71 @@ void Tfrmparteditor::createControls() {
   layoutControls();
 }
 
+HFONT Tfrmparteditor::makeFont() const {
+  return ::CreateFontW(Scaled(kFontHeight, m_dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                       L"MS Sans Serif");
+}
+
+void Tfrmparteditor::measureFont() {
+  HDC dc = ::GetDC(m_window);
+  HGDIOBJ previous = ::SelectObject(dc, m_font);
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  ::SelectObject(dc, previous);
+  ::ReleaseDC(m_window, dc);
+  m_groupBoxTop = metrics.tmHeight + Scaled(kGroupBoxInset, m_dpi);
+}
+
+void Tfrmparteditor::setStatusPanel() {
+  int parts[] = {Scaled(kStatusPanelWidth, m_dpi)};
+  ::SendMessageW(m_statusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+}
+
+// The frame's and the task bar's icons, each drawn at its own size for the
+// DPI rather than one size stretched.
+void Tfrmparteditor::setIcons() {
+  const int sizes[] = {SystemMetric(SM_CXICON, m_dpi), SystemMetric(SM_CXSMICON, m_dpi)};
+  const WPARAM kinds[] = {ICON_BIG, ICON_SMALL};
+  for (std::size_t i = 0; i < m_icons.size(); ++i) {
+    HICON icon = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_Kestrin), IMAGE_ICON,
+                                                 sizes[i], sizes[i], LR_DEFAULTCOLOR));
+    ::SendMessageW(m_window, WM_SETICON, kinds[i], reinterpret_cast<LPARAM>(icon));
+    if (m_icons[i] != nullptr) ::DestroyIcon(m_icons[i]);
+    m_icons[i] = icon;
+  }
+}
+
+void Tfrmparteditor::rescale(UINT dpi, const RECT& proposed) {
+  const UINT previous = m_dpi;
+  m_dpi = dpi;
+  HFONT font = makeFont();
+  for (HWND control : {m_groupBox, m_list, m_statusBar}) {
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  if (m_font != nullptr) ::DeleteObject(m_font);
+  m_font = font;
+  // The columns keep the widths they had, the user's own included, at the
+  // new scale.
+  for (int i = 0; i < Header_GetItemCount(ListView_GetHeader(m_list)); ++i) {
+    ListView_SetColumnWidth(
+        m_list, i, ::MulDiv(ListView_GetColumnWidth(m_list, i), static_cast<int>(dpi), static_cast<int>(previous)));
+  }
+  setStatusPanel();
+  measureFont();
+  setIcons();
+  ::SetWindowPos(m_window, nullptr, proposed.left, proposed.top, proposed.right - proposed.left,
+                 proposed.bottom - proposed.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  layoutControls();
+}
+
 void Tfrmparteditor::addColumns() {
-  for (const TableColumn& column : kLayoutColumns) AddReportColumn(m_list, column.caption, column.width);
+  for (const TableColumn& column : kLayoutColumns) AddReportColumn(m_list, column.caption, Scaled(column.width, m_dpi));
   // Columns whose text has a fixed length grow on a font wider than the
   // form's, so that it is never cut: the Attributes and, here, Number's
   // caption.
   auto widen = [this](int column, const char* text) {
-    const int need = ListView_GetStringWidth(m_list, Wide(text).c_str()) + kCellPadding;
+    const int need = ListView_GetStringWidth(m_list, Wide(text).c_str()) + Scaled(kCellPadding, m_dpi);
     if (need > ListView_GetColumnWidth(m_list, column)) ListView_SetColumnWidth(m_list, column, need);
   };
   widen(kNumberColumn, kLayoutColumns[kNumberColumn].caption);
@@ -221,16 +288,18 @@ void Tfrmparteditor::layoutControls() {
   RECT client{};
   ::GetClientRect(m_window, &client);
   ::MoveWindow(m_groupBox, 0, 0, client.right, client.bottom, TRUE);
-  const int left = kGroupBoxInset;
-  const int width = std::max(0, static_cast<int>(client.right) - 2 * kGroupBoxInset);
-  const int bottom = std::max(m_groupBoxTop, static_cast<int>(client.bottom) - kGroupBoxInset);
-  const int statusTop = std::max(m_groupBoxTop, bottom - kStatusBarHeight);
+  const int inset = Scaled(kGroupBoxInset, m_dpi);
+  const int left = inset;
+  const int width = std::max(0, static_cast<int>(client.right) - 2 * inset);
+  const int bottom = std::max(m_groupBoxTop, static_cast<int>(client.bottom) - inset);
+  const int statusTop = std::max(m_groupBoxTop, bottom - Scaled(kStatusBarHeight, m_dpi));
   ::MoveWindow(m_statusBar, left, statusTop, width, bottom - statusTop, TRUE);
   ::MoveWindow(m_list, left, m_groupBoxTop, width, statusTop - m_groupBoxTop, TRUE);
 }
 
 // The form's client width fits its columns in the form's own font; with a
 // wider font the window grows by what the columns need beyond the list.
+// (At another DPI the form, its font and its columns scale alike.)
 void Tfrmparteditor::widenToShowEveryColumn() {
   HWND header = ListView_GetHeader(m_list);
   int columns = 0;

@@ -11,6 +11,7 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,14 @@ class Tfrmparteditor : private EditorTable {
   static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
+  // The form's font at the window's DPI; the caller owns it.
+  HFONT makeFont() const;
+  // Where the group box's inside begins, from the font's height.
+  void measureFont();
+  void setStatusPanel();
+  void setIcons();
+  // WM_DPICHANGED: everything drawn at `dpi`, the window at `proposed`.
+  void rescale(UINT dpi, const RECT& proposed);
   void addColumns();
   void layoutControls();
   void widenToShowEveryColumn();
@@ -66,6 +75,8 @@ class Tfrmparteditor : private EditorTable {
   HMENU m_menuResource = nullptr;
   HMENU m_popup = nullptr;  // PopupMenu1
   HFONT m_font = nullptr;
+  UINT m_dpi = 96;                 // of the screen the window is on
+  std::array<HICON, 2> m_icons{};  // ICON_BIG and ICON_SMALL, at m_dpi
   int m_groupBoxTop = 0;  // where the group box's inside begins, below its top edge
   Win32Interaction m_ui;
   EditorState m_state;

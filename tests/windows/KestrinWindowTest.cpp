@@ -6,8 +6,10 @@
 // sgdisk (an MBR, a GPT and an empty image); what the commands wrote is
 // checked afterwards by sfdisk and sgdisk (scripts/windows-check.sh).
 //
-//   KestrinWindowTest --kestrin PATH\Kestrin.exe --images FOLDER [--pictures FOLDER] [--gtest_filter=...]
+//   KestrinWindowTest --kestrin PATH\Kestrin.exe --images FOLDER [--dpi N] [--pictures FOLDER] [--gtest_filter=...]
 //
+// --dpi is the screen's DPI the system was set to (96 unless given): the
+// window's sizes are checked at that scale.
 // The images are FOLDER\mbr.img, gpt.img and empty.img, disks 0 to 2. The
 // test saves the tables it last saw as FOLDER\window-<n>.txt, in the form
 // `kestrin-cli show` prints. With --pictures, each window is also held up
@@ -36,6 +38,10 @@ namespace {
 std::string g_kestrin;   // Kestrin.exe
 std::string g_images;    // the folder of the images
 std::string g_pictures;  // where the pictures are taken, if they are
+int g_dpi = 96;          // the screen's, as the system was set up
+
+// A size of the forms, given at 96 pixels per inch, at the screen's DPI.
+int scaled(int pixels) { return ::MulDiv(pixels, g_dpi, 96); }
 
 constexpr Milliseconds kWindowTimeout{10000};
 constexpr Milliseconds kSettle{300};
@@ -324,9 +330,9 @@ class KestrinWindow : public ::testing::Test {
     m_status = ::GetDlgItem(m_main, IDC_StatusBar1);
   }
 
-  // The main window as laid out: caption, size, the list's columns and
-  // styles, the status bar's panel, the popup menu's items.
-  void checkMainWindow() {
+  // The main window as laid out at the screen's DPI: caption, size, the
+  // list's columns and styles, the status bar's panel.
+  void checkLayout() {
     EXPECT_EQ(TextOf(m_main), "Kestrin 0.1 - " K_DISK "0");
     RECT client{};
     ::GetClientRect(m_main, &client);
@@ -335,8 +341,13 @@ class KestrinWindow : public ::testing::Test {
     // either side).
     int columnsWidth = 0;
     for (int i = 0; i < 7; ++i) columnsWidth += m_process->listColumn(m_list, i).second;
-    EXPECT_EQ(client.right, std::max(705, columnsWidth + 4));
-    EXPECT_EQ(client.bottom, 348);
+    // A window never grows past the screen (Wine's screen without a display
+    // is 1024 x 768, too narrow for 150 %).
+    RECT frame{};
+    ::GetWindowRect(m_main, &frame);
+    const int widest = ::GetSystemMetrics(SM_CXMAXTRACK) - (frame.right - frame.left - client.right);
+    EXPECT_EQ(client.right, std::min(widest, std::max(scaled(705), columnsWidth + 2 * scaled(2))));
+    EXPECT_EQ(client.bottom, scaled(348));
     const auto style = ::GetWindowLongW(m_list, GWL_STYLE);
     EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
     EXPECT_TRUE(style & LVS_SINGLESEL);
@@ -352,14 +363,18 @@ class KestrinWindow : public ::testing::Test {
       const auto [caption, width] = m_process->listColumn(m_list, static_cast<int>(i));
       EXPECT_EQ(caption, columns[i].first);
       if (i == 0 || i == 6) {
-        EXPECT_GE(width, columns[i].second) << caption;
+        EXPECT_GE(width, scaled(columns[i].second)) << caption;
       } else {
-        EXPECT_EQ(width, columns[i].second) << caption;
+        EXPECT_EQ(width, scaled(columns[i].second)) << caption;
       }
     }
-    EXPECT_EQ(m_process->statusParts(m_status), std::vector<int>{500});
+    EXPECT_EQ(m_process->statusParts(m_status), std::vector<int>{scaled(500)});
     EXPECT_NE(::GetWindowLongW(m_main, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+  }
 
+  // The main window as laid out, and its popup menu.
+  void checkMainWindow() {
+    checkLayout();
     // The menu as the program carries it: items, captions, separators, order.
     HMODULE program = ::LoadLibraryExW(Wide(g_kestrin).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(program, nullptr);
@@ -645,11 +660,13 @@ TEST_F(KestrinWindow, ShowsEachWindowForItsPicture) {
   EXPECT_EQ(m_process->waitForExit(kWindowTimeout), 0);
 }
 
-// What the release archive's check runs: the program opens on an image,
-// draws its table and ends when its window is closed.
+// What the checks of the release and of the installed program run, also
+// at other DPIs: the program opens on an image, lays out its window at the
+// screen's DPI, draws its table and ends when its window is closed.
 TEST_F(KestrinWindow, OpensOnAnImageAndClosesAgain) {
   start();
   ASSERT_FALSE(HasFatalFailure());
+  checkLayout();
   EXPECT_EQ(m_process->statusText(m_status, 0), "Style: MBR, Count=4");
   ::PostMessageW(m_main, WM_CLOSE, 0, 0);
   EXPECT_EQ(m_process->waitForExit(kWindowTimeout), 0);
@@ -691,11 +708,20 @@ TEST_F(KestrinWindow, RunsEveryCommandOnTheImages) {
 }  // namespace kestrin::test
 
 int main(int argc, char** argv) {
+  // The driver measures the window in the screen's own pixels, as a
+  // program aware of each screen's DPI sees them; Windows would otherwise
+  // scale what it reads to 96 pixels per inch.
+  using SetAwareness = BOOL(WINAPI*)(HANDLE);
+  if (auto set = reinterpret_cast<SetAwareness>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")))) {
+    set(reinterpret_cast<HANDLE>(-4));  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+  }
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::string(argv[i]) == "--kestrin") kestrin::test::g_kestrin = argv[i + 1];
     if (std::string(argv[i]) == "--images") kestrin::test::g_images = argv[i + 1];
     if (std::string(argv[i]) == "--pictures") kestrin::test::g_pictures = argv[i + 1];
+    if (std::string(argv[i]) == "--dpi") kestrin::test::g_dpi = std::stoi(argv[i + 1]);
   }
   return RUN_ALL_TESTS();
 }
