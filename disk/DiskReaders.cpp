@@ -11,7 +11,7 @@ bool GetDriveLayout(std::string path, LayoutBuffer& buffer) {
   DiskHandle handle = p.OpenDisk(path, GENERIC_READ, 0);
   std::uint32_t returned = 0;
   bool ok =
-      p.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), LayoutBuffer::size(), &returned);
+      p.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), buffer.size(), &returned);
   std::uint32_t error = ok ? 0 : p.LastError();
   p.CloseDisk(handle);
   if (!ok) {
