@@ -182,11 +182,7 @@ TEST_F(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
 }
 
 TEST_F(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
-  std::vector<std::string> args = {"-a", "8"};
-  for (int n = 1; n <= 65; ++n) {
-    args.insert(args.end(), {"-n", std::to_string(n) + ":0:+4K"});
-  }
-  ASSERT_EQ(MakeSgdiskImage(image, 8 * kMiB, args), "");
+  ASSERT_EQ(MakeSgdiskImage(image, 8 * kMiB, SgdiskPartitionsInARow(65, "+4K")), "");
   MemoryMedium medium = LoadImage(image, 512);
   LayoutBuffer layout;
   bool found = false;
