@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ErrorCodes.h"
+#include "GrowingRecord.h"
 #include "RequestRecords.h"
 
 namespace kestrin {

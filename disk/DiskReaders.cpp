@@ -1,6 +1,7 @@
 #include "DiskReaders.h"
 
 #include "Errors.h"
+#include "GrowingRecord.h"
 #include "Port.h"
 #include "RequestFailure.h"
 

@@ -9,7 +9,7 @@
 // slots (9264 bytes). The system fills an output buffer of any size and
 // fails with ERROR_INSUFFICIENT_BUFFER when the layout does not fit, so a
 // reader that wants a whole table of more slots (a GPT of 128 partitions)
-// asks again with a larger record: ReadWithGrowingRecord.
+// asks again with a larger record: ReadWithGrowingRecord (GrowingRecord.h).
 
 #include <algorithm>
 #include <cstddef>
@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "ByteOrder.h"
-#include "ErrorCodes.h"
 #include "Guid.h"
 #include "PartitionStyle.h"
 
@@ -228,19 +227,5 @@ class LayoutBuffer {
 
   std::vector<std::uint8_t> m_bytes;
 };
-
-// Reads a layout with `read(buffer)` into records of growing capacity: the
-// specified 64 slots first, then twice as many each time `read` answers
-// ERROR_INSUFFICIENT_BUFFER, up to kLayoutMaxSlotCapacity. Returns the last
-// answer (ERROR_INSUFFICIENT_BUFFER only when even the largest record is too
-// small); `buffer` holds the record of that last read.
-template <typename Read>
-std::uint32_t ReadWithGrowingRecord(LayoutBuffer& buffer, Read read) {
-  for (int capacity = kLayoutSlotCount;; capacity = std::min(2 * capacity, kLayoutMaxSlotCapacity)) {
-    buffer = LayoutBuffer(capacity);
-    const std::uint32_t error = read(buffer);
-    if (error != ERROR_INSUFFICIENT_BUFFER || capacity == kLayoutMaxSlotCapacity) return error;
-  }
-}
 
 }  // namespace kestrin
