@@ -140,7 +140,7 @@ bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, Fai
 
 // The table of the current disk, read into `record`; a failed read is
 // reported as a failure.
-HeadlessTable tableOf(EditorState& state, FailureLog& failures, LayoutRecord record = LayoutRecord::Specified) {
+HeadlessTable tableOf(EditorState& state, FailureLog& failures, LayoutRecord record = LayoutRecord::Fixed) {
   return HeadlessTable(
       state, [&failures](const std::string& message) { failures.report(message); }, record);
 }

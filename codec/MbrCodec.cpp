@@ -47,7 +47,7 @@ void fillSlot(LayoutSlot slot, const MbrEntry& entry, std::uint64_t absoluteStar
 // signature, and it never goes past the EBRs that fit the record. An empty
 // first EBR is an extended partition without logical drives and adds no
 // group. Returns ERROR_INSUFFICIENT_BUFFER when the chain has more EBRs
-// than `out` holds (15 in the specified record of 64 slots).
+// than `out` holds (15 in the fixed record of 64 slots).
 std::uint32_t decodeChain(SectorReader& medium, const MbrEntry& extended, LayoutBuffer& out, std::uint32_t& slotCount,
                           std::uint32_t& nextNumber) {
   const std::uint32_t sectorSize = medium.sectorSize();

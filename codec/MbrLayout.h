@@ -16,7 +16,7 @@ inline constexpr int kMbrSlotsPerGroup = 4;
 constexpr int mbrEbrGroupsFitting(int slotCapacity) {
   return slotCapacity < kMbrPrimarySlots ? 0 : (slotCapacity - kMbrPrimarySlots) / kMbrSlotsPerGroup;
 }
-// The specified record's 64 slots hold the primaries and fifteen EBR groups.
+// The fixed record's 64 slots hold the primaries and fifteen EBR groups.
 inline constexpr int kMbrMaxEbrGroups = mbrEbrGroupsFitting(kLayoutSlotCount);
 static_assert(kMbrPrimarySlots + kMbrMaxEbrGroups * kMbrSlotsPerGroup == kLayoutSlotCount);
 

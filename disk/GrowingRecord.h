@@ -14,7 +14,7 @@
 namespace kestrin {
 
 // Reads a layout with `read(buffer)` into records of growing capacity: the
-// specified 64 slots first, then twice as many each time `read` answers
+// fixed record of 64 slots first, then twice as many each time `read` answers
 // ERROR_INSUFFICIENT_BUFFER, up to kLayoutMaxSlotCapacity. Returns the last
 // answer (ERROR_INSUFFICIENT_BUFFER only when even the largest record is too
 // small); `buffer` holds the record of that last read.

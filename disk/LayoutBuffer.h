@@ -162,7 +162,7 @@ using ConstLayoutSlot = BasicLayoutSlot<const std::uint8_t>;
 
 class LayoutBuffer {
  public:
-  // The specified record: 64 slots.
+  // The fixed record of 64 slots.
   LayoutBuffer() : LayoutBuffer(kLayoutSlotCount) {}
   // A record of `slotCapacity` slots (0 .. kLayoutMaxSlotCapacity), zeroed;
   // any other capacity throws std::out_of_range.
@@ -173,7 +173,7 @@ class LayoutBuffer {
   std::span<const std::uint8_t> bytes() const { return m_bytes; }
   std::uint8_t* data() { return m_bytes.data(); }
   const std::uint8_t* data() const { return m_bytes.data(); }
-  // The record's size in bytes: 9264 for the specified record.
+  // The record's size in bytes: 9264 for the fixed record.
   std::uint32_t size() const { return static_cast<std::uint32_t>(m_bytes.size()); }
   int slotCapacity() const { return static_cast<int>((m_bytes.size() - kLayoutHeaderSize) / kLayoutSlotSize); }
 

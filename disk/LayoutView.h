@@ -38,7 +38,7 @@ std::string MbrTypeText(std::uint8_t type);
 std::string GptTypeText(const Guid& type);
 // "Style: MBR, Count=4".
 std::string StatusText(std::uint32_t style, std::uint32_t entryCount);
-// The slot count the view shows for `layout`: in the specified record the
+// The slot count the view shows for `layout`: in the fixed record the
 // low 8 bits of the header's count (EntryCount); in a larger record, read to
 // show a whole table, the header's count itself.
 std::uint32_t ShownEntryCount(const LayoutBuffer& layout);
@@ -69,10 +69,10 @@ struct LayoutViewState {
   std::uint8_t entryCount = 0;
 };
 
-// The record a refresh reads the layout into: the specified one of 64 slots
+// The record a refresh reads the layout into: the fixed one of 64 slots
 // (the windows, the editor commands), or one large enough for the whole
 // table (the text front end's show, whose table may hold more).
-enum class LayoutRecord { Specified, WholeTable };
+enum class LayoutRecord { Fixed, WholeTable };
 
 // Clears the rows, reads the layout of `diskPath`, sets the state, the menu,
 // the status text and the rows. An error is shown through the target; the
@@ -80,6 +80,6 @@ enum class LayoutRecord { Specified, WholeTable };
 // fails also empties the status text, which would otherwise name the style
 // and count of another disk or of the table as it was. Never throws.
 void RefreshLayoutView(const std::string& diskPath, LayoutViewState& state, LayoutViewTarget& target,
-                       LayoutRecord record = LayoutRecord::Specified);
+                       LayoutRecord record = LayoutRecord::Fixed);
 
 }  // namespace kestrin

@@ -18,7 +18,7 @@ class HeadlessTable : public EditorTable, public LayoutViewTarget {
   // read that failed. `record` is the layout record the refresh reads into:
   // the window's, or one that holds a whole table of any size (to show it).
   HeadlessTable(EditorState& state, std::function<void(const std::string&)> showError,
-                LayoutRecord record = LayoutRecord::Specified)
+                LayoutRecord record = LayoutRecord::Fixed)
       : m_state(state), m_showError(std::move(showError)), m_record(record) {}
 
   // EditorTable
