@@ -47,7 +47,7 @@ std::string makeGptImage(const std::string& name, std::uint64_t size) {
     slot.setGptPartitionType(basicData);
     slot.setGptPartitionId(NewGuid());
   }
-  if (EncodeLayout(*medium, layout, LayoutBuffer::size()) != 0) throw std::runtime_error("cannot write entries");
+  if (EncodeLayout(*medium, layout, layout.size()) != 0) throw std::runtime_error("cannot write entries");
   return path;
 }
 

@@ -24,6 +24,7 @@
 #include "RequestFailure.h"
 #include "ScriptedInteraction.h"
 #include "SizeArgument.h"
+#include "TableCheck.h"
 #include "TypeArgument.h"
 #include "TypeNames.h"
 #ifndef _WIN32
@@ -132,11 +133,12 @@ std::string blockDeviceOf(const CliRequest& request, int disk) {
   return !path.empty() && std::filesystem::is_block_file(path, error) ? path : std::string();
 }
 
-// The layout's raw values; a failed read is reported and gives false.
+// The layout's raw values, the whole table however many entries it has; a
+// failed read is reported and gives false.
 bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, FailureLog& failures) {
   LayoutBuffer layout;
   try {
-    GetDriveLayout(DiskPath(disk), layout);
+    layout = GetWholeDriveLayout(DiskPath(disk));
   } catch (const std::exception& error) {
     failures.report(error.what());
     return false;
@@ -145,9 +147,23 @@ bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, Fai
   return true;
 }
 
-// The table of the current disk; a failed read is reported as a failure.
-HeadlessTable tableOf(EditorState& state, FailureLog& failures) {
-  return HeadlessTable(state, [&failures](const std::string& message) { failures.report(message); });
+// The table of the current disk, read into `record`; a failed read is
+// reported as a failure.
+HeadlessTable tableOf(EditorState& state, FailureLog& failures, LayoutRecord record = LayoutRecord::Fixed) {
+  return HeadlessTable(
+      state, [&failures](const std::string& message) { failures.report(message); }, record);
+}
+
+// After an edit whose read of the table failed: why, when the table is
+// larger than the layout record the edit works on (the rule of verify).
+void explainTableBeyondRecord(int disk, FailureLog& failures) {
+  try {
+    if (std::optional<check::Finding> finding = check::CheckRecordLimit(GetWholeDriveLayout(DiskPath(disk)))) {
+      failures.note(finding->text + "\n");
+    }
+  } catch (const std::exception&) {
+    // The disk cannot be read whole either: the read's own failure says why.
+  }
 }
 
 }  // namespace
@@ -178,7 +194,7 @@ bool PrintDisk(const CliRequest& request, int disk, std::ostream& out, FailureLo
   if (request.json) return printLayoutJson(request, disk, out, failures);
   EditorState state;
   state.diskPath = DiskPath(disk);
-  HeadlessTable table = tableOf(state, failures);
+  HeadlessTable table = tableOf(state, failures, LayoutRecord::WholeTable);
   table.refresh();
   if (!table.lastReadSucceeded()) return false;
   PrintTable(table, out);
@@ -362,7 +378,12 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   state.diskPath = DiskPath(disk);
   HeadlessTable table = tableOf(state, failures);
   table.refresh();
-  if (!table.lastReadSucceeded() && (call.needsTable || (io.port != nullptr && io.port->diskBusy()))) return 1;
+  const bool busy = io.port != nullptr && io.port->diskBusy();
+  if (!table.lastReadSucceeded() && (call.needsTable || busy)) {
+    // Another read of a busy disk would only wait as long again.
+    if (!busy) explainTableBeyondRecord(disk, failures);
+    return 1;
+  }
   const int failuresBefore = failures.count();
   LayoutBuffer layout;
   if (call.entry) {

@@ -97,7 +97,7 @@ std::string partitionNode(const std::string& device, int number) {
 }  // namespace
 
 std::vector<int> KernelPartitionNumbers(const LayoutBuffer& layout) {
-  const int count = std::min(static_cast<int>(static_cast<std::uint8_t>(layout.partitionCount())), kLayoutSlotCount);
+  const int count = static_cast<int>(std::min<std::uint32_t>(ShownEntryCount(layout), layout.slotCapacity()));
   std::vector<int> numbers(static_cast<std::size_t>(count) + 1, 0);
   int nextLogical = kMbrPrimarySlots + 1;
   for (int entry = 1; entry <= count; ++entry) {
@@ -135,11 +135,12 @@ std::string Utf8FromUtf16(const std::u16string& text) {
 nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const LayoutBuffer& layout,
                                   const std::string& blockDevice) {
   const std::uint32_t style = layout.partitionStyle();
-  // As the view counts: the low 8 bits, never more slots than the buffer has.
-  const auto count = static_cast<std::uint8_t>(layout.partitionCount());
+  // As the view counts (a whole table's count in a record larger than the
+  // window's), never more slots than the record has.
+  const std::uint32_t count = ShownEntryCount(layout);
   nlohmann::ordered_json result{
       {"disk", disk},       {"path", path},   {"style", styleName(style)},
-      {"styleCode", style}, {"count", count}, {"status", StatusText(style, count)},
+      {"styleCode", style}, {"count", count}, {"status", LayoutStatusText(layout)},
   };
   if (style == kStyleMbr) {
     result["signature"] = layout.mbrSignature();
@@ -153,7 +154,7 @@ nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const Layou
   if (!blockDevice.empty()) result["device"] = blockDevice;
   const std::vector<int> numbers = KernelPartitionNumbers(layout);
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-  for (int entry = 1; entry <= count && entry <= kLayoutSlotCount; ++entry) {
+  for (int entry = 1; static_cast<std::uint32_t>(entry) <= count && entry <= layout.slotCapacity(); ++entry) {
     nlohmann::ordered_json row = slotJson(style, layout, entry);
     const int number = numbers[static_cast<std::size_t>(entry)];
     row["partition"] = number > 0 ? nlohmann::ordered_json(number) : nlohmann::ordered_json(nullptr);

@@ -68,7 +68,7 @@ void printReport(const CliRequest& request, int disk, const check::Report& repor
 void printLayoutRows(const LayoutBuffer& layout, std::ostream& out) {
   EditorState state;
   HeadlessTable table(state, [](const std::string&) {});
-  table.setStatusText(StatusText(layout.partitionStyle(), static_cast<std::uint8_t>(layout.partitionCount())));
+  table.setStatusText(LayoutStatusText(layout));
   for (const ViewRow& row : LayoutRows(layout)) table.addRow(row);
   PrintTable(table, out);
 }
@@ -159,8 +159,8 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
              : ""));
     return false;
   }
-  // The table now and the table the restore leaves, both read by the codec
-  // from the same handle.
+  // The table now and the table the restore leaves, both read whole by the
+  // codec from the same handle.
   std::vector<SectorWrite> writes;
   if (std::uint32_t error = PlanRestore(sectors, *backup, writes); error != ERROR_SUCCESS) {
     failures.report("cannot read disk " + std::to_string(disk) + "'s table sectors: " + SystemErrorText(error));
@@ -170,7 +170,7 @@ bool restoreOnDisk(const CliRequest& request, int disk, const std::string& file,
   LayoutBuffer after;
   OverlayDevice restored(sectors);
   for (const SectorWrite& sector : writes) static_cast<void>(restored.writeSectors(sector.lba, sector.bytes));
-  if (DecodeLayout(sectors, before) == ERROR_SUCCESS && DecodeLayout(restored, after) == ERROR_SUCCESS) {
+  if (DecodeWholeLayout(sectors, before) == ERROR_SUCCESS && DecodeWholeLayout(restored, after) == ERROR_SUCCESS) {
     failures.note("The table now:\n");
     printLayoutRows(before, io.err);
     failures.note("The table from " + file + ":\n");

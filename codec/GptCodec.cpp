@@ -15,9 +15,13 @@ namespace kestrin {
 
 using namespace gpt;
 
+// Every GPT the codec reads fits the largest layout record.
+static_assert(kMaxEntryCount <= static_cast<std::uint32_t>(kLayoutMaxSlotCapacity));
+
 namespace {
 
-// Fills the layout from a checked copy of the table. Used entries are
+// Fills the layout from a checked copy of the table, or fails with
+// ERROR_INSUFFICIENT_BUFFER when its used entries do not fit `out`. Used entries are
 // reported in array order; each keeps its 1-based position in the array as
 // its number, so a gap in the array shows as a gap in the numbers, as the
 // Linux kernel names the partitions.
@@ -34,7 +38,7 @@ std::uint32_t fillLayout(const Copy& copy, std::uint32_t sectorSize, std::uint64
   for (std::uint32_t index = 0; index < h.entryCount; ++index) {
     auto entry = entryAt(copy.array, h.entrySize, index);
     if (!isUsedEntry(entry) || !isShowableEntry(entry, sectorCount)) continue;
-    if (slots == kLayoutSlotCount) return ERROR_INSUFFICIENT_BUFFER;
+    if (slots == out.slotCapacity()) return ERROR_INSUFFICIENT_BUFFER;
     ++slots;
     LayoutSlot slot = out.slot(slots);
     // Both sectors lie inside the disk, so the byte values fit.

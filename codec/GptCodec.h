@@ -12,7 +12,8 @@
 namespace kestrin {
 
 // Decodes a GPT disk when the primary or the backup header is valid; sets
-// `found` to false (and returns ERROR_SUCCESS) when neither is.
+// `found` to false (and returns ERROR_SUCCESS) when neither is. Fails with
+// ERROR_INSUFFICIENT_BUFFER when the used entries do not all fit `out`.
 std::uint32_t DecodeGpt(SectorReader& medium, LayoutBuffer& out, bool& found);
 // Writes a GPT layout: both arrays and headers and the protective MBR.
 std::uint32_t EncodeGpt(SectorDevice& medium, const LayoutBuffer& layout);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ErrorCodes.h"
+#include "GrowingRecord.h"
 #include "RequestRecords.h"
 
 namespace kestrin {
@@ -34,12 +35,16 @@ std::uint32_t DecodeLayout(SectorReader& medium, LayoutBuffer& out) {
     // A protective MBR stands for a GPT; when neither GPT header is valid the
     // disk reads as RAW rather than as the protective entry.
     bool found = false;
-    LayoutBuffer gpt;
+    LayoutBuffer gpt(out.slotCapacity());
     if (std::uint32_t error = DecodeGpt(medium, gpt, found); error != ERROR_SUCCESS) return error;
     if (found) out = gpt;
     return ERROR_SUCCESS;
   }
   return DecodeMbr(medium, out);
+}
+
+std::uint32_t DecodeWholeLayout(SectorReader& medium, LayoutBuffer& out) {
+  return ReadWithGrowingRecord(out, [&medium](LayoutBuffer& record) { return DecodeLayout(medium, record); });
 }
 
 std::uint32_t EncodeLayout(SectorDevice& medium, const LayoutBuffer& layout, std::uint32_t inputSize) {

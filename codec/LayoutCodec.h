@@ -22,9 +22,14 @@ namespace kestrin {
 
 // Decodes what is on the medium: GPT (protective MBR and a valid primary or
 // backup header), else MBR (0x55AA at byte 510), else RAW with no slots.
-// Fills `out` completely (header and every slot; unused slots zero). Fails
-// with ERROR_INSUFFICIENT_BUFFER when the layout has more than 64 slots.
+// Fills `out` completely (header and every slot; unused slots zero), a
+// record of whatever capacity it has. Fails with ERROR_INSUFFICIENT_BUFFER
+// when the layout has more slots than `out` holds.
 std::uint32_t DecodeLayout(SectorReader& medium, LayoutBuffer& out);
+// Decodes the whole layout, however many slots it has, into a record large
+// enough for it (ReadWithGrowingRecord): for what needs every partition of
+// a disk, such as the kernel's partition list and the checks.
+std::uint32_t DecodeWholeLayout(SectorReader& medium, LayoutBuffer& out);
 
 // Writes the header and the first PartitionCount slots of `layout` as the
 // disk's partition table, in the style of the header. `inputSize` is the

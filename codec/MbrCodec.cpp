@@ -47,7 +47,7 @@ void fillSlot(LayoutSlot slot, const MbrEntry& entry, std::uint64_t absoluteStar
 // signature, and it never goes past the EBRs that fit the record. An empty
 // first EBR is an extended partition without logical drives and adds no
 // group. Returns ERROR_INSUFFICIENT_BUFFER when the chain has more EBRs
-// than the record holds.
+// than `out` holds (15 in the fixed record of 64 slots).
 std::uint32_t decodeChain(SectorReader& medium, const MbrEntry& extended, LayoutBuffer& out, std::uint32_t& slotCount,
                           std::uint32_t& nextNumber) {
   const std::uint32_t sectorSize = medium.sectorSize();
@@ -58,6 +58,7 @@ std::uint32_t decodeChain(SectorReader& medium, const MbrEntry& extended, Layout
   std::vector<std::uint64_t> visited{0};
   std::vector<std::uint8_t> sector;
   std::uint64_t ebrLba = extendedStart;
+  const int groupsFitting = mbrEbrGroupsFitting(out.slotCapacity());
   for (int group = 0;; ++group) {
     if (std::find(visited.begin(), visited.end(), ebrLba) != visited.end()) break;
     if (readOneSector(medium, ebrLba, sector) != ERROR_SUCCESS) break;
@@ -65,7 +66,7 @@ std::uint32_t decodeChain(SectorReader& medium, const MbrEntry& extended, Layout
     visited.push_back(ebrLba);
     std::optional<int> link = ebrLinkIndex(sector);
     if (group == 0 && !link && !ebrHasLogicalDrive(sector)) break;
-    if (group == kMbrMaxEbrGroups) return ERROR_INSUFFICIENT_BUFFER;
+    if (group == groupsFitting) return ERROR_INSUFFICIENT_BUFFER;
 
     // Every entry is reported as the disk has it, in its place: the logical
     // drives (some tools write more than one per EBR) relative to the EBR,
@@ -121,6 +122,7 @@ std::uint32_t DecodeMbr(SectorReader& medium, LayoutBuffer& out) {
   out.setPartitionStyle(kStyleMbr);
   const std::uint32_t sectorSize = medium.sectorSize();
   if (!isMbrSectorSize(sectorSize)) return ERROR_NOT_SUPPORTED;
+  if (out.slotCapacity() < kMbrPrimarySlots) return ERROR_INSUFFICIENT_BUFFER;
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(medium, 0, sector0); error != ERROR_SUCCESS) return error;
   out.setMbrSignature(readLe32(sector0, kMbrSignatureOffset));

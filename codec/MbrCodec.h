@@ -18,7 +18,8 @@ bool HasMbrBootSignature(std::span<const std::uint8_t> sector0);
 bool HasProtectiveEntry(std::span<const std::uint8_t> sector0);
 
 // Decodes an MBR disk: four primary slots, then a group of four slots per
-// EBR of the extended partition's chain.
+// EBR of the extended partition's chain. ERROR_INSUFFICIENT_BUFFER when they
+// do not all fit `out`.
 std::uint32_t DecodeMbr(SectorReader& medium, LayoutBuffer& out);
 // Writes an empty MBR table with `signature`, keeping the boot code.
 std::uint32_t WriteEmptyMbr(SectorDevice& medium, std::uint32_t signature);

@@ -11,8 +11,13 @@ namespace kestrin {
 
 inline constexpr int kMbrPrimarySlots = 4;
 inline constexpr int kMbrSlotsPerGroup = 4;
-// 64 slots hold the primaries and fifteen EBR groups.
-inline constexpr int kMbrMaxEbrGroups = (kLayoutSlotCount - kMbrPrimarySlots) / kMbrSlotsPerGroup;
+// How many EBR groups a record of `slotCapacity` slots holds beside the
+// primaries.
+constexpr int mbrEbrGroupsFitting(int slotCapacity) {
+  return slotCapacity < kMbrPrimarySlots ? 0 : (slotCapacity - kMbrPrimarySlots) / kMbrSlotsPerGroup;
+}
+// The fixed record's 64 slots hold the primaries and fifteen EBR groups.
+inline constexpr int kMbrMaxEbrGroups = mbrEbrGroupsFitting(kLayoutSlotCount);
 static_assert(kMbrPrimarySlots + kMbrMaxEbrGroups * kMbrSlotsPerGroup == kLayoutSlotCount);
 
 // Entry number of the first slot of EBR group `group` (0 for the first EBR).

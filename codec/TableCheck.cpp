@@ -9,6 +9,7 @@
 
 #include "ErrorCodes.h"
 #include "GptFormat.h"
+#include "LayoutCodec.h"
 #include "MbrCodec.h"
 #include "MbrEntry.h"
 #include "MbrLayout.h"
@@ -49,7 +50,7 @@ constexpr std::uint64_t kMaxMbrSectorField = 0xFFFFFFFFu;
 // partition and a partition: the partition's first sector would be written
 // as an EBR, or the logical drives behind the EBR lost.
 void checkInPlaceKinds(const LayoutBuffer& layout, int count, const LayoutBuffer& onDisk, std::vector<Finding>& out) {
-  const int diskCount = static_cast<int>(std::min<std::uint32_t>(onDisk.partitionCount(), kLayoutSlotCount));
+  const int diskCount = static_cast<int>(std::min<std::uint32_t>(onDisk.partitionCount(), onDisk.slotCapacity()));
   for (int entry = 1; entry <= std::min(count, diskCount); ++entry) {
     ConstLayoutSlot now = layout.slot(entry);
     ConstLayoutSlot was = onDisk.slot(entry);
@@ -230,7 +231,35 @@ std::uint32_t checkGptWithoutMbr(SectorReader& disk, std::vector<Finding>& out) 
   return ERROR_SUCCESS;
 }
 
+// The layout record's limit, judged on the layout the codec decodes whole.
+// A table the codec cannot read is named by the other checks.
+void checkLayoutRecord(SectorReader& disk, std::vector<Finding>& out) {
+  LayoutBuffer whole;
+  if (DecodeWholeLayout(disk, whole) != ERROR_SUCCESS) return;
+  if (std::optional<Finding> finding = CheckRecordLimit(whole)) out.push_back(std::move(*finding));
+}
+
 }  // namespace
+
+std::optional<Finding> CheckRecordLimit(const LayoutBuffer& whole) {
+  const std::uint32_t count = whole.partitionCount();
+  if (count <= static_cast<std::uint32_t>(kLayoutSlotCount)) return std::nullopt;
+  const std::string limit = "more than " + std::to_string(kLayoutSlotCount) + " entries: ";
+  const std::string consequence =
+      ": the window and the entry commands cannot edit this table and write nothing to it; show, verify, backup "
+      "and restore handle all of it";
+  if (whole.partitionStyle() == kStyleGpt) {
+    return Finding{Severity::Warning, "too-many-entries", 0,
+                   limit + "the GPT holds " + std::to_string(count) + " partitions, and the layout record holds " +
+                       std::to_string(kLayoutSlotCount) + consequence};
+  }
+  const std::uint32_t ebrs = (count - kMbrPrimarySlots) / kMbrSlotsPerGroup;
+  return Finding{Severity::Warning, "too-many-entries", 0,
+                 limit + "the MBR's chain of " + std::to_string(ebrs) + " EBRs takes " + std::to_string(count) +
+                     " entries of the layout record, which holds " + std::to_string(kLayoutSlotCount) + " (the " +
+                     std::to_string(kMbrPrimarySlots) + " primary entries and " + std::to_string(kMbrMaxEbrGroups) +
+                     " EBRs)" + consequence};
+}
 
 std::uint32_t FindGptHeader(SectorReader& disk, std::uint64_t& lba) {
   lba = 0;
@@ -260,18 +289,18 @@ std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors phy
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
   if (!HasMbrBootSignature(sector0)) return checkGptWithoutMbr(disk, report.findings);
-  if (HasProtectiveEntry(sector0)) {
-    report.style = "GPT";
-    return CheckGptDisk(disk, physical, report.findings);
-  }
-  report.style = "MBR";
-  return CheckMbrDisk(disk, physical, report.findings);
+  const bool gpt = HasProtectiveEntry(sector0);
+  report.style = gpt ? "GPT" : "MBR";
+  const std::uint32_t error =
+      gpt ? CheckGptDisk(disk, physical, report.findings) : CheckMbrDisk(disk, physical, report.findings);
+  if (error == ERROR_SUCCESS) checkLayoutRecord(disk, report.findings);
+  return error;
 }
 
 Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
                     const LayoutBuffer* onDisk) {
   Report report;
-  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
+  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), layout.slotCapacity()));
   if (sectorSize == 0 || sectorCount < 2) return report;
   switch (layout.partitionStyle()) {
     case kStyleMbr:

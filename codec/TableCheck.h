@@ -11,6 +11,7 @@
 // record and the whole report. Each finding names the partition (or the structure) and the rule.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ struct Finding {
   // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
   // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned", "mbr-limit", "protective-type",
   // "extended-in-place", "ebr-chain-cut", "gpt-small-array", "gpt-leftover", "gpt-behind-mbr", "boot-flag",
-  // "past-table", "not-whole-sectors".
+  // "past-table", "not-whole-sectors", "too-many-entries".
   std::string rule;
   // The partition the finding is about (0 for the disk or a structure): on a
   // disk the kernel's number (MBR primaries 1 to 4 by slot, logical drives
@@ -66,6 +67,16 @@ std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors phy
 // partition in place.
 Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
                     const LayoutBuffer* onDisk = nullptr);
+
+// The rule "too-many-entries", a warning: the table whose whole layout is
+// `whole` (read into a record large enough for it) takes more entries than
+// the 64 of the layout record that the windows and the entry operations
+// work on, as a GPT of more than 64 partitions or an MBR chain of more than
+// 15 EBRs does. Such a table is sound, but only whole-table commands (show,
+// verify, backup, restore) can handle it; an edit is refused. The finding's
+// text begins "more than 64 entries: " and names the count. nullopt when the
+// table fits the record.
+std::optional<Finding> CheckRecordLimit(const LayoutBuffer& whole);
 
 // --- shared by the checks of each style ---
 

@@ -23,6 +23,13 @@ struct GetDiskAttributesRecord {
 // the system text.
 bool GetDriveLayout(std::string path, LayoutBuffer& buffer);
 
+// Reads the whole layout of `path`, however many slots it has: through one
+// handle, with the fixed 64-slot record first and larger ones while the layout
+// does not fit (ReadWithGrowingRecord). For the commands that show, check
+// or put back a whole table; the window and the entry operations keep the
+// fixed record. Throws as GetDriveLayout does.
+LayoutBuffer GetWholeDriveLayout(const std::string& path);
+
 // Fills `record` with the disk's attributes; false (no message) on failure.
 bool GetDiskAttributes(std::string path, GetDiskAttributesRecord& record);
 

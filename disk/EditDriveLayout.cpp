@@ -54,7 +54,7 @@ bool EditDriveLayout(const std::string& path, const LayoutChange& change, Update
   LayoutBuffer buffer;
   buffer.clear();
   std::uint32_t returned = 0;
-  if (!p.DiskControl(disk.handle(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), LayoutBuffer::size(),
+  if (!p.DiskControl(disk.handle(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), buffer.size(),
                      &returned)) {
     std::uint32_t error = p.LastError();
     ShowMessage(RequestFailureText("IOCTL_DISK_GET_DRIVE_LAYOUT_EX", error));
@@ -77,7 +77,7 @@ bool EditDriveLayout(const std::string& path, const LayoutChange& change, Update
   }
 
   // Always the whole buffer, whatever PartitionCount says.
-  if (!p.DiskControl(disk.handle(), IOCTL_DISK_SET_DRIVE_LAYOUT_EX, buffer.data(), LayoutBuffer::size(), nullptr, 0,
+  if (!p.DiskControl(disk.handle(), IOCTL_DISK_SET_DRIVE_LAYOUT_EX, buffer.data(), buffer.size(), nullptr, 0,
                      &returned)) {
     std::uint32_t error = p.LastError();
     ShowMessage(RequestFailureText("IOCTL_DISK_SET_DRIVE_LAYOUT_EX", error));

@@ -1,14 +1,22 @@
 #pragma once
 // The drive layout as it travels through IOCTL_DISK_GET/SET_DRIVE_LAYOUT_EX:
-// a 48-byte header (DRIVE_LAYOUT_INFORMATION_EX) followed by 64 slots of
-// 144 bytes (PARTITION_INFORMATION_EX). Entry number k (1 .. 64) is the slot
-// at byte 48 + 144 * (k - 1). Every field is read and written explicitly in
+// a 48-byte header (DRIVE_LAYOUT_INFORMATION_EX) followed by slots of 144
+// bytes (PARTITION_INFORMATION_EX). Entry number k is the slot at byte
+// 48 + 144 * (k - 1). Every field is read and written explicitly in
 // little-endian order; nothing here casts the bytes to a structure.
+//
+// The record the window, the entry operations and every write use holds 64
+// slots (9264 bytes). The system fills an output buffer of any size and
+// fails with ERROR_INSUFFICIENT_BUFFER when the layout does not fit, so a
+// reader that wants a whole table of more slots (a GPT of 128 partitions)
+// asks again with a larger record: ReadWithGrowingRecord (GrowingRecord.h).
 
-#include <array>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <stdexcept>
+#include <vector>
 
 #include "ByteOrder.h"
 #include "Guid.h"
@@ -21,6 +29,10 @@ inline constexpr std::size_t kLayoutSlotSize = 144;
 inline constexpr int kLayoutSlotCount = 64;
 inline constexpr std::size_t kLayoutBufferSize = kLayoutHeaderSize + kLayoutSlotCount * kLayoutSlotSize;
 static_assert(kLayoutBufferSize == 9264);
+// The largest record the disk stack fills and a whole-table reader asks
+// for: room for a GPT array of the largest size the codec reads (4 MiB of
+// 128-byte entries), and for an MBR chain longer than any check walks.
+inline constexpr int kLayoutMaxSlotCapacity = 32768;
 
 // Header field offsets.
 inline constexpr std::size_t kHeaderStyleOffset = 0;
@@ -50,7 +62,8 @@ inline constexpr std::size_t kSlotGptAttributesOffset = 64;
 inline constexpr std::size_t kSlotGptNameOffset = 72;
 inline constexpr std::size_t kSlotGptNameUnits = 36;
 
-// True when `entry` addresses one of the 64 slots.
+// True when `entry` addresses one of the 64 slots of the record the entry
+// operations work on.
 constexpr bool isValidEntryNumber(int entry) { return entry >= 1 && entry <= kLayoutSlotCount; }
 
 // A view of one slot. `Byte` is std::uint8_t for a writable view and
@@ -149,15 +162,22 @@ using ConstLayoutSlot = BasicLayoutSlot<const std::uint8_t>;
 
 class LayoutBuffer {
  public:
-  LayoutBuffer() = default;
+  // The fixed record of 64 slots.
+  LayoutBuffer() : LayoutBuffer(kLayoutSlotCount) {}
+  // A record of `slotCapacity` slots (0 .. kLayoutMaxSlotCapacity), zeroed;
+  // any other capacity throws std::out_of_range.
+  explicit LayoutBuffer(int slotCapacity)
+      : m_bytes(kLayoutHeaderSize + kLayoutSlotSize * checkedCapacity(slotCapacity), 0) {}
 
-  std::span<std::uint8_t, kLayoutBufferSize> bytes() { return m_bytes; }
-  std::span<const std::uint8_t, kLayoutBufferSize> bytes() const { return m_bytes; }
+  std::span<std::uint8_t> bytes() { return m_bytes; }
+  std::span<const std::uint8_t> bytes() const { return m_bytes; }
   std::uint8_t* data() { return m_bytes.data(); }
   const std::uint8_t* data() const { return m_bytes.data(); }
-  static constexpr std::uint32_t size() { return static_cast<std::uint32_t>(kLayoutBufferSize); }
+  // The record's size in bytes: 9264 for the fixed record.
+  std::uint32_t size() const { return static_cast<std::uint32_t>(m_bytes.size()); }
+  int slotCapacity() const { return static_cast<int>((m_bytes.size() - kLayoutHeaderSize) / kLayoutSlotSize); }
 
-  void clear() { m_bytes.fill(0); }
+  void clear() { std::fill(m_bytes.begin(), m_bytes.end(), 0); }
 
   std::uint32_t partitionStyle() const { return readLe32(m_bytes, kHeaderStyleOffset); }
   std::uint32_t partitionCount() const { return readLe32(m_bytes, kHeaderCountOffset); }
@@ -181,22 +201,31 @@ class LayoutBuffer {
   void setGptUsableLength(std::int64_t v) { writeLeI64(m_bytes, kHeaderGptUsableLengthOffset, v); }
   void setGptMaxPartitionCount(std::uint32_t v) { writeLe32(m_bytes, kHeaderGptMaxPartitionCountOffset, v); }
 
-  // The slot of entry number `entry` (1 .. 64). Any other number throws
-  // std::out_of_range: callers check entry numbers before they get here.
+  // The slot of entry number `entry` (1 .. slotCapacity()). Any other
+  // number throws std::out_of_range: callers check entry numbers before
+  // they get here.
   LayoutSlot slot(int entry) { return LayoutSlot(slotBytes<std::uint8_t>(m_bytes, entry)); }
   ConstLayoutSlot slot(int entry) const { return ConstLayoutSlot(slotBytes<const std::uint8_t>(m_bytes, entry)); }
 
  private:
-  template <typename Byte, typename Array>
-  static std::span<Byte, kLayoutSlotSize> slotBytes(Array& bytes, int entry) {
-    if (!isValidEntryNumber(entry)) {
-      throw std::out_of_range("entry number outside 1..64");
+  static std::size_t checkedCapacity(int slotCapacity) {
+    if (slotCapacity < 0 || slotCapacity > kLayoutMaxSlotCapacity) {
+      throw std::out_of_range("layout record capacity outside 0..32768 slots");
+    }
+    return static_cast<std::size_t>(slotCapacity);
+  }
+
+  template <typename Byte, typename Bytes>
+  static std::span<Byte, kLayoutSlotSize> slotBytes(Bytes& bytes, int entry) {
+    const std::size_t capacity = (bytes.size() - kLayoutHeaderSize) / kLayoutSlotSize;
+    if (entry < 1 || static_cast<std::size_t>(entry) > capacity) {
+      throw std::out_of_range("entry number outside the layout record");
     }
     std::size_t offset = kLayoutHeaderSize + kLayoutSlotSize * static_cast<std::size_t>(entry - 1);
     return std::span<Byte, kLayoutSlotSize>(bytes.data() + offset, kLayoutSlotSize);
   }
 
-  std::array<std::uint8_t, kLayoutBufferSize> m_bytes{};
+  std::vector<std::uint8_t> m_bytes;
 };
 
 }  // namespace kestrin

@@ -76,7 +76,7 @@ ViewRow SlotRow(const LayoutBuffer& layout, int entry) {
   return row;
 }
 
-std::string StatusText(std::uint32_t style, std::uint8_t entryCount) {
+std::string StatusText(std::uint32_t style, std::uint32_t entryCount) {
   const char* styleText = style == kStyleMbr ? "MBR" : style == kStyleGpt ? "GPT" : "";
   return std::string("Style: ") + styleText + ", Count=" + std::to_string(entryCount);
 }
@@ -92,15 +92,24 @@ std::optional<StyleMenuState> MenuStateForStyle(std::uint32_t style) {
   }
 }
 
+std::uint32_t ShownEntryCount(const LayoutBuffer& layout) {
+  return layout.slotCapacity() > kLayoutSlotCount ? layout.partitionCount() : entryCountOf(layout);
+}
+
+std::string LayoutStatusText(const LayoutBuffer& layout) {
+  return StatusText(layout.partitionStyle(), ShownEntryCount(layout));
+}
+
 std::vector<ViewRow> LayoutRows(const LayoutBuffer& layout) {
   std::vector<ViewRow> rows;
-  const int entryCount = entryCountOf(layout);
+  const std::uint32_t entryCount = ShownEntryCount(layout);
   // The low 8 bits of the count can exceed the 64 slots a buffer holds (a
   // count of 65 .. 255, or a larger count whose low byte is such a value).
   // The system refuses to return such a layout, but a count from any other
-  // source must never make the view read past the last slot, so at most 64
-  // slot rows are read, while the status line still shows the count itself.
-  const int slotRows = std::min(entryCount, kLayoutSlotCount);
+  // source must never make the view read past the last slot, so no more
+  // slot rows are read than the record holds, while the status line still
+  // shows the count itself.
+  const int slotRows = static_cast<int>(std::min<std::uint32_t>(entryCount, layout.slotCapacity()));
   for (int entry = 1; entry <= slotRows; ++entry) rows.push_back(SlotRow(layout, entry));
   if (layout.partitionStyle() == kStyleGpt && entryCount > 0) {
     while (static_cast<int>(rows.size()) < kGptMinimumRows) rows.push_back(ViewRow{"0", {}});
@@ -108,20 +117,27 @@ std::vector<ViewRow> LayoutRows(const LayoutBuffer& layout) {
   return rows;
 }
 
-void RefreshLayoutView(const std::string& diskPath, LayoutViewState& state, LayoutViewTarget& target) {
+void RefreshLayoutView(const std::string& diskPath, LayoutViewState& state, LayoutViewTarget& target,
+                       LayoutRecord record) {
   // Everything that can fail runs inside the try: the read raises with the
   // request's failure text, and whatever had not been done when an error
   // arrives keeps the value of the last good read.
   std::string error;
+  bool read = false;
   try {
     target.clearRows();
     LayoutBuffer layout;  // fresh and zeroed: nothing of an earlier read can show
-    if (!GetDriveLayout(diskPath, layout)) return;
+    if (record == LayoutRecord::WholeTable) {
+      layout = GetWholeDriveLayout(diskPath);
+    } else if (!GetDriveLayout(diskPath, layout)) {
+      return;
+    }
+    read = true;
     state.entryCount = entryCountOf(layout);
     state.diskStyle = layout.partitionStyle();
     if (std::optional<StyleMenuState> menu = MenuStateForStyle(state.diskStyle)) target.setMenuState(*menu);
-    target.setStatusText(StatusText(state.diskStyle, state.entryCount));
-    if (state.entryCount == 0) return;
+    target.setStatusText(LayoutStatusText(layout));
+    if (ShownEntryCount(layout) == 0) return;
     for (const ViewRow& row : LayoutRows(layout)) target.addRow(row);
     return;
   } catch (const std::exception& e) {
@@ -129,7 +145,8 @@ void RefreshLayoutView(const std::string& diskPath, LayoutViewState& state, Layo
   } catch (...) {
     error = "Unknown error";
   }
-  // The message box is the target's; it is expected not to raise.
+  // The target is expected not to raise, in its status bar or its message box.
+  if (!read) target.setStatusText("");
   target.showError(error);
 }
 

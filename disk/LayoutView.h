@@ -30,17 +30,24 @@ struct StyleMenuState {
   friend bool operator==(const StyleMenuState&, const StyleMenuState&) = default;
 };
 
-// The row of entry `entry` (1 .. 64) for a layout of style `style`.
+// The row of entry `entry` (1 .. the record's capacity) for a layout of style `style`.
 ViewRow SlotRow(const LayoutBuffer& layout, int entry);
 // The MBR type text: "(0xNN)" + descriptions, or the byte in decimal.
 std::string MbrTypeText(std::uint8_t type);
 // The GPT type text: the descriptions, or the GUID text.
 std::string GptTypeText(const Guid& type);
 // "Style: MBR, Count=4".
-std::string StatusText(std::uint32_t style, std::uint8_t entryCount);
+std::string StatusText(std::uint32_t style, std::uint32_t entryCount);
+// The slot count the view shows for `layout`: in the fixed record the
+// low 8 bits of the header's count (EntryCount); in a larger record, read to
+// show a whole table, the header's count itself.
+std::uint32_t ShownEntryCount(const LayoutBuffer& layout);
+// The status text of `layout`, with its ShownEntryCount.
+std::string LayoutStatusText(const LayoutBuffer& layout);
 // The menu state for a style, or nullopt for a style that leaves it as it was.
 std::optional<StyleMenuState> MenuStateForStyle(std::uint32_t style);
-// Every row the view shows for a layout: the slot rows and the filler rows.
+// Every row the view shows for a layout: the slot rows (never more than the
+// record holds) and the filler rows.
 std::vector<ViewRow> LayoutRows(const LayoutBuffer& layout);
 
 // Where the refresh sequence lands. The window implements it over its list,
@@ -62,10 +69,17 @@ struct LayoutViewState {
   std::uint8_t entryCount = 0;
 };
 
+// The record a refresh reads the layout into: the fixed one of 64 slots
+// (the windows, the editor commands), or one large enough for the whole
+// table (the text front end's show, whose table may hold more).
+enum class LayoutRecord { Fixed, WholeTable };
+
 // Clears the rows, reads the layout of `diskPath`, sets the state, the menu,
 // the status text and the rows. An error is shown through the target; the
-// state, status and menu then keep the values of the last good read. Never
-// throws.
-void RefreshLayoutView(const std::string& diskPath, LayoutViewState& state, LayoutViewTarget& target);
+// state and menu then keep the values of the last good read. A read that
+// fails also empties the status text, which would otherwise name the style
+// and count of another disk or of the table as it was. Never throws.
+void RefreshLayoutView(const std::string& diskPath, LayoutViewState& state, LayoutViewTarget& target,
+                       LayoutRecord record = LayoutRecord::Fixed);
 
 }  // namespace kestrin

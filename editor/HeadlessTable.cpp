@@ -4,7 +4,7 @@ namespace kestrin {
 
 void HeadlessTable::refresh() {
   m_readSucceeded = true;
-  RefreshLayoutView(m_state.diskPath, m_state.view, *this);
+  RefreshLayoutView(m_state.diskPath, m_state.view, *this, m_record);
 }
 
 void HeadlessTable::clearRows() {

@@ -15,9 +15,11 @@ namespace kestrin {
 class HeadlessTable : public EditorTable, public LayoutViewTarget {
  public:
   // `showError` receives what the window would show in a message box: a
-  // read that failed.
-  HeadlessTable(EditorState& state, std::function<void(const std::string&)> showError)
-      : m_state(state), m_showError(std::move(showError)) {}
+  // read that failed. `record` is the layout record the refresh reads into:
+  // the window's, or one that holds a whole table of any size (to show it).
+  HeadlessTable(EditorState& state, std::function<void(const std::string&)> showError,
+                LayoutRecord record = LayoutRecord::Fixed)
+      : m_state(state), m_showError(std::move(showError)), m_record(record) {}
 
   // EditorTable
   int rowCount() const override { return static_cast<int>(m_rows.size()); }
@@ -47,6 +49,7 @@ class HeadlessTable : public EditorTable, public LayoutViewTarget {
  private:
   EditorState& m_state;
   std::function<void(const std::string&)> m_showError;
+  LayoutRecord m_record;
   std::vector<ViewRow> m_rows;
   int m_selected = -1;
   std::string m_status;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -80,6 +81,19 @@ class CliImages : public ::testing::Test {
     std::vector<std::uint8_t> tail = ReadFileRange(image, kImageSize - kEdge, kEdge);
     bytes.insert(bytes.end(), tail.begin(), tail.end());
     return bytes;
+  }
+
+  // Tables of more entries than the layout record holds: 128 GPT partitions
+  // of 64 KiB as sgdisk makes them, and 17 logical drives by sfdisk.
+  std::string bigGpt() const {
+    EXPECT_EQ(MakeSgdiskImage(m_dir.file("gpt128.img"), kImageSize, SgdiskPartitionsInARow(128, "+64K")), "");
+    return m_dir.file("gpt128.img");
+  }
+  std::string bigMbr() const {
+    std::string script = "label: dos\n,1MiB,83\n,,5\n";
+    for (int i = 0; i < 17; ++i) script += ",1MiB,83\n";
+    EXPECT_EQ(MakeSfdiskImage(m_dir.file("mbr17.img"), kImageSize, script), "");
+    return m_dir.file("mbr17.img");
   }
 
   TempDir m_dir;
@@ -164,6 +178,40 @@ TEST_F(CliShow, ReportsALayoutThatCannotBeReadWithExitStatusOne) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");
+}
+
+// show and show --json give every partition of a table larger than the layout record as sfdisk reads it, verify
+// warns of it, and an edit is refused with the reason and writes nothing.
+TEST_F(CliShow, TablesOfMoreThan64EntriesAreShownWholeAndEditsRefusedWithTheReason) {
+  struct Case { std::string image, status; std::vector<std::string> edit; std::string reason; };
+  const std::vector<Case> cases{
+      {bigGpt(), "Style: GPT, Count=128", {"delete-partition", "0", "100"}, "the GPT holds 128 partitions"},
+      {bigMbr(), "Style: MBR, Count=72", {"set-boot", "0", "1", "1"}, "the MBR's chain of 17 EBRs takes 72 entries"},
+  };
+  for (const Case& c : cases) {
+    RunResult text = cli({"--disk", c.image, "show"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    nlohmann::json json = nlohmann::json::parse(cli({"--disk", c.image, "--json", "show"}).out);
+    EXPECT_EQ(lines(text.out).at(0), c.status);
+    EXPECT_EQ(lines(text.out).size(), json["rows"].size() + 1);
+    std::map<int, std::pair<std::uint64_t, std::uint64_t>> shown;
+    for (const auto& row : json["rows"]) {
+      if (row["partition"].is_null()) continue;
+      shown[row["partition"].get<int>()] = {row["offset"].get<std::uint64_t>() / kSector,
+                                            row["length"].get<std::uint64_t>() / kSector};
+    }
+    EXPECT_EQ(shown, SfdiskDump(c.image).byNumber()) << c.status;
+    RunResult verify = cli({"--disk", c.image, "verify"});
+    EXPECT_EQ(verify.exitCode, 0);
+    EXPECT_NE(verify.out.find("warning: too-many-entries: more than 64 entries: " + c.reason), std::string::npos);
+    const auto before = tables(c.image);
+    std::vector<std::string> args{"--disk", c.image, "--yes"};
+    args.insert(args.end(), c.edit.begin(), c.edit.end());
+    RunResult edit = cli(args);
+    EXPECT_EQ(edit.exitCode, 1);
+    EXPECT_NE(edit.err.find("buffer passed\nmore than 64 entries: " + c.reason), std::string::npos) << edit.err;
+    EXPECT_TRUE(tables(c.image) == before) << c.status;
+  }
 }
 
 using CliDisks = CliImages;
@@ -877,6 +925,8 @@ TEST_F(CliBackup, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSectorsAsThey
         {"create-partition", "0", "9", "--size", "2M"},
         {"create-disk", "0", "mbr"}}},
       {big, {{"create-partition", "0", "3", "--size", "4"}, {"delete-partition", "0", "1"}}, false},
+      {bigGpt(), {{"create-disk", "0", "mbr"}}},
+      {bigMbr(), {{"create-disk", "0", "gpt"}}},
   };
   auto peersSee = [](const std::string& image) {
     return test::Run({"sfdisk", "--dump", image}).out + test::Run({"blkid", "-p", "-o", "export", image}).out;
@@ -1048,6 +1098,24 @@ TEST_F(CliBackup, ARestoreThatWouldMoveAMountedPartitionLeavesTheDiskAsItWas) {
   RunResult restored = cli({"--disk", loop.path(), "--yes", "restore", "0", undo});
   EXPECT_EQ(restored.exitCode, 0) << restored.err;
   EXPECT_TRUE(tables(loop.path()) == before);
+}
+
+// A restore of a 128-partition GPT on a loop device whose partition 1 is in use, so that the kernel cannot read
+// the table itself, gives the kernel every partition.
+TEST_F(CliBackup, TheKernelLearnsEveryPartitionOfARestoredTableLargerThanTheLayoutRecord) {
+  const std::string image = bigGpt();
+  const std::string backup = m_dir.file("gpt128.kbk");
+  ASSERT_EQ(cli({"--disk", image, "backup", "0", backup}).exitCode, 0);
+  ASSERT_EQ(PartitionWithSgdisk(image, {"-o", "-a", "8", "-n", "1:0:+64K"}), "");
+  PartitionedLoopDevice loop(image);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  test::Run({"partx", "-u", loop.path()});  // a kernel without the GPT parser has no partitions yet
+  HeldPartition held(loop, 1, m_dir.path());
+  ASSERT_TRUE(held.open());
+  RunResult run = cli({"--disk", loop.path(), "--yes", "restore", "0", backup});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "Style: GPT, Count=128");
+  EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), PartxShow(loop.path()).byNumber());
 }
 
 // ---- guarded writes ----

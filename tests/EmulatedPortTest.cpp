@@ -228,9 +228,7 @@ TEST_F(EmulatedPortTest, AnImageThatCannotBeWrittenIsAReadOnlyDisk) {
 
 TEST_F(EmulatedPortTest, MoreThan64EntriesDoNotFitTheLayoutRecord) {
   std::string path = image("many.img", 4 << 20);
-  std::vector<std::string> args = {"-a", "8"};
-  for (int n = 1; n <= 65; ++n) args.insert(args.end(), {"-n", std::to_string(n) + ":0:+16"});
-  ASSERT_EQ(test::PartitionWithSgdisk(path, args), "");
+  ASSERT_EQ(test::PartitionWithSgdisk(path, test::SgdiskPartitionsInARow(65, "+16")), "");
   EmulatedPort port{DiskMap{DiskSpec{path, 0}}};
   ScopedPort installed(port);
   LayoutBuffer layout;

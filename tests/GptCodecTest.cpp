@@ -163,7 +163,7 @@ TEST_F(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
     medium.bytes[damagedByte] ^= 0x40;
     LayoutBuffer layout = decode(medium, found);
     ASSERT_TRUE(found);
-    EXPECT_TRUE(std::memcmp(layout.data(), expected.data(), LayoutBuffer::size()) == 0);
+    EXPECT_TRUE(std::memcmp(layout.data(), expected.data(), expected.size()) == 0);
   }
 }
 
@@ -182,11 +182,7 @@ TEST_F(GptCodecDecode, ReadsAsRawWhenBothCopiesAreDamaged) {
 }
 
 TEST_F(GptCodecDecode, RefusesMoreThanSixtyFourUsedEntries) {
-  std::vector<std::string> args = {"-a", "8"};
-  for (int n = 1; n <= 65; ++n) {
-    args.insert(args.end(), {"-n", std::to_string(n) + ":0:+4K"});
-  }
-  ASSERT_EQ(MakeSgdiskImage(image, 8 * kMiB, args), "");
+  ASSERT_EQ(MakeSgdiskImage(image, 8 * kMiB, SgdiskPartitionsInARow(65, "+4K")), "");
   MemoryMedium medium = LoadImage(image, 512);
   LayoutBuffer layout;
   bool found = false;
@@ -242,7 +238,7 @@ TEST_F(GptCodecDecode, IgnoresHostileHeadersInEitherCopy) {
     GptReseal(medium.bytes, 512, 1);
     LayoutBuffer layout = decode(medium, found);
     EXPECT_TRUE(found);
-    EXPECT_TRUE(std::memcmp(layout.data(), expected.data(), LayoutBuffer::size()) == 0);
+    EXPECT_TRUE(std::memcmp(layout.data(), expected.data(), expected.size()) == 0);
 
     forge(GptSectorAt(medium.bytes, 512, sectors - 1), sectors - 1);
     GptReseal(medium.bytes, 512, sectors - 1);
@@ -521,8 +517,8 @@ TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
     EXPECT_EQ(EncodeGpt(cut, change), ERROR_WRITE_FAULT);
     LayoutBuffer seen = decode(cut, found);
     ASSERT_TRUE(found);
-    EXPECT_TRUE(std::memcmp(seen.data(), oldLayout.data(), LayoutBuffer::size()) == 0 ||
-                std::memcmp(seen.data(), newLayout.data(), LayoutBuffer::size()) == 0);
+    EXPECT_TRUE(std::memcmp(seen.data(), oldLayout.data(), oldLayout.size()) == 0 ||
+                std::memcmp(seen.data(), newLayout.data(), newLayout.size()) == 0);
   }
 }
 

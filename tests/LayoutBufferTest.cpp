@@ -38,7 +38,7 @@ Guid patternGuid(std::uint8_t first) {
 }
 
 TEST(LayoutBuffer, IsTheHeaderAnd64SlotsOf144Bytes) {
-  EXPECT_EQ(LayoutBuffer::size(), 9264u);
+  EXPECT_EQ(LayoutBuffer().size(), 9264u);
   LayoutBuffer layout;
   EXPECT_EQ(layout.bytes().size(), 9264u);
   EXPECT_TRUE(nonZeroOffsets(layout).empty()) << "a new buffer is zeroed";

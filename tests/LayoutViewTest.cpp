@@ -255,19 +255,19 @@ TEST_F(RefreshTest, ReadFailureRightAfterStartShowsOneMessageAndChangesNothing) 
   port.failOpen(ERROR_FILE_NOT_FOUND);
   RefreshLayoutView(kPath, state, target);
   EXPECT_EQ(target.events,
-            (std::vector<std::string>{"clear", "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 6"}));
+            (std::vector<std::string>{"clear", "status ", "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 6"}));
   EXPECT_EQ(state.diskStyle, 0u);
   EXPECT_EQ(state.entryCount, 0);
 }
 
-TEST_F(RefreshTest, ReadFailureKeepsTheStateOfTheLastGoodRead) {
+TEST_F(RefreshTest, ReadFailureEmptiesTheStatusAndKeepsTheStateOfTheLastGoodRead) {
   port.layout = layoutOf(kStyleGpt, 5);
   RefreshLayoutView(kPath, state, target);
   target.events.clear();
   port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_NOT_READY);
   RefreshLayoutView(kPath, state, target);
   EXPECT_EQ(target.events,
-            (std::vector<std::string>{"clear", "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 21"}));
+            (std::vector<std::string>{"clear", "status ", "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 21"}));
   EXPECT_EQ(state.diskStyle, 1u);
   EXPECT_EQ(state.entryCount, 5);
 }
@@ -391,8 +391,9 @@ TEST_F(PeerImageView, BlankImageIsRaw) {
 
 TEST_F(PeerImageView, MissingDiskShowsTheInvalidHandleText) {
   RefreshLayoutView("\\\\.\\PhysicalDrive1", state, target);
-  EXPECT_EQ(target.events, (std::vector<std::string>{
-                               "clear", "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
+  EXPECT_EQ(target.events,
+            (std::vector<std::string>{"clear", "status ",
+                                      "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
 }
 
 }  // namespace

@@ -193,6 +193,8 @@ TEST(MbrDecode, FifteenEbrsFillTheRecordAndASixteenthDoesNotFit) {
   MemoryMedium tooMany = chainDisk(16);
   EXPECT_EQ(DecodeMbr(tooMany, layout), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(DecodeLayout(tooMany, layout), ERROR_INSUFFICIENT_BUFFER);
+  LayoutBuffer primariesOnly(3);
+  EXPECT_EQ(DecodeMbr(fits, primariesOnly), ERROR_INSUFFICIENT_BUFFER);
 }
 
 TEST(MbrDecode, AnEbrThatLinksToItselfEndsTheChain) {

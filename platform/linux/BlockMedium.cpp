@@ -185,7 +185,7 @@ std::uint32_t BlockMedium::tableChanged() {
   std::vector<KernelPartition> wanted;
   // A table that cannot be read leaves the kernel with whatever its own
   // re-read finds; nothing is removed on the strength of a failed read.
-  if (DecodeLayout(*this, layout) != ERROR_SUCCESS) {
+  if (DecodeWholeLayout(*this, layout) != ERROR_SUCCESS) {
     ::ioctl(m_fd, BLKRRPART);
     return ERROR_SUCCESS;
   }
@@ -238,7 +238,7 @@ std::uint32_t BlockMedium::refuseChangesLeaving(SectorReader& after) {
   if (current.empty()) return ERROR_SUCCESS;
   LayoutBuffer layout;
   std::vector<KernelPartition> wanted;
-  if (DecodeLayout(after, layout) == ERROR_SUCCESS) wanted = KernelPartitionsOfLayout(layout, m_sectorSize);
+  if (DecodeWholeLayout(after, layout) == ERROR_SUCCESS) wanted = KernelPartitionsOfLayout(layout, m_sectorSize);
   for (const KernelPartition& now : current) {
     auto then =
         std::find_if(wanted.begin(), wanted.end(), [&](const KernelPartition& p) { return p.number == now.number; });

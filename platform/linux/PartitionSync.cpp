@@ -67,7 +67,10 @@ int apply(int fd, const PartitionChange& change) {
 
 std::vector<KernelPartition> KernelPartitionsOfLayout(const LayoutBuffer& layout, std::uint32_t sectorSize) {
   std::vector<KernelPartition> out;
-  int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
+  // Every slot of the record, which may be larger than the fixed one of 64:
+  // the kernel learns of all partitions of a table of more than 64.
+  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(),
+                                                             static_cast<std::uint32_t>(layout.slotCapacity())));
   switch (layout.partitionStyle()) {
     case kStyleGpt:
       for (int entry = 1; entry <= count; ++entry) {

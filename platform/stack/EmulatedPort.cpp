@@ -175,12 +175,17 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
     case IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
       if (outputSize < kLayoutHeaderSize) return ERROR_INSUFFICIENT_BUFFER;
       if (open.lockError != ERROR_SUCCESS) return open.lockError;
-      LayoutBuffer layout;
+      // A record of as many slots as the caller's buffer holds: the layout
+      // fails with ERROR_INSUFFICIENT_BUFFER only when it does not fit, and
+      // a caller that wants a larger table asks again with more room.
+      const auto slots = std::min<std::uint32_t>((outputSize - kLayoutHeaderSize) / kLayoutSlotSize,
+                                                 static_cast<std::uint32_t>(kLayoutMaxSlotCapacity));
+      LayoutBuffer layout(static_cast<int>(slots));
       if (std::uint32_t error = DecodeLayout(medium, layout); error != ERROR_SUCCESS) return error;
       // Only the header and the reported slots are copied; bytes past the
       // last reported slot stay as the caller had them.
-      std::size_t used = kLayoutHeaderSize + kLayoutSlotSize * layout.partitionCount();
-      if (outputSize < used) return ERROR_INSUFFICIENT_BUFFER;
+      std::size_t used = kLayoutHeaderSize + kLayoutSlotSize * std::size_t{layout.partitionCount()};
+      if (used > layout.size()) return ERROR_INSUFFICIENT_BUFFER;
       std::memcpy(output, layout.data(), used);
       returned = static_cast<std::uint32_t>(used);
       return ERROR_SUCCESS;

@@ -32,4 +32,10 @@ std::string MakeSgdiskImage(const std::string& image, std::uint64_t size, std::v
   return PartitionWithSgdisk(image, std::move(options));
 }
 
+std::vector<std::string> SgdiskPartitionsInARow(int count, const std::string& size) {
+  std::vector<std::string> options{"-a", "8"};
+  for (int n = 1; n <= count; ++n) options.insert(options.end(), {"-n", std::to_string(n) + ":0:" + size});
+  return options;
+}
+
 }  // namespace kestrin::test

@@ -22,5 +22,9 @@ std::string PartitionWithSgdisk(const std::string& device, std::vector<std::stri
 // already (a test may have filled it with a pattern first), and partitions it
 // with sgdisk and its `options`.
 std::string MakeSgdiskImage(const std::string& image, std::uint64_t size, std::vector<std::string> options);
+// sgdisk options for `count` partitions of `size` each (as sgdisk takes
+// sizes: "+16" sectors, "+64K"), numbered from 1, one behind the other on
+// 8-sector boundaries: tables of more entries than a layout record holds.
+std::vector<std::string> SgdiskPartitionsInARow(int count, const std::string& size);
 
 }  // namespace kestrin::test
