@@ -15,6 +15,7 @@
 #include "Guid.h"
 #include "HeadlessTable.h"
 #include "JsonReport.h"
+#include "LayoutQueries.h"
 #include "LayoutPrinter.h"
 #include "LayoutView.h"
 #include "Messages.h"
@@ -207,36 +208,28 @@ int ShowDisk(const CommandSpec&, const CliRequest& request, CliStreams& io, Fail
 
 namespace {
 
-// The entries a GPT create may name past the rows on screen: the layout
-// record's slots, within the table's own limit.
-int gptEntryLimit(const LayoutBuffer& layout) {
-  const std::uint32_t limit = layout.gptMaxPartitionCount();
-  return static_cast<int>(std::min<std::uint32_t>(limit == 0 ? kLayoutSlotCount : limit, kLayoutSlotCount));
-}
-
 // Checks the entry number against the table on screen and selects its row.
 // An empty table takes only Create Partition's entry 1, which needs no row;
-// a GPT create takes any entry up to the table's limit.
+// a GPT create's slot (past the used ones) may lie past the rows on screen.
 bool selectEntry(const EditorCall& call, int entry, const LayoutBuffer& layout, HeadlessTable& table, int disk,
                  FailureLog& failures) {
   const int rows = table.rowCount();
-  const bool gptCreate = call.createOptions && layout.partitionStyle() == kStyleGpt;
-  if (gptCreate && entry >= 1 && entry <= gptEntryLimit(layout)) {
+  if (call.createOptions && layout.partitionStyle() == kStyleGpt) {
     // A GPT without entries shows no rows, and the command then takes entry
     // 1; a filler row, as the view shows them, lets it take another.
     if (rows == 0 && entry > 1) table.addRow(ViewRow{"0", {}});
     if (table.rowCount() > 0) table.select(entry - 1);
     return true;
   }
-  if (rows == 0 && !gptCreate) {
+  if (rows == 0) {
     if (entry == 1 && call.createOptions) return true;
     failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
                     "'s table, which has no rows");
     return false;
   }
-  if (gptCreate || entry < 1 || entry > rows) {
+  if (entry < 1 || entry > rows) {
     failures.report("entry " + std::to_string(entry) + " is outside disk " + std::to_string(disk) +
-                    "'s table (entries 1 to " + std::to_string(gptCreate ? gptEntryLimit(layout) : rows) + ")");
+                    "'s table (entries 1 to " + std::to_string(rows) + ")");
     return false;
   }
   table.select(entry - 1);
@@ -266,68 +259,29 @@ bool translateType(const std::optional<std::string>& argument, std::uint32_t sty
   return true;
 }
 
-bool slotInUse(const LayoutBuffer& layout, int entry) {
-  if (entry < 1 || entry > kLayoutSlotCount || static_cast<std::uint32_t>(entry) > layout.partitionCount()) {
-    return false;
-  }
-  ConstLayoutSlot slot = layout.slot(entry);
-  return layout.partitionStyle() == kStyleMbr ? slot.mbrPartitionType() != 0 : !slot.gptPartitionType().isNull();
-}
-
 // On a GPT disk ENTRY is the partition's number, as the Number column, the
 // kernel (/dev/sdb3) and `show --json` give it; the record lists the used
 // entries one after the other, so in a table with gaps a partition sits in
 // a slot of another number. Returns the slot the command works on, or
-// nullopt after reporting why there is none:
-// - the slot that holds partition `number` (a command on a number that no
-//   partition has is refused); replacing it with --force is
-//   refused where the slot's own number differs, since the new entry takes
-//   the number of its slot and the partition would be renumbered;
-// - for a create on a free number past the used slots, the slot of that
-//   number, whose entry takes that number;
-// - for a create on a free number among them, a free slot whose own number
-//   is taken, so that the entry goes to the lowest free number: only where
-//   that is the number asked for.
-std::optional<int> gptSlotOf(const CliRequest& request, const EditorCall& call, const LayoutBuffer& layout, int number,
-                             int disk, FailureLog& failures) {
-  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
-  std::vector<bool> used(kLayoutSlotCount + 1, false);
-  int holder = 0;
-  for (int slot = 1; slot <= count; ++slot) {
-    if (!slotInUse(layout, slot)) continue;
-    const std::uint32_t own = layout.slot(slot).partitionNumber();
-    if (own >= 1 && own <= static_cast<std::uint32_t>(kLayoutSlotCount)) used[own] = true;
-    if (own == static_cast<std::uint32_t>(number)) holder = slot;
-  }
+// nullopt after reporting why there is none: the slot that holds partition
+// `number` (a command on a number no partition has is refused), or for a
+// create on a free number the slot the codec gives a new partition of that
+// number.
+std::optional<int> gptSlotOf(const EditorCall& call, const LayoutBuffer& layout, std::uint32_t number, int disk,
+                             FailureLog& failures) {
   const std::string name = "partition " + std::to_string(number) + " of disk " + std::to_string(disk);
-  if (holder != 0) {
-    if (call.createOptions && request.force && holder != number) {
-      failures.report(name + " is on row " + std::to_string(holder) +
-                      " of the table; written over, it would take the number " + std::to_string(holder) +
-                      ": delete it first, then create it");
-      return std::nullopt;
-    }
-    return holder;
-  }
+  if (const int holder = GptSlotOfPartition(layout, number); holder != 0) return holder;
   if (!call.createOptions) {
     failures.report(name + " does not exist (show --json gives each row's partition number)");
     return std::nullopt;
   }
-  if (number < 1 || number > kLayoutSlotCount) return number;  // refused with the range further on
-  if (number > count && !slotInUse(layout, number)) return number;
-  int lowestFree = 1;
-  while (lowestFree <= kLayoutSlotCount && used[lowestFree]) ++lowestFree;
-  for (int slot = count + 1; slot <= kLayoutSlotCount && lowestFree == number; ++slot) {
-    if (used[slot]) return slot;
-  }
-  if (lowestFree == number) {
-    // Every slot past the used ones would give its own number instead.
-    failures.report(name + " is free, but no slot of the table leads a new entry to it (partitions past " +
-                    std::to_string(kLayoutSlotCount) + " hold the numbers that would); create one past " +
-                    std::to_string(count));
+  if (std::optional<int> slot = GptSlotForNewPartition(layout, number)) return slot;
+  const std::uint32_t limit = GptPartitionNumberLimit(layout);
+  if (number < 1 || number > limit) {
+    failures.report(name + " is outside the table (partitions 1 to " + std::to_string(limit) + ")");
   } else {
-    failures.report(name + " is free, but a new entry takes the lowest free number (" + std::to_string(lowestFree) +
-                    ") or a number past the table's " + std::to_string(count) + " rows");
+    failures.report(name + " is free, but the layout record holds no more than " +
+                    std::to_string(kLayoutSlotCount) + " partitions");
   }
   return std::nullopt;
 }
@@ -337,7 +291,7 @@ std::optional<int> gptSlotOf(const CliRequest& request, const EditorCall& call, 
 // layout. False after reporting why.
 bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutBuffer& layout, int entry, int slotIndex,
                 FailureLog& failures) {
-  const bool inUse = slotInUse(layout, slotIndex);
+  const bool inUse = SlotInUse(layout, slotIndex);
   if (call.createOptions && inUse && !request.force) {
     ConstLayoutSlot slot = layout.slot(slotIndex);
     const std::string type = layout.partitionStyle() == kStyleMbr ? MbrTypeText(slot.mbrPartitionType())
@@ -398,9 +352,11 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   const std::uint32_t style = state.view.diskStyle;
   int slot = entry;  // the slot of the record the command works on
   if (call.entry && style == kStyleGpt) {
-    std::optional<int> found = gptSlotOf(request, call, layout, entry, disk, failures);
+    std::optional<int> found = gptSlotOf(call, layout, static_cast<std::uint32_t>(entry), disk, failures);
     if (!found) return 1;
     slot = *found;
+    // The new entry, or the one written over, keeps the number it was named by.
+    answers.partitionNumber = static_cast<std::uint32_t>(entry);
   }
   // On a RAW disk the command itself refuses the type change ("MBR only").
   if (call.typeName >= 0 && (style == kStyleMbr || style == kStyleGpt)) {
@@ -423,7 +379,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       if (geometry.ok()) {
         answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
       }
-    } else if (isValidEntryNumber(slot) && !slotInUse(layout, slot) && geometry.ok()) {
+    } else if (isValidEntryNumber(slot) && !SlotInUse(layout, slot) && geometry.ok()) {
       // The codec's place for a new entry: on a 1 MiB boundary behind the
       // partitions before it, where the window proposes the end of the row
       // above (or 64 KiB behind an empty row, which lies off the boundary,

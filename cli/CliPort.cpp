@@ -15,26 +15,6 @@ namespace kestrin::cli {
 
 namespace {
 
-bool isTableWrite(std::uint32_t code) {
-  return code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX || code == IOCTL_DISK_CREATE_DISK ||
-         code == IOCTL_DISK_DELETE_DRIVE_LAYOUT;
-}
-
-// Tries the write out on `trial` as the disk stack would make it, so that
-// the sectors it changes are known. A write the codec refuses changes none.
-void tryWrite(OverlayDevice& trial, std::uint32_t code, const void* input, std::uint32_t inputSize) {
-  const auto* bytes = static_cast<const std::uint8_t*>(input);
-  if (code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX && input != nullptr && inputSize >= kLayoutHeaderSize) {
-    LayoutBuffer layout;
-    std::memcpy(layout.data(), bytes, std::min<std::size_t>(inputSize, kLayoutBufferSize));
-    static_cast<void>(EncodeLayout(trial, layout, inputSize));
-  } else if (code == IOCTL_DISK_CREATE_DISK && input != nullptr && inputSize >= kCreateDiskSize) {
-    static_cast<void>(CreateFreshLayout(trial, std::span<const std::uint8_t>(bytes, kCreateDiskSize)));
-  } else if (code == IOCTL_DISK_DELETE_DRIVE_LAYOUT) {
-    static_cast<void>(DeleteLayout(trial));
-  }
-}
-
 }  // namespace
 
 bool CliPort::saveBackup(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize) {
@@ -52,7 +32,9 @@ bool CliPort::saveBackup(DiskHandle handle, std::uint32_t code, const void* inpu
       // The sectors the write would change beyond the usual places (a new
       // EBR, a table of another size).
       OverlayDevice trial(disk);
-      tryWrite(trial, code, input, inputSize);
+      // A write the codec refuses changes none.
+      static_cast<void>(ApplyTableWrite(
+          trial, code, std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(input), input ? inputSize : 0)));
       std::vector<std::uint64_t> changed = trial.writtenSectors();
       lbas.insert(lbas.end(), changed.begin(), changed.end());
       std::sort(lbas.begin(), lbas.end());
@@ -91,14 +73,14 @@ void CliPort::settleBackup(DiskHandle handle, bool written) {
 bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
                           void* output, std::uint32_t outputSize, std::uint32_t* bytesReturned) {
   m_lastError.reset();
-  if (isTableWrite(code) && !saveBackup(handle, code, input, inputSize)) {
+  if (IsTableWrite(code) && !saveBackup(handle, code, input, inputSize)) {
     m_lastError = ERROR_WRITE_FAULT;
     return false;
   }
   const bool ok = m_inner.DiskControl(handle, code, input, inputSize, output, outputSize, bytesReturned);
   const std::uint32_t error = ok ? ERROR_SUCCESS : m_inner.LastError();
   m_busy = m_busy || error == ERROR_BUSY;
-  if (isTableWrite(code)) {
+  if (IsTableWrite(code)) {
     settleBackup(handle, ok);
     if (!ok) m_lastError = error;
   }

@@ -77,11 +77,10 @@ const std::vector<CommandSpec> kCommands{
      "SIZE is a number of MiB or a number with a unit, K, M, G, T or KiB, MiB, GiB, TiB (powers\n"
      "of 1024), that comes to whole MiB; OFFSET is a number of bytes or a number with a unit,\n"
      "that comes to whole sectors. Plain numbers may be hexadecimal ($, 0x).\n"
-     "On a GPT disk ENTRY is a partition number (as /dev/sdb3), any free one up to the table's\n"
-     "limit (at most 64); without --offset a new entry starts at the first MiB boundary behind\n"
-     "the last partition on the disk. A free number not above the count of partitions is\n"
-     "taken only when it is the lowest free number. An entry in use is refused unless --force\n"
-     "is given.\n",
+     "On a GPT disk ENTRY is a partition number (as /dev/sdb3), any free one up to the length of\n"
+     "the table's entry array (128 as a rule), which the new partition takes; without --offset it\n"
+     "starts at the first MiB boundary behind the last partition on the disk. An entry in use is\n"
+     "refused unless --force is given (it then keeps its number).\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreatePartition1Click, .entry = true, .createOptions = true}},
     {"delete-partition",

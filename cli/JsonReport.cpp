@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "LayoutQueries.h"
 #include "LayoutView.h"
 #include "MbrEntry.h"
 #include "MbrLayout.h"
+#include "Utf16.h"
 
 namespace kestrin::cli {
 
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
 
 std::string styleName(std::uint32_t style) {
   switch (style) {
@@ -23,24 +23,6 @@ std::string styleName(std::uint32_t style) {
       return "RAW";
     default:
       return "unknown";
-  }
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
 
@@ -82,7 +64,7 @@ nlohmann::ordered_json slotJson(std::uint32_t style, const LayoutBuffer& layout,
     row["id"] = GuidToString(slot.gptPartitionId());
     row["attributes"] = slot.gptAttributes();
     row["attributesText"] = hex64(slot.gptAttributes());
-    row["name"] = Utf8FromUtf16(slot.gptName());
+    row["name"] = Utf16ToUtf8(slot.gptName());
   }
   return row;
 }
@@ -95,42 +77,6 @@ std::string partitionNode(const std::string& device, int number) {
 }
 
 }  // namespace
-
-std::vector<int> KernelPartitionNumbers(const LayoutBuffer& layout) {
-  const int count = static_cast<int>(std::min<std::uint32_t>(ShownEntryCount(layout), layout.slotCapacity()));
-  std::vector<int> numbers(static_cast<std::size_t>(count) + 1, 0);
-  int nextLogical = kMbrPrimarySlots + 1;
-  for (int entry = 1; entry <= count; ++entry) {
-    ConstLayoutSlot slot = layout.slot(entry);
-    if (layout.partitionStyle() == kStyleGpt) {
-      if (!slot.gptPartitionType().isNull()) numbers[static_cast<std::size_t>(entry)] = slot.partitionNumber();
-    } else if (layout.partitionStyle() == kStyleMbr && slot.mbrPartitionType() != 0) {
-      // A primary is numbered by its slot, the extended partition included;
-      // in an EBR only the logical drives count, the links do not.
-      if (entry <= kMbrPrimarySlots) {
-        numbers[static_cast<std::size_t>(entry)] = entry;
-      } else if (!isMbrContainerType(slot.mbrPartitionType())) {
-        numbers[static_cast<std::size_t>(entry)] = nextLogical++;
-      }
-    }
-  }
-  return numbers;
-}
-
-std::string Utf8FromUtf16(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
-    }
-    appendUtf8(out, c);
-  }
-  return out;
-}
 
 nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const LayoutBuffer& layout,
                                   const std::string& blockDevice) {

@@ -24,14 +24,7 @@ namespace kestrin::cli {
 nlohmann::ordered_json LayoutJson(int disk, const std::string& path, const LayoutBuffer& layout,
                                   const std::string& blockDevice = "");
 
-// The kernel's partition number of each slot of `layout` (index 0 unused),
-// 0 where the slot holds no partition.
-std::vector<int> KernelPartitionNumbers(const LayoutBuffer& layout);
-
 // The chooser's rows, with the numbers as numbers.
 nlohmann::ordered_json DiskListJson(const std::vector<DiskListRow>& rows);
-
-// UTF-16 as UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf8FromUtf16(const std::u16string& text);
 
 }  // namespace kestrin::cli

@@ -60,6 +60,7 @@ std::optional<CreatePartitionDialogResult> ScriptedInteraction::createPartitionD
     const CreatePartitionDialogInput& input) {
   CreatePartitionDialogResult result;
   result.boot = m_answers.boot;
+  result.partitionNumber = m_answers.partitionNumber;
   // What the dialog proposes goes back unchanged, as when OK is pressed at once.
   result.offsetText = m_answers.offsetText.value_or(input.offsetText);
   result.sizeText = m_answers.sizeText.value_or(input.sizeText);

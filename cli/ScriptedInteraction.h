@@ -29,6 +29,7 @@ struct ScriptedAnswers {
   std::optional<std::string> typeText;      // create-partition, set-type; nullopt keeps the preselection
   bool boot = false;                        // create-partition
   bool force = false;                       // create-partition --force: replace an entry in use
+  std::uint32_t partitionNumber = 0;        // create-partition on a GPT: the partition's number
   std::optional<int> style;                 // create-disk: 0 MBR, 1 GPT, 2 RAW
   // Shown on a line of its own before the question, when not empty: which
   // file or device the disk number stands for.

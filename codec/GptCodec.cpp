@@ -8,7 +8,7 @@
 #include "GptTable.h"
 #include "GptWriter.h"
 #include "MbrFormat.h"
-#include "RandomGuid.h"
+#include "NewGuid.h"
 #include "ErrorCodes.h"
 
 namespace kestrin {
@@ -88,7 +88,7 @@ std::uint32_t WriteEmptyGpt(SectorDevice& medium, const Guid& diskId, std::uint3
   // Never fewer entries than fill the 16 KiB that the array is given.
   h.entrySize = static_cast<std::uint32_t>(kEntryMinSize);
   h.entryCount = std::max(maxPartitionCount, static_cast<std::uint32_t>(kMinArrayBytes / kEntryMinSize));
-  h.diskId = diskId.isNull() ? RandomGuid() : diskId;
+  h.diskId = diskId.isNull() ? NewGuid() : diskId;
   const std::uint64_t arraySectors = h.arraySectors(sectorSize);
   const std::uint64_t sectorCount = medium.sectorCount();
   // Sector 0, two headers, two arrays and at least one usable sector.

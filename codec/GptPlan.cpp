@@ -6,7 +6,7 @@
 
 #include "ByteOrder.h"
 #include "Guid.h"
-#include "RandomGuid.h"
+#include "NewGuid.h"
 #include "ErrorCodes.h"
 
 namespace kestrin::gpt {
@@ -186,7 +186,7 @@ std::uint32_t buildArray(const LayoutBuffer& layout, const SectorReader& medium,
     auto old = entryAt(oldArray, h.entrySize, w.position);
     Guid id = slot.gptPartitionId();
     // A new entry comes without an id; every partition needs its own.
-    if (id.isNull()) id = RandomGuid();
+    if (id.isNull()) id = NewGuid();
     writeGuidAt(entry, kEntryTypeGuidOffset, slot.gptPartitionType());
     writeGuidAt(entry, kEntryUniqueGuidOffset, id);
     writeLe64(entry, kEntryFirstLbaOffset, w.firstLba);

@@ -1,8 +1,10 @@
 #include "LayoutCodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "ControlCodes.h"
 #include "ErrorCodes.h"
 #include "GrowingRecord.h"
 #include "RequestRecords.h"
@@ -85,6 +87,29 @@ std::uint32_t CreateFreshLayout(SectorDevice& medium, std::span<const std::uint8
       return DeleteLayout(medium);
     default:
       return ERROR_INVALID_PARAMETER;
+  }
+}
+
+bool IsTableWrite(std::uint32_t code) {
+  return code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX || code == IOCTL_DISK_CREATE_DISK ||
+         code == IOCTL_DISK_DELETE_DRIVE_LAYOUT;
+}
+
+std::uint32_t ApplyTableWrite(SectorDevice& medium, std::uint32_t code, std::span<const std::uint8_t> input) {
+  switch (code) {
+    case IOCTL_DISK_SET_DRIVE_LAYOUT_EX: {
+      if (input.size() < kLayoutHeaderSize) return ERROR_INVALID_PARAMETER;
+      LayoutBuffer layout;
+      std::copy_n(input.begin(), std::min<std::size_t>(input.size(), layout.size()), layout.data());
+      return EncodeLayout(medium, layout, static_cast<std::uint32_t>(input.size()));
+    }
+    case IOCTL_DISK_CREATE_DISK:
+      if (input.size() < kCreateDiskSize) return ERROR_INVALID_PARAMETER;
+      return CreateFreshLayout(medium, input.first(kCreateDiskSize));
+    case IOCTL_DISK_DELETE_DRIVE_LAYOUT:
+      return DeleteLayout(medium);
+    default:
+      return ERROR_INVALID_FUNCTION;
   }
 }
 

@@ -44,6 +44,17 @@ std::uint32_t CreateFreshLayout(SectorDevice& medium, std::span<const std::uint8
 // IOCTL_DISK_DELETE_DRIVE_LAYOUT: afterwards the disk reads as RAW.
 std::uint32_t DeleteLayout(SectorDevice& medium);
 
+// True for the requests that write a table: IOCTL_DISK_SET_DRIVE_LAYOUT_EX,
+// IOCTL_DISK_CREATE_DISK and IOCTL_DISK_DELETE_DRIVE_LAYOUT.
+bool IsTableWrite(std::uint32_t code);
+
+// Makes the table write `code` with its `input` on `medium`, as the disk
+// stack answers it: the layout record of IOCTL_DISK_SET_DRIVE_LAYOUT_EX
+// (EncodeLayout), the record of IOCTL_DISK_CREATE_DISK (CreateFreshLayout),
+// or IOCTL_DISK_DELETE_DRIVE_LAYOUT. ERROR_INVALID_PARAMETER for an input too
+// short for its record; ERROR_INVALID_FUNCTION for any other request.
+std::uint32_t ApplyTableWrite(SectorDevice& medium, std::uint32_t code, std::span<const std::uint8_t> input);
+
 // Sector size of an image whose size is not given: 4096 when a GPT header
 // written for 4096-byte sectors is found at byte 4096 (and none at byte
 // 512), else 512. `firstBytes` are the image's first bytes.

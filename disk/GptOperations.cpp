@@ -18,7 +18,7 @@ LayoutRequirement gptEntry(unsigned entry) { return {kStyleGpt, entry, LayoutReq
 }  // namespace
 
 bool CreatePartitionGPT(std::string path, std::uint8_t entry, std::int64_t startingOffset, std::int64_t length,
-                        const std::string& typeGuidText) {
+                        const std::string& typeGuidText, std::uint32_t partitionNumber) {
   if (!acceptEntryNumber(entry)) return false;
   return EditDriveLayout(
       path,
@@ -37,7 +37,7 @@ bool CreatePartitionGPT(std::string path, std::uint8_t entry, std::int64_t start
         // an entry keeps them.
         LayoutSlot slot = buffer.slot(entry);
         slot.setStyle(kStyleGpt);
-        slot.setPartitionNumber(entry);
+        slot.setPartitionNumber(partitionNumber != 0 ? partitionNumber : entry);
         slot.setStartingOffset(startingOffset);
         slot.setPartitionLength(length);
         slot.setGptPartitionType(type);

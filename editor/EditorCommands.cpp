@@ -249,7 +249,7 @@ void EditorCommands::CreatePartition1Click() {
       auto type = static_cast<std::uint8_t>(StrToInt(code));
       CreatePartitionMBR(m_state.diskPath, entry, offset, length, boot, type);
     } else {
-      CreatePartitionGPT(m_state.diskPath, entry, offset, length, code);
+      CreatePartitionGPT(m_state.diskPath, entry, offset, length, code, answer->partitionNumber);
     }
     waitAndRefresh();
   });

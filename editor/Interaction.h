@@ -4,6 +4,7 @@
 // confirmation, the three dialogs and the waits. The window answers it with
 // real message boxes and dialogs; the command line and tests script it.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,9 @@ struct CreatePartitionDialogResult {
   std::string sizeText;    // txtsize
   std::string offsetText;  // txtoffset
   std::string typeText;    // the text of cmb_type's edit field
+  // The number a new GPT partition takes where it is not its entry number
+  // (the command line names partitions by number); never set by a window.
+  std::uint32_t partitionNumber = 0;
 };
 
 class Interaction {

@@ -338,7 +338,7 @@ TEST_F(CliInput, NumbersThatDoNotConvertAreRefusedWithTheConversionMessage) {
 // The window takes a sign in every number; the command line refuses one on
 // values where it can only be a slip (-1 would set all 64 attribute bits).
 TEST_F(CliInput, NegativeSignaturesAndAttributesAreUsageErrors) {
-  for (const std::string& value : {"-1", " -$1", "-0"}) {
+  for (const char* value : {"-1", " -$1", "-0"}) {
     for (const auto& [image, args] : {std::pair{m_gpt, std::vector<std::string>{"set-attributes", "0", "1", value}},
                                       std::pair{m_mbr, std::vector<std::string>{"set-disk-id", "0", value}}}) {
       const auto before = ReadFileBytes(image);

@@ -1185,14 +1185,21 @@ TEST_F(CliGuards, GptEntriesAreThePartitionNumbersAlsoInATableWithGaps) {
        1,
        "overlaps entry 2 (partition 4) (sectors 22528 to 32767)",
        before},
-      {{"create-partition", "0", "4", "--force", "--offset", "20M", "--size", "4"}, 1, "is on row 2 of", before},
-      {{"create-partition", "0", "3", "--offset", "40M", "--size", "4"}, 1, "the lowest free number (2)", before},
-      {{"create-partition", "0", "2", "--offset", "40M", "--size", "4"},
+      // A partition written over, and any free number, keep the number given.
+      {{"create-partition", "0", "4", "--force", "--offset", "12M", "--size", "4"},
+       0,
+       "partition 4 is entry #2 of the table",
+       {{1, 2048}, {4, 24576}, {5, 32768}}},
+      {{"create-partition", "0", "3", "--offset", "40M", "--size", "4"},
+       0,
+       "partition 3 is entry #4 of the table",
+       {{1, 2048}, {3, 81920}, {4, 24576}, {5, 32768}}},
+      {{"set-type", "0", "5", "SYSTEM_GUID"}, 0, "partition 5 is entry #4", {}},
+      {{"delete-partition", "0", "4"}, 0, "partition 4 is entry #3", {{1, 2048}, {3, 81920}, {5, 32768}}},
+      {{"create-partition", "0", "2", "--offset", "50M", "--size", "4"},
        0,
        "partition 2 is entry #4 of the table",
-       {{1, 2048}, {2, 81920}, {4, 22528}, {5, 32768}}},
-      {{"set-type", "0", "5", "SYSTEM_GUID"}, 0, "partition 5 is entry #4", {}},
-      {{"delete-partition", "0", "4"}, 0, "partition 4 is entry #3", {{1, 2048}, {2, 81920}, {5, 32768}}},
+       {{1, 2048}, {2, 102400}, {3, 81920}, {5, 32768}}},
   };
   for (const Step& step : steps) {
     std::vector<std::string> args{"--disk", image, "--yes"};
@@ -1239,7 +1246,8 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
       {{"create-partition", "0", "61", "--size", "1536K"}, 2, 0, 0, 0, "is not a whole number of MiB"},
       {{"create-partition", "0", "61", "--offset", "1000"}, 2, 0, 0, 0, "is not a whole number of 512-byte sectors"},
       {{"create-partition", "0", "61", "--size", "3X"}, 2, 0, 0, 0, "has an unknown unit"},
-      {{"create-partition", "0", "65", "--size", "1"}, 1, 0, 0, 0, "entries 1 to 64"},
+      {{"create-partition", "0", "128", "--size", "1"}, 0, 128, 90112, 2048, ""},
+      {{"create-partition", "0", "129", "--size", "1"}, 1, 0, 0, 0, "partitions 1 to 128"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{"--yes"};
@@ -1261,9 +1269,9 @@ TEST_F(CliTyping, SizesOffsetsAndEntriesAsPeopleWriteThemLandWhereTheyMean) {
   // The same limit on a GPT that has no entries yet, and so no rows.
   const std::string none = m_dir.file("none.img");
   ASSERT_EQ(MakeSfdiskImage(none, kImageSize, "label: gpt\n"), "");
-  RunResult past = cli({"--disk", none, "--yes", "create-partition", "0", "65", "--size", "1"});
+  RunResult past = cli({"--disk", none, "--yes", "create-partition", "0", "129", "--size", "1"});
   EXPECT_EQ(past.exitCode, 1);
-  EXPECT_NE(past.err.find("outside disk 0's table (entries 1 to 64)"), std::string::npos) << past.err;
+  EXPECT_NE(past.err.find("is outside the table (partitions 1 to 128)"), std::string::npos) << past.err;
 
   // show --json: the kernel's numbers beside the rows, as sfdisk names the
   // partitions; the text keeps the window's rows.

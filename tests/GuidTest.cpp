@@ -52,7 +52,7 @@ TEST(Guid, EveryByteValueRoundTripsThroughText) {
   }
 }
 
-// libuuid exists only on the Linux side; on Windows CoCreateGuid stands in.
+// libuuid, an oracle of the texts, exists only on the Linux side.
 #ifndef _WIN32
 TEST(Guid, AgreesWithLibuuidText) {
   for (int i = 0; i < 8; ++i) {

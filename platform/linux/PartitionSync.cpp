@@ -9,8 +9,8 @@
 #include <map>
 #include <system_error>
 
+#include "LayoutQueries.h"
 #include "MbrEntry.h"
-#include "MbrLayout.h"
 #include "SysfsFiles.h"
 
 namespace fs = std::filesystem;
@@ -23,21 +23,6 @@ constexpr std::int64_t kSysfsUnit = 512;
 // The kernel keeps the first kilobyte (at least one sector) of an extended
 // partition visible, room for a boot loader, and hides the rest.
 constexpr std::int64_t kContainerMinimumVisible = 1024;
-
-bool hasNonZeroGuid(const Guid& guid) {
-  return std::any_of(guid.bytes.begin(), guid.bytes.end(), [](std::uint8_t b) { return b != 0; });
-}
-
-void addMbrSlot(std::vector<KernelPartition>& out, ConstLayoutSlot slot, int number, std::uint32_t sectorSize) {
-  if (slot.mbrPartitionType() == 0 || slot.partitionLength() <= 0) return;
-  KernelPartition partition{number, slot.startingOffset(), slot.partitionLength(), false};
-  if (isMbrContainerType(slot.mbrPartitionType())) {
-    partition.container = true;
-    partition.length =
-        std::min(partition.length, std::max(static_cast<std::int64_t>(sectorSize), kContainerMinimumVisible));
-  }
-  out.push_back(partition);
-}
 
 int blkpg(int fd, int operation, const KernelPartition& partition) {
   blkpg_partition record{};
@@ -69,38 +54,17 @@ std::vector<KernelPartition> KernelPartitionsOfLayout(const LayoutBuffer& layout
   std::vector<KernelPartition> out;
   // Every slot of the record, which may be larger than the fixed one of 64:
   // the kernel learns of all partitions of a table of more than 64.
-  const int count = static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(),
-                                                             static_cast<std::uint32_t>(layout.slotCapacity())));
-  switch (layout.partitionStyle()) {
-    case kStyleGpt:
-      for (int entry = 1; entry <= count; ++entry) {
-        ConstLayoutSlot slot = layout.slot(entry);
-        if (!hasNonZeroGuid(slot.gptPartitionType()) || slot.partitionLength() <= 0 || slot.partitionNumber() == 0) {
-          continue;
-        }
-        out.push_back({static_cast<int>(slot.partitionNumber()), slot.startingOffset(), slot.partitionLength(), false});
-      }
-      break;
-    case kStyleMbr: {
-      for (int entry = 1; entry <= std::min(count, kMbrPrimarySlots); ++entry) {
-        addMbrSlot(out, layout.slot(entry), entry, sectorSize);
-      }
-      // The logical drives of the EBR groups, in chain order and within an
-      // EBR in table order, as the kernel numbers them; the links between
-      // EBRs are no partitions.
-      int nextLogical = kMbrPrimarySlots + 1;
-      for (int entry = mbrGroupFirstEntry(0); entry <= count; ++entry) {
-        ConstLayoutSlot slot = layout.slot(entry);
-        if (slot.mbrPartitionType() == 0 || isMbrContainerType(slot.mbrPartitionType()) ||
-            slot.partitionLength() <= 0) {
-          continue;
-        }
-        addMbrSlot(out, slot, nextLogical++, sectorSize);
-      }
-      break;
+  const std::vector<int> numbers = KernelPartitionNumbers(layout);
+  for (std::size_t entry = 1; entry < numbers.size(); ++entry) {
+    if (numbers[entry] == 0) continue;
+    ConstLayoutSlot slot = layout.slot(static_cast<int>(entry));
+    KernelPartition partition{numbers[entry], slot.startingOffset(), slot.partitionLength(), false};
+    if (layout.partitionStyle() == kStyleMbr && isMbrContainerType(slot.mbrPartitionType())) {
+      partition.container = true;
+      partition.length =
+          std::min(partition.length, std::max(static_cast<std::int64_t>(sectorSize), kContainerMinimumVisible));
     }
-    default:
-      break;
+    out.push_back(partition);
   }
   std::sort(out.begin(), out.end(),
             [](const KernelPartition& a, const KernelPartition& b) { return a.number < b.number; });

@@ -190,22 +190,12 @@ std::uint32_t EmulatedPort::request(OpenDiskState& open, std::uint32_t code, con
       returned = static_cast<std::uint32_t>(used);
       return ERROR_SUCCESS;
     }
-    case IOCTL_DISK_SET_DRIVE_LAYOUT_EX: {
-      if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
-      if (inputSize < kLayoutHeaderSize) return ERROR_INVALID_PARAMETER;
-      LayoutBuffer layout;
-      std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
-      return medium.writeTable([&](SectorDevice& device) { return EncodeLayout(device, layout, inputSize); });
-    }
-    case IOCTL_DISK_CREATE_DISK: {
-      if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
-      if (inputSize < kCreateDiskSize) return ERROR_INVALID_PARAMETER;
-      std::span<const std::uint8_t> record(input, kCreateDiskSize);
-      return medium.writeTable([&](SectorDevice& device) { return CreateFreshLayout(device, record); });
-    }
+    case IOCTL_DISK_SET_DRIVE_LAYOUT_EX:
+    case IOCTL_DISK_CREATE_DISK:
     case IOCTL_DISK_DELETE_DRIVE_LAYOUT: {
       if (std::uint32_t error = checkWritable(open); error != ERROR_SUCCESS) return error;
-      return medium.writeTable([](SectorDevice& device) { return DeleteLayout(device); });
+      const std::span<const std::uint8_t> record(input, input == nullptr ? 0 : inputSize);
+      return medium.writeTable([&](SectorDevice& device) { return ApplyTableWrite(device, code, record); });
     }
     case IOCTL_DISK_UPDATE_PROPERTIES:
       // Under the handle's lock, so that no other Kestrin process looks at

@@ -1,0 +1,43 @@
+#pragma once
+// Questions about a layout record that the disk stack, the editor and every
+// front end ask, each answered in one place: whether a slot holds an entry,
+// the numbers the Linux kernel gives the partitions, and which slot holds
+// or takes a GPT partition of a given number.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "LayoutBuffer.h"
+
+namespace kestrin {
+
+// The slots the record's header counts, never more than it holds.
+int UsedSlotCount(const LayoutBuffer& layout);
+
+// True when slot `entry` is counted and holds an entry: a type byte other
+// than 0 (MBR), a type GUID other than the null one (GPT).
+bool SlotInUse(const LayoutBuffer& layout, int entry);
+
+// The number the Linux kernel gives the partition of each slot (its device
+// node, /dev/sdb<n>), indexed by entry number (index 0 unused), 0 for a slot
+// it gives none: MBR primaries by their slot, the extended partition
+// included; logical drives from 5 in chain order, links and drives of length
+// zero not counted; GPT entries by their position in the entry array.
+std::vector<int> KernelPartitionNumbers(const LayoutBuffer& layout);
+
+// The slot that holds GPT partition `number`, or 0 when none does.
+int GptSlotOfPartition(const LayoutBuffer& layout, std::uint32_t number);
+
+// Where a new GPT partition numbered `number` goes: the first slot past the
+// used ones, which the record reports one after the other; the entry takes
+// the number it is given, wherever its slot lies. nullopt when the number
+// is 0, past the table's entry array, or taken, or the record has no free
+// slot.
+std::optional<int> GptSlotForNewPartition(const LayoutBuffer& layout, std::uint32_t number);
+
+// The largest partition number a GPT of this layout can hold: its entry
+// array's length.
+std::uint32_t GptPartitionNumberLimit(const LayoutBuffer& layout);
+
+}  // namespace kestrin
