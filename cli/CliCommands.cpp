@@ -330,6 +330,15 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
 
   EditorState state;
   state.diskPath = DiskPath(disk);
+  // One hold of the disk from the first read to the write and the table
+  // printed after it: what the guards below read is what the write changes.
+  struct HeldDisk {
+    CliPort* port;
+    ~HeldDisk() {
+      if (port != nullptr) port->releaseDisk();
+    }
+  } held{io.port};
+  if (io.port != nullptr) io.port->holdDisk(state.diskPath);
   HeadlessTable table = tableOf(state, failures);
   table.refresh();
   const bool busy = io.port != nullptr && io.port->diskBusy();

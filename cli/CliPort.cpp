@@ -70,9 +70,37 @@ void CliPort::settleBackup(DiskHandle handle, bool written) {
   m_pending.discard();
 }
 
+DiskHandle CliPort::OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) {
+  m_lastError.reset();
+  if (path == m_heldPath && m_held == kInvalidHandle) {
+    m_held = m_inner.OpenDisk(path, GENERIC_READ | GENERIC_WRITE, attributes);
+  }
+  if (path == m_heldPath && m_held != kInvalidHandle) {
+    m_aliases[m_nextAlias] = m_held;
+    return m_nextAlias--;
+  }
+  const DiskHandle handle = m_inner.OpenDisk(path, access, attributes);
+  m_openFailed = m_openFailed || handle == kInvalidHandle;
+  return handle;
+}
+
+void CliPort::CloseDisk(DiskHandle handle) {
+  m_lastError.reset();
+  // The held disk stays open until the command is done with it.
+  if (m_aliases.erase(handle) == 0) m_inner.CloseDisk(handle);
+}
+
+void CliPort::releaseDisk() {
+  if (m_held != kInvalidHandle) m_inner.CloseDisk(m_held);
+  m_held = kInvalidHandle;
+  m_heldPath.clear();
+  m_aliases.clear();
+}
+
 bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
                           void* output, std::uint32_t outputSize, std::uint32_t* bytesReturned) {
   m_lastError.reset();
+  handle = innerHandle(handle);
   if (IsTableWrite(code) && !saveBackup(handle, code, input, inputSize)) {
     m_lastError = ERROR_WRITE_FAULT;
     return false;

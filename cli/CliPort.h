@@ -7,6 +7,7 @@
 // disk stack refused, so that the command can name what is wrong with it.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -55,31 +56,32 @@ class CliPort : public DevicePort {
   // command would try next waits as long again for the same lock.
   bool diskBusy() const { return m_busy; }
 
-  DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) override {
-    m_lastError.reset();
-    const DiskHandle handle = m_inner.OpenDisk(path, access, attributes);
-    m_openFailed = m_openFailed || handle == kInvalidHandle;
-    return handle;
-  }
+  // For the rest of the command every open of `path` shares one handle of
+  // the port behind, opened for reading and writing at the first open and
+  // closed by releaseDisk: the command's reads (the table it shows, the
+  // guards') and its write happen under one hold of the disk's lock, and a
+  // disk another program holds is waited for once. A disk that does not open
+  // for writing is opened as each caller asks.
+  void holdDisk(const std::string& path) { m_heldPath = path; }
+  void releaseDisk();
+
+  DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) override;
   bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                    std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
-  void CloseDisk(DiskHandle handle) override {
-    m_lastError.reset();
-    m_inner.CloseDisk(handle);
-  }
+  void CloseDisk(DiskHandle handle) override;
   bool ReadDisk(DiskHandle handle, std::uint64_t offset, void* buffer, std::uint32_t size,
                 std::uint32_t* bytesRead) override {
     m_lastError.reset();
-    return m_inner.ReadDisk(handle, offset, buffer, size, bytesRead);
+    return m_inner.ReadDisk(innerHandle(handle), offset, buffer, size, bytesRead);
   }
   bool WriteDisk(DiskHandle handle, std::uint64_t offset, const void* buffer, std::uint32_t size,
                  std::uint32_t* bytesWritten) override {
     m_lastError.reset();
-    return m_inner.WriteDisk(handle, offset, buffer, size, bytesWritten);
+    return m_inner.WriteDisk(innerHandle(handle), offset, buffer, size, bytesWritten);
   }
   bool FlushDisk(DiskHandle handle) override {
     m_lastError.reset();
-    return m_inner.FlushDisk(handle);
+    return m_inner.FlushDisk(innerHandle(handle));
   }
   std::uint32_t LastError() const override { return m_lastError ? *m_lastError : m_inner.LastError(); }
   std::string ErrorMessage(std::uint32_t code) const override { return m_inner.ErrorMessage(code); }
@@ -102,8 +104,20 @@ class CliPort : public DevicePort {
   TableBackup m_saved;
   PendingBackup m_pending;
   std::optional<RefusedWrite> m_refused;
+  // The handle of the port behind for `handle`, which may stand for the
+  // held disk's.
+  DiskHandle innerHandle(DiskHandle handle) const {
+    auto alias = m_aliases.find(handle);
+    return alias == m_aliases.end() ? handle : alias->second;
+  }
+
   // Set when this port itself failed the last call.
   std::optional<std::uint32_t> m_lastError;
+  std::string m_heldPath;
+  DiskHandle m_held = kInvalidHandle;
+  // The handles given out for the held disk, below any the port behind gives.
+  std::map<DiskHandle, DiskHandle> m_aliases;
+  DiskHandle m_nextAlias = kInvalidHandle - 1;
   bool m_openFailed = false;
   bool m_busy = false;
 };

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -666,7 +667,8 @@ TEST_F(CliUsage, HelpForTheProgramAndEveryCommandGoesToStandardOutput) {
 
 // Runs the program with a pseudo-terminal as standard input, typing
 // `answer` into it; standard output and error go to the test.
-RunResult RunOnTerminal(const std::vector<std::string>& argv, const std::string& answer) {
+RunResult RunOnTerminal(const std::vector<std::string>& argv, const std::string& answer,
+                        const std::function<void()>& whileAsked = {}) {
   RunResult result;
   int master = -1, slave = -1;
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return result;
@@ -687,9 +689,15 @@ RunResult RunOnTerminal(const std::vector<std::string>& argv, const std::string&
   ::close(slave);
   ::close(outPipe[1]);
   if (rc == 0) {
+    char buffer[4096];
+    // With `whileAsked`, the answer waits until the question is out.
+    for (ssize_t n; whileAsked && result.out.find("[y/N]") == std::string::npos &&
+                    (n = ::read(outPipe[0], buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, n);
+    }
+    if (whileAsked) whileAsked();
     // The terminal holds the typed line until the program reads it.
     (void)!::write(master, answer.data(), answer.size());
-    char buffer[4096];
     for (ssize_t n; (n = ::read(outPipe[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, n);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -712,8 +720,16 @@ TEST_F(CliConfirmation, ATerminalAnswerOfNoWritesNothingAndYesWrites) {
   EXPECT_EQ(empty.exitCode, 1) << empty.out;
   EXPECT_EQ(tables(m_mbr), before);
 
-  RunResult yes = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "y\n");
+  // From the read of the table to the write the command holds the disk:
+  // another program cannot change it while the question is open.
+  bool held = false;
+  RunResult yes = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "y\n", [&] {
+    const int fd = ::open(m_mbr.c_str(), O_RDONLY | O_CLOEXEC);
+    held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+  });
   EXPECT_EQ(yes.exitCode, 0) << yes.out;
+  EXPECT_TRUE(held);
   EXPECT_EQ(SfdiskDump(m_mbr).partitions.size(), 1u);
 }
 
