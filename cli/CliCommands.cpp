@@ -347,7 +347,6 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     if (!busy) explainTableBeyondRecord(disk, failures);
     return 1;
   }
-  const int failuresBefore = failures.count();
   LayoutBuffer layout;
   if (call.entry) {
     try {
@@ -430,25 +429,33 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   ScriptedInteraction interaction(answers, confirmation, io.in, failures);
   EditorCommands commands(state, table, interaction);
   commands.acceptTypeCodes(true);
+  CommandOutcome outcome = CommandOutcome::Failed;
   try {
-    (commands.*(style == kStyleGpt && call.onGpt ? call.onGpt : call.command))();
+    outcome = (commands.*(style == kStyleGpt && call.onGpt ? call.onGpt : call.command))();
   } catch (const std::exception& error) {
     // What the window leaves to its application-wide error report: the
     // conversions made outside the command's error trap.
     failures.report(error.what());
   }
-  if (io.port != nullptr && !io.port->backupFailure().empty()) failures.report(io.port->backupFailure());
+  if (io.port != nullptr && !io.port->backupFailure().empty()) {
+    failures.report(io.port->backupFailure());
+    outcome = CommandOutcome::Failed;
+  }
   if (io.port != nullptr && !io.port->backupKeptIn().empty()) {
     failures.note("the write stopped part-way; the table sectors as they were before it are in " +
                   io.port->backupKeptIn() + " (" + *request.backup + " is as it was)\n");
   }
-  if (failures.count() > failuresBefore) {
-    ExplainRefusedWrite(io, failures);
-    return 1;
-  }
-  if (!interaction.confirmationAsked()) {
-    failures.report("nothing to write; the command ended without a change");
-    return 1;
+  switch (outcome) {
+    case CommandOutcome::Done:
+      break;
+    case CommandOutcome::Cancelled:
+      // A confirmation answered no has said so already.
+      if (!interaction.confirmationAsked()) failures.report("nothing to write; the command ended without a change");
+      return 1;
+    case CommandOutcome::Refused:
+    case CommandOutcome::Failed:
+      ExplainRefusedWrite(io, failures);
+      return 1;
   }
   if (io.port != nullptr && request.backup) {
     failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");

@@ -22,7 +22,7 @@ using CommandHandler = int (*)(const CommandSpec& command, const CliRequest& req
 
 // What an editor command takes from its arguments after the disk number N.
 struct EditorCall {
-  using WindowCommand = void (EditorCommands::*)();
+  using WindowCommand = CommandOutcome (EditorCommands::*)();
   // The window's command; where the window has another item for a GPT (or
   // RAW) disk, that one is `onGpt`.
   WindowCommand command = nullptr;

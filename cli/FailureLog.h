@@ -1,8 +1,7 @@
 #pragma once
 // Everything the commands and the core show the user lands here: the line
-// goes to standard error and the run counts as failed. The command line has
-// no other way to tell a refusal or a failed operation from success, since
-// the window commands report both only by showing a message.
+// goes to standard error. The editor commands say themselves what they came
+// to (CommandOutcome); the reading commands count the failures reported.
 
 #include <ostream>
 #include <string>

@@ -139,12 +139,22 @@ std::string EditorCommands::entryQuestion(const char* verb, std::uint8_t entry) 
   return std::string(verb) + " entry #" + std::to_string(entry) + " for " + FirstWord(m_state.diskPath) + "?";
 }
 
-void EditorCommands::trapped(const std::function<void()>& step) {
+bool EditorCommands::trapped(const std::function<void()>& step) {
   try {
     step();
+    return true;
   } catch (const std::exception& error) {
     m_ui.message(error.what());
+    return false;
   }
+}
+
+CommandOutcome EditorCommands::withoutEntry() const {
+  return m_table.selectedIndex() < 0 ? CommandOutcome::Cancelled : CommandOutcome::Refused;
+}
+
+CommandOutcome EditorCommands::operationOutcome(bool trappedCleanly, bool written) {
+  return trappedCleanly && written ? CommandOutcome::Done : CommandOutcome::Failed;
 }
 
 void EditorCommands::waitAndRefresh() {
@@ -160,38 +170,41 @@ std::string EditorCommands::typeCode(std::uint32_t style, const std::string& tex
 
 // --- whole-disk commands ---
 
-void EditorCommands::CreateDisk1Click() {
+CommandOutcome EditorCommands::CreateDisk1Click() {
   std::optional<int> style = m_ui.partitionStyleDialog();
-  if (!style) return;
-  if (!m_ui.confirm("Create Disk on " + m_state.diskPath + "?")) return;
-  trapped([&] {
-    bool created = CreateDisk(m_state.diskPath, static_cast<std::uint8_t>(*style));
+  if (!style) return CommandOutcome::Cancelled;
+  if (!m_ui.confirm("Create Disk on " + m_state.diskPath + "?")) return CommandOutcome::Cancelled;
+  bool created = false;
+  const bool clean = trapped([&] {
+    created = CreateDisk(m_state.diskPath, static_cast<std::uint8_t>(*style));
     m_table.setOutcomeText(created ? "IOCTL_DISK_CREATE_DISK Ok" : "IOCTL_DISK_CREATE_DISK Failed");
   });
   // Redrawn whatever happened, so the table shows what the disk now holds.
   waitAndRefresh();
+  return operationOutcome(clean, created);
 }
 
-void EditorCommands::DeleteDriveLayout1Click() {
+CommandOutcome EditorCommands::DeleteDriveLayout1Click() {
   std::string disk = FirstWord(m_state.diskPath);
-  if (!m_ui.confirm("Delete Drive Layout for " + disk + "?")) return;
-  trapped([&] {
+  if (!m_ui.confirm("Delete Drive Layout for " + disk + "?")) return CommandOutcome::Cancelled;
+  const bool clean = trapped([&] {
     DeleteDriveLayout(disk);
     m_table.setOutcomeText("DELETE_DRIVE_LAYOUT Ok");
   });
   waitAndRefresh();
+  return operationOutcome(clean, true);
 }
 
 // --- entry commands ---
 
-void EditorCommands::CreatePartition1Click() {
+CommandOutcome EditorCommands::CreatePartition1Click() {
   const int rows = m_table.rowCount();
   const int selected = m_table.selectedIndex();
-  if (rows > 0 && selected < 0) return;
+  if (rows > 0 && selected < 0) return CommandOutcome::Cancelled;
   const auto entry = static_cast<std::uint8_t>(rows == 0 ? 1 : selected + 1);
   if (entry == 0) {
     m_ui.message(kNotAValidPartNumber);
-    return;
+    return CommandOutcome::Refused;
   }
 
   const std::uint32_t style = m_state.view.diskStyle;
@@ -222,7 +235,7 @@ void EditorCommands::CreatePartition1Click() {
   }
 
   std::optional<CreatePartitionDialogResult> answer = m_ui.createPartitionDialog(input);
-  if (!answer) return;
+  if (!answer) return CommandOutcome::Cancelled;
   // Outside the error trap: bad numbers reach the caller's error report and
   // nothing is written.
   const bool boot = answer->boot;
@@ -240,90 +253,101 @@ void EditorCommands::CreatePartition1Click() {
                                " (offset " + replaced.cells[0] + ", " + replaced.cells[1] + " bytes, type " +
                                (replaced.cells.size() > 3 ? replaced.cells[3] : std::string()) +
                                "). Write the new entry over it?")) {
-      return;
+      return CommandOutcome::Cancelled;
     }
   }
-  if (!m_ui.confirm(entryQuestion("Create", entry))) return;
-  trapped([&] {
+  if (!m_ui.confirm(entryQuestion("Create", entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
     if (style == kStyleMbr) {
       auto type = static_cast<std::uint8_t>(StrToInt(code));
-      CreatePartitionMBR(m_state.diskPath, entry, offset, length, boot, type);
+      written = CreatePartitionMBR(m_state.diskPath, entry, offset, length, boot, type);
     } else {
-      CreatePartitionGPT(m_state.diskPath, entry, offset, length, code, answer->partitionNumber);
+      written = CreatePartitionGPT(m_state.diskPath, entry, offset, length, code, answer->partitionNumber);
     }
     waitAndRefresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::DeletePa1Click() {
+CommandOutcome EditorCommands::DeletePa1Click() {
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
-  if (!entry) return;
-  if (!requireMbrEntry()) return;
-  if (!m_ui.confirm(entryQuestion("Delete", *entry))) return;
-  trapped([&] {
+  if (!entry) return withoutEntry();
+  if (!requireMbrEntry()) return CommandOutcome::Refused;
+  if (!m_ui.confirm(entryQuestion("Delete", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
     if (m_state.view.diskStyle == kStyleMbr) {
-      DeletePartitionMBR(m_state.diskPath, *entry);
+      written = DeletePartitionMBR(m_state.diskPath, *entry);
     } else {
-      DeletePartitionGPT(m_state.diskPath, *entry);
+      written = DeletePartitionGPT(m_state.diskPath, *entry);
     }
     waitAndRefresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::ChangePartition1Click() {
-  if (!requireStyle(kStyleMbr)) return;
+CommandOutcome EditorCommands::ChangePartition1Click() {
+  if (!requireStyle(kStyleMbr)) return CommandOutcome::Refused;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
-  if (!entry) return;
+  if (!entry) return withoutEntry();
   std::optional<std::string> typeText = m_ui.changeTypeDialog(ChangeTypeListMbr());
-  if (!typeText) return;
+  if (!typeText) return CommandOutcome::Cancelled;
   // A text that is not one of the names leaves the code empty, which fails
   // the conversion below with its message.
   const std::string code = typeCode(kStyleMbr, *typeText, "");
-  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
-  trapped([&] {
-    SetPartitionTypeMBR(m_state.diskPath, *entry, static_cast<std::uint8_t>(StrToInt(code)));
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = SetPartitionTypeMBR(m_state.diskPath, *entry, static_cast<std::uint8_t>(StrToInt(code)));
     waitAndRefresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::ChangePartitionBootMBR1Click() {
-  if (!requireStyle(kStyleMbr)) return;
+CommandOutcome EditorCommands::ChangePartitionBootMBR1Click() {
+  if (!requireStyle(kStyleMbr)) return CommandOutcome::Refused;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
-  if (!entry) return;
+  if (!entry) return withoutEntry();
   std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition boot (0 or 1)", "");
-  if (!answer) return;
-  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
-  trapped([&] {
-    SetPartitionBootMBR(m_state.diskPath, *entry, StrToBool(*answer));
+  if (!answer) return CommandOutcome::Cancelled;
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = SetPartitionBootMBR(m_state.diskPath, *entry, StrToBool(*answer));
     waitAndRefresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::ChangeDiskID1Click() {
-  if (!requireStyle(kStyleMbr)) return;
+CommandOutcome EditorCommands::ChangeDiskID1Click() {
+  if (!requireStyle(kStyleMbr)) return CommandOutcome::Refused;
   const std::string initial = "$";
   // Cancel leaves the initial text, which ends the command below.
   std::string answer = m_ui.prompt(kPromptCaption, "Enter DiskID (4 bytes : $01020304)", initial).value_or(initial);
-  if (answer.empty() || answer == initial) return;
+  if (answer.empty() || answer == initial) return CommandOutcome::Cancelled;
   // Converted before the confirmation and outside the error trap.
   const auto signature = static_cast<std::uint32_t>(StrToInt(answer));
-  if (!m_ui.confirm("Modify DiskID for " + FirstWord(m_state.diskPath) + "?")) return;
-  trapped([&] {
-    SetDiskIdMBR(m_state.diskPath, signature);
+  if (!m_ui.confirm("Modify DiskID for " + FirstWord(m_state.diskPath) + "?")) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = SetDiskIdMBR(m_state.diskPath, signature);
     waitAndRefresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::SetasPartitionNumber11Click() {
-  if (!requireStyle(kStyleMbr)) return;
+CommandOutcome EditorCommands::SetasPartitionNumber11Click() {
+  if (!requireStyle(kStyleMbr)) return CommandOutcome::Refused;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Allow);
-  if (!entry) return;
-  if (!requireMbrEntry()) return;
-  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
+  if (!entry) return withoutEntry();
+  if (!requireMbrEntry()) return CommandOutcome::Refused;
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
   // The exchange does not ask the system to re-read the disk; taking the disk
   // offline and online again does.
-  trapped([&] {
-    SetPartitionNumberOneMBR(m_state.diskPath, *entry);
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = SetPartitionNumberOneMBR(m_state.diskPath, *entry);
     m_ui.sleep(kWaitBetweenOfflineStepsMs);
     SetDiskAttributes(m_state.diskPath, 1, 1);
     m_ui.sleep(kWaitBetweenOfflineStepsMs);
@@ -331,49 +355,58 @@ void EditorCommands::SetasPartitionNumber11Click() {
     m_ui.sleep(kWaitBetweenOfflineStepsMs);
     m_table.refresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::ChangePartitionTypeGPT1Click() {
-  if (!requireStyle(kStyleGpt)) return;
+CommandOutcome EditorCommands::ChangePartitionTypeGPT1Click() {
+  if (!requireStyle(kStyleGpt)) return CommandOutcome::Refused;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
-  if (!entry) return;
+  if (!entry) return withoutEntry();
   std::optional<std::string> typeText = m_ui.changeTypeDialog(ChangeTypeListGpt());
-  if (!typeText) return;
+  if (!typeText) return CommandOutcome::Cancelled;
   // A text that is not one of the names is taken as GUID text itself, so a
   // mistyped name can never write the unused-entry type by accident.
   std::string code = *typeText;
   TypeNameToCode(kStyleGpt, *typeText, code);
-  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
-  trapped([&] {
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
     // Checked before the disk is opened: bad text raises the GUID conversion
     // error and nothing is dismounted or written.
     StringToGuid(code);
-    SetPartitionTypeGPT(m_state.diskPath, *entry, code);
+    written = SetPartitionTypeGPT(m_state.diskPath, *entry, code);
     waitAndRefresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::ChangePartitionAttributesGPT1Click() {
-  if (!requireStyle(kStyleGpt)) return;
+CommandOutcome EditorCommands::ChangePartitionAttributesGPT1Click() {
+  if (!requireStyle(kStyleGpt)) return CommandOutcome::Refused;
   std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
-  if (!entry) return;
+  if (!entry) return withoutEntry();
   std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition attributes ($int64)", "");
-  if (!answer) return;
-  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return;
-  trapped([&] {
-    SetPartitionAttributesGPT(m_state.diskPath, *entry, static_cast<std::uint64_t>(StrToInt64(*answer)));
+  if (!answer) return CommandOutcome::Cancelled;
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = SetPartitionAttributesGPT(m_state.diskPath, *entry, static_cast<std::uint64_t>(StrToInt64(*answer)));
     waitAndRefresh();
   });
+  return operationOutcome(clean, written);
 }
 
-void EditorCommands::Refresh1Click() { m_table.refresh(); }
+CommandOutcome EditorCommands::Refresh1Click() {
+  m_table.refresh();
+  return CommandOutcome::Done;
+}
 
-void EditorCommands::SelectanotherDISK1Click() {
+CommandOutcome EditorCommands::SelectanotherDISK1Click() {
   std::optional<std::string> number = m_ui.diskChooser();
-  if (!number) return;
+  if (!number) return CommandOutcome::Cancelled;
   m_state.diskPath = "\\\\.\\PhysicalDrive" + *number;
   m_table.refresh();
   m_table.setCaption(WindowCaption(m_state.diskPath));
+  return CommandOutcome::Done;
 }
 
 }  // namespace kestrin

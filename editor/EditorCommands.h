@@ -28,22 +28,30 @@ std::string WindowCaption(const std::string& diskPath);
 // cannot be read or the offset does not convert.
 std::int64_t ProposedCreateSizeMb(const std::string& disk, std::uint32_t style, const std::string& offsetText);
 
+// What a command came to, so that a caller never has to infer it.
+enum class CommandOutcome {
+  Done,       // its operation went through
+  Cancelled,  // the user ended it (no selection, Cancel, No, an empty answer): nothing written
+  Refused,    // refused before anything was asked or written: another style, no valid entry
+  Failed,     // a conversion, the operation or the disk failed, its message shown: nothing, or not all, written
+};
+
 class EditorCommands {
  public:
   EditorCommands(EditorState& state, EditorTable& table, Interaction& ui) : m_state(state), m_table(table), m_ui(ui) {}
 
-  void CreateDisk1Click();
-  void DeleteDriveLayout1Click();
-  void CreatePartition1Click();
-  void DeletePa1Click();
-  void ChangePartition1Click();
-  void ChangePartitionBootMBR1Click();
-  void ChangeDiskID1Click();
-  void SetasPartitionNumber11Click();
-  void ChangePartitionTypeGPT1Click();
-  void ChangePartitionAttributesGPT1Click();
-  void Refresh1Click();
-  void SelectanotherDISK1Click();
+  CommandOutcome CreateDisk1Click();
+  CommandOutcome DeleteDriveLayout1Click();
+  CommandOutcome CreatePartition1Click();
+  CommandOutcome DeletePa1Click();
+  CommandOutcome ChangePartition1Click();
+  CommandOutcome ChangePartitionBootMBR1Click();
+  CommandOutcome ChangeDiskID1Click();
+  CommandOutcome SetasPartitionNumber11Click();
+  CommandOutcome ChangePartitionTypeGPT1Click();
+  CommandOutcome ChangePartitionAttributesGPT1Click();
+  CommandOutcome Refresh1Click();
+  CommandOutcome SelectanotherDISK1Click();
 
   // The command line takes type codes where the window takes only names:
   // with this set, a type text that is not a name but already code text (an
@@ -69,8 +77,12 @@ class EditorCommands {
   // "<verb> entry #<k> for <disk>?"
   std::string entryQuestion(const char* verb, std::uint8_t entry) const;
   // The command's error trap: an error raised by `step` is shown as a
-  // message and goes no further.
-  void trapped(const std::function<void()>& step);
+  // message and goes no further. False when one was.
+  bool trapped(const std::function<void()>& step);
+  // Cancelled without a selection, Refused with one (the wrapped entry 0).
+  CommandOutcome withoutEntry() const;
+  // Done when the trap caught nothing and the operation wrote its change.
+  static CommandOutcome operationOutcome(bool trappedCleanly, bool written);
   void waitAndRefresh();
   // TypeNameToCode of `text`, starting from `code`; see acceptTypeCodes.
   std::string typeCode(std::uint32_t style, const std::string& text, std::string code) const;

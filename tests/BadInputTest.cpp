@@ -157,7 +157,7 @@ class WindowInput : public ::testing::Test {
   // `expected(text)` (the message shown or the error that reaches the
   // window's error report) and leave the image as it was.
   void expectRefused(const std::vector<std::string>& texts, const std::function<void(const std::string&)>& answer,
-                     void (EditorCommands::*command)(),
+                     CommandOutcome (EditorCommands::*command)(),
                      const std::function<std::string(const std::string&)>& expected) {
     for (const std::string& text : texts) {
       m_ui.log.clear();

@@ -121,7 +121,7 @@ class EditorCommandsOnMemory : public EditorCommandsFixture {
 
 TEST_F(EditorCommandsOnMemory, StyleBoundCommandsRefuseTheOtherStyleAndRawWithTheirMessageOnly) {
   struct Case {
-    void (EditorCommands::*command)();
+    CommandOutcome (EditorCommands::*command)();
     const char* refusal;
   };
   const std::vector<Case> mbrCommands{{&EditorCommands::ChangePartition1Click, "MBR only"},
@@ -232,12 +232,12 @@ TEST_F(EditorCommandsOnMemory, ReplacingAnEntryIsAskedFirstAndEmptyMbrSlotsAreNo
   ui.createAnswer = CreatePartitionDialogResult{false, "4", "1048576", "FAT32"};
   const std::string question = "confirmDefaultNo:Entry #1 holds partition 1 (offset 1048576, 10485760 bytes, type " +
                                MbrTypeText(0x83) + "). Write the new entry over it?";
-  commands.CreatePartition1Click();
+  EXPECT_EQ(commands.CreatePartition1Click(), CommandOutcome::Cancelled);
   EXPECT_EQ(log, (Log{"createDialog", question}));
   EXPECT_FALSE(wroteLayout());
   ui.replaceAnswer = true;
   log.clear();
-  commands.CreatePartition1Click();
+  EXPECT_EQ(commands.CreatePartition1Click(), CommandOutcome::Done);
   EXPECT_EQ(log, (Log{"createDialog", question, "confirm:Create entry #1 for " + kDisk0 + "?", "sleep:100", "refresh"}));
   EXPECT_EQ(slot(1).mbrPartitionType(), 0x0B);
 
@@ -245,7 +245,7 @@ TEST_F(EditorCommandsOnMemory, ReplacingAnEntryIsAskedFirstAndEmptyMbrSlotsAreNo
   for (auto command : {&EditorCommands::DeletePa1Click, &EditorCommands::SetasPartitionNumber11Click}) {
     log.clear();
     port.calls.clear();
-    (commands.*command)();
+    EXPECT_EQ((commands.*command)(), CommandOutcome::Refused);
     EXPECT_EQ(log, Log{"message:not a valid part number"});
     EXPECT_TRUE(port.calls.empty());
   }
@@ -261,15 +261,14 @@ TEST_F(EditorCommandsOnMemory, AnsweringNoWritesNothingAndDoesNotRedraw) {
   ui.confirmAnswer = false;
   ui.promptAnswer = "1";
   ui.typeAnswer = "FAT32";
-  commands.DeletePa1Click();
-  commands.ChangePartition1Click();
-  commands.ChangePartitionBootMBR1Click();
-  commands.SetasPartitionNumber11Click();
-  ui.promptAnswer = "$01020304";
-  commands.ChangeDiskID1Click();
   ui.styleAnswer = 1;
-  commands.CreateDisk1Click();
-  commands.DeleteDriveLayout1Click();
+  for (auto command : {&EditorCommands::DeletePa1Click, &EditorCommands::ChangePartition1Click,
+                       &EditorCommands::ChangePartitionBootMBR1Click, &EditorCommands::SetasPartitionNumber11Click,
+                       &EditorCommands::CreateDisk1Click, &EditorCommands::DeleteDriveLayout1Click}) {
+    EXPECT_EQ((commands.*command)(), CommandOutcome::Cancelled);
+  }
+  ui.promptAnswer = "$01020304";
+  EXPECT_EQ(commands.ChangeDiskID1Click(), CommandOutcome::Cancelled);
   EXPECT_TRUE(port.calls.empty());
   EXPECT_EQ(count("refresh"), 0u);
   EXPECT_EQ(count("confirm:Modify entry #1 for " + kDisk0 + "?"), 3u);
@@ -469,7 +468,7 @@ TEST_F(EditorCommandsOnMemory, CreateDiskSendsTheChosenStyleAndRedrawsWhateverTh
   log.clear();
   port.failRequest(IOCTL_DISK_CREATE_DISK, ERROR_WRITE_PROTECT);
   ui.styleAnswer = 2;
-  commands.CreateDisk1Click();
+  EXPECT_EQ(commands.CreateDisk1Click(), CommandOutcome::Failed);
   ASSERT_EQ(log.size(), 6u);
   EXPECT_EQ(log[2].rfind("sink:IOCTL_DISK_CREATE_DISK failed:", 0), 0u) << log[2];
   EXPECT_EQ(log[3], "outcome:IOCTL_DISK_CREATE_DISK Failed");
@@ -484,7 +483,7 @@ TEST_F(EditorCommandsOnMemory, CreateDiskAsksAboutTheWholePathButDeleteLayoutUse
   EXPECT_EQ(log.at(1), "confirm:Create Disk on " + kDisk0 + " (image)?");
   log.clear();
   port.calls.clear();
-  commands.DeleteDriveLayout1Click();
+  EXPECT_EQ(commands.DeleteDriveLayout1Click(), CommandOutcome::Done);
   EXPECT_EQ(log, (Log{"confirm:Delete Drive Layout for " + kDisk0 + "?", "outcome:DELETE_DRIVE_LAYOUT Ok", "sleep:100",
                       "refresh"}));
   ASSERT_FALSE(port.calls.empty());
@@ -494,7 +493,7 @@ TEST_F(EditorCommandsOnMemory, CreateDiskAsksAboutTheWholePathButDeleteLayoutUse
 
 TEST_F(EditorCommandsOnMemory, DeleteLayoutShowsItsRaisedErrorThenStillRedraws) {
   port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_ACCESS_DENIED);
-  commands.DeleteDriveLayout1Click();
+  EXPECT_EQ(commands.DeleteDriveLayout1Click(), CommandOutcome::Failed);
   ASSERT_EQ(log.size(), 4u);
   EXPECT_EQ(log[1], "message:IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 5");
   EXPECT_EQ(log[2], "sleep:100");

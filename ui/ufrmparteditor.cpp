@@ -116,7 +116,7 @@ void Tfrmparteditor::buildPopupMenu() {
 
 // Errors must not unwind through the toolkit's signal delivery: they are
 // caught here, at the edge of our own code, and reported.
-void Tfrmparteditor::connectCommand(QAction* item, void (EditorCommands::*handler)()) {
+void Tfrmparteditor::connectCommand(QAction* item, CommandOutcome (EditorCommands::*handler)()) {
   connect(item, &QAction::triggered, this, [this, handler] {
     try {
       (m_commands.*handler)();

@@ -63,7 +63,7 @@ class Tfrmparteditor : public QWidget, private EditorTable {
 
   void buildPopupMenu();
   void widenToShowEveryColumn();
-  void connectCommand(QAction* item, void (EditorCommands::*handler)());
+  void connectCommand(QAction* item, CommandOutcome (EditorCommands::*handler)());
 
   std::unique_ptr<Ui::frmparteditor> m_form;
   std::unique_ptr<Interaction> m_ownInteraction;

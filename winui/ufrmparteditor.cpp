@@ -43,7 +43,7 @@ constexpr UINT kFormShowMessage = WM_APP + 1;
 // command only through this table.
 struct MenuCommand {
   WORD id;
-  void (EditorCommands::*handler)();
+  CommandOutcome (EditorCommands::*handler)();
 };
 constexpr MenuCommand kMenuCommands[] = {
     {IDM_CreateDisk1, &EditorCommands::CreateDisk1Click},
