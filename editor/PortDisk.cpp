@@ -6,7 +6,7 @@
 #include "RequestFailure.h"
 #include "RequestRecords.h"
 
-namespace kestrin::cli {
+namespace kestrin {
 
 namespace {
 
@@ -94,4 +94,4 @@ std::string PortDisk::geometryText() const {
   return std::to_string(m_sectors.sectorCount()) + " sectors of " + std::to_string(m_sectors.sectorSize()) + " bytes";
 }
 
-}  // namespace kestrin::cli
+}  // namespace kestrin

@@ -11,7 +11,7 @@
 
 #include "TableBackup.h"
 
-namespace kestrin::cli {
+namespace kestrin {
 
 class PendingBackup {
  public:
@@ -42,4 +42,4 @@ class PendingBackup {
   std::size_t m_sectors = 0;
 };
 
-}  // namespace kestrin::cli
+}  // namespace kestrin

@@ -11,7 +11,7 @@
 #include "Port.h"
 #include "SectorDevice.h"
 
-namespace kestrin::cli {
+namespace kestrin {
 
 // A SectorDevice over an open handle of `port`, of the sector size and
 // length IOCTL_DISK_GET_DRIVE_GEOMETRY_EX reports.
@@ -68,4 +68,4 @@ class PortDisk {
   std::string m_failure;
 };
 
-}  // namespace kestrin::cli
+}  // namespace kestrin

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-namespace kestrin::cli {
+namespace kestrin {
 
 namespace {
 
@@ -71,4 +71,4 @@ void PendingBackup::discard() {
   m_temporary.clear();
 }
 
-}  // namespace kestrin::cli
+}  // namespace kestrin
