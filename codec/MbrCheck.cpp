@@ -149,7 +149,7 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::ve
                           "partition " + std::to_string(i + 1), entry.startLba, entry.sectorCount, 0});
     if (container) containers.push_back(partitions.back());
   }
-  if (containers.size() > 1) out.push_back(ExtendedTwice(containers));
+  if (containers.size() > 1) out.push_back(ExtendedTwice(containers, containers[1].entry));
   std::vector<std::uint64_t> ebrs;
   auto extended = std::find_if(partitions.begin(), partitions.end(), [](const PartitionExtent& p) {
     return p.kind == PartitionExtent::Kind::Extended && p.count > 0;

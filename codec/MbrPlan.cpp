@@ -220,12 +220,12 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     plan.primaries[static_cast<std::size_t>(i)] = used.plannedAt(0);
   }
   judgeOverlaps(primaries, false, findings);
-  if (containers.size() > 1 &&
-      std::any_of(containers.begin(), containers.end(), [](const UsedSlot& c) { return !c.kept; })) {
+  auto added = std::find_if(containers.begin(), containers.end(), [](const UsedSlot& c) { return !c.kept; });
+  if (containers.size() > 1 && added != containers.end()) {
     std::vector<PartitionExtent> named;
     for (const UsedSlot& c : containers) named.push_back(c.partition());
     // Which chain the groups describe is unknown: they are not judged.
-    findings.push_back(check::ExtendedTwice(named));
+    findings.push_back(check::ExtendedTwice(named, added->entry));
     return verdict();
   }
 

@@ -108,10 +108,10 @@ Finding EbrLoop(std::uint64_t from, std::uint64_t to, int entry, const std::stri
                      " links back to the EBR at " + sectorText(to));
 }
 
-Finding ExtendedTwice(const std::vector<PartitionExtent>& containers) {
+Finding ExtendedTwice(const std::vector<PartitionExtent>& containers, int entry) {
   std::string list;
   for (const PartitionExtent& c : containers) list += (list.empty() ? "" : " and ") + c.name;
-  return problem("extended-twice", containers.at(1).entry,
+  return problem("extended-twice", entry,
                  "more than one extended partition (" + list + "); only the first one's logical drives count");
 }
 

@@ -104,8 +104,9 @@ Finding EbrSecondLink(std::uint64_t ebr, int entry = 0, const std::string& linkN
 // "ebr-loop": the link in the EBR at `from` leads back to the EBR at `to`.
 Finding EbrLoop(std::uint64_t from, std::uint64_t to, int entry = 0, const std::string& linkName = {});
 // "extended-twice": more than one extended partition (`containers`, at least
-// two, in slot order); only the first one's logical drives count.
-Finding ExtendedTwice(const std::vector<PartitionExtent>& containers);
+// two, in slot order); only the first one's logical drives count. The
+// finding is about `entry`, one of them.
+Finding ExtendedTwice(const std::vector<PartitionExtent>& containers, int entry);
 // "gpt-missing": a disk too small (or of sectors too small) for a GPT.
 std::optional<Finding> TooSmallForGpt(std::uint32_t sectorSize, std::uint64_t sectorCount);
 

@@ -23,8 +23,8 @@
 #include "PartitionedLoopDevice.h"
 #include "PeerImages.h"
 #include "PeerReaders.h"
-#include "RuleFindings.h"
 #include "Port.h"
+#include "RuleFindings.h"
 #include "TestSupport.h"
 
 using namespace kestrin;

@@ -539,7 +539,7 @@ const std::vector<Refusal>& refusals() {
        }},
       {"logical drive outside the extended partition", "outside-extended", 13,
        [](LayoutBuffer& l) { l.slot(3).setPartitionLength((3500 - 2112) * 512); }},
-      {"two extended partitions", "extended-twice", 3, [](LayoutBuffer& l) { l.slot(1).setMbrPartitionType(0x0F); }},
+      {"two extended partitions", "extended-twice", 1, [](LayoutBuffer& l) { l.slot(1).setMbrPartitionType(0x0F); }},
       {"the extended partition made a partition in place", "extended-in-place", 3,
        [](LayoutBuffer& l) { l.slot(3).setMbrPartitionType(0x83); }},
       {"protective entry", "protective-type", 4, [](LayoutBuffer& l) { setSlot(l, 4, 40 * 512, 8 * 512, 0xEE); }},
