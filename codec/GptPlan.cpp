@@ -136,9 +136,9 @@ bool collectSlots(const LayoutBuffer& layout, const Header& h, std::uint32_t sec
       findings.push_back(std::move(*finding));
       continue;
     }
-    const check::PartitionExtent p{check::PartitionExtent::Kind::Gpt, k, name,
-                                   static_cast<std::uint64_t>(offset) / sectorSize,
-                                   static_cast<std::uint64_t>(length) / sectorSize, 0};
+    const std::uint64_t first = static_cast<std::uint64_t>(offset) / sectorSize;
+    const std::uint64_t sectors = static_cast<std::uint64_t>(length) / sectorSize;
+    const check::PartitionExtent p{check::PartitionExtent::Kind::Gpt, k, name, first, sectors, 0};
     if (std::optional<check::Finding> finding = check::ZeroLength(p)) findings.push_back(std::move(*finding));
     check::JudgePlace(p, area, findings);
     Wanted w;

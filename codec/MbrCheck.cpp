@@ -80,8 +80,8 @@ std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std
       return ERROR_SUCCESS;
     }
     if (target <= start || target >= end || next.startLba + std::uint64_t{next.sectorCount} > extended.count) {
-      out.push_back(EbrLeavesExtended(lba, PartitionExtent{PartitionExtent::Kind::Extended, 0, "", target, next.sectorCount, 0},
-                                      extended));
+      out.push_back(EbrLeavesExtended(
+          lba, PartitionExtent{PartitionExtent::Kind::Extended, 0, "", target, next.sectorCount, 0}, extended));
       if (target <= start || target >= end) return ERROR_SUCCESS;
     }
     lba = target;

@@ -121,7 +121,8 @@ class SlotReader {
                     static_cast<std::uint64_t>(length) / m_sectorSize};
       return true;
     }
-    if (std::optional<Finding> finding = check::NotWholeSectors(entryName(entry), entry, offset, length, m_sectorSize)) {
+    if (std::optional<Finding> finding =
+            check::NotWholeSectors(entryName(entry), entry, offset, length, m_sectorSize)) {
       findings.push_back(std::move(*finding));
       return false;
     }
@@ -325,7 +326,8 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     if (!link || chainBroken) break;
     if ((!link->kept || !extended.kept) &&
         (link->extent.start <= extended.extent.start || !extended.extent.contains(link->extent))) {
-      findings.push_back(check::EbrLeavesExtended(ebrLba, link->partition(), extendedPartition, entryName(link->entry)));
+      findings.push_back(
+          check::EbrLeavesExtended(ebrLba, link->partition(), extendedPartition, entryName(link->entry)));
       // Only a link whose run alone leaves the extended partition leads on
       // to an EBR there, as the disk's chain is walked.
       if (link->extent.start <= extended.extent.start || link->extent.start >= extended.extent.end()) {
@@ -342,8 +344,8 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     // without a table, and parted would read no table on the disk at all.
     // Where it leads back to an EBR of the chain, the chain would loop.
     if (g == groupCount && ebrJudged) {
-      const bool loops = std::any_of(ebrSectors.begin(), ebrSectors.end(),
-                                     [&](const EbrSector& e) { return e.lba == ebrLba; });
+      const bool loops =
+          std::any_of(ebrSectors.begin(), ebrSectors.end(), [&](const EbrSector& e) { return e.lba == ebrLba; });
       findings.push_back(loops ? check::EbrLoop(linkedFrom, ebrLba, linkEntry, entryName(linkEntry))
                                : check::EbrNotInLayout(linkEntry, ebrLba));
       break;
@@ -373,7 +375,8 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
       }
     }
     for (const UsedSlot& partition : data) {
-      if (ebrSectors[i].judged || !partition.kept) add(findings, check::EbrInsidePartition(partition.partition(), ebrSectors[i].lba));
+      if (ebrSectors[i].judged || !partition.kept)
+        add(findings, check::EbrInsidePartition(partition.partition(), ebrSectors[i].lba));
     }
   }
   return verdict();

@@ -101,9 +101,7 @@ std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors phy
 
 std::uint32_t JudgeLayout(SectorReader& disk, const LayoutBuffer& layout, std::uint32_t inputSize, Report& report) {
   report = Report{};
-  report.style = layout.partitionStyle() == kStyleMbr   ? "MBR"
-                 : layout.partitionStyle() == kStyleGpt ? "GPT"
-                                                        : "RAW";
+  report.style = layout.partitionStyle() == kStyleMbr ? "MBR" : layout.partitionStyle() == kStyleGpt ? "GPT" : "RAW";
   // The write itself, into an overlay that keeps what it would write: its
   // refusal is the judgement, its findings the reasons.
   OverlayDevice trial(disk);

@@ -59,8 +59,8 @@ void JudgePlace(const PartitionExtent& p, const UsableArea& area, Findings& out)
 std::optional<Finding> Overlap(const PartitionExtent& a, const PartitionExtent& b) {
   using Kind = PartitionExtent::Kind;
   const bool share = a.first < b.first + b.count && b.first < a.first + a.count;
-  const bool holds = (a.kind == Kind::Extended && b.kind == Kind::Logical) ||
-                     (a.kind == Kind::Logical && b.kind == Kind::Extended);
+  const bool holds =
+      (a.kind == Kind::Extended && b.kind == Kind::Logical) || (a.kind == Kind::Logical && b.kind == Kind::Extended);
   if (!share || holds) return std::nullopt;
   return problem("overlap", a.entry,
                  a.name + " (" + sectorRange(a) + ") overlaps " + b.name + " (" + sectorRange(b) + ")");

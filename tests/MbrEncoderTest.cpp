@@ -548,7 +548,8 @@ const std::vector<Refusal>& refusals() {
       {"two links in a group", "ebr-loop", 8, [](LayoutBuffer& l) { setSlot(l, 8, 4000 * 512, 8 * 512, 0x05); }},
       {"two logical drives in a group", "ebr-two-drives", 7,
        [](LayoutBuffer& l) { setSlot(l, 7, 2700 * 512, 8 * 512, 0x83); }},
-      {"link into a primary", "ebr-leaves-extended", 6, [](LayoutBuffer& l) { l.slot(6).setStartingOffset(1500 * 512); }},
+      {"link into a primary", "ebr-leaves-extended", 6,
+       [](LayoutBuffer& l) { l.slot(6).setStartingOffset(1500 * 512); }},
       {"link reaching past the extended partition", "ebr-leaves-extended", 10,
        [](LayoutBuffer& l) {
          l.slot(3).setPartitionLength((3900 - 2112) * 512);
@@ -560,7 +561,8 @@ const std::vector<Refusal>& refusals() {
        [](LayoutBuffer& l) { l.slot(10).setStartingOffset(l.slot(6).startingOffset()); }},
       {"link back to an earlier EBR", "ebr-loop", 14,
        [](LayoutBuffer& l) { setSlot(l, 14, l.slot(6).startingOffset(), 8 * 512, 0x05); }},
-      {"group the chain does not reach", "ebr-chain-cut", 13, [](LayoutBuffer& l) { l.slot(10).setMbrPartitionType(0); }},
+      {"group the chain does not reach", "ebr-chain-cut", 13,
+       [](LayoutBuffer& l) { l.slot(10).setMbrPartitionType(0); }},
       {"new link past the last group", "ebr-missing", 14,
        [](LayoutBuffer& l) { setSlot(l, 14, 4000 * 512, 64 * 512, 0x05); }},
       {"more than 64 slots", "layout-record", 0, [](LayoutBuffer& l) { l.setPartitionCount(65); }},
