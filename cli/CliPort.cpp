@@ -10,6 +10,7 @@
 #include "PortDisk.h"
 #include "RequestRecords.h"
 #include "TableBackup.h"
+#include "TableCheck.h"
 
 namespace kestrin::cli {
 
@@ -113,16 +114,19 @@ bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* inp
     if (!ok) m_lastError = error;
   }
   if (!ok && code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX && input != nullptr && inputSize >= kLayoutHeaderSize) {
-    RefusedWrite refused;
-    std::memcpy(refused.layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
+    LayoutBuffer layout;
+    std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
+    std::uint32_t sectorSize = 0;
+    std::uint64_t sectorCount = 0;
     std::uint32_t ignored = 0;
-    LayoutBuffer onDisk;
-    if (m_inner.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, onDisk.data(),
-                            static_cast<std::uint32_t>(onDisk.size()), &ignored)) {
-      refused.onDisk = onDisk;
+    check::Report report;
+    if (PortSectors::geometry(m_inner, handle, sectorSize, sectorCount, ignored)) {
+      PortSectors disk(m_inner, handle, sectorSize, sectorCount);
+      if (check::JudgeLayout(disk, layout, inputSize, report) == ERROR_SUCCESS) {
+        m_refused = RefusedWrite{std::move(report.findings)};
+      }
     }
-    if (PortSectors::geometry(m_inner, handle, refused.sectorSize, refused.sectorCount, ignored)) m_refused = refused;
-    // The geometry request must not hide the write's own error.
+    // The reads that judged the layout must not hide the write's own error.
     m_lastError = error;
   }
   return ok;

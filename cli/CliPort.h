@@ -12,9 +12,9 @@
 #include <string>
 
 #include "BackupFile.h"
-#include "LayoutBuffer.h"
 #include "Port.h"
 #include "TableBackup.h"
+#include "TableRules.h"
 
 namespace kestrin::cli {
 
@@ -39,13 +39,11 @@ class CliPort : public DevicePort {
   // Where the backup stays when the write failed after changing the disk.
   const std::string& backupKeptIn() const { return m_backupKept; }
 
-  // A refused IOCTL_DISK_SET_DRIVE_LAYOUT_EX: the layout it carried and the
-  // geometry of its disk.
+  // A refused IOCTL_DISK_SET_DRIVE_LAYOUT_EX: why the codec refuses the
+  // layout it carried, judged against its disk under the write's handle
+  // (check::JudgeLayout); nullopt when the disk could not be read to judge it.
   struct RefusedWrite {
-    LayoutBuffer layout;
-    std::uint32_t sectorSize = 0;
-    std::uint64_t sectorCount = 0;
-    std::optional<LayoutBuffer> onDisk;  // the layout the disk holds, when it could be read
+    check::Findings problems;
   };
   const std::optional<RefusedWrite>& refusedWrite() const { return m_refused; }
 

@@ -152,12 +152,10 @@ int RestoreTable(const CommandSpec&, const CliRequest& request, CliStreams& io, 
 
 void ExplainRefusedWrite(const CliStreams& io, FailureLog& failures) {
   if (io.port == nullptr || !io.port->refusedWrite()) return;
-  const CliPort::RefusedWrite& refused = *io.port->refusedWrite();
-  const check::Report report = check::VerifyLayout(refused.layout, refused.sectorSize, refused.sectorCount,
-                                                   refused.onDisk ? &*refused.onDisk : nullptr);
-  if (!report.hasProblems()) return;
+  const check::Findings& problems = io.port->refusedWrite()->problems;
+  if (!check::HasProblem(problems)) return;
   failures.note("The table it would have written has these problems:\n");
-  for (const check::Finding& finding : report.findings) {
+  for (const check::Finding& finding : problems) {
     if (finding.severity == check::Severity::Problem) failures.note("  " + finding.rule + ": " + finding.text + "\n");
   }
 }

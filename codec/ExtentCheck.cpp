@@ -1,6 +1,7 @@
 // Where the partitions lie: inside the disk and its usable area, of some
 // length, clear of each other, and aligned.
 
+#include <optional>
 #include <string>
 
 #include "TableCheck.h"
@@ -10,25 +11,6 @@ namespace kestrin::check {
 namespace {
 
 constexpr std::uint64_t kAlignmentBytes = 1024 * 1024;
-
-std::string sectorRange(const PartitionExtent& p) {
-  return "sectors " + std::to_string(p.first) + " to " + std::to_string(p.first + p.count - 1);
-}
-
-void problem(std::vector<Finding>& out, const char* rule, int entry, std::string text) {
-  out.push_back({Severity::Problem, rule, entry, std::move(text)});
-}
-
-bool overlap(const PartitionExtent& a, const PartitionExtent& b) {
-  return a.count > 0 && b.count > 0 && a.first < b.first + b.count && b.first < a.first + a.count;
-}
-
-// An extended partition holds its logical drives; everything else that
-// shares a sector overlaps.
-bool mayShare(const PartitionExtent& a, const PartitionExtent& b) {
-  using Kind = PartitionExtent::Kind;
-  return (a.kind == Kind::Extended && b.kind == Kind::Logical) || (a.kind == Kind::Logical && b.kind == Kind::Extended);
-}
 
 // A start off the physical sectors is the costlier fault and named first; a
 // start on a 1 MiB boundary is on them unless the drive shifts its sectors.
@@ -58,43 +40,24 @@ void CheckExtents(const std::vector<PartitionExtent>& partitions, const UsableAr
   for (const PartitionExtent& p : partitions) {
     if (p.kind == PartitionExtent::Kind::Extended && extended == nullptr && p.count > 0) extended = &p;
   }
+  auto add = [&out](std::optional<Finding> finding) {
+    if (finding) out.push_back(std::move(*finding));
+  };
   for (const PartitionExtent& p : partitions) {
     if (p.count == 0) {
-      problem(out, "zero-length", p.entry, p.name + " has length zero");
+      add(ZeroLength(p));
       continue;
     }
-    const std::uint64_t last = p.first + p.count - 1;
-    if (last >= area.sectorCount) {
-      problem(out, "past-end", p.entry,
-              p.name + " (" + sectorRange(p) + ") runs past the end of the disk (last sector " +
-                  std::to_string(area.sectorCount - 1) + ")");
-    } else if (p.first < area.firstUsable || last > area.lastUsable) {
-      problem(out, area.gpt ? "outside-usable-area" : "past-end", p.entry,
-              p.name + " (" + sectorRange(p) + ") lies outside the " + (area.gpt ? "GPT's usable area" : "disk") +
-                  " (sectors " + std::to_string(area.firstUsable) + " to " + std::to_string(area.lastUsable) + ")");
-    }
-    if (p.kind == PartitionExtent::Kind::Logical) {
-      if (extended == nullptr || p.first < extended->first || last >= extended->first + extended->count) {
-        problem(out, "outside-extended", p.entry,
-                p.name + " (" + sectorRange(p) + ") lies outside its extended partition" +
-                    (extended ? " (" + sectorRange(*extended) + ")" : ""));
-      } else if (p.first <= p.ebr) {
-        problem(out, "outside-extended", p.entry,
-                p.name + " starts at sector " + std::to_string(p.first) + ", not behind its EBR at sector " +
-                    std::to_string(p.ebr));
-      }
-    }
+    JudgePlace(p, area, out);
+    if (p.kind == PartitionExtent::Kind::Logical) add(OutsideExtended(p, extended));
     // An extended partition holds no data of its own: where it starts does
     // not matter.
     if (p.kind != PartitionExtent::Kind::Extended) checkAlignment(p, sectorSize, physical, out);
   }
+  // A partition of length zero is named by its own rule alone.
   for (std::size_t i = 0; i < partitions.size(); ++i) {
     for (std::size_t j = i + 1; j < partitions.size(); ++j) {
-      const PartitionExtent& a = partitions[i];
-      const PartitionExtent& b = partitions[j];
-      if (!overlap(a, b) || mayShare(a, b)) continue;
-      problem(out, "overlap", a.entry,
-              a.name + " (" + sectorRange(a) + ") overlaps " + b.name + " (" + sectorRange(b) + ")");
+      if (partitions[i].count > 0 && partitions[j].count > 0) add(Overlap(partitions[i], partitions[j]));
     }
   }
 }

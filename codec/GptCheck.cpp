@@ -12,6 +12,7 @@
 #include "MbrCodec.h"
 #include "MbrEntry.h"
 #include "MbrSectors.h"
+#include "ProtectiveMbr.h"
 #include "TableCheck.h"
 
 namespace kestrin::check {
@@ -147,7 +148,7 @@ void checkProtectiveMbr(std::span<const std::uint8_t> sector0, const CopyState& 
       }
     }
     if (entry.type == kMbrTypeProtectiveGpt) {
-      const std::uint64_t expected = std::min<std::uint64_t>(sectorCount - 1, 0xFFFFFFFFu);
+      const std::uint64_t expected = protectiveSize(sectorCount);
       if (used == 1 && (entry.startLba != kPrimaryHeaderLba || entry.sectorCount != expected)) {
         problem(out, "protective-mbr-size", 0,
                 "the protective MBR covers " + std::to_string(entry.sectorCount) + " sectors from " +
@@ -174,8 +175,8 @@ void checkProtectiveMbr(std::span<const std::uint8_t> sector0, const CopyState& 
 
 std::uint32_t CheckGptDisk(SectorReader& disk, PhysicalSectors physical, std::vector<Finding>& out) {
   const std::uint64_t sectorCount = disk.sectorCount();
-  if (disk.sectorSize() < kMbrMinSectorSize || sectorCount < 4) {
-    problem(out, "gpt-missing", 0, "the disk is too small to hold a GPT");
+  if (std::optional<Finding> finding = TooSmallForGpt(disk.sectorSize(), sectorCount)) {
+    out.push_back(std::move(*finding));
     return ERROR_SUCCESS;
   }
   const std::uint64_t lastLba = sectorCount - 1;

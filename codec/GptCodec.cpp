@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "GptPlan.h"
@@ -69,12 +70,17 @@ std::uint32_t DecodeGpt(SectorReader& medium, LayoutBuffer& out, bool& found) {
   return fillLayout(*copy, medium.sectorSize(), medium.sectorCount(), out);
 }
 
-std::uint32_t EncodeGpt(SectorDevice& medium, const LayoutBuffer& layout) {
-  if (medium.sectorSize() < kMbrMinSectorSize || medium.sectorCount() < 4) return ERROR_INVALID_PARAMETER;
+std::uint32_t EncodeGpt(SectorDevice& medium, const LayoutBuffer& layout, check::Findings* why) {
+  check::Findings unasked;
+  check::Findings& findings = why != nullptr ? *why : unasked;
+  if (std::optional<check::Finding> finding = check::TooSmallForGpt(medium.sectorSize(), medium.sectorCount())) {
+    findings.push_back(std::move(*finding));
+    return ERROR_INVALID_PARAMETER;
+  }
   Table table;
   if (std::uint32_t error = readTable(medium, ReadMode::BothCopies, table); error != ERROR_SUCCESS) return error;
   Plan plan;
-  if (std::uint32_t error = planLayout(table, layout, medium, plan); error != ERROR_SUCCESS) return error;
+  if (std::uint32_t error = planLayout(table, layout, medium, plan, findings); error != ERROR_SUCCESS) return error;
   const Copy* previous = table.current();
   return writeTable(medium, std::move(plan), previous ? ProtectiveMbr::Follow : ProtectiveMbr::Fresh,
                     previous ? std::span<const std::uint8_t>(previous->array) : std::span<const std::uint8_t>());

@@ -8,6 +8,7 @@
 #include "Guid.h"
 #include "LayoutBuffer.h"
 #include "SectorDevice.h"
+#include "TableRules.h"
 
 namespace kestrin {
 
@@ -15,8 +16,10 @@ namespace kestrin {
 // `found` to false (and returns ERROR_SUCCESS) when neither is. Fails with
 // ERROR_INSUFFICIENT_BUFFER when the used entries do not all fit `out`.
 std::uint32_t DecodeGpt(SectorReader& medium, LayoutBuffer& out, bool& found);
-// Writes a GPT layout: both arrays and headers and the protective MBR.
-std::uint32_t EncodeGpt(SectorDevice& medium, const LayoutBuffer& layout);
+// Writes a GPT layout: both arrays and headers and the protective MBR. A
+// layout the disk cannot hold is refused with ERROR_INVALID_PARAMETER,
+// nothing written; its problems are appended to `why` when given.
+std::uint32_t EncodeGpt(SectorDevice& medium, const LayoutBuffer& layout, check::Findings* why = nullptr);
 // Writes an empty GPT with `diskId` and room for `maxPartitionCount` entries.
 std::uint32_t WriteEmptyGpt(SectorDevice& medium, const Guid& diskId, std::uint32_t maxPartitionCount);
 // Destroys both GPT headers so that no GPT is found any more.

@@ -10,6 +10,7 @@
 #include "GptWriter.h"
 #include "LayoutBuffer.h"
 #include "SectorDevice.h"
+#include "TableRules.h"
 
 namespace kestrin::gpt {
 
@@ -29,7 +30,11 @@ namespace kestrin::gpt {
 // Entries on the disk that the reader leaves out (outside the disk) keep
 // their positions and bytes.
 //
-// Returns ERROR_INVALID_PARAMETER for any layout the disk cannot hold.
-std::uint32_t planLayout(const Table& table, const LayoutBuffer& layout, const SectorReader& medium, Plan& plan);
+// Returns ERROR_INVALID_PARAMETER for any layout the disk cannot hold, after
+// appending to `findings` one problem for each rule broken (all of them, as
+// far as the table's geometry lets the slots be judged); appends nothing and
+// returns ERROR_SUCCESS otherwise.
+std::uint32_t planLayout(const Table& table, const LayoutBuffer& layout, const SectorReader& medium, Plan& plan,
+                         check::Findings& findings);
 
 }  // namespace kestrin::gpt

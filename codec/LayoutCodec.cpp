@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "ControlCodes.h"
@@ -49,22 +50,30 @@ std::uint32_t DecodeWholeLayout(SectorReader& medium, LayoutBuffer& out) {
   return ReadWithGrowingRecord(out, [&medium](LayoutBuffer& record) { return DecodeLayout(medium, record); });
 }
 
-std::uint32_t EncodeLayout(SectorDevice& medium, const LayoutBuffer& layout, std::uint32_t inputSize) {
-  std::uint32_t count = layout.partitionCount();
-  if (count > static_cast<std::uint32_t>(kLayoutSlotCount)) return ERROR_INVALID_PARAMETER;
-  if (inputSize < kLayoutHeaderSize + kLayoutSlotSize * count) return ERROR_INVALID_PARAMETER;
+std::uint32_t EncodeLayout(SectorDevice& medium, const LayoutBuffer& layout, std::uint32_t inputSize,
+                           check::Findings* why) {
+  check::Findings unasked;
+  check::Findings& findings = why != nullptr ? *why : unasked;
+  const std::uint32_t count = layout.partitionCount();
+  std::optional<check::Finding> record = check::TooManySlots(count);
+  if (!record) record = check::RecordTooShort(count, inputSize);
+  if (record) {
+    findings.push_back(std::move(*record));
+    return ERROR_INVALID_PARAMETER;
+  }
   switch (layout.partitionStyle()) {
     case kStyleMbr: {
       // A GPT that the new MBR replaces must not survive behind it.
       LayoutBuffer current;
       bool gptPresent = false;
       if (std::uint32_t error = DecodeGpt(medium, current, gptPresent); error != ERROR_SUCCESS) return error;
-      if (std::uint32_t error = EncodeMbr(medium, layout); error != ERROR_SUCCESS) return error;
+      if (std::uint32_t error = EncodeMbr(medium, layout, &findings); error != ERROR_SUCCESS) return error;
       return gptPresent ? WipeGpt(medium) : ERROR_SUCCESS;
     }
     case kStyleGpt:
-      return EncodeGpt(medium, layout);
+      return EncodeGpt(medium, layout, &findings);
     default:
+      findings.push_back(check::LayoutStyleNotWritable(layout.partitionStyle()));
       return ERROR_INVALID_PARAMETER;
   }
 }

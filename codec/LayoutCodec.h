@@ -33,9 +33,13 @@ std::uint32_t DecodeWholeLayout(SectorReader& medium, LayoutBuffer& out);
 
 // Writes the header and the first PartitionCount slots of `layout` as the
 // disk's partition table, in the style of the header. `inputSize` is the
-// size of the caller's buffer. Refuses with ERROR_INVALID_PARAMETER, writing
-// nothing, what the disk cannot hold.
-std::uint32_t EncodeLayout(SectorDevice& medium, const LayoutBuffer& layout, std::uint32_t inputSize);
+// size of the caller's buffer. Refuses with ERROR_INVALID_PARAMETER (an MBR
+// on sectors it cannot have: ERROR_NOT_SUPPORTED), writing nothing, what the
+// disk cannot hold, and appends to `why` (when given) the problems that
+// refuse it, one per rule broken (TableRules.h): a refusal always names at
+// least one, an accepted layout none.
+std::uint32_t EncodeLayout(SectorDevice& medium, const LayoutBuffer& layout, std::uint32_t inputSize,
+                           check::Findings* why = nullptr);
 
 // IOCTL_DISK_CREATE_DISK with its 24-byte record: u32 style at 0; MBR: u32
 // signature at 4; GPT: disk GUID at 4 and u32 maximum entry count at 20.

@@ -57,7 +57,7 @@ std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std
       if (!entry.isUsed()) continue;
       if (isMbrContainerType(entry.type)) {
         if (link) {
-          problem(out, "ebr-loop", 0, "the EBR at " + sectorText(lba) + " holds more than one link");
+          out.push_back(EbrSecondLink(lba));
         } else {
           link = i;
         }
@@ -76,16 +76,12 @@ std::uint32_t walkChain(SectorReader& disk, const PartitionExtent& extended, std
     const MbrEntry next = readMbrEntry(sector, *link);
     const std::uint64_t target = start + next.startLba;
     if (visited.count(target) != 0) {
-      problem(out, "ebr-loop", 0,
-              "the EBR chain loops: the EBR at " + sectorText(lba) + " links back to the EBR at " + sectorText(target));
+      out.push_back(EbrLoop(lba, target));
       return ERROR_SUCCESS;
     }
     if (target <= start || target >= end || next.startLba + std::uint64_t{next.sectorCount} > extended.count) {
-      problem(out, "ebr-leaves-extended", 0,
-              "the EBR at " + sectorText(lba) + " links to " + sectorText(target) +
-                  (next.sectorCount > 0 ? " (" + std::to_string(next.sectorCount) + " sectors)" : "") +
-                  ", outside the extended partition (sectors " + std::to_string(start) + " to " +
-                  std::to_string(end - 1) + ")");
+      out.push_back(EbrLeavesExtended(
+          lba, PartitionExtent{PartitionExtent::Kind::Extended, 0, "", target, next.sectorCount, 0}, extended));
       if (target <= start || target >= end) return ERROR_SUCCESS;
     }
     lba = target;
@@ -138,7 +134,7 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::ve
   std::vector<std::uint8_t> sector0;
   if (std::uint32_t error = readOneSector(disk, 0, sector0); error != ERROR_SUCCESS) return error;
   std::vector<PartitionExtent> partitions;
-  std::vector<int> containers;
+  std::vector<PartitionExtent> containers;
   for (int i = 0; i < kMbrEntryCount; ++i) {
     const MbrEntry entry = readMbrEntry(sector0, i);
     if (!entry.hasValidBootFlag()) {
@@ -149,16 +145,11 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::ve
     }
     if (!entry.isUsed()) continue;
     const bool container = isMbrContainerType(entry.type);
-    if (container) containers.push_back(i + 1);
     partitions.push_back({container ? PartitionExtent::Kind::Extended : PartitionExtent::Kind::Primary, i + 1,
                           "partition " + std::to_string(i + 1), entry.startLba, entry.sectorCount, 0});
+    if (container) containers.push_back(partitions.back());
   }
-  if (containers.size() > 1) {
-    std::string list;
-    for (int number : containers) list += (list.empty() ? "" : " and ") + std::to_string(number);
-    problem(out, "extended-twice", containers[1],
-            "more than one extended partition (partitions " + list + "); only the first one's logical drives count");
-  }
+  if (containers.size() > 1) out.push_back(ExtendedTwice(containers, containers[1].entry));
   std::vector<std::uint64_t> ebrs;
   auto extended = std::find_if(partitions.begin(), partitions.end(), [](const PartitionExtent& p) {
     return p.kind == PartitionExtent::Kind::Extended && p.count > 0;
@@ -183,9 +174,7 @@ std::uint32_t CheckMbrDisk(SectorReader& disk, PhysicalSectors physical, std::ve
   // Data written into a partition would overwrite an EBR inside it.
   for (std::uint64_t ebr : ebrs) {
     for (const PartitionExtent& p : partitions) {
-      if (p.kind != PartitionExtent::Kind::Extended && p.count > 0 && ebr >= p.first && ebr < p.first + p.count) {
-        problem(out, "ebr-inside-partition", p.entry, "the EBR at " + sectorText(ebr) + " lies inside " + p.name);
-      }
+      if (std::optional<Finding> finding = EbrInsidePartition(p, ebr)) out.push_back(std::move(*finding));
     }
   }
   return ERROR_SUCCESS;

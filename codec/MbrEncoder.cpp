@@ -2,7 +2,8 @@
 // and the EBR chain of the extended partition.
 //
 // The layout is checked in full before anything is written
-// (MbrPlan). Each table sector is then rebuilt from its current contents:
+// (MbrPlan), and so is what the disk holds where the plan leaves a question
+// open; a refusal names its reasons. Each table sector is then rebuilt from its current contents:
 // only the table, the boot signature and, in sector 0, the disk signature
 // change; boot code and every other byte stay. An entry whose meaning does
 // not change keeps its bytes, and a sector whose contents do not change is
@@ -10,6 +11,7 @@
 
 #include "MbrEncoder.h"
 
+#include <optional>
 #include <vector>
 
 #include "ErrorCodes.h"
@@ -61,16 +63,21 @@ void addIfChanged(std::vector<SectorWrite>& writes, std::uint64_t lba, const std
 
 }  // namespace
 
-std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
+std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout, check::Findings* why) {
+  check::Findings unasked;
+  check::Findings& findings = why != nullptr ? *why : unasked;
   const std::uint32_t sectorSize = medium.sectorSize();
-  if (!isMbrSectorSize(sectorSize)) return ERROR_NOT_SUPPORTED;
+  if (std::optional<check::Finding> finding = check::MbrSectorSize(sectorSize)) {
+    findings.push_back(std::move(*finding));
+    return ERROR_NOT_SUPPORTED;
+  }
   // What the disk holds now: slots the layout leaves as they are there are
   // written back as they are, even where another tool left them unsound.
   LayoutBuffer onDisk;
   if (std::uint32_t error = DecodeLayout(medium, onDisk); error != ERROR_SUCCESS) return error;
   MbrPlan plan;
   if (std::uint32_t error = planMbrLayout(layout, sectorSize, medium.sectorCount(),
-                                          onDisk.partitionStyle() == kStyleMbr ? &onDisk : nullptr, plan);
+                                          onDisk.partitionStyle() == kStyleMbr ? &onDisk : nullptr, plan, findings);
       error != ERROR_SUCCESS) {
     return error;
   }
@@ -92,7 +99,10 @@ std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
     if (std::uint32_t error = readOneSector(medium, *plan.openLinkTarget, current); error != ERROR_SUCCESS) {
       return error;
     }
-    if (HasMbrBootSignature(current)) return ERROR_INVALID_PARAMETER;
+    if (HasMbrBootSignature(current)) {
+      findings.push_back(check::EbrUnexpected(plan.openLinkEntry, *plan.openLinkTarget));
+      return ERROR_INVALID_PARAMETER;
+    }
   }
   if (plan.hasExtended && plan.ebrs.empty()) {
     // An extended partition without logical drives: its first sector must
@@ -102,7 +112,10 @@ std::uint32_t EncodeMbr(SectorDevice& medium, const LayoutBuffer& layout) {
     // remove: such a write is refused.
     if (std::uint32_t error = readOneSector(medium, plan.extendedStart, current); error != ERROR_SUCCESS) return error;
     if (holdsEbrEntries(current)) {
-      if (plan.extendedChainUnknown) return ERROR_INVALID_PARAMETER;
+      if (plan.extendedChainUnknown) {
+        findings.push_back(check::ExtendedChainUnknown(plan.extendedEntry, plan.extendedStart));
+        return ERROR_INVALID_PARAMETER;
+      }
       if (plan.clearStaleEbr) addIfChanged(writes, plan.extendedStart, current, composeTable(current, {}));
     }
   }

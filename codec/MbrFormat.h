@@ -23,6 +23,9 @@ inline constexpr std::size_t kMbrEntryStartLbaOffset = 8;
 inline constexpr std::size_t kMbrEntrySectorCountOffset = 12;
 inline constexpr std::size_t kMbrSignatureSize = 4;
 inline constexpr std::uint8_t kMbrBootFlag = 0x80;
+// The largest start and size an entry's 32-bit sector fields hold: a disk
+// or partition beyond them needs a GPT.
+inline constexpr std::uint64_t kMbrMaxSectorField = 0xFFFFFFFFu;
 static_assert(kMbrTableOffset + kMbrEntryCount * kMbrEntrySize == kMbrBootSignatureOffset);
 static_assert(kMbrSignatureOffset + kMbrSignatureSize + 2 == kMbrTableOffset);
 

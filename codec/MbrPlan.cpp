@@ -1,6 +1,7 @@
 #include "MbrPlan.h"
 
 #include <algorithm>
+#include <string>
 
 #include "ErrorCodes.h"
 #include "MbrLayout.h"
@@ -9,12 +10,20 @@ namespace kestrin {
 
 namespace {
 
-constexpr std::uint64_t kMaxSectorField = 0xFFFFFFFFu;
-
+using check::Finding;
+using check::Findings;
+using check::PartitionExtent;
 using Extent = MbrExtent;
+
+void add(Findings& out, std::optional<Finding> finding) {
+  if (finding) out.push_back(std::move(*finding));
+}
+
+std::string entryName(int entry) { return "entry " + std::to_string(entry); }
 
 // A used slot of the record, in sectors.
 struct UsedSlot {
+  int entry = 0;
   Extent extent;
   std::uint8_t type = 0;
   bool bootable = false;
@@ -23,6 +32,8 @@ struct UsedSlot {
   bool kept = false;
   // The disk's table holds an entry in this slot (kept or changed).
   bool onDisk = false;
+  PartitionExtent::Kind kind = PartitionExtent::Kind::Primary;
+  std::uint64_t ebr = 0;  // a logical drive's EBR
 
   bool isContainer() const { return isMbrContainerType(type); }
   // The entry relative to its table's base. A kept entry came from a table
@@ -35,19 +46,27 @@ struct UsedSlot {
     entry.sectorCount = static_cast<std::uint32_t>(extent.count);
     return {entry, extent.start, rewrite};
   }
+  // The slot as the rules see it.
+  PartitionExtent partition() const { return {kind, entry, entryName(entry), extent.start, extent.count, ebr}; }
 };
 
 // Two slots conflict when they share a sector and at least one of them is
-// new or changed; what the disk already holds is not judged again.
-bool conflict(const UsedSlot& a, const UsedSlot& b) { return !(a.kept && b.kept) && a.extent.overlaps(b.extent); }
-
-bool anyConflict(const std::vector<UsedSlot>& slots) {
+// new or changed; what the disk already holds is not judged again. Pairs of
+// two primaries are left out when `logicalPairsOnly` (they were judged with
+// the primaries). A finding names the new or changed slot first.
+void judgeOverlaps(const std::vector<UsedSlot>& slots, bool logicalPairsOnly, Findings& out) {
   for (std::size_t i = 0; i < slots.size(); ++i) {
     for (std::size_t j = i + 1; j < slots.size(); ++j) {
-      if (conflict(slots[i], slots[j])) return true;
+      const UsedSlot* a = &slots[i];
+      const UsedSlot* b = &slots[j];
+      if (a->kept && b->kept) continue;
+      if (logicalPairsOnly && a->kind != PartitionExtent::Kind::Logical && b->kind != PartitionExtent::Kind::Logical) {
+        continue;
+      }
+      if (a->kept) std::swap(a, b);
+      add(out, check::Overlap(a->partition(), b->partition()));
     }
   }
-  return false;
 }
 
 // True when slot `entry` of `a` and of `b` hold the same entry as the record
@@ -79,10 +98,12 @@ class SlotReader {
   // positive length, clear of sector 0 (the MBR) and inside the disk, and
   // must not turn a partition the disk holds into an extended partition or
   // back in place: the first sector of a partition's data would be written
-  // as an EBR, or the logical drives behind an EBR lost.
-  // Returns false for an unsound new or changed slot.
-  bool read(int entry, bool sameTable, UsedSlot& out) const {
+  // as an EBR, or the logical drives behind an EBR lost. Appends a finding
+  // for each of these broken. Returns false when the slot has no extent
+  // (its offset or length is negative or not whole sectors).
+  bool read(int entry, bool sameTable, UsedSlot& out, Findings& findings) const {
     ConstLayoutSlot slot = m_layout.slot(entry);
+    out.entry = entry;
     out.type = slot.mbrPartitionType();
     out.bootable = slot.mbrBootIndicator() != 0;
     out.rewrite = slot.rewritePartition() != 0;
@@ -91,11 +112,8 @@ class SlotReader {
     out.kept = out.onDisk && sameEntry(m_layout, *m_onDisk, entry);
     const std::int64_t offset = slot.startingOffset();
     const std::int64_t length = slot.partitionLength();
-    if (out.onDisk && !out.kept) {
-      ConstLayoutSlot was = m_onDisk->slot(entry);
-      if (was.startingOffset() == offset && isMbrContainerType(was.mbrPartitionType()) != out.isContainer()) {
-        return false;
-      }
+    if (out.onDisk && !out.kept && m_onDisk->slot(entry).startingOffset() == offset) {
+      add(findings, check::ExtendedInPlace(entry, m_onDisk->slot(entry).mbrPartitionType(), out.type));
     }
     if (out.kept) {
       // As the disk's reader reported it: whole sectors, never negative.
@@ -103,11 +121,15 @@ class SlotReader {
                     static_cast<std::uint64_t>(length) / m_sectorSize};
       return true;
     }
-    if (offset < 0 || length <= 0) return false;
-    if (offset % m_sectorSize != 0 || length % m_sectorSize != 0) return false;
+    if (std::optional<Finding> finding =
+            check::NotWholeSectors(entryName(entry), entry, offset, length, m_sectorSize)) {
+      findings.push_back(std::move(*finding));
+      return false;
+    }
     out.extent = {static_cast<std::uint64_t>(offset) / m_sectorSize, static_cast<std::uint64_t>(length) / m_sectorSize};
-    if (out.extent.start == 0) return false;
-    return out.extent.start < m_sectorCount && out.extent.count <= m_sectorCount - out.extent.start;
+    add(findings, check::ZeroLength(out.partition()));
+    check::JudgePlace(out.partition(), check::UsableArea{m_sectorCount, 1, m_sectorCount - 1, false}, findings);
+    return true;
   }
 
  private:
@@ -118,10 +140,13 @@ class SlotReader {
 };
 
 // An EBR sector of the chain; `judged` when a new or changed link (or a new
-// extended partition) leads to it.
+// extended partition) leads to it; the EBR whose link (slot `linkEntry`)
+// leads to it, for all but the first.
 struct EbrSector {
   std::uint64_t lba = 0;
   bool judged = false;
+  std::uint64_t from = 0;
+  int linkEntry = 0;
 };
 
 }  // namespace
@@ -159,52 +184,74 @@ std::vector<std::uint64_t> MbrChainOf(const LayoutBuffer& layout, std::uint32_t 
 }
 
 std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
-                            const LayoutBuffer* onDisk, MbrPlan& plan) {
+                            const LayoutBuffer* onDisk, MbrPlan& plan, Findings& findings) {
   plan = MbrPlan{};
   plan.signature = layout.mbrSignature();
-  if (layout.partitionCount() > static_cast<std::uint32_t>(kLayoutSlotCount)) return ERROR_INVALID_PARAMETER;
+  const std::size_t findingsBefore = findings.size();
+  // Judging goes on past a problem, so that every problem is named; what a
+  // problem leaves unknown (a slot without an extent, a chain that leaves
+  // its extended partition) is not judged further.
+  auto verdict = [&] { return findings.size() > findingsBefore ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS; };
+  if (std::optional<Finding> finding = check::TooManySlots(layout.partitionCount())) {
+    findings.push_back(std::move(*finding));
+    return verdict();
+  }
   const int count = slotCount(layout);
   const SlotReader reader(layout, sectorSize, sectorCount, onDisk);
 
   // Primary entries: slots past the count are no entries.
   std::vector<UsedSlot> primaries;
   std::vector<UsedSlot> containers;
+  bool containerUnread = false;
   for (int i = 0; i < kMbrEntryCount && i < count; ++i) {
     if (layout.slot(i + 1).mbrPartitionType() == 0) continue;
     UsedSlot used;
-    if (!reader.read(i + 1, true, used)) return ERROR_INVALID_PARAMETER;
+    if (!reader.read(i + 1, true, used, findings)) {
+      containerUnread = containerUnread || used.isContainer();
+      continue;
+    }
+    if (used.isContainer()) used.kind = PartitionExtent::Kind::Extended;
     if (!used.kept) {
-      if (used.extent.start > kMaxSectorField || used.extent.count > kMaxSectorField) return ERROR_INVALID_PARAMETER;
+      add(findings, check::MbrLimit(used.partition()));
       // A protective entry makes the disk read as GPT, not as this layout.
-      if (used.type == kMbrTypeProtectiveGpt) return ERROR_INVALID_PARAMETER;
+      add(findings, check::ProtectiveType(used.partition(), used.type));
     }
     if (used.isContainer() && used.extent.count > 0) containers.push_back(used);
     primaries.push_back(used);
     plan.primaries[static_cast<std::size_t>(i)] = used.plannedAt(0);
   }
-  if (anyConflict(primaries)) return ERROR_INVALID_PARAMETER;
-  if (containers.size() > 1 &&
-      std::any_of(containers.begin(), containers.end(), [](const UsedSlot& c) { return !c.kept; })) {
-    return ERROR_INVALID_PARAMETER;
+  judgeOverlaps(primaries, false, findings);
+  auto added = std::find_if(containers.begin(), containers.end(), [](const UsedSlot& c) { return !c.kept; });
+  if (containers.size() > 1 && added != containers.end()) {
+    std::vector<PartitionExtent> named;
+    for (const UsedSlot& c : containers) named.push_back(c.partition());
+    // Which chain the groups describe is unknown: they are not judged.
+    findings.push_back(check::ExtendedTwice(named, added->entry));
+    return verdict();
   }
 
   const int groupCount = groupCountOf(count);
-  auto groupIsEmpty = [&](int g) {
+  auto usedSlotsOf = [&](int g) {
+    std::vector<int> used;
     for (int s = 0; s < kMbrSlotsPerGroup; ++s) {
       const int entry = mbrGroupFirstEntry(g) + s;
-      if (entry <= count && layout.slot(entry).mbrPartitionType() != 0) return false;
+      if (entry <= count && layout.slot(entry).mbrPartitionType() != 0) used.push_back(entry);
     }
-    return true;
+    return used;
   };
   if (containers.empty()) {
-    // Groups without entries describe nothing and are dropped.
-    for (int g = 0; g < groupCount; ++g) {
-      if (!groupIsEmpty(g)) return ERROR_INVALID_PARAMETER;
+    // Groups without entries describe nothing and are dropped. Those with
+    // entries belong to an extended partition, unless its own slot was
+    // already found unsound.
+    for (int g = 0; g < groupCount && !containerUnread; ++g) {
+      for (int entry : usedSlotsOf(g)) findings.push_back(check::GroupWithoutExtended(entry));
     }
-    return ERROR_SUCCESS;
+    return verdict();
   }
   const UsedSlot& extended = containers.front();
+  const PartitionExtent extendedPartition = extended.partition();
   plan.hasExtended = true;
+  plan.extendedEntry = extended.entry;
   plan.extendedStart = extended.extent.start;
   std::vector<std::uint64_t> diskChain;
   if (onDisk != nullptr) {
@@ -225,9 +272,13 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
   std::vector<EbrSector> ebrSectors;
   std::uint64_t ebrLba = extended.extent.start;
   bool ebrJudged = !extended.kept;
+  std::uint64_t linkedFrom = 0;
+  int linkEntry = 0;
+  // The chain cannot be followed past a problem of a link.
+  bool chainBroken = false;
   int g = 0;
   while (g < groupCount) {
-    if (g == 0 && groupIsEmpty(0)) break;  // no logical drives
+    if (g == 0 && usedSlotsOf(0).empty()) break;  // no logical drives
     const bool sameTable =
         static_cast<std::size_t>(g) < diskChain.size() && diskChain[static_cast<std::size_t>(g)] == ebrLba;
     PlannedEbr ebr;
@@ -236,73 +287,99 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     // An EBR holds one logical drive as the peers read it (the kernel reads
     // every entry, sfdisk and parted only the first): a second one is kept
     // as the disk has it, but none is added beside another.
-    int drives = 0;
-    bool addedDrive = false;
-    for (int s = 0; s < kMbrSlotsPerGroup; ++s) {
-      const int entry = mbrGroupFirstEntry(g) + s;
-      if (entry > count || layout.slot(entry).mbrPartitionType() == 0) continue;
+    std::vector<UsedSlot> drives;
+    for (int entry : usedSlotsOf(g)) {
+      const std::size_t s = static_cast<std::size_t>(entry - mbrGroupFirstEntry(g));
       UsedSlot used;
-      if (!reader.read(entry, sameTable, used)) return ERROR_INVALID_PARAMETER;
-      if (used.isContainer()) {
-        // The first link leads on; another one is kept only as the disk has it.
-        if (link && !used.kept) return ERROR_INVALID_PARAMETER;
-        if (!link) link = used;
-        ebr.entries[static_cast<std::size_t>(s)] = used.plannedAt(extended.extent.start);
+      if (!reader.read(entry, sameTable, used, findings)) {
+        chainBroken = chainBroken || used.isContainer();
         continue;
       }
-      // A logical drive is judged when it or the extended partition is new or changed.
-      if ((!used.kept || !extended.kept) && (used.extent.start <= ebrLba || !extended.extent.contains(used.extent))) {
-        return ERROR_INVALID_PARAMETER;
+      if (used.isContainer()) {
+        // The first link leads on; another one is kept only as the disk has it.
+        if (link && !used.kept) {
+          findings.push_back(check::EbrSecondLink(ebrLba, entry, entryName(entry)));
+          continue;
+        }
+        if (!link) link = used;
+        ebr.entries[s] = used.plannedAt(extended.extent.start);
+        continue;
       }
-      ebr.entries[static_cast<std::size_t>(s)] = used.plannedAt(ebrLba);
+      used.kind = PartitionExtent::Kind::Logical;
+      used.ebr = ebrLba;
+      // A logical drive is judged when it or the extended partition is new or changed.
+      if (!used.kept || !extended.kept) add(findings, check::OutsideExtended(used.partition(), &extendedPartition));
+      ebr.entries[s] = used.plannedAt(ebrLba);
       data.push_back(used);
-      ++drives;
-      addedDrive = addedDrive || !used.onDisk;
+      drives.push_back(used);
     }
-    if (drives > 1 && addedDrive) return ERROR_INVALID_PARAMETER;
-    ebrSectors.push_back({ebrLba, ebrJudged});
+    if (drives.size() > 1) {
+      auto added = std::find_if(drives.begin(), drives.end(), [](const UsedSlot& d) { return !d.onDisk; });
+      if (added != drives.end()) {
+        const UsedSlot& other = added == drives.begin() ? drives[1] : drives.front();
+        findings.push_back(check::EbrTwoDrives(added->partition(), entryName(other.entry)));
+      }
+    }
+    ebrSectors.push_back({ebrLba, ebrJudged, linkedFrom, linkEntry});
     plan.ebrs.push_back(ebr);
     ++g;
-    if (!link) break;
+    if (!link || chainBroken) break;
     if ((!link->kept || !extended.kept) &&
         (link->extent.start <= extended.extent.start || !extended.extent.contains(link->extent))) {
-      return ERROR_INVALID_PARAMETER;
+      findings.push_back(
+          check::EbrLeavesExtended(ebrLba, link->partition(), extendedPartition, entryName(link->entry)));
+      // Only a link whose run alone leaves the extended partition leads on
+      // to an EBR there, as the disk's chain is walked.
+      if (link->extent.start <= extended.extent.start || link->extent.start >= extended.extent.end()) {
+        chainBroken = true;
+        break;
+      }
     }
+    linkedFrom = ebrLba;
+    linkEntry = link->entry;
     ebrLba = link->extent.start;
     ebrJudged = !link->kept;
     // The last group's link leads past the layout. A new or changed one would
     // lead to an EBR that nothing writes: the chain would end in a sector
     // without a table, and parted would read no table on the disk at all.
-    if (g == groupCount && ebrJudged) return ERROR_INVALID_PARAMETER;
+    // Where it leads back to an EBR of the chain, the chain would loop.
+    if (g == groupCount && ebrJudged) {
+      const bool loops =
+          std::any_of(ebrSectors.begin(), ebrSectors.end(), [&](const EbrSector& e) { return e.lba == ebrLba; });
+      findings.push_back(loops ? check::EbrLoop(linkedFrom, ebrLba, linkEntry, entryName(linkEntry))
+                               : check::EbrNotInLayout(linkEntry, ebrLba));
+      break;
+    }
     // Where the disk's chain ended there too (an EBR that cannot be read, a
     // link out of bounds) it stays as it is; one behind which the disk now
     // holds more of the chain must find no EBR there.
     if (g == groupCount && diskChain.size() > static_cast<std::size_t>(g)) {
       plan.openLinkTarget = ebrLba;
-      ebrSectors.push_back({ebrLba, ebrJudged});
+      plan.openLinkEntry = linkEntry;
+      ebrSectors.push_back({ebrLba, ebrJudged, linkedFrom, linkEntry});
     }
   }
   // Groups the links do not reach would be lost on the disk.
-  for (; g < groupCount; ++g) {
-    if (!groupIsEmpty(g)) return ERROR_INVALID_PARAMETER;
+  for (; g < groupCount && !chainBroken; ++g) {
+    for (int entry : usedSlotsOf(g)) findings.push_back(check::EbrChainCut(entry));
   }
 
-  if (anyConflict(data)) return ERROR_INVALID_PARAMETER;
+  judgeOverlaps(data, true, findings);
   // An EBR must not share its sector with another (a loop) nor lie inside a
   // logical drive, where data would overwrite it.
   for (std::size_t i = 0; i < ebrSectors.size(); ++i) {
-    for (std::size_t j = 0; j < ebrSectors.size(); ++j) {
-      if (i != j && (ebrSectors[i].judged || ebrSectors[j].judged) && ebrSectors[i].lba == ebrSectors[j].lba) {
-        return ERROR_INVALID_PARAMETER;
+    for (std::size_t j = i + 1; j < ebrSectors.size(); ++j) {
+      if ((ebrSectors[i].judged || ebrSectors[j].judged) && ebrSectors[i].lba == ebrSectors[j].lba) {
+        findings.push_back(check::EbrLoop(ebrSectors[j].from, ebrSectors[j].lba, ebrSectors[j].linkEntry,
+                                          entryName(ebrSectors[j].linkEntry)));
       }
     }
     for (const UsedSlot& partition : data) {
-      if ((ebrSectors[i].judged || !partition.kept) && partition.extent.contains(ebrSectors[i].lba)) {
-        return ERROR_INVALID_PARAMETER;
-      }
+      if (ebrSectors[i].judged || !partition.kept)
+        add(findings, check::EbrInsidePartition(partition.partition(), ebrSectors[i].lba));
     }
   }
-  return ERROR_SUCCESS;
+  return verdict();
 }
 
 }  // namespace kestrin

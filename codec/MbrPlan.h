@@ -2,7 +2,8 @@
 // The checked form of an MBR layout record: the table entries the encoder
 // puts in sector 0 and in each EBR, with every value already validated
 // against the disk. Building the plan reads nothing and writes nothing, so
-// a layout that is refused leaves the disk untouched.
+// a layout that is refused leaves the disk untouched; a refusal comes with
+// its findings, from the rules of TableRules.h.
 
 #include <array>
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "LayoutBuffer.h"
 #include "MbrEntry.h"
+#include "TableRules.h"
 
 namespace kestrin {
 
@@ -56,6 +58,7 @@ struct MbrPlan {
   std::uint32_t signature = 0;
   PlannedTable primaries;
   bool hasExtended = false;
+  int extendedEntry = 0;  // its slot
   std::uint64_t extendedStart = 0;
   // The extended partition was on the disk but not the one whose chain was
   // read (a second extended partition whose first was removed): the chain
@@ -73,6 +76,7 @@ struct MbrPlan {
   // Where the last EBR's link points when the layout describes no EBR
   // there and the link is new or changed: no EBR may be found at its end.
   std::optional<std::uint64_t> openLinkTarget;
+  int openLinkEntry = 0;  // the slot of that link
 };
 
 // Checks the header and the first PartitionCount slots of `layout` against
@@ -90,8 +94,9 @@ struct MbrPlan {
 // repaired slot by slot. Every new or changed slot is checked in full against
 // the disk and against every other slot, kept ones included.
 //
-// Returns ERROR_INVALID_PARAMETER when the layout cannot be written as it
-// stands: a new or changed entry whose offset or length is negative, not a
+// Returns ERROR_INVALID_PARAMETER, after appending to `findings` one
+// problem for each rule broken (all of them, not only the first), when the
+// layout cannot be written as it stands: a new or changed entry whose offset or length is negative, not a
 // whole number of sectors, zero, past the end of the disk, over sector 0 or
 // beyond the 32-bit sector fields; a new or changed protective 0xEE entry
 // among the primaries; overlapping entries, one of them new or changed (the
@@ -102,8 +107,9 @@ struct MbrPlan {
 // a new or changed link that leaves the extended partition, or that leads
 // past the last group (to an EBR the layout does not describe); an EBR
 // inside a logical drive or two EBRs in one sector; groups that the chain of
-// links does not reach.
+// links does not reach; more slots than the record holds. Appends nothing
+// and returns ERROR_SUCCESS otherwise.
 std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
-                            const LayoutBuffer* onDisk, MbrPlan& plan);
+                            const LayoutBuffer* onDisk, MbrPlan& plan, check::Findings& findings);
 
 }  // namespace kestrin

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "MbrEntry.h"
+#include "MbrFormat.h"
 #include "MbrLayout.h"
 #include "MbrPlan.h"
 
@@ -12,7 +13,6 @@ namespace kestrin {
 namespace {
 
 constexpr std::uint64_t kAlignmentBytes = 1 << 20;
-constexpr std::uint64_t kMaxSectorField = 0xFFFFFFFFu;
 
 int slotCount(const LayoutBuffer& layout) {
   return static_cast<int>(std::min<std::uint32_t>(layout.partitionCount(), kLayoutSlotCount));
@@ -64,8 +64,8 @@ std::optional<MbrExtent> mbrPrimaryPlace(const LayoutBuffer& layout, int entry, 
     if (other < entry) from = std::max(from, extent->end());
   }
   std::optional<MbrExtent> run = firstFreeRun(from, sectorCount, grid, taken);
-  if (!run || run->start > kMaxSectorField) return std::nullopt;
-  run->count = std::min(run->count, kMaxSectorField);
+  if (!run || run->start > kMbrMaxSectorField) return std::nullopt;
+  run->count = std::min(run->count, kMbrMaxSectorField);
   return run;
 }
 

@@ -12,8 +12,6 @@ namespace kestrin::gpt {
 
 namespace {
 
-constexpr std::uint64_t kMaxSectorField = 0xFFFFFFFFu;
-
 // The CHS bytes of `lba` in a protective entry: as in any MBR entry, but an
 // address past cylinder 1023 is stored as FF FF FF, as the GPT's own tools
 // write it.
@@ -24,11 +22,6 @@ void writeProtectiveChs(std::span<std::uint8_t> sector, std::size_t offset, std:
 }
 
 std::size_t entryOffset(int index) { return kMbrTableOffset + kMbrEntrySize * static_cast<std::size_t>(index); }
-
-// The size field of a protective entry from sector 1 to the end of the disk.
-std::uint32_t protectiveSize(std::uint64_t sectorCount) {
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(sectorCount - 1, kMaxSectorField));
-}
 
 struct Extent {
   std::uint64_t first = 0;
@@ -61,7 +54,7 @@ std::optional<MbrEntry> followMirror(const MbrEntry& mbr, const Header& h, std::
     std::optional<Extent> now = findById(h, after, readGuidAt(entry, kEntryUniqueGuidOffset));
     if (!now || now->first != mirrored.first) return std::nullopt;
     const std::uint64_t count = now->last - now->first + 1;
-    if (count > kMaxSectorField) return std::nullopt;
+    if (count > kMbrMaxSectorField) return std::nullopt;
     MbrEntry followed = mbr;
     followed.sectorCount = static_cast<std::uint32_t>(count);
     return followed;
@@ -70,6 +63,10 @@ std::optional<MbrEntry> followMirror(const MbrEntry& mbr, const Header& h, std::
 }
 
 }  // namespace
+
+std::uint32_t protectiveSize(std::uint64_t sectorCount) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(sectorCount - 1, kMbrMaxSectorField));
+}
 
 void makeProtectiveMbr(std::span<std::uint8_t> sector0, std::uint64_t sectorCount) {
   std::fill(sector0.begin() + kMbrTableOffset, sector0.begin() + kMbrBootSignatureOffset, std::uint8_t{0});

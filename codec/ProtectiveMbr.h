@@ -14,6 +14,11 @@ namespace kestrin::gpt {
 // protective MBR; a rewrite of the table on the disk follows it.
 enum class ProtectiveMbr { Fresh, Follow };
 
+// The size field of a protective entry from sector 1 to the end of a disk
+// of `sectorCount` sectors: the rest of the disk, or as much as the 32-bit
+// field holds.
+std::uint32_t protectiveSize(std::uint64_t sectorCount);
+
 // Turns `sector0` into a protective MBR for a disk of `sectorCount` sectors:
 // bytes 0 .. 445 (boot code, disk signature) stay, the table holds one 0xEE
 // entry from sector 1 to the end of the disk (at most 0xFFFFFFFF sectors),

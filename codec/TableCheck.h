@@ -1,14 +1,18 @@
 #pragma once
 // Checking a partition table and naming every problem it has: what a disk
 // holds (VerifyDisk, over a sector reader) and what a layout record would
-// write (VerifyLayout). Pure functions: they read sectors and never write.
+// make of it (JudgeLayout). Pure functions: they read sectors and never
+// write.
 //
-// The checks are split by concern: ExtentCheck.cpp judges where the
-// partitions lie (inside the disk and the usable area, not of length zero,
-// not overlapping, logical drives inside their extended partition, aligned
-// starts), MbrCheck.cpp the MBR and its EBR chain, GptCheck.cpp the two
-// copies of a GPT and the MBR in front of it, TableCheck.cpp the layout
-// record and the whole report. Each finding names the partition (or the structure) and the rule.
+// A layout is judged by the codec's own write path, so that the reasons a
+// write is refused are the ones the refusal had. The checks of a disk are
+// split by concern: ExtentCheck.cpp judges where the partitions lie (inside
+// the disk and the usable area, not of length zero, not overlapping, logical
+// drives inside their extended partition, aligned starts), MbrCheck.cpp the
+// MBR and its EBR chain, GptCheck.cpp the two copies of a GPT and the MBR in
+// front of it, TableCheck.cpp the whole report. Where a disk's fault is one a
+// write would refuse, both name it with the same rule (TableRules.h). Each
+// finding names the partition (or the structure) and the rule.
 
 #include <cstdint>
 #include <optional>
@@ -17,34 +21,9 @@
 
 #include "LayoutBuffer.h"
 #include "SectorDevice.h"
+#include "TableRules.h"
 
 namespace kestrin::check {
-
-enum class Severity {
-  Problem,  // the table is wrong: tools disagree on it or a write would refuse it
-  Warning,  // the table is sound but unwise (a misaligned start)
-};
-
-struct Finding {
-  Severity severity = Severity::Problem;
-  // A short name of the rule, stable for scripts: "overlap", "past-end",
-  // "outside-usable-area", "zero-length", "ends-before-start",
-  // "outside-extended", "ebr-loop", "ebr-leaves-extended", "ebr-missing",
-  // "ebr-inside-partition", "ebr-two-drives", "extended-twice", "gpt-primary-header",
-  // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
-  // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
-  // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned", "mbr-limit", "protective-type",
-  // "extended-in-place", "ebr-chain-cut", "gpt-small-array", "gpt-leftover", "gpt-behind-mbr", "boot-flag",
-  // "past-table", "not-whole-sectors", "too-many-entries".
-  std::string rule;
-  // The partition the finding is about (0 for the disk or a structure): on a
-  // disk the kernel's number (MBR primaries 1 to 4 by slot, logical drives
-  // from 5 in chain order, GPT entries by their position in the array); in
-  // a layout record the slot's entry number.
-  int entry = 0;
-  // One line for the user, naming the partition or structure and the rule.
-  std::string text;
-};
 
 struct Report {
   std::string style;  // "MBR", "GPT" or "RAW"
@@ -59,14 +38,14 @@ struct Report {
 // sector 0 holds no boot signature is RAW and has no findings.
 std::uint32_t VerifyDisk(SectorReader& disk, Report& report, PhysicalSectors physical = {});
 
-// Checks the header and the first PartitionCount slots of `layout` as a
-// table for a disk of `sectorCount` sectors of `sectorSize` bytes, naming
-// the slots by their entry numbers. Judges every slot, whether or not the
-// disk already holds it; with the layout `onDisk` read from the disk, also
-// the slots that would change between a partition and an extended
-// partition in place.
-Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
-                    const LayoutBuffer* onDisk = nullptr);
+// Judges `layout` as IOCTL_DISK_SET_DRIVE_LAYOUT_EX, `inputSize` bytes of
+// request, would have it written to `disk`: the codec's write path (the
+// planners and its checks of what the disk holds) runs over `disk` without
+// writing a sector, and `report` gets the problems that refuse the write,
+// one per rule broken, naming the slots by their entry numbers. No finding
+// means the write would go ahead. Returns the medium's error code when a
+// read fails before the layout could be judged, else ERROR_SUCCESS.
+std::uint32_t JudgeLayout(SectorReader& disk, const LayoutBuffer& layout, std::uint32_t inputSize, Report& report);
 
 // The rule "too-many-entries", a warning: the table whose whole layout is
 // `whole` (read into a record large enough for it) takes more entries than
@@ -79,26 +58,6 @@ Report VerifyLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::u
 std::optional<Finding> CheckRecordLimit(const LayoutBuffer& whole);
 
 // --- shared by the checks of each style ---
-
-// A partition as the extent checks see it, in sectors.
-struct PartitionExtent {
-  enum class Kind { Primary, Extended, Logical, Gpt };
-  Kind kind = Kind::Primary;
-  int entry = 0;
-  std::string name;  // "partition 5", "entry 6"
-  std::uint64_t first = 0;
-  std::uint64_t count = 0;  // 0: of length zero
-  std::uint64_t ebr = 0;    // a logical drive's EBR
-};
-
-// The area partitions must lie in: [firstUsable, lastUsable] (the whole
-// disk but sector 0 for an MBR disk, the usable area of a GPT).
-struct UsableArea {
-  std::uint64_t sectorCount = 0;
-  std::uint64_t firstUsable = 1;
-  std::uint64_t lastUsable = 0;
-  bool gpt = false;
-};
 
 // Appends the findings on where the partitions lie: length zero, past the
 // disk's end, outside the usable area, overlapping (an extended partition

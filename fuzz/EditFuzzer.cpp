@@ -2,9 +2,9 @@
 // a hostile disk, read back, with one field of one slot changed to any
 // value (or a few fields, as a create operation fills a slot), the way
 // every entry operation reads, changes and writes. The writer either
-// refuses, leaving every sector as it was, or writes a table that reads
-// back as a layout of the same style and that a second write of what was
-// read leaves alone.
+// refuses, leaving every sector as it was and naming at least one broken
+// rule, or writes a table (naming none) that reads back as a layout of the
+// same style and that a second write of what was read leaves alone.
 //
 // Input: byte 0 the number of edits (modulo 8), then each edit in 11
 // bytes: the entry number (modulo 64, plus 1), the offset in the slot
@@ -56,7 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < edits; ++i) applyEdit(data + 1 + i * kEditSize, layout);
 
   const FuzzImage before = disk;
-  if (EncodeLayout(disk, layout, kLayoutBufferSize) != ERROR_SUCCESS) {
+  check::Findings why;
+  const std::uint32_t result = EncodeLayout(disk, layout, kLayoutBufferSize, &why);
+  require((result == ERROR_INVALID_PARAMETER || result == ERROR_NOT_SUPPORTED) == !why.empty(),
+          "a refused layout names why, and only a refused one has findings");
+  if (result != ERROR_SUCCESS) {
     require(disk.sameContents(before), "a refused layout leaves every sector as it was");
     return 0;
   }

@@ -24,6 +24,7 @@
 #include "PeerImages.h"
 #include "PeerReaders.h"
 #include "Port.h"
+#include "RuleFindings.h"
 #include "TestSupport.h"
 
 using namespace kestrin;
@@ -325,6 +326,15 @@ void createSlot(LayoutBuffer& layout, int entry, std::int64_t offset, std::int64
 }
 
 constexpr const char* kLinuxData = "{0FC63DAF-8483-4772-8E79-3D69D8477DE4}";
+
+// Refuses `layout` on `medium` with a problem of `rule` about slot `entry`
+// among its findings.
+void expectGptRefused(SectorDevice& medium, const LayoutBuffer& layout, const char* rule, int entry) {
+  check::Findings why;
+  EXPECT_EQ(EncodeGpt(medium, layout, &why), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(NamesProblem(why, rule, entry));
+}
+
 constexpr const char* kEfiSystem = "{C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
 
 // parted and partx list the same entries as the layout.
@@ -429,33 +439,45 @@ TEST_F(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
   const std::int64_t firstUsable = read.gptStartingUsableOffset();
   const std::int64_t endUsable = firstUsable + read.gptUsableLength();
 
-  using Change = std::function<void(LayoutBuffer&)>;
-  const std::vector<std::pair<std::string, Change>> refusals = {
-      {"negative offset", [](LayoutBuffer& l) { l.slot(1).setStartingOffset(-512); }},
-      {"negative length", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(-512); }},
-      {"zero length", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(0); }},
-      {"offset off a sector", [](LayoutBuffer& l) { l.slot(1).setStartingOffset(2048 * 512 + 1); }},
-      {"length off a sector", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(1000); }},
-      {"before the usable range", [=](LayoutBuffer& l) { l.slot(1).setStartingOffset(firstUsable - 512); }},
-      {"past the usable range", [=](LayoutBuffer& l) { l.slot(2).setPartitionLength(endUsable + 512 - 4096 * 512); }},
-      {"overflowing end", [](LayoutBuffer& l) { l.slot(2).setPartitionLength(0x7FFFFFFFFFFFFE00); }},
-      {"overlapping", [](LayoutBuffer& l) { l.slot(2).setStartingOffset(2048 * 512 + 1024 * 512 - 512); }},
-      {"more entries than the array holds",
+  struct Refusal {
+    const char* what;
+    const char* rule;  // a problem the refusal names
+    int entry;         // the slot it names
+    std::function<void(LayoutBuffer&)> change;
+  };
+  const std::vector<Refusal> refusals = {
+      {"negative offset", "not-whole-sectors", 1, [](LayoutBuffer& l) { l.slot(1).setStartingOffset(-512); }},
+      {"negative length", "not-whole-sectors", 1, [](LayoutBuffer& l) { l.slot(1).setPartitionLength(-512); }},
+      {"zero length", "zero-length", 1, [](LayoutBuffer& l) { l.slot(1).setPartitionLength(0); }},
+      {"offset off a sector", "not-whole-sectors", 1,
+       [](LayoutBuffer& l) { l.slot(1).setStartingOffset(2048 * 512 + 1); }},
+      {"length off a sector", "not-whole-sectors", 1, [](LayoutBuffer& l) { l.slot(1).setPartitionLength(1000); }},
+      {"before the usable range", "outside-usable-area", 1,
+       [=](LayoutBuffer& l) { l.slot(1).setStartingOffset(firstUsable - 512); }},
+      {"past the usable range", "outside-usable-area", 2,
+       [=](LayoutBuffer& l) { l.slot(2).setPartitionLength(endUsable + 512 - 4096 * 512); }},
+      {"overflowing end", "past-end", 2, [](LayoutBuffer& l) { l.slot(2).setPartitionLength(0x7FFFFFFFFFFFFE00); }},
+      {"overlapping", "overlap", 1,
+       [](LayoutBuffer& l) { l.slot(2).setStartingOffset(2048 * 512 + 1024 * 512 - 512); }},
+      {"more entries than the array holds", "past-table", 0,
        [](LayoutBuffer& l) {
          createSlot(l, 3, 8192 * 512, 512, kLinuxData);
          createSlot(l, 4, 8200 * 512, 512, kLinuxData);
          createSlot(l, 5, 8208 * 512, 512, kLinuxData);
        }},
-      {"another usable range", [=](LayoutBuffer& l) { l.setGptStartingUsableOffset(firstUsable + 512); }},
-      {"another usable length", [=](LayoutBuffer& l) { l.setGptUsableLength(read.gptUsableLength() - 512); }},
-      {"no disk id", [](LayoutBuffer& l) { l.setGptDiskId(Guid{}); }},
+      {"another usable range", "gpt-other-usable-area", 0,
+       [=](LayoutBuffer& l) { l.setGptStartingUsableOffset(firstUsable + 512); }},
+      {"another usable length", "gpt-other-usable-area", 0,
+       [=](LayoutBuffer& l) { l.setGptUsableLength(read.gptUsableLength() - 512); }},
+      {"no disk id", "gpt-no-disk-id", 0, [](LayoutBuffer& l) { l.setGptDiskId(Guid{}); }},
+      {"more slots than the record", "layout-record", 0, [](LayoutBuffer& l) { l.setPartitionCount(65); }},
   };
-  for (const auto& [what, change] : refusals) {
-    SCOPED_TRACE(what);
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.what);
     MemoryMedium medium = pristine;
     LayoutBuffer layout = read;
-    change(layout);
-    EXPECT_EQ(EncodeGpt(medium, layout), ERROR_INVALID_PARAMETER);
+    refusal.change(layout);
+    expectGptRefused(medium, layout, refusal.rule, refusal.entry);
     EXPECT_EQ(medium.writes, 0u);
     EXPECT_TRUE(medium.bytes == pristine.bytes);
   }
@@ -548,10 +570,10 @@ TEST_F(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
   layout.setGptStartingUsableOffset(34 * 512);
   layout.setGptUsableLength(static_cast<std::int64_t>((sectors - 67) * 512));
   createSlot(layout, 1, 2048 * 512, 4 * kMiB, kLinuxData);
-  EXPECT_EQ(EncodeGpt(*medium, layout), ERROR_INVALID_PARAMETER);  // no entry count
+  expectGptRefused(*medium, layout, "gpt-geometry", 0);  // no entry count
   layout.setGptMaxPartitionCount(128);
   layout.setGptUsableLength(static_cast<std::int64_t>((sectors - 40) * 512));  // over the backup array
-  EXPECT_EQ(EncodeGpt(*medium, layout), ERROR_INVALID_PARAMETER);
+  expectGptRefused(*medium, layout, "gpt-geometry", 0);
   EXPECT_TRUE(ReadFileBytes(image) == std::vector<std::uint8_t>(16 * kMiB, 0));
 
   layout.setGptUsableLength(static_cast<std::int64_t>((sectors - 67) * 512));

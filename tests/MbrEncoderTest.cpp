@@ -17,6 +17,7 @@
 #include "MemoryMedium.h"
 #include "PeerImages.h"
 #include "PeerReaders.h"
+#include "RuleFindings.h"
 #include "Port.h"
 #include "TestSupport.h"
 
@@ -131,6 +132,14 @@ void fillPattern(const std::string& image, std::uint64_t offset, std::size_t fro
   std::vector<std::uint8_t> pattern(to - from);
   for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>(0x5A ^ (i * 7));
   WriteFileRange(image, offset + from, pattern);
+}
+
+// Refuses `layout` on `disk`, writing nothing, with a problem of `rule` about
+// slot `entry` among its findings.
+void expectRefused(SectorDevice& disk, const LayoutBuffer& layout, const char* rule, int entry) {
+  check::Findings why;
+  EXPECT_EQ(EncodeMbr(disk, layout, &why), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(NamesProblem(why, rule, entry));
 }
 
 // --- rewrites checked by peer tools ---
@@ -445,7 +454,7 @@ TEST(MbrEncode, AChainFoundCutShortIsWrittenBackAsItWas) {
   // link again would add a group the layout does not have.
   PutMbrBootSignature(disk.bytes, 1200 * 512);
   std::vector<std::uint8_t> before = disk.bytes;
-  EXPECT_EQ(EncodeMbr(disk, layout), ERROR_INVALID_PARAMETER);
+  expectRefused(disk, layout, "ebr-unexpected", 6);
   EXPECT_EQ(disk.bytes, before);
 }
 
@@ -479,10 +488,12 @@ TEST(MbrEncode, UsesTheWholeRangeOfThe32BitSectorFields) {
   EXPECT_EQ(sector0[446 + 5], 0xFE);
 }
 
-// --- refusals: nothing is written ---
+// --- refusals: nothing is written, and the rule is named ---
 
 struct Refusal {
   const char* what;
+  const char* rule;  // a problem the refusal names
+  int entry;         // the slot it names
   std::function<void(LayoutBuffer&)> change;
 };
 
@@ -499,47 +510,62 @@ void setSlot(LayoutBuffer& layout, int entry, std::int64_t offset, std::int64_t 
 // in slots 6 and 10) that must be refused.
 const std::vector<Refusal>& refusals() {
   static const std::vector<Refusal> cases = {
-      {"negative offset", [](LayoutBuffer& l) { l.slot(1).setStartingOffset(-512); }},
-      {"negative length", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(-512); }},
-      {"zero length", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(0); }},
-      {"offset not in sectors", [](LayoutBuffer& l) { l.slot(1).setStartingOffset(64 * 512 + 1); }},
-      {"length not in sectors", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(100 * 512 + 100); }},
-      {"past the end of the disk", [](LayoutBuffer& l) { l.slot(3).setPartitionLength(14272 * 512 + 512); }},
-      {"over sector 0", [](LayoutBuffer& l) { setSlot(l, 4, 0, 32 * 512, 0x83); }},
-      {"primaries overlap", [](LayoutBuffer& l) { l.slot(1).setPartitionLength(1025 * 512); }},
-      {"primary overlaps the extended partition", [](LayoutBuffer& l) { setSlot(l, 4, 4000 * 512, 512, 0x83); }},
-      {"logical drives overlap",
+      {"negative offset", "not-whole-sectors", 1, [](LayoutBuffer& l) { l.slot(1).setStartingOffset(-512); }},
+      {"negative length", "not-whole-sectors", 1, [](LayoutBuffer& l) { l.slot(1).setPartitionLength(-512); }},
+      {"zero length", "zero-length", 1, [](LayoutBuffer& l) { l.slot(1).setPartitionLength(0); }},
+      {"offset not in sectors", "not-whole-sectors", 1,
+       [](LayoutBuffer& l) { l.slot(1).setStartingOffset(64 * 512 + 1); }},
+      {"length not in sectors", "not-whole-sectors", 1,
+       [](LayoutBuffer& l) { l.slot(1).setPartitionLength(100 * 512 + 100); }},
+      {"past the end of the disk", "past-end", 3,
+       [](LayoutBuffer& l) { l.slot(3).setPartitionLength(14272 * 512 + 512); }},
+      {"over sector 0", "overlap", 4, [](LayoutBuffer& l) { setSlot(l, 4, 0, 32 * 512, 0x83); }},
+      {"primaries overlap", "overlap", 1, [](LayoutBuffer& l) { l.slot(1).setPartitionLength(1025 * 512); }},
+      {"primary overlaps the extended partition", "overlap", 4,
+       [](LayoutBuffer& l) { setSlot(l, 4, 4000 * 512, 512, 0x83); }},
+      {"logical drives overlap", "overlap", 5,
        [](LayoutBuffer& l) {
          l.slot(5).setStartingOffset(3400 * 512);
          l.slot(5).setPartitionLength(100 * 512);
        }},
-      {"logical drive over the next EBR", [](LayoutBuffer& l) { l.slot(5).setPartitionLength(576 * 512); }},
-      {"logical drive at its own EBR",
+      {"logical drive over the next EBR", "ebr-inside-partition", 5,
+       [](LayoutBuffer& l) { l.slot(5).setPartitionLength(576 * 512); }},
+      {"logical drive at its own EBR", "outside-extended", 9,
        [](LayoutBuffer& l) { l.slot(9).setStartingOffset(l.slot(6).startingOffset()); }},
-      {"logical drive before its EBR",
+      {"logical drive before its EBR", "outside-extended", 9,
        [](LayoutBuffer& l) {
          l.slot(9).setStartingOffset(2700 * 512);
          l.slot(9).setPartitionLength(40 * 512);
        }},
-      {"logical drive outside the extended partition",
+      {"logical drive outside the extended partition", "outside-extended", 13,
        [](LayoutBuffer& l) { l.slot(3).setPartitionLength((3500 - 2112) * 512); }},
-      {"two extended partitions", [](LayoutBuffer& l) { l.slot(1).setMbrPartitionType(0x0F); }},
-      {"protective entry", [](LayoutBuffer& l) { setSlot(l, 4, 40 * 512, 8 * 512, 0xEE); }},
-      {"groups without an extended partition", [](LayoutBuffer& l) { l.slot(3).setMbrPartitionType(0); }},
-      {"two links in a group", [](LayoutBuffer& l) { setSlot(l, 8, 4000 * 512, 8 * 512, 0x05); }},
-      {"link into a primary", [](LayoutBuffer& l) { l.slot(6).setStartingOffset(1500 * 512); }},
-      {"link reaching past the extended partition",
+      {"two extended partitions", "extended-twice", 1, [](LayoutBuffer& l) { l.slot(1).setMbrPartitionType(0x0F); }},
+      {"the extended partition made a partition in place", "extended-in-place", 3,
+       [](LayoutBuffer& l) { l.slot(3).setMbrPartitionType(0x83); }},
+      {"protective entry", "protective-type", 4, [](LayoutBuffer& l) { setSlot(l, 4, 40 * 512, 8 * 512, 0xEE); }},
+      {"groups without an extended partition", "outside-extended", 5,
+       [](LayoutBuffer& l) { l.slot(3).setMbrPartitionType(0); }},
+      {"two links in a group", "ebr-loop", 8, [](LayoutBuffer& l) { setSlot(l, 8, 4000 * 512, 8 * 512, 0x05); }},
+      {"two logical drives in a group", "ebr-two-drives", 7,
+       [](LayoutBuffer& l) { setSlot(l, 7, 2700 * 512, 8 * 512, 0x83); }},
+      {"link into a primary", "ebr-leaves-extended", 6,
+       [](LayoutBuffer& l) { l.slot(6).setStartingOffset(1500 * 512); }},
+      {"link reaching past the extended partition", "ebr-leaves-extended", 10,
        [](LayoutBuffer& l) {
          l.slot(3).setPartitionLength((3900 - 2112) * 512);
          l.slot(10).setPartitionLength((3950 - 3327) * 512);
        }},
-      {"link at the extended partition's start", [](LayoutBuffer& l) { l.slot(10).setStartingOffset(2112 * 512); }},
-      {"link to its own EBR", [](LayoutBuffer& l) { l.slot(10).setStartingOffset(l.slot(6).startingOffset()); }},
-      {"link back to an earlier EBR",
+      {"link at the extended partition's start", "ebr-leaves-extended", 10,
+       [](LayoutBuffer& l) { l.slot(10).setStartingOffset(2112 * 512); }},
+      {"link to its own EBR", "ebr-loop", 10,
+       [](LayoutBuffer& l) { l.slot(10).setStartingOffset(l.slot(6).startingOffset()); }},
+      {"link back to an earlier EBR", "ebr-loop", 14,
        [](LayoutBuffer& l) { setSlot(l, 14, l.slot(6).startingOffset(), 8 * 512, 0x05); }},
-      {"group the chain does not reach", [](LayoutBuffer& l) { l.slot(10).setMbrPartitionType(0); }},
-      {"new link past the last group", [](LayoutBuffer& l) { setSlot(l, 14, 4000 * 512, 64 * 512, 0x05); }},
-      {"more than 64 slots", [](LayoutBuffer& l) { l.setPartitionCount(65); }},
+      {"group the chain does not reach", "ebr-chain-cut", 13,
+       [](LayoutBuffer& l) { l.slot(10).setMbrPartitionType(0); }},
+      {"new link past the last group", "ebr-missing", 14,
+       [](LayoutBuffer& l) { setSlot(l, 14, 4000 * 512, 64 * 512, 0x05); }},
+      {"more than 64 slots", "layout-record", 0, [](LayoutBuffer& l) { l.setPartitionCount(65); }},
   };
   return cases;
 }
@@ -555,12 +581,15 @@ TEST(MbrEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
     disk = pristine;
     LayoutBuffer layout = original;
     refusal.change(layout);
-    EXPECT_EQ(EncodeMbr(disk, layout), ERROR_INVALID_PARAMETER);
+    expectRefused(disk, layout, refusal.rule, refusal.entry);
     EXPECT_EQ(disk.writes, 0u);
     EXPECT_TRUE(disk.bytes == pristine.bytes);
   }
-  // The unchanged layout is accepted, so each refusal above is its change's.
-  EXPECT_EQ(EncodeMbr(disk, original), ERROR_SUCCESS);
+  // The unchanged layout is accepted without a finding, so each refusal
+  // above and its reason are its change's.
+  check::Findings none;
+  EXPECT_EQ(EncodeMbr(disk, original, &none), ERROR_SUCCESS);
+  EXPECT_TRUE(none.empty());
 }
 
 TEST(MbrEncode, RefusesValuesBeyondThe32BitSectorFields) {
@@ -568,9 +597,9 @@ TEST(MbrEncode, RefusesValuesBeyondThe32BitSectorFields) {
   LayoutBuffer layout;
   layout.setPartitionCount(4);
   setSlot(layout, 1, std::int64_t{1} << 32 << 9, 512, 0x83);
-  EXPECT_EQ(EncodeMbr(disk, layout), ERROR_INVALID_PARAMETER);
+  expectRefused(disk, layout, "mbr-limit", 1);
   setSlot(layout, 1, 2048 * 512, std::int64_t{1} << 32 << 9, 0x83);
-  EXPECT_EQ(EncodeMbr(disk, layout), ERROR_INVALID_PARAMETER);
+  expectRefused(disk, layout, "mbr-limit", 1);
   EXPECT_TRUE(disk.log.empty());
 }
 
