@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "CliCommands.h"
 #include "SizeArgument.h"
 #include "SystemPort.h"
 
@@ -11,6 +12,38 @@ namespace kestrin::cli {
 namespace {
 
 bool isOption(const std::string& arg) { return arg.size() > 2 && arg.compare(0, 2, "--") == 0; }
+
+// The options that take a value, which may also be written --name=value.
+constexpr const char* kValueOptions[] = {"--disk", "--sector-size", "--backup", "--offset", "--size", "--type"};
+
+// The arguments with --name=value split in two, and where the options end
+// ("--", which is dropped): the arguments from there on are positional.
+std::vector<std::string> splitArguments(const std::vector<std::string>& args, std::size_t& optionsEnd) {
+  std::vector<std::string> out;
+  optionsEnd = std::string::npos;
+  for (const std::string& arg : args) {
+    if (optionsEnd != std::string::npos) {
+      out.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnd = out.size();
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    if (isOption(arg) && equals != std::string::npos) {
+      const std::string name = arg.substr(0, equals);
+      if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) == std::end(kValueOptions)) {
+        throw UsageError(name + " takes no value", nullptr);
+      }
+      out.push_back(name);
+      out.push_back(arg.substr(equals + 1));
+      continue;
+    }
+    out.push_back(arg);
+  }
+  return out;
+}
 
 // The value after option `args[i]`, advancing `i` past it.
 std::string optionValue(const std::vector<std::string>& args, std::size_t& i, const CommandSpec* command) {
@@ -28,6 +61,10 @@ bool takeGlobalOption(const std::vector<std::string>& args, std::size_t& i, CliR
     request.yes = true;
   } else if (arg == "--help" || arg == "-h") {
     request.help = true;
+  } else if (arg == "--version" || arg == "-V") {
+    request.version = true;
+  } else if (arg == "--dry-run") {
+    request.dryRun = true;
   } else if (arg == "--backup") {
     request.backup = optionValue(args, i, request.command);
   } else if (arg == "--disk" || arg == "--sector-size") {
@@ -94,11 +131,23 @@ void refuseNegative(const std::optional<std::string>& text, const char* what, co
 
 }  // namespace
 
-CliRequest ParseArguments(const std::vector<std::string>& args) {
+CliRequest ParseArguments(const std::vector<std::string>& given) {
   CliRequest request;
   bool helpCommand = false;
+  std::size_t optionsEnd = 0;  // std::string::npos: no "--"
+  const std::vector<std::string> args = splitArguments(given, optionsEnd);
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (i >= optionsEnd) {
+      // Past "--" every word is an argument, the command's name first.
+      if (request.command == nullptr && !helpCommand) {
+        request.command = FindCommand(arg);
+        if (request.command == nullptr) throw UsageError("unknown command '" + arg + "'", nullptr);
+      } else {
+        request.positional.push_back(arg);
+      }
+      continue;
+    }
     if (takeGlobalOption(args, i, request)) continue;
     if (request.command == nullptr && !helpCommand) {
       if (arg == "help") {
@@ -119,13 +168,20 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
       continue;
     }
     if (request.command->editor.createOptions && takeCreateOption(args, i, request)) continue;
+    if (arg == "--new-ids" && request.command->run == ApplyLayout) {
+      request.newIds = true;
+      continue;
+    }
     if (isOption(arg)) throw UsageError("unknown option '" + arg + "'", request.command);
     request.positional.push_back(arg);
   }
-  if (request.help) return request;
+  if (request.help || request.version) return request;
   if (request.command == nullptr) throw UsageError("no command given", nullptr);
   if (request.diskOptions.size() >= 2 && request.diskOptions[request.diskOptions.size() - 2] == "--sector-size") {
     throw UsageError("--sector-size applies to the --disk options after it, and none follows it", nullptr);
+  }
+  if (request.dryRun && !WritesToDisk(*request.command)) {
+    throw UsageError("--dry-run goes with a command that writes to a disk", request.command);
   }
   if (request.backup && !WritesToDisk(*request.command)) {
     throw UsageError("--backup goes with a command that writes to a disk", request.command);

@@ -26,6 +26,12 @@ class UsageError : public std::runtime_error {
 struct CliRequest {
   bool json = false;
   bool yes = false;
+  // --dry-run: the write is only tried out (CliPort::dryRun).
+  bool dryRun = false;
+  // apply --new-ids: fresh identifiers for a clone.
+  bool newIds = false;
+  // --version
+  bool version = false;
   bool help = false;
   // The --disk and --sector-size options with their values, in order.
   std::vector<std::string> diskOptions;

@@ -42,6 +42,12 @@ constexpr std::int64_t kMib = 1024 * 1024;
 
 }  // namespace
 
+Confirmation ConfirmationFor(const CliRequest& request, const CliStreams& io) {
+  if (request.dryRun) return Confirmation::DryRun;
+  if (request.yes) return Confirmation::Yes;
+  return io.terminal ? Confirmation::Ask : Confirmation::Refuse;
+}
+
 std::string DiskPath(int disk) { return "\\\\.\\PhysicalDrive" + std::to_string(disk); }
 
 int DiskArgument(const CliRequest& request) {
@@ -136,6 +142,15 @@ std::string blockDeviceOf(const CliRequest& request, int disk) {
 
 // The layout's raw values, the whole table however many entries it has; a
 // failed read is reported and gives false.
+// The sector size and the disk's size in bytes, beside the fields the
+// JSON forms had before; left out of a disk that does not say.
+void addGeometry(nlohmann::ordered_json& json, const std::string& path) {
+  PortDisk opened(path, PortDisk::Access::Read);
+  if (!opened.ok()) return;
+  json["sectorSize"] = opened.sectors().sectorSize();
+  json["diskSize"] = std::uint64_t{opened.sectors().sectorSize()} * opened.sectors().sectorCount();
+}
+
 bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, FailureLog& failures) {
   LayoutBuffer layout;
   try {
@@ -144,7 +159,9 @@ bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, Fai
     failures.report(error.what());
     return false;
   }
-  out << LayoutJson(disk, DiskPath(disk), layout, blockDeviceOf(request, disk)).dump(2) << '\n';
+  nlohmann::ordered_json json = LayoutJson(disk, DiskPath(disk), layout, blockDeviceOf(request, disk));
+  addGeometry(json, DiskPath(disk));
+  out << json.dump(2) << '\n';
   return true;
 }
 
@@ -174,7 +191,9 @@ int ListDisks(const CommandSpec&, const CliRequest& request, CliStreams& io, Fai
   std::vector<DiskListRow> rows =
       DiskListRows(std::max(kDiskListProbeCount, static_cast<int>(request.diskPaths.size())));
   if (request.json) {
-    io.out << DiskListJson(rows).dump(2) << '\n';
+    nlohmann::ordered_json json = DiskListJson(rows);
+    for (nlohmann::ordered_json& row : json["disks"]) addGeometry(row, row["path"].get<std::string>());
+    io.out << json.dump(2) << '\n';
   } else {
     for (const DiskListRow& row : rows) {
       io.out << row.number << '\t' << row.type << '\t' << row.name << '\t' << row.sizeMb << '\t' << row.attributes
@@ -424,9 +443,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   }
   if (io.port != nullptr && request.backup) io.port->backupBeforeWriting(*request.backup);
 
-  const Confirmation confirmation =
-      request.yes ? Confirmation::Yes : (io.terminal ? Confirmation::Ask : Confirmation::Refuse);
-  ScriptedInteraction interaction(answers, confirmation, io.in, failures);
+  ScriptedInteraction interaction(answers, ConfirmationFor(request, io), io.in, failures);
   EditorCommands commands(state, table, interaction);
   commands.acceptTypeCodes(true);
   CommandOutcome outcome = CommandOutcome::Failed;
@@ -461,6 +478,18 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");
   }
   if (!table.outcomeText().empty()) failures.note(table.outcomeText() + "\n");
+  if (request.dryRun && io.port != nullptr) {
+    // The table the write would leave, as it would be read back.
+    failures.note("dry run: nothing written; the table the write would leave:\n");
+    if (const std::optional<LayoutBuffer>& tried = io.port->triedLayout()) {
+      if (request.json) {
+        io.out << LayoutJson(disk, DiskPath(disk), *tried, blockDeviceOf(request, disk)).dump(2) << '\n';
+      } else {
+        PrintLayout(*tried, io.out);
+      }
+    }
+    return 0;
+  }
   // The disk as it is now, as the window would redraw it.
   if (request.json) return printLayoutJson(request, disk, io.out, failures) ? 0 : 1;
   PrintTable(table, io.out);

@@ -7,6 +7,7 @@
 #include "CliPort.h"
 #include "CommandTable.h"
 #include "FailureLog.h"
+#include "ScriptedInteraction.h"
 
 namespace kestrin::cli {
 
@@ -42,9 +43,18 @@ int VerifyTable(const CommandSpec& command, const CliRequest& request, CliStream
 int BackupTable(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
 int RestoreTable(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
 
+// Layouts as data (LayoutCommands.cpp): `dump` prints a disk's layout as a
+// document, `apply` puts one on a disk in one write.
+int DumpLayout(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+int ApplyLayout(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
+
 // After a write the disk stack refused: the problems of the layout it
 // carried, one line each, on `failures`.
 void ExplainRefusedWrite(const CliStreams& io, FailureLog& failures);
+
+// How the command's write is confirmed: --dry-run and --yes answer it, a
+// terminal asks, and without either nothing is written.
+Confirmation ConfirmationFor(const CliRequest& request, const CliStreams& io);
 
 // "\.\PhysicalDrive<disk>"
 std::string DiskPath(int disk);

@@ -98,10 +98,60 @@ void CliPort::releaseDisk() {
   m_aliases.clear();
 }
 
+void CliPort::judgeRefusedWrite(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                                 std::uint32_t error) {
+  if (code != IOCTL_DISK_SET_DRIVE_LAYOUT_EX || input == nullptr || inputSize < kLayoutHeaderSize) return;
+  LayoutBuffer layout;
+  std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
+  std::uint32_t sectorSize = 0;
+  std::uint64_t sectorCount = 0;
+  std::uint32_t ignored = 0;
+  check::Report report;
+  if (PortSectors::geometry(m_inner, handle, sectorSize, sectorCount, ignored)) {
+    PortSectors disk(m_inner, handle, sectorSize, sectorCount);
+    if (check::JudgeLayout(disk, layout, inputSize, report) == ERROR_SUCCESS) {
+      m_refused = RefusedWrite{std::move(report.findings)};
+    }
+  }
+  // The reads that judged the layout must not hide the write's own error.
+  m_lastError = error;
+}
+
+bool CliPort::tryOut(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize) {
+  if (!IsTableWrite(code)) {
+    // What a write would send after it: nothing changed, nothing to read again.
+    return true;
+  }
+  std::uint32_t sectorSize = 0;
+  std::uint64_t sectorCount = 0;
+  std::uint32_t error = ERROR_SUCCESS;
+  if (!PortSectors::geometry(m_inner, handle, sectorSize, sectorCount, error)) {
+    m_lastError = error;
+    return false;
+  }
+  PortSectors disk(m_inner, handle, sectorSize, sectorCount);
+  OverlayDevice trial(disk);
+  error = ApplyTableWrite(
+      trial, code, std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(input), input ? inputSize : 0));
+  if (error != ERROR_SUCCESS) {
+    m_lastError = error;
+    judgeRefusedWrite(handle, code, input, inputSize, error);
+    return false;
+  }
+  LayoutBuffer left;
+  if (DecodeWholeLayout(trial, left) == ERROR_SUCCESS) m_triedLayout = std::move(left);
+  return true;
+}
+
 bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
                           void* output, std::uint32_t outputSize, std::uint32_t* bytesReturned) {
   m_lastError.reset();
   handle = innerHandle(handle);
+  if (m_dryRun && (IsTableWrite(code) || code == IOCTL_DISK_UPDATE_PROPERTIES ||
+                   code == IOCTL_DISK_SET_DISK_ATTRIBUTES || code == FSCTL_DISMOUNT_VOLUME)) {
+    if (bytesReturned != nullptr) *bytesReturned = 0;
+    return tryOut(handle, code, input, inputSize);
+  }
   if (IsTableWrite(code) && !saveBackup(handle, code, input, inputSize)) {
     m_lastError = ERROR_WRITE_FAULT;
     return false;
@@ -113,22 +163,7 @@ bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* inp
     settleBackup(handle, ok);
     if (!ok) m_lastError = error;
   }
-  if (!ok && code == IOCTL_DISK_SET_DRIVE_LAYOUT_EX && input != nullptr && inputSize >= kLayoutHeaderSize) {
-    LayoutBuffer layout;
-    std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
-    std::uint32_t sectorSize = 0;
-    std::uint64_t sectorCount = 0;
-    std::uint32_t ignored = 0;
-    check::Report report;
-    if (PortSectors::geometry(m_inner, handle, sectorSize, sectorCount, ignored)) {
-      PortSectors disk(m_inner, handle, sectorSize, sectorCount);
-      if (check::JudgeLayout(disk, layout, inputSize, report) == ERROR_SUCCESS) {
-        m_refused = RefusedWrite{std::move(report.findings)};
-      }
-    }
-    // The reads that judged the layout must not hide the write's own error.
-    m_lastError = error;
-  }
+  if (!ok) judgeRefusedWrite(handle, code, input, inputSize, error);
   return ok;
 }
 

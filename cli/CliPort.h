@@ -12,6 +12,7 @@
 #include <string>
 
 #include "BackupFile.h"
+#include "LayoutBuffer.h"
 #include "Port.h"
 #include "TableBackup.h"
 #include "TableRules.h"
@@ -63,6 +64,14 @@ class CliPort : public DevicePort {
   void holdDisk(const std::string& path) { m_heldPath = path; }
   void releaseDisk();
 
+  // From now on table writes are only tried out: the codec makes them over
+  // the disk in memory and nothing reaches the disk. A write the codec
+  // refuses fails as it would (with the reasons in refusedWrite); one it
+  // takes succeeds, and triedLayout holds the table it would leave. What a
+  // write sends after it (update, offline and online) does nothing.
+  void dryRun() { m_dryRun = true; }
+  const std::optional<LayoutBuffer>& triedLayout() const { return m_triedLayout; }
+
   DiskHandle OpenDisk(const std::string& path, std::uint32_t access, std::uint32_t attributes) override;
   bool DiskControl(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                    std::uint32_t outputSize, std::uint32_t* bytesReturned) override;
@@ -92,6 +101,11 @@ class CliPort : public DevicePort {
   // write went ahead, else removes it, or keeps it where the disk no longer
   // holds what it saved.
   void settleBackup(DiskHandle handle, bool written);
+  // Keeps the reasons a table write of `code` was refused with `error`.
+  void judgeRefusedWrite(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                         std::uint32_t error);
+  // A dry run's request: a table write tried out in memory; the rest done.
+  bool tryOut(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize);
 
   DevicePort& m_inner;
   std::string m_backupFile;
@@ -117,6 +131,8 @@ class CliPort : public DevicePort {
   std::map<DiskHandle, DiskHandle> m_aliases;
   DiskHandle m_nextAlias = kInvalidHandle - 1;
   bool m_openFailed = false;
+  bool m_dryRun = false;
+  std::optional<LayoutBuffer> m_triedLayout;
   bool m_busy = false;
 };
 

@@ -63,6 +63,29 @@ const std::vector<CommandSpec> kCommands{
      "flushed. Nothing else on the disk changes.\n",
      RestoreTable,
      {}},
+    {"dump",
+     0,
+     1,
+     "[N]",
+     "Prints disk N's layout (default 0) as JSON that 'apply' takes back: \"schema\": 1, the style, the\n"
+     "sector size and the disk's sectors, the MBR signature or the GPT disk GUID, usable area and\n"
+     "entry array's length, and each partition by the number the kernel gives it: start and size in\n"
+     "sectors, type (MBR byte as two hex digits, GPT GUID), unique GUID, name and attributes (GPT),\n"
+     "boot flag and whether it is a logical drive (MBR); a hybrid MBR's entries where there are.\n",
+     DumpLayout,
+     {}},
+    {"apply",
+     2,
+     2,
+     "N FILE [--new-ids]",
+     "Puts the layout in FILE (- reads standard input) on disk N in one table write: a dump of\n"
+     "'dump', or an sfdisk dump (sfdisk --dump). Prints the plan first (per partition kept, added,\n"
+     "removed or changed, and the table after; --json as JSON with \"changed\"), writes nothing when\n"
+     "the disk holds the layout already, and asks before it writes. Partitions keep their byte\n"
+     "offsets and sizes on a disk of another size or sector size; a GPT's usable area follows the\n"
+     "disk. --new-ids gives the copy a new MBR signature, or a new GPT disk GUID and unique GUIDs.\n",
+     ApplyLayout,
+     {}},
     {"create-partition",
      2,
      2,
@@ -156,7 +179,7 @@ const std::vector<CommandSpec> kCommands{
 };
 
 constexpr const char* kProgramSynopsis =
-    "usage: kestrin-cli [[--sector-size N] --disk PATH]... [--json] [--yes] COMMAND [ARGUMENTS]\n";
+    "usage: kestrin-cli [[--sector-size N] --disk PATH]... [--json] [--yes] [--dry-run] COMMAND [ARGUMENTS]\n";
 
 constexpr const char* kOptions =
     "\n"
@@ -166,10 +189,14 @@ constexpr const char* kOptions =
     "  --sector-size N   sector size (512 or 4096) of the image files named after it\n"
     "  --json            'show', 'disks' and 'verify' print JSON\n"
     "  --yes             answer yes to the confirmation before a write\n"
+    "  --dry-run         (commands that write) print what the write would leave, and write nothing\n"
     "  --backup FILE     (commands that write) save the sectors the write changes to FILE first;\n"
     "                    'restore N FILE' puts them back. FILE is replaced only once the write\n"
     "                    has gone ahead (FILE.new until then)\n"
     "  --help            this text; 'kestrin-cli COMMAND --help' explains one command\n"
+    "  --version, -V     the program's version\n"
+    "  --                ends the options: what follows is arguments\n"
+    "Options that take a value are also written --disk=PATH, --sector-size=N, --size=SIZE, ...\n"
     "\n"
     "ENTRY counts the rows of 'show' on an MBR disk; on a GPT disk it is the partition's number.\n"
     "Before a write the command's confirmation question is asked on the terminal; without a\n"
@@ -189,7 +216,7 @@ const CommandSpec* FindCommand(const std::string& name) {
 }
 
 bool WritesToDisk(const CommandSpec& command) {
-  return command.editor.command != nullptr || command.run == RestoreTable;
+  return command.editor.command != nullptr || command.run == RestoreTable || command.run == ApplyLayout;
 }
 
 std::string ProgramUsage() {

@@ -31,7 +31,9 @@ bool ScriptedInteraction::confirm(const std::string& question) {
   if (!m_answers.diskNote.empty()) m_failures.note(m_answers.diskNote + "\n");
   switch (m_confirmation) {
     case Confirmation::Yes:
-      m_failures.note(question + " [y/N] yes (--yes)\n");
+    case Confirmation::DryRun:
+      m_failures.note(question + (m_confirmation == Confirmation::Yes ? " [y/N] yes (--yes)\n"
+                                                                       : " [y/N] yes (--dry-run: nothing is written)\n"));
       m_confirmed = true;
       return true;
     case Confirmation::Refuse:

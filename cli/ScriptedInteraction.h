@@ -18,6 +18,7 @@ namespace kestrin::cli {
 enum class Confirmation {
   Ask,     // ask y/N on the terminal
   Yes,     // --yes: answered yes without asking
+  DryRun,  // --dry-run: answered yes, nothing being written
   Refuse,  // no terminal and no --yes: every write is refused
 };
 

@@ -59,16 +59,6 @@ void printReport(const CliRequest& request, int disk, const check::Report& repor
   out << '\n';
 }
 
-// A table as `show` prints it, from a layout decoded here rather than read
-// through the port: the status line, then the rows.
-void printLayoutRows(const LayoutBuffer& layout, std::ostream& out) {
-  EditorState state;
-  HeadlessTable table(state, [](const std::string&) {});
-  table.setStatusText(LayoutStatusText(layout));
-  for (const ViewRow& row : LayoutRows(layout)) table.addRow(row);
-  PrintTable(table, out);
-}
-
 std::optional<std::vector<std::uint8_t>> readFile(const std::string& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) return std::nullopt;
@@ -90,9 +80,7 @@ ScriptedInteraction interactionFor(const CliRequest& request, int disk, CliStrea
   if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
     answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
   }
-  const Confirmation confirmation =
-      request.yes ? Confirmation::Yes : (io.terminal ? Confirmation::Ask : Confirmation::Refuse);
-  return ScriptedInteraction(answers, confirmation, io.in, failures);
+  return ScriptedInteraction(answers, ConfirmationFor(request, io), io.in, failures);
 }
 
 std::string diskName(int disk) { return "disk " + std::to_string(disk); }
@@ -137,15 +125,23 @@ int RestoreTable(const CommandSpec&, const CliRequest& request, CliStreams& io, 
   }
   restore.backup = std::move(*backup);
   restore.undoFile = request.backup;
+  std::optional<LayoutBuffer> left;
   restore.showTables = [&](const LayoutBuffer& now, const LayoutBuffer& restored) {
+    left = restored;
     failures.note("The table now:\n");
-    printLayoutRows(now, io.err);
+    PrintLayout(now, io.err);
     failures.note("The table from " + restore.file + ":\n");
-    printLayoutRows(restored, io.err);
+    PrintLayout(restored, io.err);
   };
   restore.note = [&](const std::string& line) { failures.note(line + "\n"); };
+  restore.dryRun = request.dryRun;
   ScriptedInteraction ui = interactionFor(request, disk, io, failures);
   if (RestoreTableBackup(DiskPath(disk), diskName(disk), restore, ui) != CommandOutcome::Done) return 1;
+  if (request.dryRun) {
+    failures.note("dry run: nothing written; the table the restore would leave:\n");
+    if (left) PrintLayout(*left, io.out);
+    return 0;
+  }
   // The disk as it is now, once the handle is closed.
   return PrintDisk(request, disk, io.out, failures) ? 0 : 1;
 }

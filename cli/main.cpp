@@ -35,9 +35,10 @@ bool standardInputIsTerminal() {
 #endif
 }
 
+// One line on what is wrong, and where the help is.
 int usageError(const std::string& text, const kestrin::cli::CommandSpec* command) {
   std::cerr << "kestrin-cli: " << text << '\n'
-            << (command ? kestrin::cli::CommandHelp(*command) : kestrin::cli::ProgramUsage());
+            << "Try 'kestrin-cli " << (command ? std::string(command->name) + " " : std::string()) << "--help'\n";
   return kExitUsage;
 }
 
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
     std::cout << (request.command ? CommandHelp(*request.command) : ProgramUsage());
     return 0;
   }
+  if (request.version) {
+    std::cout << "kestrin-cli " << KESTRIN_VERSION << '\n';
+    return 0;
+  }
 
   std::string error;
   std::unique_ptr<kestrin::DevicePort> port = kestrin::MakeSystemPort(request.diskOptions, error);
@@ -63,6 +68,7 @@ int main(int argc, char** argv) {
   // In front of the system's port: the backups of --backup and the layouts
   // of refused writes.
   CliPort front(*port);
+  if (request.dryRun) front.dryRun();
   kestrin::ScopedPort installed(front);
 
   CliStreams io{std::cout, std::cerr, std::cin, standardInputIsTerminal(), &front};

@@ -2,6 +2,8 @@
 
 #include "EditDriveLayout.h"
 
+#include <algorithm>
+
 #include "EntryEditing.h"
 #include "Messages.h"
 #include "Port.h"
@@ -86,6 +88,13 @@ bool EditDriveLayout(const std::string& path, const LayoutChange& change, Update
 
   if (update == UpdateRequest::Send) disk.sendIgnoringResult(IOCTL_DISK_UPDATE_PROPERTIES);
   return true;
+}
+
+bool ReplaceDriveLayout(const std::string& path, const LayoutBuffer& layout) {
+  return EditDriveLayout(path, [&layout](LayoutBuffer& buffer) {
+    buffer.clear();
+    std::copy_n(layout.data(), std::min(layout.size(), buffer.size()), buffer.data());
+  });
 }
 
 }  // namespace kestrin

@@ -42,4 +42,9 @@ std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& r
 bool EditDriveLayout(const std::string& path, const LayoutChange& change, UpdateRequest update = UpdateRequest::Send,
                      const std::optional<LayoutRequirement>& requirement = std::nullopt);
 
+// Writes `layout` whole as the disk's table: EditDriveLayout, whose change
+// puts `layout` in place of the table read (a layout given as data, of the
+// fixed record's 64 slots at most).
+bool ReplaceDriveLayout(const std::string& path, const LayoutBuffer& layout);
+
 }  // namespace kestrin

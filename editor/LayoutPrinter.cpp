@@ -11,6 +11,14 @@ void PrintTable(const HeadlessTable& table, std::ostream& out) {
   }
 }
 
+void PrintLayout(const LayoutBuffer& layout, std::ostream& out) {
+  EditorState state;
+  HeadlessTable table(state, [](const std::string&) {});
+  table.setStatusText(LayoutStatusText(layout));
+  for (const ViewRow& row : LayoutRows(layout)) table.addRow(row);
+  PrintTable(table, out);
+}
+
 bool PrintLayoutView(const std::string& diskPath, std::ostream& out, std::ostream& errors) {
   EditorState state;
   state.diskPath = diskPath;

@@ -90,6 +90,7 @@ CommandOutcome RestoreTableBackup(const std::string& path, const std::string& di
       DecodeWholeLayout(restored, after) == ERROR_SUCCESS) {
     request.showTables(before, after);
   }
+  if (request.dryRun) return CommandOutcome::Done;
   if (!ui.confirm("Restore " + std::to_string(backup.sectors.size()) + " table sectors of " + path + " from " +
                   request.file + "?")) {
     return CommandOutcome::Cancelled;

@@ -36,6 +36,8 @@ struct RestoreRequest {
   std::function<void(const LayoutBuffer& now, const LayoutBuffer& restored)> showTables;
   // A line for the user that is no failure (where an undo is).
   std::function<void(const std::string&)> note;
+  // Shows the tables and stops before the question: nothing is written.
+  bool dryRun = false;
 };
 
 // Puts `request.backup` back on disk `path` through one handle, held from

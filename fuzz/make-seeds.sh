@@ -17,7 +17,7 @@ cleanup() {
 trap cleanup EXIT
 
 "${CXX:-c++}" -std=c++20 -O1 -o "$work/make-seed" MakeSeed.cpp
-mkdir -p "$corpus"/{MbrDecoder,GptDecoder,Layout,Edit,Catalogue,Descriptor}
+mkdir -p "$corpus"/{MbrDecoder,GptDecoder,Layout,Edit,Catalogue,Descriptor,DumpReader}
 
 # seed NAME SECTORSIZE TARGET...: the image $work/NAME.img as a seed of each target.
 seed() {
@@ -113,5 +113,18 @@ catalogue small-utf8 'AB' "$work/small.xml"
 "$work/make-seed" descriptor 47 "ATA" "Disk Model" "1.0" "S3ABC123" > "$corpus/Descriptor/plain"
 "$work/make-seed" descriptor 41 "" "2020202057442d57" "" "2020202057442d5743415a41" > "$corpus/Descriptor/hex-serial"
 "$work/make-seed" descriptor 0 "   " "	 padded  " "" "" > "$corpus/Descriptor/blank"
+
+# Dumps as apply reads them: sfdisk's of an MBR with logical drives and of a
+# GPT with names, attributes and a gap, and kestrin-cli's own of the same
+# (where a built kestrin-cli is found).
+sfdisk --dump "$work/mbr-logical-drives.img" > "$corpus/DumpReader/sfdisk-dos"
+truncate -s 64M "$work/named.img"
+sgdisk -n 1:2048:+4M -c 1:"root fs" -A 1:set:2 -n 3:0:+2M -t 3:ef00 -A 3:set:60 "$work/named.img" >/dev/null
+sfdisk --dump "$work/named.img" > "$corpus/DumpReader/sfdisk-gpt"
+cli=../build-release/cli/kestrin-cli
+if [ -x "$cli" ]; then
+  "$cli" --disk "$work/mbr-logical-drives.img" dump > "$corpus/DumpReader/dump-mbr"
+  "$cli" --disk "$work/named.img" dump > "$corpus/DumpReader/dump-gpt"
+fi
 
 echo "seeds written under fuzz/$corpus"

@@ -3,7 +3,7 @@
 _kestrin_cli() {
   local cur prev words cword
   _init_completion || return
-  local commands="disks show verify backup restore create-partition delete-partition set-type set-boot
+  local commands="disks show verify dump backup restore apply create-partition delete-partition set-type set-boot
     set-disk-id make-first set-attributes create-disk delete-layout help"
   case "$prev" in
     --disk | --backup)
@@ -28,14 +28,14 @@ _kestrin_cli() {
   done
   if [[ -z "$command" ]]; then
     if [[ "$cur" == -* ]]; then
-      COMPREPLY=($(compgen -W "--disk --sector-size --json --yes --help" -- "$cur"))
+      COMPREPLY=($(compgen -W "--disk --sector-size --json --yes --dry-run --help --version" -- "$cur"))
     else
       COMPREPLY=($(compgen -W "$commands" -- "$cur"))
     fi
     return
   fi
   case "$command" in
-    backup | restore)
+    backup | restore | apply)
       [[ "$cur" != -* ]] && _filedir
       ;;
     create-disk)
@@ -48,9 +48,10 @@ _kestrin_cli() {
   if [[ "$cur" == -* ]]; then
     local options="--json --yes --help"
     case "$command" in
-      create-partition) options+=" --offset --size --type --boot --force --backup" ;;
+      create-partition) options+=" --offset --size --type --boot --force --backup --dry-run" ;;
+      apply) options+=" --new-ids --backup --dry-run" ;;
       delete-partition | set-type | set-boot | set-disk-id | make-first | set-attributes | create-disk | \
-        delete-layout | restore) options+=" --backup" ;;
+        delete-layout | restore) options+=" --backup --dry-run" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
   fi

@@ -21,7 +21,7 @@ if [ "${1:-}" = "--long" ]; then
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(MbrDecoder GptDecoder Layout Edit Catalogue Descriptor)
+  targets=(MbrDecoder GptDecoder Layout Edit Catalogue Descriptor DumpReader)
 fi
 
 build=build-fuzz

@@ -278,7 +278,7 @@ class CliInput : public ::testing::Test {
                                                           << run.err;
       EXPECT_EQ(run.out, "") << shown(text);
       if (run.exitCode == 2) {
-        EXPECT_NE(run.err.find("usage: kestrin-cli"), std::string::npos) << shown(text) << ": " << run.err;
+        EXPECT_NE(run.err.find("Try 'kestrin-cli "), std::string::npos) << shown(text) << ": " << run.err;
       } else if (expected) {
         EXPECT_NE(run.err.find("kestrin-cli: " + expected(text)), std::string::npos) << shown(text) << ": " << run.err;
       } else {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -619,6 +620,8 @@ TEST_F(CliUsage, MalformedCommandLinesExitWithTwoAndTheUsage) {
       {"create-partition", "0", "1", "--label", "x"},
       {"delete-layout", "-1"},
       {"--disk"},
+      {"--json=1", "show"},
+      {"show", "--dry-run"},
   };
   const auto before = tables(m_mbr);
   for (const auto& args : bad) {
@@ -627,7 +630,9 @@ TEST_F(CliUsage, MalformedCommandLinesExitWithTwoAndTheUsage) {
     RunResult run = cli(withDisk);
     std::string shown = args.empty() ? "(none)" : args[0];
     EXPECT_EQ(run.exitCode, 2) << shown;
-    EXPECT_NE(run.err.find("usage: kestrin-cli"), std::string::npos) << shown << ": " << run.err;
+    // One line on what is wrong, one on where the help is.
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << shown << ": " << run.err;
+    EXPECT_NE(run.err.find("\nTry 'kestrin-cli "), std::string::npos) << shown << ": " << run.err;
     EXPECT_EQ(run.out, "") << shown;
   }
   EXPECT_EQ(tables(m_mbr), before);
