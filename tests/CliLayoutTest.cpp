@@ -107,6 +107,14 @@ TEST(CliLayout, DumpsAppliedToBlankImagesGiveThePeersTheSameTables) {
     if (c.options.empty()) EXPECT_EQ(ReadFileBytes(copy), bytes);
   }
 
+  // A disk too small for it: refused, the partitions that do not fit named.
+  const std::string small = dir.file("small.img");
+  MakeSparseFile(small, 20ull << 20);
+  RunResult tooSmall = cli({"--disk", small, "--yes", "apply", "0", gptDump});
+  EXPECT_EQ(tooSmall.exitCode, 1);
+  EXPECT_NE(tooSmall.err.find("partition 5 (sectors 32768 to 49151) does not fit"), std::string::npos) << tooSmall.err;
+  EXPECT_EQ(tooSmall.err.find("partition 1 "), std::string::npos) << tooSmall.err;
+
   // On a disk of 4096-byte sectors the partitions keep their byte offsets.
   const std::string wide = dir.file("4k.img");
   MakeSparseFile(wide, kImageSize);
