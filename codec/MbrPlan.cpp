@@ -210,7 +210,7 @@ std::vector<std::uint64_t> MbrChainOf(const LayoutBuffer& layout, std::uint32_t 
 
 std::optional<std::uint64_t> MbrEbrSectorBefore(std::uint64_t driveStart, const MbrExtent& extended,
                                                 const std::vector<MbrExtent>& taken, std::uint32_t sectorSize) {
-  if (driveStart <= extended.start + 1 || driveStart > extended.end()) return std::nullopt;
+  if (driveStart <= extended.start + 1 || driveStart >= extended.end()) return std::nullopt;
   const std::uint64_t grain = std::max<std::uint64_t>(1, kAlignmentBytes / sectorSize);
   std::uint64_t first = std::max(extended.start + 1, driveStart > grain ? driveStart - grain : 0);
   for (const MbrExtent& t : taken) {
@@ -298,7 +298,7 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
   }
   plan.clearStaleEbr = !extended.kept || !diskChain.empty();
   // The write removes the last logical drive: the extended partition is
-  // left empty (see planMbrLayout), whatever links the groups still hold.
+  // left empty (see MbrPlan.h), whatever links the groups still hold.
   if (onDisk != nullptr && !diskChain.empty() && diskChain.front() == extended.extent.start &&
       !plan.extendedChainUnknown && holdsLogicalDrive(*onDisk) && !holdsLogicalDrive(layout)) {
     return verdict();
