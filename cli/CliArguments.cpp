@@ -79,6 +79,8 @@ bool takeGlobalOption(const std::vector<std::string>& args, std::size_t& i, CliR
 
 bool takeCreateOption(const std::vector<std::string>& args, std::size_t& i, CliRequest& request) {
   const std::string& arg = args[i];
+  // A logical drive is not booted, and is never written over another.
+  if (!request.command->editor.createOptions && (arg == "--boot" || arg == "--force")) return false;
   if (arg == "--offset") {
     request.offset = optionValue(args, i, request.command);
   } else if (arg == "--size") {
@@ -167,7 +169,8 @@ CliRequest ParseArguments(const std::vector<std::string>& given) {
       helpCommand = false;
       continue;
     }
-    if (request.command->editor.createOptions && takeCreateOption(args, i, request)) continue;
+    const EditorCall& editor = request.command->editor;
+    if ((editor.createOptions || editor.logicalDrive) && takeCreateOption(args, i, request)) continue;
     if (arg == "--new-ids" && request.command->run == ApplyLayout) {
       request.newIds = true;
       continue;

@@ -140,8 +140,6 @@ std::string blockDeviceOf(const CliRequest& request, int disk) {
   return !path.empty() && std::filesystem::is_block_file(path, error) ? path : std::string();
 }
 
-// The layout's raw values, the whole table however many entries it has; a
-// failed read is reported and gives false.
 // The sector size and the disk's size in bytes, beside the fields the
 // JSON forms had before; left out of a disk that does not say.
 void addGeometry(nlohmann::ordered_json& json, const std::string& path) {
@@ -151,17 +149,50 @@ void addGeometry(nlohmann::ordered_json& json, const std::string& path) {
   json["diskSize"] = std::uint64_t{opened.sectors().sectorSize()} * opened.sectors().sectorCount();
 }
 
-bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, FailureLog& failures) {
+// The layout's raw values as show --json gives them, the whole table however
+// many entries it has; a failed read is reported and gives nullopt.
+std::optional<nlohmann::ordered_json> layoutJsonOf(const CliRequest& request, int disk, FailureLog& failures) {
   LayoutBuffer layout;
   try {
     layout = GetWholeDriveLayout(DiskPath(disk));
   } catch (const std::exception& error) {
     failures.report(error.what());
+    return std::nullopt;
+  }
+  return LayoutJson(disk, DiskPath(disk), layout, blockDeviceOf(request, disk));
+}
+
+// Prints layoutJsonOf; false after a failed read.
+bool printLayoutJson(const CliRequest& request, int disk, std::ostream& out, FailureLog& failures) {
+  std::optional<nlohmann::ordered_json> json = layoutJsonOf(request, disk, failures);
+  if (!json) return false;
+  addGeometry(*json, DiskPath(disk));
+  out << json->dump(2) << '\n';
+  return true;
+}
+
+// The row at `entry` after a write that created it: with --json its object
+// as show --json gives it; else "entry E", "partition P" (the kernel's
+// number), the device node on a block device and the row's cells as show
+// prints them, separated by tabs. A failed read is reported and gives false.
+bool printNewRow(const CliRequest& request, int disk, int entry, const HeadlessTable& table, std::ostream& out,
+                 FailureLog& failures) {
+  const std::optional<nlohmann::ordered_json> json = layoutJsonOf(request, disk, failures);
+  if (!json) return false;
+  const nlohmann::ordered_json& rows = (*json)["rows"];
+  if (entry < 1 || static_cast<std::size_t>(entry) > rows.size() || entry > table.rowCount()) {
+    failures.report("entry " + std::to_string(entry) + " is not in disk " + std::to_string(disk) + "'s table");
     return false;
   }
-  nlohmann::ordered_json json = LayoutJson(disk, DiskPath(disk), layout, blockDeviceOf(request, disk));
-  addGeometry(json, DiskPath(disk));
-  out << json.dump(2) << '\n';
+  const nlohmann::ordered_json& row = rows[static_cast<std::size_t>(entry - 1)];
+  if (request.json) {
+    out << row.dump(2) << '\n';
+    return true;
+  }
+  out << "entry " << entry << "\tpartition " << (row["partition"].is_null() ? "-" : row["partition"].dump());
+  if (row.contains("device")) out << '\t' << row["device"].get<std::string>();
+  for (const std::string& cell : table.row(entry - 1).cells) out << '\t' << cell;
+  out << '\n';
   return true;
 }
 
@@ -367,7 +398,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     return 1;
   }
   LayoutBuffer layout;
-  if (call.entry) {
+  if (call.entry || call.logicalDrive) {
     try {
       GetDriveLayout(state.diskPath, layout);
     } catch (const std::exception& error) {
@@ -431,6 +462,34 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       }
     }
   }
+  // The slot a new logical drive takes, for its row printed afterwards.
+  std::optional<int> newDriveEntry;
+  if (call.logicalDrive && style == kStyleMbr) {
+    newDriveEntry = MbrNewLogicalDriveEntry(layout);
+    if (!translateType(request.type, style, answers.typeText, failures)) return 1;
+    if (request.offset) {
+      PortDisk geometry(state.diskPath, PortDisk::Access::Read);
+      if (geometry.ok()) {
+        answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
+      }
+    }
+    if (request.offset && !request.size) {
+      // The rest of the free space from the offset given.
+      std::optional<NewEntryPlace> place;
+      try {
+        place = ProposedLogicalDrivePlace(state.diskPath, std::stoll(*answers.offsetText));
+      } catch (const std::exception&) {
+        // No place: reported below.
+      }
+      if (!place || place->length < kMib) {
+        failures.report("offset " + *answers.offsetText + " of disk " + std::to_string(disk) +
+                        " is no free place for a logical drive of 1 MiB or more: it and the sector before it, for "
+                        "its EBR, must lie free in the extended partition");
+        return 1;
+      }
+      answers.sizeText = std::to_string(place->length / kMib);
+    }
+  }
   if (slot != entry) {
     // The confirmation names the row, as the window's does.
     if (!answers.diskNote.empty()) answers.diskNote += "\n";
@@ -490,6 +549,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     }
     return 0;
   }
+  if (newDriveEntry) return printNewRow(request, disk, *newDriveEntry, table, io.out, failures) ? 0 : 1;
   // The disk as it is now, as the window would redraw it.
   if (request.json) return printLayoutJson(request, disk, io.out, failures) ? 0 : 1;
   PrintTable(table, io.out);

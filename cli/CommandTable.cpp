@@ -106,6 +106,24 @@ const std::vector<CommandSpec> kCommands{
      "refused unless --force is given (it then keeps its number).\n",
      RunEditorCommand,
      {.command = &EditorCommands::CreatePartition1Click, .entry = true, .createOptions = true}},
+    {"create-logical",
+     1,
+     1,
+     "N [--offset OFFSET] [--size SIZE] [--type NAME]",
+     "Creates a logical drive in disk N's extended partition (MBR only). Its EBR is appended to\n"
+     "the end of the chain, so every partition keeps its number: the new drive takes the next\n"
+     "entry of the table (a new group of four rows) and the next partition number (/dev/sdb5 in\n"
+     "an empty extended partition), wherever it lies in the extended partition. Its EBR goes into\n"
+     "the free space before it, at most 1 MiB before it (the extended partition's first sector\n"
+     "for its first drive). Without --offset the drive starts at the first free MiB boundary of\n"
+     "the extended partition that has a free sector before it (in a gap between drives, too);\n"
+     "without --size it takes the free space up to the next partition or EBR or the end of the\n"
+     "extended partition; without --type the type Create Partition preselects (IFS). NAME,\n"
+     "OFFSET and SIZE are read as create-partition reads them. Prints the row it got: its entry,\n"
+     "its partition number as the kernel gives it (and on a block device its device node), then\n"
+     "the row as 'show' prints it; with --json the row as 'show --json' gives it.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::CreateLogicalDrive, .logicalDrive = true}},
     {"delete-partition",
      2,
      2,

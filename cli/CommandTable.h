@@ -41,6 +41,10 @@ struct EditorCall {
   // Takes --offset, --size, --type and --boot (Create Partition's dialog),
   // and --force; refused on an entry in use unless forced.
   bool createOptions = false;
+  // Takes --offset, --size and --type (Create Partition's dialog without
+  // --boot and --force) for a new logical drive, whose row is printed after
+  // the write instead of the table.
+  bool logicalDrive = false;
   // Refused on an empty entry: there is nothing to change.
   bool usedEntry = false;
   // Reads the disk's table first and stops when it cannot be read; the

@@ -45,6 +45,24 @@ std::vector<int> KernelPartitionNumbers(const LayoutBuffer& layout) {
   return numbers;
 }
 
+int MbrExtendedEntry(const LayoutBuffer& layout) {
+  if (layout.partitionStyle() != kStyleMbr) return 0;
+  for (int entry = 1; entry <= std::min(UsedSlotCount(layout), kMbrPrimarySlots); ++entry) {
+    ConstLayoutSlot slot = layout.slot(entry);
+    if (isMbrContainerType(slot.mbrPartitionType()) && slot.partitionLength() > 0) return entry;
+  }
+  return 0;
+}
+
+std::optional<int> MbrNewLogicalDriveEntry(const LayoutBuffer& layout) {
+  if (layout.partitionStyle() != kStyleMbr) return std::nullopt;
+  const int groups = (std::max(UsedSlotCount(layout), kMbrPrimarySlots) - kMbrPrimarySlots + kMbrSlotsPerGroup - 1) /
+                     kMbrSlotsPerGroup;
+  const int entry = mbrGroupFirstEntry(groups);
+  if (entry + kMbrSlotsPerGroup - 1 > layout.slotCapacity()) return std::nullopt;
+  return entry;
+}
+
 int GptSlotOfPartition(const LayoutBuffer& layout, std::uint32_t number) {
   if (layout.partitionStyle() != kStyleGpt || number == 0) return 0;
   for (int entry = 1; entry <= UsedSlotCount(layout); ++entry) {

@@ -26,6 +26,17 @@ bool SlotInUse(const LayoutBuffer& layout, int entry);
 // zero not counted; GPT entries by their position in the entry array.
 std::vector<int> KernelPartitionNumbers(const LayoutBuffer& layout);
 
+// The slot of the extended partition whose chain an MBR layout holds: the
+// first primary slot of an extended type with a length; 0 when none is.
+int MbrExtendedEntry(const LayoutBuffer& layout);
+
+// The slot a new logical drive of an MBR layout takes: the first of a group
+// of four appended behind the last group (entry 5 while the extended
+// partition holds no drive), so that every partition before it keeps its
+// slot and number. nullopt for another style, or when the record has no
+// room for another group.
+std::optional<int> MbrNewLogicalDriveEntry(const LayoutBuffer& layout);
+
 // The slot that holds GPT partition `number`, or 0 when none does.
 int GptSlotOfPartition(const LayoutBuffer& layout, std::uint32_t number);
 

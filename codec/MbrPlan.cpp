@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ErrorCodes.h"
+#include "LayoutQueries.h"
 #include "MbrLayout.h"
 
 namespace kestrin {
@@ -14,6 +15,14 @@ using check::Finding;
 using check::Findings;
 using check::PartitionExtent;
 using Extent = MbrExtent;
+
+// The alignment step a new EBR may stand before its logical drive.
+constexpr std::uint64_t kAlignmentBytes = 1 << 20;
+// The type of the link entries the planner writes.
+constexpr std::uint8_t kLinkType = 0x05;
+// Where a link goes in an EBR's table: its second entry, as the peers and
+// the record's groups have it.
+constexpr std::size_t kLinkIndex = 1;
 
 void add(Findings& out, std::optional<Finding> finding) {
   if (finding) out.push_back(std::move(*finding));
@@ -86,6 +95,25 @@ int groupCountOf(int slots) {
   return slots > kMbrPrimarySlots ? (slots - kMbrPrimarySlots + kMbrSlotsPerGroup - 1) / kMbrSlotsPerGroup : 0;
 }
 
+// True when a group of `layout` holds a logical drive.
+bool holdsLogicalDrive(const LayoutBuffer& layout) {
+  for (int entry = mbrGroupFirstEntry(0); entry <= slotCount(layout); ++entry) {
+    const std::uint8_t type = layout.slot(entry).mbrPartitionType();
+    if (type != 0 && !isMbrContainerType(type)) return true;
+  }
+  return false;
+}
+
+// The sectors slot `entry` covers, where its offset and length are whole
+// sectors and it has a length; else nullopt.
+std::optional<Extent> slotExtent(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize) {
+  ConstLayoutSlot slot = layout.slot(entry);
+  const std::int64_t offset = slot.startingOffset();
+  const std::int64_t length = slot.partitionLength();
+  if (offset < 0 || length <= 0 || offset % sectorSize != 0 || length % sectorSize != 0) return std::nullopt;
+  return Extent{static_cast<std::uint64_t>(offset) / sectorSize, static_cast<std::uint64_t>(length) / sectorSize};
+}
+
 class SlotReader {
  public:
   SlotReader(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
@@ -152,14 +180,11 @@ struct EbrSector {
 }  // namespace
 
 std::optional<MbrExtent> MbrExtendedOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
-  for (int entry = 1; entry <= std::min(slotCount(layout), kMbrPrimarySlots); ++entry) {
-    ConstLayoutSlot slot = layout.slot(entry);
-    if (isMbrContainerType(slot.mbrPartitionType()) && slot.partitionLength() > 0) {
-      return MbrExtent{static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize,
-                       static_cast<std::uint64_t>(slot.partitionLength()) / sectorSize};
-    }
-  }
-  return std::nullopt;
+  const int entry = MbrExtendedEntry(layout);
+  if (entry == 0) return std::nullopt;
+  ConstLayoutSlot slot = layout.slot(entry);
+  return MbrExtent{static_cast<std::uint64_t>(slot.startingOffset()) / sectorSize,
+                   static_cast<std::uint64_t>(slot.partitionLength()) / sectorSize};
 }
 
 std::vector<std::uint64_t> MbrChainOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
@@ -181,6 +206,18 @@ std::vector<std::uint64_t> MbrChainOf(const LayoutBuffer& layout, std::uint32_t 
     lba = *next;
   }
   return chain;
+}
+
+std::optional<std::uint64_t> MbrEbrSectorBefore(std::uint64_t driveStart, const MbrExtent& extended,
+                                                const std::vector<MbrExtent>& taken, std::uint32_t sectorSize) {
+  if (driveStart <= extended.start + 1 || driveStart >= extended.end()) return std::nullopt;
+  const std::uint64_t grain = std::max<std::uint64_t>(1, kAlignmentBytes / sectorSize);
+  std::uint64_t first = std::max(extended.start + 1, driveStart > grain ? driveStart - grain : 0);
+  for (const MbrExtent& t : taken) {
+    if (t.start < driveStart) first = std::max(first, t.end());
+  }
+  if (first >= driveStart) return std::nullopt;
+  return first;
 }
 
 std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
@@ -260,6 +297,12 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     plan.extendedChainUnknown = extended.kept && (!diskExtended || diskExtended->start != extended.extent.start);
   }
   plan.clearStaleEbr = !extended.kept || !diskChain.empty();
+  // The write removes the last logical drive: the extended partition is
+  // left empty (see MbrPlan.h), whatever links the groups still hold.
+  if (onDisk != nullptr && !diskChain.empty() && diskChain.front() == extended.extent.start &&
+      !plan.extendedChainUnknown && holdsLogicalDrive(*onDisk) && !holdsLogicalDrive(layout)) {
+    return verdict();
+  }
 
   // Follow the chain the groups describe: the first EBR at the extended
   // partition's start, each next one where the previous link points. Every
@@ -276,6 +319,60 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
   int linkEntry = 0;
   // The chain cannot be followed past a problem of a link.
   bool chainBroken = false;
+  // Appends group `group`, whose first slot holds a new logical drive, to
+  // the chain behind the last EBR planned: places its EBR and writes the
+  // link to it into that EBR's table. Returns the new EBR's sector and the
+  // link's slot, or nullopt after naming why the drive gets no EBR.
+  struct AppendedEbr {
+    std::uint64_t lba = 0;
+    int linkEntry = 0;
+  };
+  auto appendGroup = [&](int group) -> std::optional<AppendedEbr> {
+    const int entry = mbrGroupFirstEntry(group);
+    // The slot is read again, and judged, as the chain reaches its group.
+    Findings slotFindings;
+    UsedSlot drive;
+    const bool read = reader.read(entry, false, drive, slotFindings);
+    drive.kind = PartitionExtent::Kind::Logical;
+    drive.ebr = extended.extent.start;
+    if (!read || drive.extent.count == 0 || !extended.extent.contains(drive.extent) ||
+        drive.extent.start <= extended.extent.start) {
+      findings.insert(findings.end(), slotFindings.begin(), slotFindings.end());
+      add(findings, check::OutsideExtended(drive.partition(), &extendedPartition));
+      return std::nullopt;
+    }
+    std::vector<MbrExtent> taken;
+    for (const UsedSlot& partition : data) taken.push_back(partition.extent);
+    for (const EbrSector& sector : ebrSectors) taken.push_back({sector.lba, 1});
+    for (int other = entry + 1; other <= count; ++other) {
+      const std::uint8_t type = layout.slot(other).mbrPartitionType();
+      if (type == 0 || isMbrContainerType(type)) continue;
+      if (std::optional<Extent> extent = slotExtent(layout, other, sectorSize)) taken.push_back(*extent);
+    }
+    const std::optional<std::uint64_t> lba = MbrEbrSectorBefore(drive.extent.start, extended.extent, taken, sectorSize);
+    if (!lba) {
+      findings.push_back(check::EbrNoRoom(drive.partition(), "sector " + std::to_string(drive.extent.start - 1) +
+                                                                 " before it, where its EBR would go, is not free"));
+      return std::nullopt;
+    }
+    PlannedEbr& previous = plan.ebrs.back();
+    auto isFree = [](const PlannedEntry& planned) { return !planned.entry.isUsed(); };
+    auto free = isFree(previous.entries[kLinkIndex])
+                    ? previous.entries.begin() + kLinkIndex
+                    : std::find_if(previous.entries.begin(), previous.entries.end(), isFree);
+    if (free == previous.entries.end()) {
+      findings.push_back(check::EbrNoRoom(drive.partition(), "the EBR at sector " + std::to_string(previous.lba) +
+                                                                 " before it has no free entry for the link"));
+      return std::nullopt;
+    }
+    const auto index = static_cast<std::size_t>(free - previous.entries.begin());
+    MbrEntry link;
+    link.type = kLinkType;
+    link.startLba = static_cast<std::uint32_t>(*lba - extended.extent.start);
+    link.sectorCount = static_cast<std::uint32_t>(drive.extent.end() - *lba);
+    previous.entries[index] = {link, *lba, true};
+    return AppendedEbr{*lba, mbrGroupFirstEntry(group - 1) + static_cast<int>(index)};
+  };
   int g = 0;
   while (g < groupCount) {
     if (g == 0 && usedSlotsOf(0).empty()) break;  // no logical drives
@@ -323,7 +420,25 @@ std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize
     ebrSectors.push_back({ebrLba, ebrJudged, linkedFrom, linkEntry});
     plan.ebrs.push_back(ebr);
     ++g;
-    if (!link || chainBroken) break;
+    if (chainBroken) break;
+    if (!link) {
+      // The chain ends here; a new group behind it is linked on.
+      if (g >= groupCount || static_cast<std::size_t>(g) < diskChain.size() ||
+          usedSlotsOf(g) != std::vector<int>{mbrGroupFirstEntry(g)} ||
+          isMbrContainerType(layout.slot(mbrGroupFirstEntry(g)).mbrPartitionType())) {
+        break;
+      }
+      const std::optional<AppendedEbr> next = appendGroup(g);
+      if (!next) {
+        chainBroken = true;
+        break;
+      }
+      linkedFrom = ebrLba;
+      linkEntry = next->linkEntry;
+      ebrLba = next->lba;
+      ebrJudged = true;
+      continue;
+    }
     if ((!link->kept || !extended.kept) &&
         (link->extent.start <= extended.extent.start || !extended.extent.contains(link->extent))) {
       findings.push_back(

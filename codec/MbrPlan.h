@@ -34,6 +34,15 @@ std::optional<MbrExtent> MbrExtendedOf(const LayoutBuffer& layout, std::uint32_t
 // extended partition's start, each next one where the group before links.
 std::vector<std::uint64_t> MbrChainOf(const LayoutBuffer& layout, std::uint32_t sectorSize);
 
+// Where the EBR of a new logical drive starting at sector `driveStart` goes:
+// the first sector of the free run in front of the drive, but no more than
+// 1 MiB (of `sectorSize`-byte sectors) before it, as sfdisk leaves it, and
+// behind the extended partition's first sector, which holds the chain's
+// first EBR. `taken` are the sectors in use (partitions and EBRs). nullopt
+// when the sector just before the drive is taken or not inside `extended`.
+std::optional<std::uint64_t> MbrEbrSectorBefore(std::uint64_t driveStart, const MbrExtent& extended,
+                                                const std::vector<MbrExtent>& taken, std::uint32_t sectorSize);
+
 // An entry as it goes into its table, and where its partition starts on
 // the disk (for the CHS fields).
 struct PlannedEntry {
@@ -109,6 +118,22 @@ struct MbrPlan {
 // inside a logical drive or two EBRs in one sector; groups that the chain of
 // links does not reach; more slots than the record holds. Appends nothing
 // and returns ERROR_SUCCESS otherwise.
+//
+// Two changes of the chain are the planner's own, so that a caller changes
+// slots only, as in the system's layout record:
+// - A group the disk does not have, behind the last group the links reach,
+//   whose only used slot is its first one with a new logical drive, is
+//   appended to the chain: its EBR goes where MbrEbrSectorBefore puts it,
+//   and the EBR before it gets the link to it (in its second entry, or the
+//   first free one), so the drives before it keep their numbers. A drive
+//   whose EBR has no room is refused ("ebr-no-room").
+// - A layout that leaves none of the logical drives the disk holds drops
+//   the chain: the extended partition is written empty, its first EBR
+//   without entries. sfdisk reads a chain of three or more EBRs without a
+//   drive as holding a partition 5 of size 0, which the kernel and parted
+//   do not; a chain in which some drive is left reads alike everywhere, so
+//   there the EBR of a deleted drive stays, with its link, and every other
+//   EBR keeps its bytes.
 std::uint32_t planMbrLayout(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t sectorCount,
                             const LayoutBuffer* onDisk, MbrPlan& plan, check::Findings& findings);
 

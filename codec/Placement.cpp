@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "LayoutQueries.h"
 #include "MbrEntry.h"
 #include "MbrFormat.h"
 #include "MbrLayout.h"
@@ -94,6 +95,42 @@ std::optional<MbrExtent> logicalDrivePlace(const LayoutBuffer& layout, int entry
   return run;
 }
 
+// Where a new logical drive goes; see NewLogicalDrivePlace.
+std::optional<MbrExtent> newLogicalDrivePlace(const LayoutBuffer& layout, std::uint32_t sectorSize,
+                                              std::uint64_t grid, std::optional<std::uint64_t> at) {
+  const std::optional<MbrExtent> extended = MbrExtendedOf(layout, sectorSize);
+  if (!extended) return std::nullopt;
+  const std::vector<std::uint64_t> chain = MbrChainOf(layout, sectorSize);
+  // The EBR of the extended partition's first drive is its first sector;
+  // any later one needs the sector before its drive (MbrEbrSectorBefore).
+  std::vector<MbrExtent> taken{{extended->start, 1}};
+  for (std::uint64_t ebr : chain) taken.push_back({ebr, 1});
+  for (int entry = 1; entry <= slotCount(layout); ++entry) {
+    if (isMbrContainerType(layout.slot(entry).mbrPartitionType())) continue;
+    if (std::optional<MbrExtent> extent = extentOf(layout, entry, sectorSize)) taken.push_back(*extent);
+  }
+  std::optional<MbrExtent> run;
+  if (at) {
+    const bool ebrFits = chain.empty() ? *at > extended->start
+                                       : MbrEbrSectorBefore(*at, *extended, taken, sectorSize).has_value();
+    if (!ebrFits) return std::nullopt;
+    run = firstFreeRun(*at, extended->end(), 1, taken);
+    if (run && run->start != *at) return std::nullopt;
+  } else {
+    // Each taken run also takes the sector behind it, where no drive may
+    // start: the sector before a drive holds its EBR.
+    std::vector<MbrExtent> grown = taken;
+    if (!chain.empty()) {
+      for (MbrExtent& t : grown) ++t.count;
+    }
+    run = firstFreeRun(extended->start + 1, extended->end(), grid, grown);
+    // The run ends where the next partition or EBR begins, not a sector later.
+    if (run) run = firstFreeRun(run->start, extended->end(), 1, taken);
+  }
+  if (!run || !extended->contains(*run)) return std::nullopt;
+  return run;
+}
+
 std::optional<MbrExtent> gptPlace(const LayoutBuffer& layout, std::uint32_t sectorSize, std::uint64_t grid) {
   const std::int64_t usableStart = layout.gptStartingUsableOffset();
   const std::int64_t usableLength = layout.gptUsableLength();
@@ -116,8 +153,13 @@ std::optional<NewEntryPlace> DefaultPlace(const LayoutBuffer& layout, int entry,
   std::optional<MbrExtent> run;
   switch (layout.partitionStyle()) {
     case kStyleMbr:
-      run = entry <= kMbrPrimarySlots ? mbrPrimaryPlace(layout, entry, sectorSize, sectorCount, grid)
-                                      : logicalDrivePlace(layout, entry, sectorSize, grid);
+      if (entry <= kMbrPrimarySlots) {
+        run = mbrPrimaryPlace(layout, entry, sectorSize, sectorCount, grid);
+      } else if (entry == MbrNewLogicalDriveEntry(layout)) {
+        run = newLogicalDrivePlace(layout, sectorSize, grid, std::nullopt);
+      } else {
+        run = logicalDrivePlace(layout, entry, sectorSize, grid);
+      }
       break;
     case kStyleGpt:
       run = gptPlace(layout, sectorSize, grid);
@@ -125,6 +167,21 @@ std::optional<NewEntryPlace> DefaultPlace(const LayoutBuffer& layout, int entry,
     default:
       break;
   }
+  if (!run) return std::nullopt;
+  return NewEntryPlace{static_cast<std::int64_t>(run->start * sectorSize),
+                       static_cast<std::int64_t>(run->count * sectorSize)};
+}
+
+std::optional<NewEntryPlace> NewLogicalDrivePlace(const LayoutBuffer& layout, std::uint32_t sectorSize,
+                                                  std::optional<std::int64_t> offset) {
+  if (sectorSize == 0 || layout.partitionStyle() != kStyleMbr) return std::nullopt;
+  std::optional<std::uint64_t> at;
+  if (offset) {
+    if (*offset < 0 || *offset % sectorSize != 0) return std::nullopt;
+    at = static_cast<std::uint64_t>(*offset) / sectorSize;
+  }
+  const std::optional<MbrExtent> run =
+      newLogicalDrivePlace(layout, sectorSize, std::max<std::uint64_t>(1, kAlignmentBytes / sectorSize), at);
   if (!run) return std::nullopt;
   return NewEntryPlace{static_cast<std::int64_t>(run->start * sectorSize),
                        static_cast<std::int64_t>(run->count * sectorSize)};

@@ -24,10 +24,24 @@ struct NewEntryPlace {
 // - the slots of an EBR's group (a logical drive): inside the extended
 //   partition, from the first 1 MiB boundary behind that EBR and the logical
 //   drives before it, up to the next EBR or logical drive or the end of the
-//   extended partition; a slot of no EBR has no place;
+//   extended partition; the first slot of a group appended behind the last
+//   one (MbrNewLogicalDriveEntry) has NewLogicalDrivePlace; a slot of no
+//   other EBR has no place;
 // - GPT: from the first 1 MiB boundary behind every partition, inside the
 //   usable area, up to its end.
 std::optional<NewEntryPlace> DefaultPlace(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
                                           std::uint64_t sectorCount);
+
+// The place for a new logical drive of MBR `layout`, whose EBR the disk
+// stack appends to the chain (MbrPlan.h): its EBR goes one sector, or up to
+// 1 MiB, before it (at the extended partition's start while the partition
+// holds no drive). Without `offset`, from the first 1 MiB boundary in the
+// extended partition that is free, with a free sector before it, wherever
+// that lies among the drives; with `offset` (bytes), from there, when that
+// sector and the one before it are free. Either way up to the next
+// partition or EBR or the end of the extended partition. nullopt without an
+// extended partition, or when there is no such place.
+std::optional<NewEntryPlace> NewLogicalDrivePlace(const LayoutBuffer& layout, std::uint32_t sectorSize,
+                                                  std::optional<std::int64_t> offset = std::nullopt);
 
 }  // namespace kestrin

@@ -199,6 +199,10 @@ Finding EbrChainCut(int entry) {
   return problem("ebr-chain-cut", entry, entryName(entry) + " lies behind an EBR no link leads to: it would be lost");
 }
 
+Finding EbrNoRoom(const PartitionExtent& p, const std::string& why) {
+  return problem("ebr-no-room", p.entry, p.name + " (" + sectorRange(p) + ") gets no EBR: " + why);
+}
+
 Finding EbrUnexpected(int entry, std::uint64_t target) {
   return problem("ebr-unexpected", entry,
                  entryName(entry) + " links to " + sectorText(target) +

@@ -33,8 +33,8 @@ struct Finding {
   // "gpt-primary-array", "gpt-backup-header", "gpt-backup-array",
   // "gpt-backup-not-at-end", "gpt-copies-differ", "gpt-missing", "gpt-without-mbr",
   // "duplicate-guid", "protective-mbr-size", "hybrid-mbr", "misaligned", "mbr-limit", "protective-type",
-  // "extended-in-place", "ebr-chain-cut", "gpt-small-array", "gpt-leftover", "gpt-behind-mbr", "boot-flag",
-  // "past-table", "not-whole-sectors", "too-many-entries", "ebr-unexpected", "extended-chain-unknown",
+  // "extended-in-place", "ebr-chain-cut", "ebr-no-room", "gpt-small-array", "gpt-leftover", "gpt-behind-mbr",
+  // "boot-flag", "past-table", "not-whole-sectors", "too-many-entries", "ebr-unexpected", "extended-chain-unknown",
   // "gpt-other-usable-area", "gpt-geometry", "gpt-no-disk-id", "layout-record", "sector-size".
   std::string rule;
   // The partition the finding is about (0 for the disk or a structure): on a
@@ -142,6 +142,10 @@ Finding EbrTwoDrives(const PartitionExtent& p, const std::string& other);
 Finding EbrNotInLayout(int entry, std::uint64_t target);
 // "ebr-chain-cut": a used slot of a group that no link reaches.
 Finding EbrChainCut(int entry);
+// "ebr-no-room": new logical drive `p` cannot be given its EBR: `why` says
+// what stands in the way (the sector before it is taken, the EBR before it
+// has no free entry for the link).
+Finding EbrNoRoom(const PartitionExtent& p, const std::string& why);
 // "ebr-unexpected": the last group's link (slot `entry`) is kept where the
 // disk's chain ended, but the sector it leads to now reads as an EBR.
 Finding EbrUnexpected(int entry, std::uint64_t target);

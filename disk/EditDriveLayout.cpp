@@ -37,6 +37,14 @@ std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& r
       // The count is raised to reach the slot filled.
       limit = kLayoutSlotCount;
       break;
+    case LayoutRequirement::Entries::NewMbrGroup:
+      // The record reports the four primaries and a group per EBR, so the
+      // slot after the count begins the next group.
+      if (requirement.entry != std::max(limit, kEmptyTableCreateCount) + 1 ||
+          requirement.entry + kMbrGroupSlots - 1 > static_cast<unsigned>(kLayoutSlotCount)) {
+        return "not a valid part number";
+      }
+      return {};
   }
   return requirement.entry <= limit ? std::string() : std::string("not a valid part number");
 }

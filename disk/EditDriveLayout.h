@@ -19,7 +19,7 @@ using LayoutChange = std::function<void(LayoutBuffer&)>;
 // create may reach past the count; see LayoutRefusal). `entry` is 0 for an
 // operation on the header only.
 struct LayoutRequirement {
-  enum class Entries { WithinCount, InUse, CreateMbr, CreateGpt };
+  enum class Entries { WithinCount, InUse, CreateMbr, CreateGpt, NewMbrGroup };
   std::uint32_t style = kStyleMbr;
   unsigned entry = 0;
   Entries entries = Entries::WithinCount;
@@ -28,8 +28,10 @@ struct LayoutRequirement {
 // The refusal of `layout` for `requirement`: "MBR only" / "GPT only" for a
 // layout of another style, "not a valid part number" for an entry the layout
 // has no slot for (an MBR create may fill the four primary slots of an empty
-// table; a GPT create any of the 64 slots) or, where the operation needs
-// one, no entry in (an MBR slot of type 0). Empty when the layout is fit.
+// table; a GPT create any of the 64 slots; a new logical drive only the
+// first slot of a group of four behind the count, and only where the whole
+// group fits the record) or, where the operation needs one, no entry in (an
+// MBR slot of type 0). Empty when the layout is fit.
 std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& requirement);
 
 // Opens read-write, dismounts, reads the layout into a zeroed buffer, applies

@@ -21,6 +21,10 @@ bool acceptEntryNumber(unsigned entry);
 // primary slots of an MBR, and the same floor for a GPT.
 inline constexpr std::uint32_t kEmptyTableCreateCount = 4;
 
+// An MBR layout record holds a group of four slots per EBR behind its four
+// primary slots: the logical drive, the link to the next EBR, two unused.
+inline constexpr std::uint32_t kMbrGroupSlots = 4;
+
 // The create operations clear the rewrite mark of the slots of entries 1 to
 // 32 before they mark the slot they fill; slots 33 to 64 keep theirs.
 inline constexpr int kCreateClearsRewriteUpTo = 32;

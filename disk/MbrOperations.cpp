@@ -17,6 +17,22 @@ namespace {
 LayoutRequirement mbrEntry(unsigned entry) { return {kStyleMbr, entry, LayoutRequirement::Entries::WithinCount}; }
 LayoutRequirement usedMbrEntry(unsigned entry) { return {kStyleMbr, entry, LayoutRequirement::Entries::InUse}; }
 
+// Fills slot `entry` as a new entry and marks it alone for rewriting.
+void fillNewEntry(LayoutBuffer& buffer, std::uint8_t entry, std::int64_t startingOffset, std::int64_t length,
+                  bool bootIndicator, std::uint8_t type) {
+  clearRewriteMarksForCreate(buffer);
+  LayoutSlot slot = buffer.slot(entry);
+  slot.setStyle(kStyleMbr);
+  slot.setStartingOffset(startingOffset);
+  slot.setPartitionLength(length);
+  slot.setPartitionNumber(entry);
+  slot.setMbrPartitionType(type);
+  slot.setMbrBootIndicator(bootIndicator);
+  slot.setMbrRecognizedPartition(true);
+  slot.setMbrHiddenSectors(0);
+  slot.setRewritePartition(true);
+}
+
 }  // namespace
 
 bool CreatePartitionMBR(std::string path, std::uint8_t entry, std::int64_t startingOffset, std::int64_t length,
@@ -28,19 +44,22 @@ bool CreatePartitionMBR(std::string path, std::uint8_t entry, std::int64_t start
         // An empty table gets its four primary slots; any other count stays, even
         // when the entry lies beyond it.
         if (buffer.partitionCount() == 0) buffer.setPartitionCount(kEmptyTableCreateCount);
-        clearRewriteMarksForCreate(buffer);
-        LayoutSlot slot = buffer.slot(entry);
-        slot.setStyle(kStyleMbr);
-        slot.setStartingOffset(startingOffset);
-        slot.setPartitionLength(length);
-        slot.setPartitionNumber(entry);
-        slot.setMbrPartitionType(type);
-        slot.setMbrBootIndicator(bootIndicator);
-        slot.setMbrRecognizedPartition(true);
-        slot.setMbrHiddenSectors(0);
-        slot.setRewritePartition(true);
+        fillNewEntry(buffer, entry, startingOffset, length, bootIndicator, type);
       },
       UpdateRequest::Send, LayoutRequirement{kStyleMbr, entry, LayoutRequirement::Entries::CreateMbr});
+}
+
+bool CreateLogicalDriveMBR(std::string path, std::uint8_t entry, std::int64_t startingOffset, std::int64_t length,
+                           std::uint8_t type) {
+  if (!acceptEntryNumber(entry)) return false;
+  return EditDriveLayout(
+      path,
+      [&](LayoutBuffer& buffer) {
+        // The group's other slots stay empty: its link is the disk stack's to write.
+        buffer.setPartitionCount(entry + kMbrGroupSlots - 1);
+        fillNewEntry(buffer, entry, startingOffset, length, false, type);
+      },
+      UpdateRequest::Send, LayoutRequirement{kStyleMbr, entry, LayoutRequirement::Entries::NewMbrGroup});
 }
 
 bool DeletePartitionMBR(std::string path, std::uint8_t entry) {

@@ -12,7 +12,9 @@
 #include "Errors.h"
 #include "GptOperations.h"
 #include "Guid.h"
+#include "LayoutQueries.h"
 #include "MbrOperations.h"
+#include "PortDisk.h"
 #include "TypeNames.h"
 
 namespace kestrin {
@@ -105,6 +107,14 @@ std::int64_t ProposedCreateSizeMb(const std::string& disk, std::uint32_t style, 
     }
   }
   return wrappingSub(GetDiskLengthByPath(disk), StrToInt64(offsetText)) / kBytesPerMb;
+}
+
+std::optional<NewEntryPlace> ProposedLogicalDrivePlace(const std::string& disk, std::optional<std::int64_t> offset) {
+  LayoutBuffer layout;
+  GetDriveLayout(disk, layout);
+  PortDisk geometry(disk, PortDisk::Access::Read);
+  if (!geometry.ok()) throw KestrinError(geometry.failure());
+  return NewLogicalDrivePlace(layout, geometry.sectors().sectorSize(), offset);
 }
 
 // --- the steps every entry command shares ---
@@ -265,6 +275,50 @@ CommandOutcome EditorCommands::CreatePartition1Click() {
     } else {
       written = CreatePartitionGPT(m_state.diskPath, entry, offset, length, code, answer->partitionNumber);
     }
+    waitAndRefresh();
+  });
+  return operationOutcome(clean, written);
+}
+
+CommandOutcome EditorCommands::CreateLogicalDrive() {
+  if (!requireStyle(kStyleMbr)) return CommandOutcome::Refused;
+  LayoutBuffer layout;
+  std::optional<NewEntryPlace> place;
+  if (!trapped([&] {
+        GetDriveLayout(m_state.diskPath, layout);
+        place = ProposedLogicalDrivePlace(m_state.diskPath);
+      })) {
+    return CommandOutcome::Failed;
+  }
+  if (MbrExtendedEntry(layout) == 0) {
+    m_ui.message("There is no extended partition on " + FirstWord(m_state.diskPath) + " to hold a logical drive");
+    return CommandOutcome::Refused;
+  }
+  const std::optional<int> entry = MbrNewLogicalDriveEntry(layout);
+  if (!entry) {
+    m_ui.message("The table holds no further logical drive: the layout record has no room for another EBR");
+    return CommandOutcome::Refused;
+  }
+  CreatePartitionDialogInput input{place ? std::to_string(place->offset) : std::string(),
+                                   place ? std::to_string(place->length / kBytesPerMb) : std::string(kDialogSize),
+                                   CreatePartitionTypeList(kStyleMbr)};
+  std::optional<CreatePartitionDialogResult> answer = m_ui.createPartitionDialog(input);
+  if (!answer) return CommandOutcome::Cancelled;
+  if (answer->offsetText.empty()) {
+    m_ui.message("There is no free space for a logical drive in the extended partition of " +
+                 FirstWord(m_state.diskPath));
+    return CommandOutcome::Refused;
+  }
+  // Outside the error trap, as in Create Partition.
+  const std::int64_t length = sizeInBytes(answer->sizeText, StrToInt64(answer->sizeText));
+  const std::int64_t offset = StrToInt64(answer->offsetText);
+  const std::string code = typeCode(kStyleMbr, answer->typeText, "");
+
+  const auto slot = static_cast<std::uint8_t>(*entry);
+  if (!m_ui.confirm(entryQuestion("Create", slot))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = CreateLogicalDriveMBR(m_state.diskPath, slot, offset, length, static_cast<std::uint8_t>(StrToInt(code)));
     waitAndRefresh();
   });
   return operationOutcome(clean, written);

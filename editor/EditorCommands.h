@@ -16,6 +16,7 @@
 
 #include "EditorTable.h"
 #include "Interaction.h"
+#include "Placement.h"
 
 namespace kestrin {
 
@@ -27,6 +28,13 @@ std::string WindowCaption(const std::string& diskPath);
 // unreadable length, 0, gives a negative size). Throws when the layout
 // cannot be read or the offset does not convert.
 std::int64_t ProposedCreateSizeMb(const std::string& disk, std::uint32_t style, const std::string& offsetText);
+
+// Where a new logical drive goes on `disk` (NewLogicalDrivePlace over the
+// layout and the geometry read from it): from `offset` bytes when given,
+// else the first free place; nullopt when there is none. Throws when the
+// layout or the geometry cannot be read.
+std::optional<NewEntryPlace> ProposedLogicalDrivePlace(const std::string& disk,
+                                                       std::optional<std::int64_t> offset = std::nullopt);
 
 // What a command came to, so that a caller never has to infer it.
 enum class CommandOutcome {
@@ -50,6 +58,14 @@ class EditorCommands {
   CommandOutcome SetasPartitionNumber11Click();
   CommandOutcome ChangePartitionTypeGPT1Click();
   CommandOutcome ChangePartitionAttributesGPT1Click();
+  // Not an item of the windows' menus: a new logical drive in the extended
+  // partition of an MBR disk, in a group of slots appended behind the last
+  // one (CreateLogicalDriveMBR), so every partition keeps its number. The
+  // create dialog proposes the codec's first free place for it
+  // (ProposedLogicalDrivePlace); its boot flag is not used. Refused with a
+  // message on another style, without an extended partition, when the
+  // record holds no further group, and when the dialog gives no offset.
+  CommandOutcome CreateLogicalDrive();
   CommandOutcome Refresh1Click();
   CommandOutcome SelectanotherDISK1Click();
 

@@ -3,8 +3,8 @@
 _kestrin_cli() {
   local cur prev words cword
   _init_completion || return
-  local commands="disks show verify dump backup restore apply create-partition delete-partition set-type set-boot
-    set-disk-id make-first set-attributes create-disk delete-layout help"
+  local commands="disks show verify dump backup restore apply create-partition create-logical delete-partition
+    set-type set-boot set-disk-id make-first set-attributes create-disk delete-layout help"
   case "$prev" in
     --disk | --backup)
       _filedir
@@ -49,6 +49,7 @@ _kestrin_cli() {
     local options="--json --yes --help"
     case "$command" in
       create-partition) options+=" --offset --size --type --boot --force --backup --dry-run" ;;
+      create-logical) options+=" --offset --size --type --backup --dry-run" ;;
       apply) options+=" --new-ids --backup --dry-run" ;;
       delete-partition | set-type | set-boot | set-disk-id | make-first | set-attributes | create-disk | \
         delete-layout | restore) options+=" --backup --dry-run" ;;

@@ -561,5 +561,39 @@ TEST_F(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
   EXPECT_EQ(property.Product, "gpt.img");
 }
 
+// Logical drives (at 36864 and 47104, free space from 55296) created and
+// deleted: the kernel holds them as partx reads the device, in chain order; a
+// delete that would renumber one in use is refused, and nothing changes.
+TEST_F(BlockDevicePort, LogicalDrivesCreatedAndDeletedAppearInTheKernelAsTheTableNumbersThem) {
+  std::string image = mbrImageWithLogicals(dir);
+  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  const struct {
+    int entry;
+    std::int64_t startMiB;  // a drive of 2 MiB created there; 0: the entry deleted
+    PartitionList drives;
+  } steps[] = {
+      {13, 40, {{5, {36864, 8192}}, {6, {47104, 8192}}, {7, {81920, 4096}}}},
+      {17, 28, {{5, {36864, 8192}}, {6, {47104, 8192}}, {7, {81920, 4096}}, {8, {57344, 4096}}}},
+      {5, 0, {{5, {47104, 8192}}, {6, {81920, 4096}}, {7, {57344, 4096}}}},
+      {13, 0, {{5, {47104, 8192}}, {6, {57344, 4096}}}},
+  };
+  for (const auto& step : steps) {
+    ASSERT_TRUE(step.startMiB > 0 ? CreateLogicalDriveMBR(kDisk0, step.entry, step.startMiB * kMiB, 2 * kMiB, 0x83)
+                                  : DeletePartitionMBR(kDisk0, step.entry))
+        << (messages.shown.empty() ? "" : messages.shown.front());
+    for (PartitionList list : {KernelPartitionList(loop->sysfsDirectory()), partxList(loop->path())}) {
+      list.erase(list.begin(), list.lower_bound(5));
+      EXPECT_EQ(list, step.drives) << step.entry;
+    }
+  }
+  HeldPartition held(*loop, 6, dir.path());
+  ASSERT_TRUE(held.open());
+  const PartitionList kernel = KernelPartitionList(loop->sysfsDirectory());
+  const std::vector<std::uint8_t> tables = test::ReadFileRange(loop->path(), 0, 64 * kMiB);
+  EXPECT_FALSE(DeletePartitionMBR(kDisk0, 9));  // partition 6 would become 5
+  EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()), kernel);
+  EXPECT_TRUE(test::ReadFileRange(loop->path(), 0, 64 * kMiB) == tables);
+}
+
 }  // namespace
 }  // namespace kestrin

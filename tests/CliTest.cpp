@@ -643,7 +643,8 @@ TEST_F(CliUsage, HelpForTheProgramAndEveryCommandGoesToStandardOutput) {
   ASSERT_EQ(program.exitCode, 0);
   const std::vector<std::string> commands{
       "disks",    "show",     "verify",      "backup",     "restore",        "create-partition", "delete-partition",
-      "set-type", "set-boot", "set-disk-id", "make-first", "set-attributes", "create-disk",      "delete-layout"};
+      "set-type", "set-boot", "set-disk-id", "make-first", "set-attributes", "create-disk",      "delete-layout",
+      "create-logical"};
   // The man page and the bash completion that are installed beside the program.
   const std::filesystem::path resources = std::filesystem::path(__FILE__).parent_path().parent_path() / "resources";
   auto text = [](const std::filesystem::path& file) {
@@ -1327,6 +1328,47 @@ TEST_F(CliTyping, ShowJsonNamesTheDeviceNodeOfEachPartitionOfABlockDevice) {
   EXPECT_EQ(shown["rows"][0]["device"], loop.path() + "p1");
   EXPECT_EQ(shown["rows"][1]["device"], loop.path() + "p2");
   EXPECT_TRUE(shown["rows"][2]["device"].is_null());
+}
+
+// create-logical, drive after drive in an extended partition from sector
+// 22528: at the first free MiB boundary with a free sector before it for the
+// EBR (in a gap too) or the offset given, with the rest of the free space
+// without --size; the row printed names the entry and sfdisk's number.
+TEST_F(CliImages, CreateLogicalPutsEachDriveWhereItFitsAndPrintsTheRowItGot) {
+  const std::string image = m_dir.file("logical.img");
+  ASSERT_EQ(MakeSfdiskImage(image, 64ull << 20, "label: dos\n,10MiB,83\n,,5\n"), "");  // extended from 22528
+  const struct {
+    std::vector<std::string> options;
+    int entry, partition;  // 0: refused, nothing written
+    std::uint64_t start, sectors;
+    std::string error;
+  } steps[] = {
+      {{"--size", "5", "--type", "0x83"}, 5, 5, 24576, 10240, ""},
+      {{"--offset", "40M", "--size", "5M"}, 9, 6, 81920, 10240, ""},
+      {{"--size", "4"}, 13, 7, 36864, 8192, ""},  // 34816, behind drive 5, has no free sector before it
+      {{"--type", "0x82"}, 17, 8, 47104, 32768, ""},  // up to drive 6's EBR at 79872
+      {{"--offset", "23M"}, 0, 0, 0, 0, "no free place"},  // inside drive 8
+      {{"--offset", "45M", "--size", "1"}, 0, 0, 0, 0, "ebr-no-room: entry 21"},  // right behind drive 6
+  };
+  for (const auto& step : steps) {
+    std::vector<std::string> args{"--disk", image, "--yes", "create-logical", "0"};
+    args.insert(args.end(), step.options.begin(), step.options.end());
+    const auto before = tables(image);
+    const RunResult run = cli(args);
+    EXPECT_EQ(run.exitCode, step.entry == 0 ? 1 : 0) << run.err;
+    EXPECT_NE(run.err.find(step.error), std::string::npos) << run.err;
+    if (step.entry == 0) {
+      EXPECT_TRUE(tables(image) == before);
+      continue;
+    }
+    const std::string row = "entry " + std::to_string(step.entry) + "\tpartition " + std::to_string(step.partition) +
+                            "\t" + std::to_string(step.start * kSector) + "\t" + std::to_string(step.sectors * kSector);
+    EXPECT_EQ(run.out.rfind(row + "\t", 0), 0u) << run.out;
+    const PeerPartition drive = SfdiskDump(image).partition(step.partition);
+    EXPECT_EQ(std::make_pair(drive.start, drive.size), std::make_pair(step.start, step.sectors));
+  }
+  EXPECT_EQ(cli({"--disk", image, "verify"}).exitCode, 0);
+  EXPECT_NE(onMbr({"--yes", "create-logical", "0"}).err.find("no extended partition"), std::string::npos);
 }
 
 }  // namespace

@@ -603,5 +603,82 @@ TEST(MbrEncode, RefusesValuesBeyondThe32BitSectorFields) {
   EXPECT_TRUE(disk.log.empty());
 }
 
+// The logical drives a peer lists: number -> {first sector, sectors}.
+std::map<int, std::pair<std::uint64_t, std::uint64_t>> logicalDrives(const PeerTable& peer) {
+  std::map<int, std::pair<std::uint64_t, std::uint64_t>> drives;
+  for (const PeerPartition& p : peer.partitions) {
+    if (p.number >= 5) drives[p.number] = {p.start * peer.unit / 512, p.size * peer.unit / 512};
+  }
+  return drives;
+}
+
+// Logical drives added (slot 17) and deleted on a chain of three: the peers
+// number them as the kernel does, from 5 in chain order, and read no other;
+// the drives left keep their places and data. A new drive's EBR goes into
+// the free run before it, at most 1 MiB back; only the last EBR's link changes.
+TEST(MbrEncode, LogicalDrivesAddedAndDeletedReadAlikeInEveryPeer) {
+  const std::string script =
+      "label: dos\nstart=2048,size=20480,type=83\nstart=22528,type=5\nstart=24576,size=10240,type=83\n"
+      "start=45056,size=10240,type=82\nstart=57344,size=10240,type=7\n";
+  const struct {
+    std::vector<int> edits;  // a start sector adds a drive of 2048 sectors there, -entry deletes one
+    std::uint64_t ebr;       // where the added drive's EBR goes; 0: refused (ebr-no-room)
+  } cases[] = {{{36864}, 34816}, {{100000}, 97952}, {{34816}, 0}, {{-5}, 0},         {{-9}, 0},
+               {{-13}, 0},       {{-9, -5}, 0},     {{-5, -9, -13}, 0}, {{-13, -9, -5}, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.edits));
+    TempDir dir;
+    const std::string image = dir.file("logical.img");
+    ASSERT_EQ(MakeSfdiskImage(image, 64 * kMiB, script), "");
+    auto medium = OpenImage(image, 512, true);
+    ASSERT_NE(medium, nullptr);
+    LayoutBuffer layout = decode(*medium);
+    const std::vector<std::uint64_t> ebrs = ebrSectors(layout, 512);
+    std::vector<std::vector<std::uint8_t>> ebrBytes;
+    for (std::uint64_t ebr : ebrs) ebrBytes.push_back(ReadFileRange(image, ebr * 512, 512));
+    std::map<int, std::pair<std::uint64_t, std::uint64_t>> chain;  // entry -> {start, sectors}
+    for (int entry : {5, 9, 13}) {
+      chain[entry] = {static_cast<std::uint64_t>(layout.slot(entry).startingOffset()) / 512, 10240};
+      // The drive's data: its first sector filled with its entry number.
+      ASSERT_EQ(medium->writeSectors(chain[entry].first, std::vector<std::uint8_t>(512, entry)), ERROR_SUCCESS);
+    }
+    for (int edit : c.edits) {
+      layout = decode(*medium);
+      if (edit < 0) {
+        setSlot(layout, -edit, 0, 0, 0);
+        chain.erase(-edit);
+      } else {
+        layout.setPartitionCount(20);
+        setSlot(layout, 17, std::int64_t{edit} * 512, 2048 * 512, 0x83);
+        chain[17] = {static_cast<std::uint64_t>(edit), 2048};
+      }
+      if (edit < 0 || c.ebr != 0) {
+        ASSERT_EQ(EncodeMbr(*medium, layout), ERROR_SUCCESS);
+      } else {
+        expectRefused(*medium, layout, "ebr-no-room", 17);  // and the peers read the chain as it was
+        chain.erase(17);
+      }
+    }
+    if (chain.empty()) EXPECT_EQ(decode(*medium).partitionCount(), 4u);
+    if (c.ebr != 0) EXPECT_EQ(decode(*medium).slot(14).startingOffset(), static_cast<std::int64_t>(c.ebr * 512));
+    medium.reset();
+    std::map<int, std::pair<std::uint64_t, std::uint64_t>> numbered;
+    for (const auto& [entry, place] : chain) {
+      numbered[static_cast<int>(numbered.size()) + 5] = place;
+      if (entry < 17) EXPECT_EQ(ReadFileRange(image, place.first * 512, 512), std::vector<std::uint8_t>(512, entry));
+    }
+    for (const PeerTable& peer : {SfdiskDump(image), PartedPrint(image), PartxShow(image)}) {
+      EXPECT_EQ(logicalDrives(peer), numbered) << peer.text();
+    }
+    std::string report;
+    EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
+    if (c.ebr == 0) continue;
+    for (std::size_t i : {0, 1}) EXPECT_EQ(ReadFileRange(image, ebrs[i] * 512, 512), ebrBytes[i]);
+    const std::vector<std::uint8_t> linked = ReadFileRange(image, ebrs[2] * 512, 512);
+    EXPECT_TRUE(std::equal(linked.begin(), linked.begin() + 462, ebrBytes[2].begin()));
+    EXPECT_TRUE(std::equal(linked.begin() + 478, linked.end(), ebrBytes[2].begin() + 478));
+  }
+}
+
 }  // namespace
 }  // namespace kestrin::test
