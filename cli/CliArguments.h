@@ -58,6 +58,16 @@ struct CliRequest {
 // on in MiB, --offset in bytes (SizeArgument.h).
 CliRequest ParseArguments(const std::vector<std::string>& args);
 
+// The answers the entry commands beyond the window's menu give their
+// prompts, from the arguments after N ENTRY; each throws UsageError for an
+// argument it cannot take.
+// set-name NAME: the name as it is; more than 36 UTF-16 code units is refused.
+std::vector<std::string> NameAnswers(const CliRequest& request);
+// resize SIZE: "max", or the size in whole MiB (SizeArgumentMib).
+std::vector<std::string> SizeAnswers(const CliRequest& request);
+// set-attribute BIT on|off: the bit's number, and "on" or "off".
+std::vector<std::string> AttributeBitAnswers(const CliRequest& request);
+
 // A disk number or an entry number: plain decimal digits, at most `max`.
 // Throws UsageError naming `what` otherwise.
 int DecimalArgument(const std::string& text, const char* what, int max, const CommandSpec* command);

@@ -369,7 +369,9 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
                  : 0;
   ScriptedAnswers answers;
   if (call.style) answers.style = styleArgument(request, request.positional[1]);
-  if (call.promptAnswer >= 0) answers.promptAnswer = request.positional[static_cast<std::size_t>(call.promptAnswer)];
+  if (call.promptAnswer >= 0)
+    answers.promptAnswers.push_back(request.positional[static_cast<std::size_t>(call.promptAnswer)]);
+  if (call.promptAnswers != nullptr) answers.promptAnswers = call.promptAnswers(request);
   answers.offsetText = request.offset;
   answers.sizeText = request.size;
   answers.boot = request.boot;
@@ -504,7 +506,6 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
 
   ScriptedInteraction interaction(answers, ConfirmationFor(request, io), io.in, failures);
   EditorCommands commands(state, table, interaction);
-  commands.acceptTypeCodes(true);
   CommandOutcome outcome = CommandOutcome::Failed;
   try {
     outcome = (commands.*(style == kStyleGpt && call.onGpt ? call.onGpt : call.command))();
@@ -530,7 +531,8 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       return 1;
     case CommandOutcome::Refused:
     case CommandOutcome::Failed:
-      ExplainRefusedWrite(io, failures);
+      // The message has said why, with the reasons of a write the disk
+      // stack refused.
       return 1;
   }
   if (io.port != nullptr && request.backup) {

@@ -48,10 +48,6 @@ int RestoreTable(const CommandSpec& command, const CliRequest& request, CliStrea
 int DumpLayout(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
 int ApplyLayout(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures);
 
-// After a write the disk stack refused: the problems of the layout it
-// carried, one line each, on `failures`.
-void ExplainRefusedWrite(const CliStreams& io, FailureLog& failures);
-
 // How the command's write is confirmed: --dry-run and --yes answer it, a
 // terminal asks, and without either nothing is written.
 Confirmation ConfirmationFor(const CliRequest& request, const CliStreams& io);

@@ -1,7 +1,6 @@
 #include "CliPort.h"
 
 #include <algorithm>
-#include <cstring>
 #include <span>
 #include <vector>
 
@@ -10,13 +9,8 @@
 #include "PortDisk.h"
 #include "RequestRecords.h"
 #include "TableBackup.h"
-#include "TableCheck.h"
 
 namespace kestrin::cli {
-
-namespace {
-
-}  // namespace
 
 bool CliPort::saveBackup(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize) {
   if (m_backupFile.empty() || m_backupDone) return true;
@@ -98,25 +92,6 @@ void CliPort::releaseDisk() {
   m_aliases.clear();
 }
 
-void CliPort::judgeRefusedWrite(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
-                                 std::uint32_t error) {
-  if (code != IOCTL_DISK_SET_DRIVE_LAYOUT_EX || input == nullptr || inputSize < kLayoutHeaderSize) return;
-  LayoutBuffer layout;
-  std::memcpy(layout.data(), input, std::min<std::size_t>(inputSize, kLayoutBufferSize));
-  std::uint32_t sectorSize = 0;
-  std::uint64_t sectorCount = 0;
-  std::uint32_t ignored = 0;
-  check::Report report;
-  if (PortSectors::geometry(m_inner, handle, sectorSize, sectorCount, ignored)) {
-    PortSectors disk(m_inner, handle, sectorSize, sectorCount);
-    if (check::JudgeLayout(disk, layout, inputSize, report) == ERROR_SUCCESS) {
-      m_refused = RefusedWrite{std::move(report.findings)};
-    }
-  }
-  // The reads that judged the layout must not hide the write's own error.
-  m_lastError = error;
-}
-
 bool CliPort::tryOut(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize) {
   if (!IsTableWrite(code)) {
     // What a write would send after it: nothing changed, nothing to read again.
@@ -135,7 +110,6 @@ bool CliPort::tryOut(DiskHandle handle, std::uint32_t code, const void* input, s
       trial, code, std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(input), input ? inputSize : 0));
   if (error != ERROR_SUCCESS) {
     m_lastError = error;
-    judgeRefusedWrite(handle, code, input, inputSize, error);
     return false;
   }
   LayoutBuffer left;
@@ -163,7 +137,6 @@ bool CliPort::DiskControl(DiskHandle handle, std::uint32_t code, const void* inp
     settleBackup(handle, ok);
     if (!ok) m_lastError = error;
   }
-  if (!ok) judgeRefusedWrite(handle, code, input, inputSize, error);
   return ok;
 }
 

@@ -3,8 +3,7 @@
 // on unchanged, and around the table writes it does what the command line
 // adds to them. With --backup it saves, before a write goes on, the sectors
 // that write is about to change, and puts the file in place once the write
-// has gone ahead (BackupFile.h); and it keeps the layout of a write that the
-// disk stack refused, so that the command can name what is wrong with it.
+// has gone ahead (BackupFile.h).
 
 #include <cstdint>
 #include <map>
@@ -15,7 +14,6 @@
 #include "LayoutBuffer.h"
 #include "Port.h"
 #include "TableBackup.h"
-#include "TableRules.h"
 
 namespace kestrin::cli {
 
@@ -40,14 +38,6 @@ class CliPort : public DevicePort {
   // Where the backup stays when the write failed after changing the disk.
   const std::string& backupKeptIn() const { return m_backupKept; }
 
-  // A refused IOCTL_DISK_SET_DRIVE_LAYOUT_EX: why the codec refuses the
-  // layout it carried, judged against its disk under the write's handle
-  // (check::JudgeLayout); nullopt when the disk could not be read to judge it.
-  struct RefusedWrite {
-    check::Findings problems;
-  };
-  const std::optional<RefusedWrite>& refusedWrite() const { return m_refused; }
-
   // A disk did not open (no such file, no rights, ...): only then is it
   // worth opening it again to name the cause.
   bool anOpenFailed() const { return m_openFailed; }
@@ -66,7 +56,7 @@ class CliPort : public DevicePort {
 
   // From now on table writes are only tried out: the codec makes them over
   // the disk in memory and nothing reaches the disk. A write the codec
-  // refuses fails as it would (with the reasons in refusedWrite); one it
+  // refuses fails as it would; one it
   // takes succeeds, and triedLayout holds the table it would leave. What a
   // write sends after it (update, offline and online) does nothing.
   void dryRun() { m_dryRun = true; }
@@ -101,9 +91,6 @@ class CliPort : public DevicePort {
   // write went ahead, else removes it, or keeps it where the disk no longer
   // holds what it saved.
   void settleBackup(DiskHandle handle, bool written);
-  // Keeps the reasons a table write of `code` was refused with `error`.
-  void judgeRefusedWrite(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize,
-                         std::uint32_t error);
   // A dry run's request: a table write tried out in memory; the rest done.
   bool tryOut(DiskHandle handle, std::uint32_t code, const void* input, std::uint32_t inputSize);
 
@@ -115,7 +102,6 @@ class CliPort : public DevicePort {
   bool m_backupDone = false;
   TableBackup m_saved;
   PendingBackup m_pending;
-  std::optional<RefusedWrite> m_refused;
   // The handle of the port behind for `handle`, which may stand for the
   // held disk's.
   DiskHandle innerHandle(DiskHandle handle) const {

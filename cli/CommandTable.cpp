@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "CliArguments.h"
 #include "CliCommands.h"
+#include "TypeArgument.h"
 
 namespace kestrin::cli {
 
@@ -43,6 +45,16 @@ const std::vector<CommandSpec> kCommands{
      "problem is found, 1 otherwise.\n"
      "With --json: one object with the style and the findings.\n",
      VerifyTable,
+     {}},
+    {"types",
+     0,
+     1,
+     "[mbr|gpt]",
+     "Lists every type name that --type and set-type take (of one style, or both), one per line,\n"
+     "the columns separated by tabs: style, name, code (the MBR type byte, the GPT type GUID)\n"
+     "and the catalogue's description (for a type the catalogue does not know, what it is).\n"
+     "With --json: one object with the list.\n",
+     ListTypes,
      {}},
     {"backup",
      2,
@@ -94,9 +106,8 @@ const std::vector<CommandSpec> kCommands{
      "boundary behind the partitions before it (a logical drive inside its EBR's stretch of the\n"
      "extended partition) and, without --size, takes the free space up to the next partition; an\n"
      "--offset without --size gets the rest of the disk (of a GPT's usable area); without --type\n"
-     "the type the window preselects (IFS on MBR, BASIC_DATA_GUID on GPT). NAME is one of the\n"
-     "window's type names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. --boot\n"
-     "marks an MBR entry bootable.\n"
+     "the type the window preselects (IFS on MBR, BASIC_DATA_GUID on GPT). NAME is a type name\n"
+     "as 'set-type' takes it. --boot marks an MBR entry bootable.\n"
      "SIZE is a number of MiB or a number with a unit, K, M, G, T or KiB, MiB, GiB, TiB (powers\n"
      "of 1024), that comes to whole MiB; OFFSET is a number of bytes or a number with a unit,\n"
      "that comes to whole sectors. Plain numbers may be hexadecimal ($, 0x).\n"
@@ -136,8 +147,11 @@ const std::vector<CommandSpec> kCommands{
      3,
      "N ENTRY NAME",
      "Change Partition Type: MBR or GPT by the disk's style. NAME is one of the window's type\n"
-     "names, an MBR type byte (0x83, 131) or a GPT type GUID in braces. The unused type is\n"
-     "refused (use delete-partition), and so is an empty entry.\n",
+     "names (IFS, FAT32, BASIC_DATA_GUID, ...), a short name as sfdisk knows it (linux, swap,\n"
+     "home, uefi, lvm, raid; on MBR where a type byte exists, and extended), on GPT a GPT fdisk\n"
+     "code (8300, ef00, 8200, 0700, fd00, 8e00, ef02, ...) or a type GUID with or without braces,\n"
+     "on MBR a type byte (0x83, $83, 131); any letter case. 'kestrin-cli types' lists the names.\n"
+     "The unused type is refused (use delete-partition), and so is an empty entry.\n",
      RunEditorCommand,
      {.command = &EditorCommands::ChangePartition1Click,
       .onGpt = &EditorCommands::ChangePartitionTypeGPT1Click,
@@ -179,6 +193,41 @@ const std::vector<CommandSpec> kCommands{
       .promptAnswer = 2,
       .unsignedAnswer = true,
       .usedEntry = true}},
+    {"set-attribute",
+     4,
+     4,
+     "N ENTRY BIT on|off",
+     "Sets or clears one attribute bit (GPT only) of the attributes the disk holds, every other\n"
+     "bit as it is. BIT is 0 to 63 or a name: required (0), no-block-io (1),\n"
+     "legacy-bios-bootable (2), read-only (60), shadow-copy (61), hidden (62), no-drive-letter\n"
+     "(63). An empty entry is refused.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::ChangePartitionAttributeBitGPT,
+      .entry = true,
+      .promptAnswers = AttributeBitAnswers,
+      .usedEntry = true}},
+    {"set-name",
+     3,
+     3,
+     "N ENTRY NAME",
+     "Names a GPT partition (GPT only): NAME is stored as UTF-16, at most 36 code units; an empty\n"
+     "NAME ('') clears the name. An empty entry is refused.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::ChangePartitionNameGPT,
+      .entry = true,
+      .promptAnswers = NameAnswers,
+      .usedEntry = true}},
+    {"resize",
+     3,
+     3,
+     "N ENTRY SIZE",
+     "Gives entry ENTRY of disk N a new size at the same start (MBR or GPT); its type, boot flag,\n"
+     "GUIDs, attributes and name stay. SIZE is a number of MiB or a number with a unit, as\n"
+     "create-partition's --size, or max: up to the next partition, the end of the disk (of a GPT's\n"
+     "usable area), or for a logical drive the next EBR or the end of the extended partition. A\n"
+     "size that runs into another partition is refused, and so is shrinking a partition in use.\n",
+     RunEditorCommand,
+     {.command = &EditorCommands::ChangePartitionSize, .entry = true, .promptAnswers = SizeAnswers, .usedEntry = true}},
     {"create-disk",
      2,
      2,
@@ -205,7 +254,7 @@ constexpr const char* kOptions =
     "  --disk PATH       an image file or block device; the first is disk 0, the next disk 1, ...\n"
     "                    (without any, the machine's own disks)\n"
     "  --sector-size N   sector size (512 or 4096) of the image files named after it\n"
-    "  --json            'show', 'disks' and 'verify' print JSON\n"
+    "  --json            'show', 'disks', 'verify' and 'types' print JSON\n"
     "  --yes             answer yes to the confirmation before a write\n"
     "  --dry-run         (commands that write) print what the write would leave, and write nothing\n"
     "  --backup FILE     (commands that write) save the sectors the write changes to FILE first;\n"

@@ -31,6 +31,9 @@ struct EditorCall {
   bool entry = false;
   // The positional argument that answers the command's prompt, or -1.
   int promptAnswer = -1;
+  // Or the answers to its prompts, worked out of the arguments (checked
+  // there: a malformed one throws UsageError before any disk is read).
+  std::vector<std::string> (*promptAnswers)(const CliRequest& request) = nullptr;
   // The answer is a value with no sign on the command line (the window
   // takes one): -1 would be every bit set.
   bool unsignedAnswer = false;

@@ -18,8 +18,8 @@
 #include "LayoutDump.h"
 #include "LayoutPrinter.h"
 #include "PortDisk.h"
+#include "RefusalReasons.h"
 #include "ScriptedInteraction.h"
-#include "TableCheck.h"
 #include "Utf16.h"
 
 namespace kestrin::cli {
@@ -243,15 +243,14 @@ int ApplyLayout(const CommandSpec& command, const CliRequest& request, CliStream
   ScriptedInteraction interaction(answers, ConfirmationFor(request, io), io.in, failures);
   if (!interaction.confirm("Apply the layout of " + file + " to " + DiskPath(disk) + "?")) return 1;
   if (io.port != nullptr && request.backup) io.port->backupBeforeWriting(*request.backup);
+  CodecRefusalExplainer explainer;
+  ScopedRefusalExplainer reasons(explainer);
   const bool written = ReplaceDriveLayout(DiskPath(disk), *target);
   if (io.port != nullptr && !io.port->backupFailure().empty()) {
     failures.report(io.port->backupFailure());
     return 1;
   }
-  if (!written) {
-    ExplainRefusedWrite(io, failures);
-    return 1;
-  }
+  if (!written) return 1;
   if (request.dryRun) {
     failures.note("dry run: nothing written\n");
     return 0;

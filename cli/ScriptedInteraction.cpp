@@ -23,7 +23,8 @@ std::string trimmed(const std::string& text) {
 
 std::optional<std::string> ScriptedInteraction::prompt(const std::string&, const std::string&,
                                                         const std::string& initial) {
-  return m_answers.promptAnswer.value_or(initial);
+  const std::size_t asked = m_promptsAsked++;
+  return asked < m_answers.promptAnswers.size() ? m_answers.promptAnswers[asked] : initial;
 }
 
 bool ScriptedInteraction::confirm(const std::string& question) {

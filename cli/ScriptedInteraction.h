@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "FailureLog.h"
 #include "Interaction.h"
@@ -24,7 +25,10 @@ enum class Confirmation {
 
 // The answers a command's dialog or prompt gets.
 struct ScriptedAnswers {
-  std::optional<std::string> promptAnswer;  // set-boot, set-disk-id, set-attributes
+  // The answers to the command's prompts, in the order it asks them
+  // (set-boot, set-disk-id, set-attributes, set-name, resize,
+  // set-attribute); a prompt past them keeps its initial text.
+  std::vector<std::string> promptAnswers;
   std::optional<std::string> offsetText;    // create-partition; nullopt keeps the proposal
   std::optional<std::string> sizeText;      // create-partition; nullopt keeps the proposal
   std::optional<std::string> typeText;      // create-partition, set-type; nullopt keeps the preselection
@@ -65,6 +69,7 @@ class ScriptedInteraction : public Interaction {
   Confirmation m_confirmation;
   std::istream& m_terminal;
   FailureLog& m_failures;
+  std::size_t m_promptsAsked = 0;
   bool m_confirmationAsked = false;
   bool m_confirmed = false;
 };

@@ -1,7 +1,6 @@
 // The commands on the table sectors themselves, over the editor layer's
 // tools (TableTools.h): verify prints the findings, backup says what it
-// saved, restore shows the tables and asks; and the explanation of a write
-// the disk stack refused.
+// saved, restore shows the tables and asks.
 
 #include <filesystem>
 #include <fstream>
@@ -144,16 +143,6 @@ int RestoreTable(const CommandSpec&, const CliRequest& request, CliStreams& io, 
   }
   // The disk as it is now, once the handle is closed.
   return PrintDisk(request, disk, io.out, failures) ? 0 : 1;
-}
-
-void ExplainRefusedWrite(const CliStreams& io, FailureLog& failures) {
-  if (io.port == nullptr || !io.port->refusedWrite()) return;
-  const check::Findings& problems = io.port->refusedWrite()->problems;
-  if (!check::HasProblem(problems)) return;
-  failures.note("The table it would have written has these problems:\n");
-  for (const check::Finding& finding : problems) {
-    if (finding.severity == check::Severity::Problem) failures.note("  " + finding.rule + ": " + finding.text + "\n");
-  }
 }
 
 }  // namespace kestrin::cli

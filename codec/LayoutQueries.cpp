@@ -86,4 +86,12 @@ std::optional<int> GptSlotForNewPartition(const LayoutBuffer& layout, std::uint3
   return slot;
 }
 
+std::uint32_t FirstFreeGptPartitionNumber(const LayoutBuffer& layout) {
+  if (layout.partitionStyle() != kStyleGpt) return 0;
+  for (std::uint32_t number = 1; number <= GptPartitionNumberLimit(layout); ++number) {
+    if (GptSlotOfPartition(layout, number) == 0) return number;
+  }
+  return 0;
+}
+
 }  // namespace kestrin

@@ -51,4 +51,9 @@ std::optional<int> GptSlotForNewPartition(const LayoutBuffer& layout, std::uint3
 // array's length.
 std::uint32_t GptPartitionNumberLimit(const LayoutBuffer& layout);
 
+// The lowest partition number no entry of a GPT layout has, up to the
+// table's entry array's length; 0 when every number is taken (or the
+// layout is no GPT).
+std::uint32_t FirstFreeGptPartitionNumber(const LayoutBuffer& layout);
+
 }  // namespace kestrin

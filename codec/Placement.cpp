@@ -187,4 +187,66 @@ std::optional<NewEntryPlace> NewLogicalDrivePlace(const LayoutBuffer& layout, st
                        static_cast<std::int64_t>(run->count * sectorSize)};
 }
 
+namespace {
+
+// What stands around a partition: the partitions and EBRs it must not run
+// into, and where its room ends, in sectors.
+struct Surroundings {
+  std::vector<MbrExtent> taken;
+  std::uint64_t end = 0;
+};
+
+std::optional<Surroundings> surroundingsOf(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
+                                           std::uint64_t sectorCount) {
+  Surroundings around;
+  auto takeSlot = [&](int other) {
+    if (other == entry || other > slotCount(layout)) return;
+    if (std::optional<MbrExtent> extent = extentOf(layout, other, sectorSize)) around.taken.push_back(*extent);
+  };
+  if (layout.partitionStyle() == kStyleGpt) {
+    const std::int64_t usableStart = layout.gptStartingUsableOffset();
+    const std::int64_t usableLength = layout.gptUsableLength();
+    if (usableStart <= 0 || usableLength <= 0) return std::nullopt;
+    around.end = static_cast<std::uint64_t>(usableStart + usableLength) / sectorSize;
+    for (int other = 1; other <= slotCount(layout); ++other) takeSlot(other);
+    return around;
+  }
+  if (layout.partitionStyle() != kStyleMbr) return std::nullopt;
+  if (entry <= kMbrPrimarySlots) {
+    around.end = sectorCount;
+    for (int other = 1; other <= kMbrPrimarySlots; ++other) takeSlot(other);
+    return around;
+  }
+  const std::optional<MbrExtent> extended = MbrExtendedOf(layout, sectorSize);
+  if (!extended) return std::nullopt;
+  around.end = extended->end();
+  const std::vector<std::uint64_t> chain = MbrChainOf(layout, sectorSize);
+  for (std::size_t g = 0; g < chain.size(); ++g) {
+    around.taken.push_back({chain[g], 1});
+    for (int s = 0; s < kMbrSlotsPerGroup; ++s) {
+      const int other = mbrGroupFirstEntry(static_cast<int>(g)) + s;
+      if (other <= slotCount(layout) && !isMbrContainerType(layout.slot(other).mbrPartitionType())) takeSlot(other);
+    }
+  }
+  return around;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> LargestLength(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
+                                          std::uint64_t sectorCount) {
+  if (sectorSize == 0 || !isValidEntryNumber(entry) || entry > slotCount(layout)) return std::nullopt;
+  const std::optional<MbrExtent> own = extentOf(layout, entry, sectorSize);
+  const std::optional<Surroundings> around = surroundingsOf(layout, entry, sectorSize, sectorCount);
+  if (!own || !around || own->start >= around->end) return std::nullopt;
+  std::uint64_t limit = around->end;
+  for (const MbrExtent& other : around->taken) {
+    if (other.contains(own->start)) return std::nullopt;
+    if (other.start > own->start) limit = std::min(limit, other.start);
+  }
+  std::uint64_t count = limit - own->start;
+  if (layout.partitionStyle() == kStyleMbr) count = std::min(count, kMbrMaxSectorField);
+  return static_cast<std::int64_t>(count * sectorSize);
+}
+
 }  // namespace kestrin

@@ -44,4 +44,18 @@ std::optional<NewEntryPlace> DefaultPlace(const LayoutBuffer& layout, int entry,
 std::optional<NewEntryPlace> NewLogicalDrivePlace(const LayoutBuffer& layout, std::uint32_t sectorSize,
                                                   std::optional<std::int64_t> offset = std::nullopt);
 
+// The largest length, in bytes, the partition of slot `entry` can take at
+// its own start: up to the next partition that starts behind it or the end
+// of the room it lies in, whichever comes first, on a disk of `sectorCount`
+// sectors of `sectorSize` bytes:
+// - an MBR primary (an extended partition too): the other primaries, the
+//   end of the disk, and the 32-bit length field;
+// - a logical drive: the EBRs and the other logical drives, the end of the
+//   extended partition;
+// - GPT: every other partition, the end of the usable area.
+// nullopt when the slot holds no partition of whole sectors, or another
+// partition covers its start.
+std::optional<std::int64_t> LargestLength(const LayoutBuffer& layout, int entry, std::uint32_t sectorSize,
+                                          std::uint64_t sectorCount);
+
 }  // namespace kestrin

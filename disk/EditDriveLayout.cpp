@@ -7,10 +7,22 @@
 #include "EntryEditing.h"
 #include "Messages.h"
 #include "Port.h"
+#include "RefusedWrite.h"
 #include "RequestFailure.h"
 #include "ScopedDisk.h"
 
 namespace kestrin {
+
+namespace {
+
+// An MBR slot of a type other than 0, a GPT slot of a type other than the
+// null GUID.
+bool slotHoldsEntry(const LayoutBuffer& layout, unsigned entry) {
+  ConstLayoutSlot slot = layout.slot(static_cast<int>(entry));
+  return layout.partitionStyle() == kStyleGpt ? !slot.gptPartitionType().isNull() : slot.mbrPartitionType() != 0;
+}
+
+}  // namespace
 
 std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& requirement) {
   // An operation of one style would misread the other style's fields: an MBR
@@ -24,7 +36,7 @@ std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& r
     case LayoutRequirement::Entries::InUse:
       // Deleting an empty slot or making it the first one changes nothing
       // that was meant, and the exchange would move the first partition.
-      if (requirement.entry <= limit && layout.slot(static_cast<int>(requirement.entry)).mbrPartitionType() == 0) {
+      if (requirement.entry <= limit && !slotHoldsEntry(layout, requirement.entry)) {
         return "not a valid part number";
       }
       break;
@@ -90,7 +102,10 @@ bool EditDriveLayout(const std::string& path, const LayoutChange& change, Update
   if (!p.DiskControl(disk.handle(), IOCTL_DISK_SET_DRIVE_LAYOUT_EX, buffer.data(), buffer.size(), nullptr, 0,
                      &returned)) {
     std::uint32_t error = p.LastError();
-    ShowMessage(RequestFailureText("IOCTL_DISK_SET_DRIVE_LAYOUT_EX", error));
+    // One message: the request's failure, then why the layout was refused
+    // where the layer above can tell.
+    ShowMessage(RequestFailureText("IOCTL_DISK_SET_DRIVE_LAYOUT_EX", error) +
+                RefusalReasons(p, disk.handle(), buffer, error));
     return false;
   }
 

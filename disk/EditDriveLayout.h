@@ -31,7 +31,8 @@ struct LayoutRequirement {
 // table; a GPT create any of the 64 slots; a new logical drive only the
 // first slot of a group of four behind the count, and only where the whole
 // group fits the record) or, where the operation needs one, no entry in (an
-// MBR slot of type 0). Empty when the layout is fit.
+// MBR slot of type 0, a GPT slot of the null type). Empty when the layout is
+// fit.
 std::string LayoutRefusal(const LayoutBuffer& layout, const LayoutRequirement& requirement);
 
 // Opens read-write, dismounts, reads the layout into a zeroed buffer, applies

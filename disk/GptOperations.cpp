@@ -8,12 +8,16 @@
 #include "EditDriveLayout.h"
 #include "EntryEditing.h"
 #include "Guid.h"
+#include "Messages.h"
 
 namespace kestrin {
 
 namespace {
 
 LayoutRequirement gptEntry(unsigned entry) { return {kStyleGpt, entry, LayoutRequirement::Entries::WithinCount}; }
+LayoutRequirement usedGptEntry(unsigned entry) { return {kStyleGpt, entry, LayoutRequirement::Entries::InUse}; }
+
+constexpr unsigned kAttributeBits = 64;
 
 }  // namespace
 
@@ -88,6 +92,47 @@ bool SetPartitionAttributesGPT(std::string path, std::uint8_t entry, std::uint64
         slot.setRewritePartition(true);
       },
       UpdateRequest::Send, gptEntry(entry));
+}
+
+std::string GptNameRefusal(const std::u16string& name) {
+  if (name.size() <= kGptNameMaxUnits) return {};
+  return "A partition name holds at most " + std::to_string(kGptNameMaxUnits) + " UTF-16 code units, not " +
+         std::to_string(name.size());
+}
+
+bool SetPartitionNameGPT(std::string path, std::uint8_t entry, const std::u16string& name) {
+  if (!acceptEntryNumber(entry)) return false;
+  if (std::string refusal = GptNameRefusal(name); !refusal.empty()) {
+    ShowMessage(refusal);
+    return false;
+  }
+  return EditDriveLayout(
+      path,
+      [&](LayoutBuffer& buffer) {
+        LayoutSlot slot = buffer.slot(entry);
+        slot.setGptName(name);
+        slot.setRewritePartition(true);
+      },
+      UpdateRequest::Send, usedGptEntry(entry));
+}
+
+bool SetPartitionAttributeBitGPT(std::string path, std::uint8_t entry, unsigned bit, bool on) {
+  if (!acceptEntryNumber(entry)) return false;
+  if (bit >= kAttributeBits) {
+    ShowMessage("Attribute bit " + std::to_string(bit) + " is outside the attributes (0 to 63)");
+    return false;
+  }
+  return EditDriveLayout(
+      path,
+      [&](LayoutBuffer& buffer) {
+        // The bit is flipped in what was read under this call's hold of the
+        // disk, so that a change another program made meanwhile stays.
+        LayoutSlot slot = buffer.slot(entry);
+        const std::uint64_t mask = std::uint64_t{1} << bit;
+        slot.setGptAttributes(on ? slot.gptAttributes() | mask : slot.gptAttributes() & ~mask);
+        slot.setRewritePartition(true);
+      },
+      UpdateRequest::Send, usedGptEntry(entry));
 }
 
 }  // namespace kestrin

@@ -6,6 +6,7 @@
 // ConversionError after the read and before anything is written; an entry
 // number outside 1 .. 64 is refused with a message before the disk is opened.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,5 +20,23 @@ bool CreatePartitionGPT(std::string path, std::uint8_t entry, std::int64_t start
 bool DeletePartitionGPT(std::string path, std::uint8_t entry);
 bool SetPartitionTypeGPT(std::string path, std::uint8_t entry, const std::string& typeGuidText);
 bool SetPartitionAttributesGPT(std::string path, std::uint8_t entry, std::uint64_t attributes);
+
+// The longest partition name a GPT entry holds, in UTF-16 code units.
+inline constexpr std::size_t kGptNameMaxUnits = 36;
+
+// Why `name` cannot be a partition name (more than kGptNameMaxUnits code
+// units), or empty when it can.
+std::string GptNameRefusal(const std::u16string& name);
+
+// Gives the partition of slot `entry` the name `name` (UTF-16; empty
+// clears it). A name longer than kGptNameMaxUnits is refused with a
+// message before the disk is opened; an entry not in use is refused.
+bool SetPartitionNameGPT(std::string path, std::uint8_t entry, const std::u16string& name);
+
+// Sets (`on`) or clears attribute bit `bit` (0 .. 63) of the partition of
+// slot `entry`, of the attributes the disk holds at the moment of the
+// write; every other bit stays. A bit past 63 is refused with a message
+// before the disk is opened; an entry not in use is refused.
+bool SetPartitionAttributeBitGPT(std::string path, std::uint8_t entry, unsigned bit, bool on);
 
 }  // namespace kestrin

@@ -49,6 +49,11 @@ bool TryStringToGuid(std::string_view text, Guid& guid) {
   return true;
 }
 
+bool TryGuidWithOrWithoutBraces(std::string_view text, Guid& guid) {
+  if (text.size() == 36) return TryStringToGuid("{" + std::string(text) + "}", guid);
+  return TryStringToGuid(text, guid);
+}
+
 Guid StringToGuid(std::string_view text) {
   Guid guid;
   if (!TryStringToGuid(text, guid)) {

@@ -33,6 +33,10 @@ Guid StringToGuid(std::string_view text);
 // As StringToGuid, but reports failure by returning false.
 bool TryStringToGuid(std::string_view text, Guid& guid);
 
+// As TryStringToGuid, and also the 36 characters of the text form without
+// its braces, as other tools write GUIDs.
+bool TryGuidWithOrWithoutBraces(std::string_view text, Guid& guid);
+
 inline constexpr std::string_view kNullGuidText = "{00000000-0000-0000-0000-000000000000}";
 
 }  // namespace kestrin

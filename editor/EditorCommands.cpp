@@ -1,6 +1,7 @@
 #include "EditorCommands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -10,12 +11,17 @@
 #include "DiskOperations.h"
 #include "DiskReaders.h"
 #include "Errors.h"
+#include "GptAttributeBits.h"
 #include "GptOperations.h"
 #include "Guid.h"
 #include "LayoutQueries.h"
 #include "MbrOperations.h"
+#include "Placement.h"
 #include "PortDisk.h"
+#include "RefusalReasons.h"
+#include "ResizeOperation.h"
 #include "TypeNames.h"
+#include "Utf16.h"
 
 namespace kestrin {
 
@@ -75,16 +81,53 @@ std::int64_t sizeInBytes(const std::string& sizeText, std::int64_t sizeMb) {
   return sizeMb << kSizeShift;
 }
 
-// Code text as TypeNameToCode produces it for `style`: a type byte in plain
-// decimal digits (MBR), or a GUID in braces (GPT). A RAW disk has no codes.
-bool isTypeCodeText(std::uint32_t style, const std::string& text) {
+// The code of a type chosen or typed in a type box, as TypeNameToCode gives
+// codes: one of the listed names of `style`; on an MBR disk else a type
+// byte typed as a number (131, 0x83, $83), in decimal; elsewhere a type
+// GUID typed with or without braces, in braces. Any other text comes back
+// as it was typed, so that the conversion it then fails names it.
+std::string typeCodeOf(std::uint32_t style, const std::string& text) {
+  std::string code;
+  if (TypeNameToCode(style, text, code)) return code;
   if (style == kStyleMbr) {
-    if (text.empty() || text.size() > 3) return false;
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-    return std::stoi(text) <= std::numeric_limits<std::uint8_t>::max();
+    std::optional<std::int32_t> number = TryStrToInt(text);
+    if (number && *number >= 0 && *number <= std::numeric_limits<std::uint8_t>::max()) return std::to_string(*number);
+    return text;
   }
   Guid guid;
-  return style == kStyleGpt && TryStringToGuid(text, guid);
+  return TryGuidWithOrWithoutBraces(text, guid) ? GuidToString(guid) : text;
+}
+
+// The MBR type byte of `code`; a number outside one byte is refused rather
+// than cut to its low byte.
+std::uint8_t mbrTypeByte(const std::string& code) {
+  const std::int32_t number = StrToInt(code);
+  if (number < 0 || number > std::numeric_limits<std::uint8_t>::max()) {
+    throw KestrinError(QuotedInput(code) + " is no MBR type byte (0 to 255)");
+  }
+  return static_cast<std::uint8_t>(number);
+}
+
+std::string lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+// An answer to "on or off": on or off in any letter case, or a boolean as
+// the window reads one.
+bool switchOf(const std::string& text) {
+  const std::string lower = lowered(text);
+  if (lower == "on") return true;
+  if (lower == "off") return false;
+  return StrToBool(text);
+}
+
+// The attribute bit `text` names; an error naming the text when none.
+unsigned attributeBitOf(const std::string& text) {
+  if (std::optional<unsigned> bit = GptAttributeBit(text)) return *bit;
+  std::string names;
+  for (const GptAttributeName& named : GptAttributeNames()) names += std::string(", ") + std::string(named.name);
+  throw KestrinError(QuotedInput(text) + " is no attribute bit: give 0 to 63 or a name (" + names.substr(2) + ")");
 }
 
 }  // namespace
@@ -150,6 +193,9 @@ std::string EditorCommands::entryQuestion(const char* verb, std::uint8_t entry) 
 }
 
 bool EditorCommands::trapped(const std::function<void()>& step) {
+  // A write the disk stack refuses names the codec's reasons in its message.
+  CodecRefusalExplainer explainer;
+  ScopedRefusalExplainer reasons(explainer);
   try {
     step();
     return true;
@@ -172,10 +218,12 @@ void EditorCommands::waitAndRefresh() {
   m_table.refresh();
 }
 
-std::string EditorCommands::typeCode(std::uint32_t style, const std::string& text, std::string code) const {
-  if (TypeNameToCode(style, text, code)) return code;
-  if (m_acceptTypeCodes && isTypeCodeText(style, text)) return text;
-  return code;
+std::uint32_t EditorCommands::fillerRowPartitionNumber(int selected, std::uint8_t entry) const {
+  if (selected < 0 || selected >= m_table.rowCount() || !m_table.row(selected).cells.empty()) return 0;
+  LayoutBuffer layout;
+  GetDriveLayout(m_state.diskPath, layout);
+  if (GptSlotOfPartition(layout, entry) == 0) return 0;
+  return FirstFreeGptPartitionNumber(layout);
 }
 
 // --- whole-disk commands ---
@@ -252,7 +300,7 @@ CommandOutcome EditorCommands::CreatePartition1Click() {
   const std::int64_t sizeMb = StrToInt64(answer->sizeText);
   const std::int64_t length = sizeInBytes(answer->sizeText, sizeMb);
   const std::int64_t offset = StrToInt64(answer->offsetText);
-  const std::string code = typeCode(style, answer->typeText, "");
+  const std::string code = typeCodeOf(style, answer->typeText);
 
   // The new entry takes the slot's place whatever it holds: a slot in use
   // is replaced only on a second, plain answer, whose default is No.
@@ -270,10 +318,11 @@ CommandOutcome EditorCommands::CreatePartition1Click() {
   bool written = false;
   const bool clean = trapped([&] {
     if (style == kStyleMbr) {
-      auto type = static_cast<std::uint8_t>(StrToInt(code));
-      written = CreatePartitionMBR(m_state.diskPath, entry, offset, length, boot, type);
+      written = CreatePartitionMBR(m_state.diskPath, entry, offset, length, boot, mbrTypeByte(code));
     } else {
-      written = CreatePartitionGPT(m_state.diskPath, entry, offset, length, code, answer->partitionNumber);
+      const std::uint32_t number =
+          answer->partitionNumber != 0 ? answer->partitionNumber : fillerRowPartitionNumber(selected, entry);
+      written = CreatePartitionGPT(m_state.diskPath, entry, offset, length, code, number);
     }
     waitAndRefresh();
   });
@@ -312,7 +361,7 @@ CommandOutcome EditorCommands::CreateLogicalDrive() {
   // Outside the error trap, as in Create Partition.
   const std::int64_t length = sizeInBytes(answer->sizeText, StrToInt64(answer->sizeText));
   const std::int64_t offset = StrToInt64(answer->offsetText);
-  const std::string code = typeCode(kStyleMbr, answer->typeText, "");
+  const std::string code = typeCodeOf(kStyleMbr, answer->typeText);
 
   const auto slot = static_cast<std::uint8_t>(*entry);
   if (!m_ui.confirm(entryQuestion("Create", slot))) return CommandOutcome::Cancelled;
@@ -347,13 +396,13 @@ CommandOutcome EditorCommands::ChangePartition1Click() {
   if (!entry) return withoutEntry();
   std::optional<std::string> typeText = m_ui.changeTypeDialog(ChangeTypeListMbr());
   if (!typeText) return CommandOutcome::Cancelled;
-  // A text that is not one of the names leaves the code empty, which fails
-  // the conversion below with its message.
-  const std::string code = typeCode(kStyleMbr, *typeText, "");
+  // A text that is neither a name nor a type byte fails the conversion
+  // below, with its message naming it.
+  const std::string code = typeCodeOf(kStyleMbr, *typeText);
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
   bool written = false;
   const bool clean = trapped([&] {
-    written = SetPartitionTypeMBR(m_state.diskPath, *entry, static_cast<std::uint8_t>(StrToInt(code)));
+    written = SetPartitionTypeMBR(m_state.diskPath, *entry, mbrTypeByte(code));
     waitAndRefresh();
   });
   return operationOutcome(clean, written);
@@ -420,8 +469,7 @@ CommandOutcome EditorCommands::ChangePartitionTypeGPT1Click() {
   if (!typeText) return CommandOutcome::Cancelled;
   // A text that is not one of the names is taken as GUID text itself, so a
   // mistyped name can never write the unused-entry type by accident.
-  std::string code = *typeText;
-  TypeNameToCode(kStyleGpt, *typeText, code);
+  const std::string code = typeCodeOf(kStyleGpt, *typeText);
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
   bool written = false;
   const bool clean = trapped([&] {
@@ -461,6 +509,87 @@ CommandOutcome EditorCommands::SelectanotherDISK1Click() {
   m_table.refresh();
   m_table.setCaption(WindowCaption(m_state.diskPath));
   return CommandOutcome::Done;
+}
+
+// --- commands beyond the menu ---
+
+CommandOutcome EditorCommands::ChangePartitionNameGPT() {
+  if (!requireStyle(kStyleGpt)) return CommandOutcome::Refused;
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return withoutEntry();
+  std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition name", "");
+  if (!answer) return CommandOutcome::Cancelled;
+  const std::u16string name = Utf8ToUtf16(*answer);
+  if (std::string refusal = GptNameRefusal(name); !refusal.empty()) {
+    m_ui.message(refusal);
+    return CommandOutcome::Refused;
+  }
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = SetPartitionNameGPT(m_state.diskPath, *entry, name);
+    waitAndRefresh();
+  });
+  return operationOutcome(clean, written);
+}
+
+CommandOutcome EditorCommands::ChangePartitionSize() {
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return withoutEntry();
+  if (!requireMbrEntry()) return CommandOutcome::Refused;
+  std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition size (MB, or max)", "");
+  if (!answer) return CommandOutcome::Cancelled;
+  const bool largest = lowered(*answer) == "max";
+  std::int64_t bytes = 0;
+  if (!largest && !trapped([&] { bytes = sizeInBytes(*answer, StrToInt64(*answer)); })) return CommandOutcome::Failed;
+  if (!m_ui.confirm(entryQuestion("Resize", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    NewLength length = [bytes](const LayoutBuffer&, int) { return bytes; };
+    if (largest) {
+      std::uint32_t sectorSize = 0;
+      std::uint64_t sectorCount = 0;
+      {
+        PortDisk disk(m_state.diskPath, PortDisk::Access::Read);
+        if (!disk.ok()) throw KestrinError(disk.failure());
+        sectorSize = disk.sectors().sectorSize();
+        sectorCount = disk.sectors().sectorCount();
+      }
+      length = [=](const LayoutBuffer& layout, int slot) {
+        std::optional<std::int64_t> most = LargestLength(layout, slot, sectorSize, sectorCount);
+        if (!most) throw KestrinError("entry #" + std::to_string(slot) + " has no room of its own to grow into");
+        return *most;
+      };
+    }
+    written = ResizePartition(m_state.diskPath, m_state.view.diskStyle, *entry, length);
+    waitAndRefresh();
+  });
+  return operationOutcome(clean, written);
+}
+
+CommandOutcome EditorCommands::ChangePartitionAttributeBitGPT() {
+  if (!requireStyle(kStyleGpt)) return CommandOutcome::Refused;
+  std::optional<std::uint8_t> entry = selectedEntry(ZeroEntry::Refuse);
+  if (!entry) return withoutEntry();
+  std::optional<std::string> bitText = m_ui.prompt(kPromptCaption, "Enter attribute bit (0 to 63, or a name)", "");
+  if (!bitText) return CommandOutcome::Cancelled;
+  std::optional<std::string> stateText = m_ui.prompt(kPromptCaption, "Set or clear the bit (on or off)", "");
+  if (!stateText) return CommandOutcome::Cancelled;
+  unsigned bit = 0;
+  bool on = false;
+  if (!trapped([&] {
+        bit = attributeBitOf(*bitText);
+        on = switchOf(*stateText);
+      })) {
+    return CommandOutcome::Failed;
+  }
+  if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
+  bool written = false;
+  const bool clean = trapped([&] {
+    written = SetPartitionAttributeBitGPT(m_state.diskPath, *entry, bit, on);
+    waitAndRefresh();
+  });
+  return operationOutcome(clean, written);
 }
 
 }  // namespace kestrin

@@ -69,11 +69,22 @@ class EditorCommands {
   CommandOutcome Refresh1Click();
   CommandOutcome SelectanotherDISK1Click();
 
-  // The command line takes type codes where the window takes only names:
-  // with this set, a type text that is not a name but already code text (an
-  // MBR type byte in decimal, a GPT type GUID in braces) is used as the code
-  // itself. Off by default, so the window keeps refusing typed codes.
-  void acceptTypeCodes(bool accept) { m_acceptTypeCodes = accept; }
+  // Commands beyond the window's menu, which the command line offers; each
+  // asks, confirms ("Modify entry #k for <disk>?", "Resize entry #k for
+  // <disk>?") and writes as the menu's commands do.
+  // The GPT partition name: the prompt "Enter partition name", initially
+  // empty; an empty name clears it, one of more than 36 UTF-16 code units is
+  // refused before the question.
+  CommandOutcome ChangePartitionNameGPT();
+  // The size of a partition of either style, at the same start: the prompt
+  // "Enter partition size (MB, or max)"; max reaches the next partition or
+  // the end of the room the partition lies in (LargestLength, Placement.h),
+  // worked out from the layout the write reads.
+  CommandOutcome ChangePartitionSize();
+  // One GPT attribute bit: the prompts "Enter attribute bit (0 to 63, or a
+  // name)" and "Set or clear the bit (on or off)"; the other bits stay as
+  // the disk holds them at the write.
+  CommandOutcome ChangePartitionAttributeBitGPT();
 
  private:
   enum class ZeroEntry { Refuse, Allow };
@@ -100,13 +111,14 @@ class EditorCommands {
   // Done when the trap caught nothing and the operation wrote its change.
   static CommandOutcome operationOutcome(bool trappedCleanly, bool written);
   void waitAndRefresh();
-  // TypeNameToCode of `text`, starting from `code`; see acceptTypeCodes.
-  std::string typeCode(std::uint32_t style, const std::string& text, std::string code) const;
+  // The partition number a GPT create on the selected row gives the new
+  // entry: on a filler row whose entry number another partition has, the
+  // lowest free number; else 0, the entry number.
+  std::uint32_t fillerRowPartitionNumber(int selected, std::uint8_t entry) const;
 
   EditorState& m_state;
   EditorTable& m_table;
   Interaction& m_ui;
-  bool m_acceptTypeCodes = false;
 };
 
 }  // namespace kestrin

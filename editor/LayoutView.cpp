@@ -10,6 +10,7 @@
 #include "Catalogue.h"
 #include "DiskReaders.h"
 #include "Guid.h"
+#include "LayoutQueries.h"
 
 namespace kestrin {
 
@@ -113,6 +114,11 @@ std::vector<ViewRow> LayoutRows(const LayoutBuffer& layout) {
   for (int entry = 1; entry <= slotRows; ++entry) rows.push_back(SlotRow(layout, entry));
   if (layout.partitionStyle() == kStyleGpt && entryCount > 0) {
     while (static_cast<int>(rows.size()) < kGptMinimumRows) rows.push_back(ViewRow{"0", {}});
+    // Where the padding leaves no free row, one filler row stands for the
+    // next entry, as long as the entry array and the record have room for
+    // it: Create Partition on it adds a partition instead of replacing one.
+    const bool arrayHasRoom = entryCount < GptPartitionNumberLimit(layout) && slotRows < layout.slotCapacity();
+    if (slotRows >= kGptMinimumRows && arrayHasRoom) rows.push_back(ViewRow{"0", {}});
   }
   return rows;
 }

@@ -47,7 +47,9 @@ std::string LayoutStatusText(const LayoutBuffer& layout);
 // The menu state for a style, or nullopt for a style that leaves it as it was.
 std::optional<StyleMenuState> MenuStateForStyle(std::uint32_t style);
 // Every row the view shows for a layout: the slot rows (never more than the
-// record holds) and the filler rows.
+// record holds) and the filler rows: a GPT of one to three entries is padded
+// to four rows, and one of four or more gets one filler row after its last
+// slot while its entry array has room for another entry.
 std::vector<ViewRow> LayoutRows(const LayoutBuffer& layout);
 
 // Where the refresh sequence lands. The window implements it over its list,

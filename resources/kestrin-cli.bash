@@ -3,8 +3,13 @@
 _kestrin_cli() {
   local cur prev words cword
   _init_completion || return
-  local commands="disks show verify dump backup restore apply create-partition create-logical delete-partition
-    set-type set-boot set-disk-id make-first set-attributes create-disk delete-layout help"
+  local commands="disks show verify types dump backup restore apply create-partition create-logical
+    delete-partition set-type set-boot set-disk-id make-first set-attributes set-attribute set-name resize
+    create-disk delete-layout help"
+  # The type names without blanks, as kestrin-cli lists them.
+  _kestrin_cli_types() {
+    COMPREPLY=($(compgen -W "$(kestrin-cli types 2>/dev/null | cut -f2 | grep -v ' ' | sort -u)" -- "$cur"))
+  }
   case "$prev" in
     --disk | --backup)
       _filedir
@@ -14,7 +19,11 @@ _kestrin_cli() {
       COMPREPLY=($(compgen -W "512 4096" -- "$cur"))
       return
       ;;
-    --offset | --size | --type)
+    --type)
+      _kestrin_cli_types
+      return
+      ;;
+    --offset | --size)
       return
       ;;
   esac
@@ -41,6 +50,19 @@ _kestrin_cli() {
     create-disk)
       COMPREPLY=($(compgen -W "mbr gpt raw" -- "$cur"))
       ;;
+    types)
+      COMPREPLY=($(compgen -W "mbr gpt" -- "$cur"))
+      ;;
+    set-type)
+      [[ "$cur" != -* ]] && _kestrin_cli_types
+      ;;
+    set-attribute)
+      COMPREPLY=($(compgen -W "required no-block-io legacy-bios-bootable read-only shadow-copy hidden
+        no-drive-letter on off" -- "$cur"))
+      ;;
+    resize)
+      COMPREPLY=($(compgen -W "max" -- "$cur"))
+      ;;
     help)
       COMPREPLY=($(compgen -W "$commands" -- "$cur"))
       ;;
@@ -51,8 +73,8 @@ _kestrin_cli() {
       create-partition) options+=" --offset --size --type --boot --force --backup --dry-run" ;;
       create-logical) options+=" --offset --size --type --backup --dry-run" ;;
       apply) options+=" --new-ids --backup --dry-run" ;;
-      delete-partition | set-type | set-boot | set-disk-id | make-first | set-attributes | create-disk | \
-        delete-layout | restore) options+=" --backup --dry-run" ;;
+      delete-partition | set-type | set-boot | set-disk-id | make-first | set-attributes | set-attribute | \
+        set-name | resize | create-disk | delete-layout | restore) options+=" --backup --dry-run" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
   fi

@@ -208,10 +208,10 @@ TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
   expectRefused(
       numbers, [&](const std::string& t) { answerCreate("1", t, "IFS"); }, &EditorCommands::CreatePartition1Click,
       IntegerConversionMessage);
-  // An MBR type that is not one of the names leaves no type byte.
+  // An MBR type that is neither one of the names nor a number is named in the message.
   expectRefused(
       joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
-      &EditorCommands::CreatePartition1Click, [](const std::string&) { return IntegerConversionMessage(""); });
+      &EditorCommands::CreatePartition1Click, IntegerConversionMessage);
 }
 
 TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
@@ -219,7 +219,7 @@ TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
   if (HasFatalFailure()) return;
   expectRefused(
       joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
-      &EditorCommands::CreatePartition1Click, [](const std::string&) { return guidMessage(""); });
+      &EditorCommands::CreatePartition1Click, guidMessage);
 }
 
 TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
@@ -227,7 +227,7 @@ TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
   if (HasFatalFailure()) return;
   auto typed = [&](const std::string& t) { answerTyped(t); };
   expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartition1Click,
-                [](const std::string&) { return IntegerConversionMessage(""); });
+                IntegerConversionMessage);
   expectRefused(joined(joined(kGarbage, kPast64), windowOnly()), typed, &EditorCommands::ChangePartitionBootMBR1Click,
                 BooleanConversionMessage);
   // An empty answer or the bare "$" the prompt starts with ends the

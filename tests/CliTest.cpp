@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ByteOrder.h"
@@ -535,7 +536,7 @@ TEST_F(CliRefusals, EntryNumbersOutsideTheTableAreRefused) {
 
 TEST_F(CliRefusals, TypesOfTheOtherStyleOrUnknownNamesAreRefused) {
   const auto before = tables(m_gpt);
-  for (const char* type : {"131", "FAT32", "linux", "{0FC63DAF-8483-4772-8E79}"}) {
+  for (const char* type : {"131", "FAT32", "ext4", "{0FC63DAF-8483-4772-8E79}"}) {
     RunResult run = onGpt({"--yes", "set-type", "0", "1", type});
     EXPECT_EQ(run.exitCode, 1) << type;
     EXPECT_NE(run.err.find("is no GPT type"), std::string::npos) << run.err;
@@ -642,9 +643,10 @@ TEST_F(CliUsage, HelpForTheProgramAndEveryCommandGoesToStandardOutput) {
   RunResult program = cli({"--help"});
   ASSERT_EQ(program.exitCode, 0);
   const std::vector<std::string> commands{
-      "disks",    "show",     "verify",      "backup",     "restore",        "create-partition", "delete-partition",
-      "set-type", "set-boot", "set-disk-id", "make-first", "set-attributes", "create-disk",      "delete-layout",
-      "create-logical"};
+      "disks",      "show",          "verify",   "backup",   "restore",    "create-partition",
+      "delete-partition", "set-type", "set-boot", "set-disk-id", "make-first", "set-attributes",
+      "create-disk", "delete-layout", "create-logical", "dump", "apply", "types", "set-name", "resize",
+      "set-attribute"};
   // The man page and the bash completion that are installed beside the program.
   const std::filesystem::path resources = std::filesystem::path(__FILE__).parent_path().parent_path() / "resources";
   auto text = [](const std::filesystem::path& file) {
@@ -1369,6 +1371,170 @@ TEST_F(CliImages, CreateLogicalPutsEachDriveWhereItFitsAndPrintsTheRowItGot) {
   }
   EXPECT_EQ(cli({"--disk", image, "verify"}).exitCode, 0);
   EXPECT_NE(onMbr({"--yes", "create-logical", "0"}).err.find("no extended partition"), std::string::npos);
+}
+
+// ---- names, sizes, single attribute bits, the type names of other tools ----
+
+using CliEveryday = CliImages;
+
+// The partition's own values as a peer reads them (size aside): sgdisk -i
+// on GPT, sfdisk -d on MBR.
+PeerPartition peerEntry(const std::string& image, bool gpt, int number) {
+  if (!gpt) return SfdiskDump(image).partition(number);
+  return SgdiskInfo(image, number).value_or(PeerPartition{});
+}
+
+TEST_F(CliEveryday, SetNameWritesWhatSgdiskAndPartedReadAndOtherOperationsKeepIt) {
+  const std::string snowman = "Donn\u00E9es \u2603";
+  for (const std::string& name : {std::string("root"), snowman, std::string(36, 'n'), std::string()}) {
+    RunResult run = onGpt({"--yes", "set-name", "0", "2", name});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(peerEntry(m_gpt, true, 2).name, name);
+    // parted lays its table out by characters, which its reader slices by bytes.
+    const bool ascii = std::all_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x80; });
+    if (ascii) EXPECT_EQ(PartedPrint(m_gpt).partition(2).name, name);
+    EXPECT_EQ(nlohmann::json::parse(onGpt({"--json", "show"}).out)["rows"][1]["name"], name);
+  }
+  const auto before = tables(m_gpt);
+  RunResult longer = onGpt({"--yes", "set-name", "0", "2", std::string(37, 'n')});
+  EXPECT_EQ(longer.exitCode, 2) << longer.err;
+  EXPECT_EQ(tables(m_gpt), before);
+  ASSERT_EQ(onGpt({"--yes", "set-name", "0", "1", "kept"}).exitCode, 0);
+  for (const std::vector<std::string>& other : std::vector<std::vector<std::string>>{
+           {"set-type", "0", "1", "lvm"}, {"resize", "0", "1", "4M"}, {"set-attribute", "0", "1", "hidden", "on"}}) {
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), other.begin(), other.end());
+    ASSERT_EQ(onGpt(args).exitCode, 0) << other[0];
+    EXPECT_EQ(peerEntry(m_gpt, true, 1).name, "kept") << other[0];
+  }
+}
+
+TEST_F(CliEveryday, ResizeKeepsTheStartAndEverythingElseAndReachesNoOtherPartition) {
+  const std::string logical = m_dir.file("logical.img");
+  ASSERT_EQ(MakeSfdiskImage(logical, kImageSize, "label: dos\n,10MiB,83,*\n,20MiB,7\n,,5\n,10MiB,83\n,10MiB,82\n"), "");
+  ASSERT_EQ(test::Run({"sgdisk", "-c", "2:data", "-A", "2:set:62", m_gpt}).exitCode, 0);
+  const PeerTable mbr = SfdiskDump(logical);
+  const PeerTable gpt = SgdiskPrint(m_gpt);
+  ASSERT_TRUE(mbr.ok && gpt.ok);
+  const auto end = [](const PeerPartition& p) { return p.start + p.size; };
+  struct Case {
+    std::string image;
+    const char* entry;  // as kestrin-cli names it
+    int number;         // as the peers and the kernel do
+    const char* size;
+    std::uint64_t sectors;  // 0: refused, nothing written
+  };
+  const std::vector<Case> cases{
+      {logical, "1", 1, "5M", 5 * 2048},
+      {logical, "1", 1, "max", mbr.partition(2).start - mbr.partition(1).start},
+      {logical, "9", 6, "max", end(mbr.partition(3)) - mbr.partition(6).start},
+      {logical, "5", 5, "2MiB", 2 * 2048},
+      {logical, "5", 5, "30", 0},   // into the next EBR
+      {logical, "2", 2, "80M", 0},  // over the extended partition
+      {m_gpt, "2", 2, "max", gpt.lastUsable + 1 - gpt.partition(2).start},
+      {m_gpt, "1", 1, "50M", 0},
+  };
+  for (const Case& c : cases) {
+    const bool isGpt = c.image == m_gpt;
+    const PeerPartition before = peerEntry(c.image, isGpt, c.number);
+    const auto bytes = tables(c.image);
+    RunResult run = cli({"--disk", c.image, "--yes", "resize", "0", c.entry, c.size});
+    const PeerPartition after = peerEntry(c.image, isGpt, c.number);
+    if (c.sectors == 0) {
+      EXPECT_EQ(run.exitCode, 1) << c.entry << " " << c.size;
+      EXPECT_NE(run.err.find("these problems"), std::string::npos) << run.err;
+      EXPECT_EQ(tables(c.image), bytes) << c.entry << " " << c.size;
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(after.start, before.start) << c.entry << " " << c.size;
+    EXPECT_EQ(after.size, c.sectors) << c.entry << " " << c.size;
+    EXPECT_EQ(std::tie(after.type, after.uuid, after.name, after.bootable, after.attributes),
+              std::tie(before.type, before.uuid, before.name, before.bootable, before.attributes));
+  }
+  EXPECT_TRUE(SfdiskVerifies(logical));
+  EXPECT_TRUE(SgdiskVerifies(m_gpt));
+}
+
+TEST_F(CliEveryday, ResizeOnALoopDeviceShrinksNoPartitionInUseAndTheKernelFollows) {
+  PartitionedLoopDevice loop(m_gpt);
+  if (!loop.attached()) GTEST_SKIP() << loop.failure();
+  test::Run({"partx", "-u", loop.path()});
+  HeldPartition held(loop, 1, m_dir.path(), PartitionUse::Mounted);
+  if (!held.open()) GTEST_SKIP() << "cannot mount a partition here";
+  // Partition 1 is mounted: it cannot shrink; partition 2 grows and shrinks.
+  const std::vector<std::tuple<const char*, const char*, int>> cases{{"1", "5M", 1}, {"2", "max", 0}, {"2", "8M", 0}};
+  for (const auto& [entry, size, status] : cases) {
+    RunResult run = cli({"--disk", loop.path(), "--yes", "resize", "0", entry, size});
+    EXPECT_EQ(run.exitCode, status) << entry << " " << size << ": " << run.err;
+    if (status != 0) EXPECT_NE(run.err.find("in use"), std::string::npos) << run.err;
+    EXPECT_EQ(KernelPartitionList(loop.sysfsDirectory()), SfdiskDump(loop.path()).byNumber()) << entry;
+  }
+}
+
+TEST_F(CliEveryday, SetAttributeFlipsOneBitOfWhatTheDiskHolds) {
+  // BIT, on or off, and the bit it names.
+  const std::vector<std::tuple<const char*, const char*, unsigned>> cases{
+      {"hidden", "on", 62},      {"0", "on", 0},    {"no-drive-letter", "on", 63},     {"READ-ONLY", "ON", 60},
+      {"shadow-copy", "on", 61}, {"62", "off", 62}, {"legacy-bios-bootable", "on", 2}, {"no-block-io", "on", 1},
+      {"required", "off", 0}};
+  for (const auto& [bit, state, number] : cases) {
+    const std::uint64_t before = peerEntry(m_gpt, true, 1).attributes;
+    ASSERT_EQ(onGpt({"--yes", "set-attribute", "0", "1", bit, state}).exitCode, 0) << bit;
+    const std::uint64_t mask = std::uint64_t{1} << number;
+    EXPECT_EQ(peerEntry(m_gpt, true, 1).attributes, state[1] != 'f' ? before | mask : before & ~mask) << bit;
+  }
+  const auto before = tables(m_gpt);
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"64", "on"}, {"hidden", "maybe"}, {"bogus", "off"}, {"-1", "on"}}) {
+    EXPECT_EQ(onGpt({"--yes", "set-attribute", "0", "1", bad[0], bad[1]}).exitCode, 2) << bad[0];
+  }
+  EXPECT_EQ(tables(m_gpt), before);
+  EXPECT_NE(onMbr({"--yes", "set-attribute", "0", "1", "hidden", "on"}).err.find("GPT only"), std::string::npos);
+}
+
+TEST_F(CliEveryday, TheTypeNamesOfOtherToolsMeanWhatThoseToolsWrite) {
+  // Each listed GPT fdisk code on a partition of its own (every other one given as the
+  // listed GUID without braces, in lower case), as sgdisk sets them all in one run.
+  const std::string bySgdisk = m_dir.file("sgdisk.img");
+  const std::string byKestrin = m_dir.file("kestrin.img");
+  ASSERT_EQ(MakeSgdiskImage(bySgdisk, kImageSize, SgdiskPartitionsInARow(40, "+1M")), "");
+  std::filesystem::copy_file(bySgdisk, byKestrin);
+  std::vector<std::string> retype{"sgdisk"};
+  std::map<int, std::string> listedGuid;
+  const std::string twin = m_dir.file("twin.img");
+  for (const std::string& row : lines(cli({"types"}).out)) {
+    std::istringstream columns(row);
+    std::string style, name, code;
+    std::getline(std::getline(std::getline(columns, style, '\t'), name, '\t'), code, '\t');
+    if (name.size() == 4 && name.find_first_not_of("0123456789abcdef") == std::string::npos) {
+      const int number = static_cast<int>(listedGuid.size() + 1);
+      listedGuid[number] = code.substr(1, 36);
+      std::string given = number % 2 ? name : listedGuid[number];
+      std::transform(given.begin(), given.end(), given.begin(), [](unsigned char c) { return std::tolower(c); });
+      EXPECT_EQ(cli({"--disk", byKestrin, "--yes", "set-type", "0", std::to_string(number), given}).exitCode, 0);
+      retype.push_back("-t" + std::to_string(number) + ":" + name);
+    } else if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos) {
+      // sfdisk's names, in a new partition of a disk of each style.
+      const std::string& image = style == "gpt" ? m_gpt : m_mbr;
+      std::filesystem::copy_file(image, twin, std::filesystem::copy_options::overwrite_existing);
+      ASSERT_EQ(cli({"--disk", image, "--yes", "create-partition", "0", "3", "--size", "4", "--type", name}).exitCode,
+                0)
+          << style << " " << name;
+      ASSERT_EQ(test::Run({"sfdisk", "-q", "--append", twin}, ",4MiB," + name + "\n").exitCode, 0);
+      EXPECT_EQ(SfdiskDump(image).partition(3).type, SfdiskDump(twin).partition(3).type) << name;
+      ASSERT_EQ(cli({"--disk", image, "--yes", "delete-partition", "0", "3"}).exitCode, 0);
+    }
+  }
+  ASSERT_FALSE(listedGuid.empty());
+  retype.push_back(bySgdisk);
+  ASSERT_EQ(test::Run(retype).exitCode, 0);
+  const PeerTable expected = SfdiskDump(bySgdisk);
+  const PeerTable written = SfdiskDump(byKestrin);
+  for (const auto& [number, guid] : listedGuid) {
+    EXPECT_EQ(written.partition(number).type, expected.partition(number).type) << number;
+    EXPECT_EQ(written.partition(number).type, guid) << number;
+  }
 }
 
 }  // namespace

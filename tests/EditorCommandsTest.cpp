@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -292,14 +293,18 @@ TEST_F(EditorCommandsOnMemory, ChangeTypeMbrOffersTheMbrNamesAndWritesTheNamedTy
   EXPECT_EQ(slot(1).mbrPartitionType(), 7);
 }
 
-TEST_F(EditorCommandsOnMemory, ChangeTypeMbrWithATypedCodeShowsTheIntegerMessageAndWritesNothing) {
+TEST_F(EditorCommandsOnMemory, ChangeTypeMbrTakesATypedCodeAndNamesATypedTextThatIsNone) {
   useMbr({{kMb, 10 * kMb, 7}});
   rowsSelecting(1, 0);
-  ui.typeAnswer = "7";
+  ui.typeAnswer = "0x83";
   commands.ChangePartition1Click();
-  EXPECT_EQ(log, (Log{"typeDialog", "confirm:Modify entry #1 for " + kDisk0 + "?",
-                      "message:" + IntegerConversionMessage("")}));
-  EXPECT_TRUE(port.calls.empty());
+  EXPECT_EQ(log, (Log{"typeDialog", "confirm:Modify entry #1 for " + kDisk0 + "?", "sleep:100", "refresh"}));
+  EXPECT_EQ(slot(1).mbrPartitionType(), 0x83);
+  log.clear();
+  ui.typeAnswer = "linux";
+  commands.ChangePartition1Click();
+  EXPECT_EQ(log.back(), "message:" + IntegerConversionMessage("linux"));
+  EXPECT_EQ(slot(1).mbrPartitionType(), 0x83);
 }
 
 TEST_F(EditorCommandsOnMemory, CancelInADialogOrPromptEndsTheCommandBeforeAnyQuestion) {
@@ -602,18 +607,21 @@ TEST_F(EditorCommandsOnMemory, CreatePartitionOnAnEmptyRawTableUsesEntryOneAndRe
   EXPECT_EQ(ui.createInput->offsetText, "65536");
   EXPECT_EQ(ui.createInput->types.items, CreatePartitionTypeList(kStyleGpt).items);
   EXPECT_EQ(log.at(1), "confirm:Create entry #1 for " + kDisk0 + "?");
-  EXPECT_EQ(log.back(), "message:'' n'est pas une valeur GUID correcte");
+  EXPECT_EQ(log.back(), "message:'BASIC_DATA_GUID' n'est pas une valeur GUID correcte");
   EXPECT_EQ(count("refresh"), 0u);
   EXPECT_FALSE(wroteLayout());
 }
 
-TEST_F(EditorCommandsOnMemory, CreatePartitionMbrWithATypedCodeShowsTheIntegerMessage) {
+TEST_F(EditorCommandsOnMemory, CreatePartitionMbrTakesATypedCodeButNoByteBeyond255) {
   useMbr({{}, {}, {}, {}});
   rowsSelecting(4, 0);
-  ui.createAnswer = CreatePartitionDialogResult{false, "10", "1048576", "7"};
+  ui.createAnswer = CreatePartitionDialogResult{false, "10", "1048576", "300"};
   commands.CreatePartition1Click();
-  EXPECT_EQ(log.back(), "message:" + IntegerConversionMessage(""));
+  EXPECT_EQ(log.back(), "message:'300' is no MBR type byte (0 to 255)");
   EXPECT_FALSE(wroteLayout());
+  ui.createAnswer = CreatePartitionDialogResult{false, "10", "1048576", "130"};
+  commands.CreatePartition1Click();
+  EXPECT_EQ(slot(1).mbrPartitionType(), 130);
 }
 
 TEST_F(EditorCommandsOnMemory, CreatePartitionRaisesBadSizeOrOffsetTextBeforeAsking) {
@@ -781,6 +789,40 @@ TEST_F(EditorCommandsOnImage, CreateDiskGptThenDeleteLayoutLeaveWhatThePeersExpe
   EXPECT_EQ(std::count(log.begin(), log.end(), "outcome:DELETE_DRIVE_LAYOUT Ok"), 1);
   EXPECT_FALSE(SfdiskDump(image).ok);
   EXPECT_EQ(table.status, "Style: , Count=0");
+}
+
+TEST_F(EditorCommandsOnImage, AGptWithRoomShowsARowAfterItsLastEntryWhereCreatePartitionAddsOne) {
+  const std::vector<std::vector<std::string>> disks{
+      {"-n1:2048:+2M", "-n2:0:+2M", "-n3:0:+2M", "-n4:0:+2M", "-n5:0:+2M"},
+      {"-n1:2048:+2M", "-n2:0:+2M", "-n3:0:+2M", "-n5:0:+2M", "-n6:0:+2M"},  // partition 4 missing
+      {"-S", "4", "-n1:2048:+2M", "-n2:0:+2M", "-n3:0:+2M", "-n4:0:+2M"},    // no room in the array
+  };
+  for (const std::vector<std::string>& made : disks) {
+    const std::string image = dir.file("gpt.img");
+    installed.reset();
+    std::filesystem::remove(image);
+    ASSERT_EQ(MakeSgdiskImage(image, 64 * kMb, made), "");
+    const PeerTable before = SgdiskPrint(image);
+    ASSERT_TRUE(before.ok) << before.text();
+    attach(image);
+    const std::size_t entries = before.partitions.size();
+    const bool room = entries < before.entryCount;
+    ASSERT_EQ(table.rows.size(), entries + (room ? 1 : 0)) << made.front();
+    if (!room) continue;
+    EXPECT_EQ(table.rows.back(), Row("0"));
+    int free = 1;
+    while (before.partition(free).number == free) ++free;
+    const PeerPartition& last = before.partitions.back();
+    table.selected = static_cast<int>(entries);
+    ui.createAnswer =
+        CreatePartitionDialogResult{false, "2", std::to_string((last.start + last.size) * 512), "BASIC_DATA_GUID"};
+    commands.CreatePartition1Click();
+    const PeerTable after = SgdiskPrint(image);
+    ASSERT_EQ(after.partitions.size(), entries + 1) << after.text();
+    EXPECT_EQ(after.partition(free).start, last.start + last.size);
+    EXPECT_EQ(after.partition(free).size, 2u * 2048u);
+    EXPECT_TRUE(SgdiskVerifies(image));
+  }
 }
 
 }  // namespace

@@ -156,14 +156,17 @@ TEST(LayoutViewRows, GptLayoutsBelowFourSlotsGetFillerRows) {
   }
 }
 
-TEST(LayoutViewRows, NoFillerRowsForEmptyOrLargerGptOrForMbr) {
+TEST(LayoutViewRows, NoFillerRowsForEmptyOrFullGptOrForMbr) {
   EXPECT_TRUE(LayoutRows(layoutOf(kStyleGpt, 0)).empty());
   LayoutBuffer five = layoutOf(kStyleGpt, 5);
+  five.setGptMaxPartitionCount(5);  // an entry array without room
   for (int e = 1; e <= 5; ++e) setGptEntry(five, e, kBasicData);
   std::vector<ViewRow> rows = LayoutRows(five);
   ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[4].number, "5");
-  EXPECT_EQ(LayoutRows(layoutOf(kStyleGpt, 4)).size(), 4u);
+  LayoutBuffer four = layoutOf(kStyleGpt, 4);
+  four.setGptMaxPartitionCount(4);
+  EXPECT_EQ(LayoutRows(four).size(), 4u);
   EXPECT_EQ(LayoutRows(layoutOf(kStyleMbr, 1)).size(), 1u);
   EXPECT_EQ(LayoutRows(layoutOf(kStyleRaw, 2)).size(), 2u);
 }

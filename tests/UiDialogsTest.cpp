@@ -12,10 +12,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
 #include <memory>
+#include <tuple>
 
 #include "ApplicationTitle.h"
 #include "EmulatedPort.h"
@@ -229,7 +231,7 @@ class Chooser : public Dialogs {
   std::unique_ptr<ScopedPort> installed;
 };
 
-TEST_F(Chooser, ListsTheDisksWhenShownAndBindsNeitherEnterNorEscape) {
+TEST_F(Chooser, ListsTheDisksWhenShown) {
   auto* chooser = new Tfrmdisks(owner.get());
   EXPECT_EQ(control<QTreeWidget>(chooser, "lvdisks")->topLevelItemCount(), 0);  // filled when shown
   OnNextModal([](QWidget* w) {
@@ -241,9 +243,6 @@ TEST_F(Chooser, ListsTheDisksWhenShownAndBindsNeitherEnterNorEscape) {
     EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("1"));
     EXPECT_EQ(list->topLevelItem(1)->text(3), QStringLiteral("64"));
     EXPECT_TRUE(list->selectedItems().isEmpty());
-    press(w, Qt::Key_Return);
-    press(w, Qt::Key_Escape);
-    EXPECT_TRUE(w->isVisible());
     list->topLevelItem(1)->setSelected(true);
     control<QPushButton>(w, "btnok")->click();
   });
@@ -384,6 +383,31 @@ TEST_F(Chooser, RendersTheThreeWindows) {
   Tfrmdisks chooser(owner.get());
   save(&chooser, "disks.png");
   EXPECT_EQ(control<QTreeWidget>(&chooser, "lvdisks")->topLevelItemCount(), 2);
+}
+
+TEST_F(Chooser, EnterEscapeAndADoubleClickOnARowAnswerIt) {
+  // The key pressed on the chosen row (0: a double click on it, delivered as the system
+  // delivers one: press, release, double click, release), and the modal result.
+  const std::vector<std::tuple<int, int, int>> cases{
+      {Qt::Key_Return, 1, kModalOk}, {Qt::Key_Escape, 1, kModalCancel}, {0, 0, kModalOk}, {0, 1, kModalOk}};
+  for (const auto& [key, row, result] : cases) {
+    auto* chooser = new Tfrmdisks(owner.get());
+    OnNextModal([key = key, row = row](QWidget* w) {
+      auto* list = control<QTreeWidget>(w, "lvdisks");
+      const QPoint at = list->visualItemRect(list->topLevelItem(row)).center();
+      if (key != 0) list->setCurrentItem(list->topLevelItem(row));
+      if (key != 0) return press(w, key);
+      for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                                QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent click(type, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(list->viewport(), &click);
+      }
+    });
+    EXPECT_EQ(chooser->showModal(), result) << key;
+    if (result == kModalOk) EXPECT_EQ(chooser->selectedDisk(), std::to_string(row)) << key;
+    chooser->release();
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QDir>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
@@ -98,8 +99,10 @@ TEST_F(MainWindow, ShowsEveryGptEntryAsSgdiskSeesItWithTheGptItemsEnabled) {
   ASSERT_TRUE(peers.ok);
   ASSERT_EQ(peers.label, "gpt");
   std::vector<QStringList> shown = rows();
-  ASSERT_EQ(shown.size(), peers.partitions.size());
-  for (std::size_t i = 0; i < shown.size(); ++i) {
+  // A filler row follows for a sixth partition.
+  ASSERT_EQ(shown.size(), peers.partitions.size() + 1);
+  EXPECT_EQ(shown.back(), QStringList{QStringLiteral("0")});
+  for (std::size_t i = 0; i < peers.partitions.size(); ++i) {
     const PeerPartition& peer = peers.partitions[i];
     ASSERT_EQ(shown[i].size(), 7) << i;
     EXPECT_EQ(shown[i][0], QString::number(peer.number));
@@ -360,6 +363,21 @@ TEST_F(MainWindowPicture, RendersAnMbrDisk) {
   std::string image = dir.file("mbr.img");
   ASSERT_EQ(MakeMbrDemoImage(image), "");
   render(image, QStringLiteral("main-window-mbr.png"));
+}
+
+TEST_F(MainWindow, ShiftF10OpensThePopupMenu) {
+  std::string image = dir.file("mbr.img");
+  ASSERT_EQ(MakeMbrDemoImage(image), "");
+  open({image});
+  select(1);
+  QMenu* menu = window->popupMenu();
+  for (Qt::KeyboardModifiers modifiers :
+       {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier)}) {
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_F10, modifiers);
+    QCoreApplication::sendEvent(list(), &key);
+    EXPECT_EQ(menu->isVisible(), modifiers == Qt::ShiftModifier);
+  }
+  menu->hide();
 }
 
 }  // namespace

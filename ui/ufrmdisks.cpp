@@ -31,6 +31,11 @@ Tfrmdisks::Tfrmdisks(QWidget* owner) : ModalForm(owner), m_form(std::make_unique
     header->resizeSection(column, kDiskColumns[static_cast<std::size_t>(column)].width);
   }
   m_form->lvdisks->setItemDelegate(new GridLineDelegate(m_form->lvdisks));
+  // A double click chooses the row it lands on, as its selection and OK do.
+  connect(m_form->lvdisks, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    m_form->lvdisks->setCurrentItem(item);
+    done(kModalOk);
+  });
 }
 
 Tfrmdisks::~Tfrmdisks() = default;
@@ -46,12 +51,18 @@ void Tfrmdisks::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) FillDiskList(m_form->lvdisks);
 }
 
+// Enter is OK and Escape Cancel, wherever the focus is; the buttons are
+// not the default and cancel buttons of the form.
 void Tfrmdisks::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Escape:
+      event->accept();
+      done(kModalCancel);
+      return;
     case Qt::Key_Enter:
     case Qt::Key_Return:
-      event->accept();  // bound to nothing here
+      event->accept();
+      done(kModalOk);
       return;
     default:
       ModalForm::keyPressEvent(event);

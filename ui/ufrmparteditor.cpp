@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -60,6 +61,7 @@ Tfrmparteditor::Tfrmparteditor(Interaction* interaction, QWidget* parent)
   connect(list, &QWidget::customContextMenuRequested, this,
           [this, list](const QPoint& at) { m_popup->popup(list->viewport()->mapToGlobal(at)); });
   list->viewport()->installEventFilter(this);
+  list->installEventFilter(this);  // Shift+F10
 
   m_target = std::make_unique<ListViewTarget>(
       list, m_statusPanel,
@@ -160,6 +162,17 @@ void Tfrmparteditor::closeEvent(QCloseEvent* event) {
 }
 
 bool Tfrmparteditor::eventFilter(QObject* watched, QEvent* event) {
+  QTreeWidget* list = m_form->ListView1;
+  if (watched == list && event->type() == QEvent::KeyPress) {
+    // Shift+F10 opens the popup menu as the menu key does, at the selected row.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+      const QList<QTreeWidgetItem*> selected = list->selectedItems();
+      const QRect row = selected.isEmpty() ? QRect() : list->visualItemRect(selected.front());
+      m_popup->popup(list->viewport()->mapToGlobal(row.isValid() ? row.center() : QPoint(0, 0)));
+      return true;
+    }
+  }
   if (!m_tableDrawn && m_shown && event->type() == QEvent::Paint && watched == m_form->ListView1->viewport()) {
     m_tableDrawn = true;
     bool handled = QWidget::eventFilter(watched, event);

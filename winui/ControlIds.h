@@ -38,8 +38,8 @@
 #define IDC_rbgpt 1021
 #define IDC_rbraw 1022
 
-// Tfrmdisks. Its buttons are no default or cancel button: neither Enter
-// nor Escape presses them.
+// Tfrmdisks. Its buttons are no default or cancel button; Enter and Escape
+// (IDOK and IDCANCEL from the dialog manager) do what they do.
 #define IDC_lvdisks 1030
 #define IDC_frmdisks_btnok 1031
 #define IDC_frmdisks_btncancel 1032

@@ -45,6 +45,12 @@ std::optional<std::string> selectedDisk(HWND dialog) {
   return RowOfItem(list, selected).number;
 }
 
+// OK: the selected row, if any, is the answer.
+void choose(HWND dialog, std::optional<std::string>* chosen) {
+  if (chosen != nullptr) *chosen = selectedDisk(dialog);
+  ::EndDialog(dialog, IDOK);
+}
+
 INT_PTR handle(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   // The hidden chooser of the start has no command, hence no record.
   auto* chosen = DialogState<std::optional<std::string>>(dialog, message, lParam);
@@ -58,20 +64,30 @@ INT_PTR handle(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam) FillDiskList(::GetDlgItem(dialog, IDC_lvdisks));
       return FALSE;
     case WM_COMMAND:
+      // Enter comes as IDOK and Escape as IDCANCEL: they do what the
+      // buttons do.
       switch (LOWORD(wParam)) {
         case IDC_frmdisks_btnok:
-          if (chosen != nullptr) *chosen = selectedDisk(dialog);
-          ::EndDialog(dialog, IDOK);
+        case IDOK:
+          choose(dialog, chosen);
           return TRUE;
         case IDC_frmdisks_btncancel:
+        case IDCANCEL:
           ::EndDialog(dialog, IDCANCEL);
           return TRUE;
-        case IDOK:
-        case IDCANCEL:
-          return TRUE;  // Enter and Escape: bound to nothing here
         default:
           return FALSE;
       }
+    case WM_NOTIFY: {
+      // A double click on a row chooses that row.
+      const auto* notice = reinterpret_cast<const NMITEMACTIVATE*>(lParam);
+      if (notice->hdr.idFrom == IDC_lvdisks && notice->hdr.code == NM_DBLCLK && notice->iItem >= 0) {
+        if (chosen != nullptr) *chosen = RowOfItem(notice->hdr.hwndFrom, notice->iItem).number;
+        ::EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      return FALSE;
+    }
     case WM_CLOSE:
       ::EndDialog(dialog, IDCANCEL);
       return TRUE;

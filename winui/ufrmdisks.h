@@ -1,7 +1,7 @@
 #pragma once
 // The disk chooser: lists the machine's disks each time it is shown and lets
-// the user pick one. Neither Enter nor Escape is bound to a button; closing
-// it by the title bar gives Cancel and only hides it.
+// the user pick one: with OK, Enter or a double click on its row. Cancel,
+// Escape and closing it by the title bar give Cancel and only hide it.
 
 #include <windows.h>
 

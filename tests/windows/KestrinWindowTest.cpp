@@ -52,7 +52,7 @@ constexpr const char* kAsked = "Brimvale";
 // The windows a command brings up, each known by its caption.
 enum class Window { Message, ErrorReport, Confirmation, Prompt, CreatePartition, ChangeType, PartitionStyle, Disks };
 // How the user ends it.
-enum class Press { Ok, Cancel, Yes, No, Enter, Escape, Close };
+enum class Press { Ok, Cancel, Yes, No, Enter, Escape, Close, DoubleClick };
 
 // A control of the window and a value: the text of an edit field, combo box
 // or static text, "1" or "0" for a check box or radio button, the row count
@@ -137,10 +137,24 @@ const std::vector<Step>& scenario() {
      Table::Redrawn, "Style: MBR, Count=4",
      {"1\t1048576\t16777216\t2048\t(0x1B) Windows hidden Windows95 FAT32 partition\tTrue",
       "2\t17825792\t8388608\t34816\t(0x0B)*\tTrue", kEmptyMbrRow, kEmptyMbrRow}},
-    {"Change Partition Type (MBR) with a typed code: the conversion is refused", IDM_ChangePartition1, Via::Menu, 0,
-     {{Window::ChangeType, {}, {{IDC_cmb_type, "7"}}, Press::Ok}, confirm("Modify entry #1 for " K_DISK "0?"),
-      message("'' n'est pas une valeur enti\xC3\xA8re correcte")},
+    {"Change Partition Type (MBR) with a typed code: the type byte it names", IDM_ChangePartition1, Via::Menu, 0,
+     {{Window::ChangeType, {}, {{IDC_cmb_type, "$1B"}}, Press::Ok}, confirm("Modify entry #1 for " K_DISK "0?")},
+     Table::Redrawn, "Style: MBR, Count=4",
+     {"1\t1048576\t16777216\t2048\t(0x1B) Windows hidden Windows95 FAT32 partition\tTrue",
+      "2\t17825792\t8388608\t34816\t(0x0B)*\tTrue", kEmptyMbrRow, kEmptyMbrRow}},
+    {"Change Partition Type (MBR) with typed text that is no type: the conversion names it", IDM_ChangePartition1,
+     Via::Menu, 0,
+     {{Window::ChangeType, {}, {{IDC_cmb_type, "linux"}}, Press::Ok}, confirm("Modify entry #1 for " K_DISK "0?"),
+      message("'linux' n'est pas une valeur enti\xC3\xA8re correcte")},
      Table::Unchanged},
+    {"Create Partition over entry 1: the refusal names the codec's reasons", IDM_CreatePartition1, Via::Menu, 2,
+     {{Window::CreatePartition, {}, {{IDC_txtoffset, "2097152"}, {IDC_txtsize, "4"}}, Press::Ok},
+      confirm("Create entry #3 for " K_DISK "0?"),
+      message("IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The parameter is incorrect\nThe table it would have written has "
+              "these problems:\n  overlap: entry 3 (sectors 4096 to 12287) overlaps entry 1 (sectors 2048 to 34815)")},
+     Table::Redrawn, "Style: MBR, Count=4",
+     {"1\t1048576\t16777216\t2048\t(0x1B)*\tTrue", "2\t17825792\t8388608\t34816\t(0x0B)*\tTrue", kEmptyMbrRow,
+      kEmptyMbrRow}},
     {"Change Partition Boot (MBR) to false", IDM_ChangePartitionBootMBR1, Via::Menu, 0,
      {{Window::Prompt, {{IDC_InputPrompt, "Enter partition boot (0 or 1)"}, {IDC_InputText, ""}},
        {{IDC_InputText, "false"}}, Press::Ok},
@@ -186,13 +200,14 @@ const std::vector<Step>& scenario() {
     {"Select another DISK: Cancel keeps the disk", IDM_SelectanotherDISK1, Via::Menu, 0,
      {{Window::Disks, {{IDC_lvdisks, "3"}}, {{IDC_lvdisks, "1"}}, Press::Cancel}},
      Table::Unchanged, nullptr, {}, "Kestrin 0.1 - " K_DISK "0"},
-    {"Select another DISK: Enter and Escape do nothing there; OK without a row keeps the disk", IDM_SelectanotherDISK1,
-     Via::Menu, 0,
-     {{Window::Disks, {}, {}, Press::Enter}, {Window::Disks, {}, {}, Press::Escape},
-      {Window::Disks, {}, {}, Press::Ok}},
+    {"Select another DISK: Escape is Cancel", IDM_SelectanotherDISK1, Via::Menu, 0,
+     {{Window::Disks, {}, {{IDC_lvdisks, "1"}}, Press::Escape}},
      Table::Unchanged, nullptr, {}, "Kestrin 0.1 - " K_DISK "0"},
-    {"Select another DISK: the GPT image", IDM_SelectanotherDISK1, Via::Menu, 0,
-     {{Window::Disks, {}, {{IDC_lvdisks, "1"}}, Press::Ok}},
+    {"Select another DISK: OK without a row keeps the disk", IDM_SelectanotherDISK1, Via::Menu, 0,
+     {{Window::Disks, {}, {}, Press::Ok}},
+     Table::Unchanged, nullptr, {}, "Kestrin 0.1 - " K_DISK "0"},
+    {"Select another DISK: the GPT image, with Enter", IDM_SelectanotherDISK1, Via::Menu, 0,
+     {{Window::Disks, {}, {{IDC_lvdisks, "1"}}, Press::Enter}},
      Table::Redrawn, "Style: GPT, Count=1", {kGptEntry1, "0", "0", "0"}, "Kestrin 0.1 - " K_DISK "1"},
 
     // --- disk 1: the GPT image, an entry at 1 MiB of 16 MiB of a type the catalogue does not know
@@ -221,8 +236,8 @@ const std::vector<Step>& scenario() {
      {confirm("Delete entry #1 for " K_DISK "1?")},
      Table::Redrawn, "Style: GPT, Count=1", {K_RECOVERY_ENTRY "0x8000000000000001", "0", "0", "0"}, nullptr,
      "window-1.txt"},
-    {"Select another DISK: the empty image", IDM_SelectanotherDISK1, Via::Menu, 0,
-     {{Window::Disks, {}, {{IDC_lvdisks, "2"}}, Press::Ok}},
+    {"Select another DISK: the empty image, by a double click on its row", IDM_SelectanotherDISK1, Via::Menu, 0,
+     {{Window::Disks, {}, {{IDC_lvdisks, "2"}}, Press::DoubleClick}},
      Table::Redrawn, "Style: , Count=0", {}, "Kestrin 0.1 - " K_DISK "2"},
 
     // --- disk 2: the empty image, no table at all
@@ -232,7 +247,7 @@ const std::vector<Step>& scenario() {
     {"Create Partition on a RAW disk: the GPT names give no code there", IDM_CreatePartition1, Via::Menu, -1,
      {{Window::CreatePartition, {{IDC_txtoffset, "65536"}, {IDC_txtsize, "31"}, {IDC_cmb_type, "BASIC_DATA_GUID"}}, {},
        Press::Ok},
-      confirm("Create entry #1 for " K_DISK "2?"), message("'' n'est pas une valeur GUID correcte")},
+      confirm("Create entry #1 for " K_DISK "2?"), message("'BASIC_DATA_GUID' n'est pas une valeur GUID correcte")},
      Table::Unchanged},
     {"Create Disk: Escape in the style dialog", IDM_CreateDisk1, Via::Menu, -1,
      {{Window::PartitionStyle, {{IDC_rbmbr, "1"}, {IDC_rbgpt, "0"}, {IDC_rbraw, "0"}}, {}, Press::Escape}},
@@ -468,6 +483,20 @@ class KestrinWindow : public ::testing::Test {
       case Press::Close:
         ::PostMessageW(window, WM_CLOSE, 0, 0);
         return;
+      case Press::DoubleClick: {
+        // On the selected row of the dialog's list: below the header, one
+        // row's height (what the list makes of two rows, less one) per row.
+        HWND list = ::GetDlgItem(window, IDC_lvdisks);
+        const int row = static_cast<int>(::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+        const int height = HIWORD(::SendMessageW(list, LVM_APPROXIMATEVIEWRECT, 2, MAKELPARAM(-1, -1))) -
+                           HIWORD(::SendMessageW(list, LVM_APPROXIMATEVIEWRECT, 1, MAKELPARAM(-1, -1)));
+        RECT header{};
+        ::GetWindowRect(reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0)), &header);
+        POINT at{header.left + scaled(10), header.bottom + height * row + height / 2};
+        ::ScreenToClient(list, &at);
+        ::PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        return;
+      }
     }
   }
 
@@ -509,11 +538,8 @@ class KestrinWindow : public ::testing::Test {
     press(window, answer.window, answer.press);
     // The next window may share this one's caption (the input box and the
     // confirmation are both "Brimvale"): it is looked for only once this one
-    // is gone. The disk chooser binds neither Enter nor Escape and may stay.
-    const bool mayStay =
-        answer.window == Window::Disks && (answer.press == Press::Enter || answer.press == Press::Escape);
-    WaitUntil([window] { return !::IsWindow(window) || !::IsWindowVisible(window); },
-              mayStay ? kSettle : kWindowTimeout);
+    // is gone.
+    WaitUntil([window] { return !::IsWindow(window) || !::IsWindowVisible(window); }, kWindowTimeout);
   }
 
   void checkTable(const Step& step, const std::vector<std::string>& before) {
