@@ -115,9 +115,10 @@ std::vector<ViewRow> LayoutRows(const LayoutBuffer& layout) {
   if (layout.partitionStyle() == kStyleGpt && entryCount > 0) {
     while (static_cast<int>(rows.size()) < kGptMinimumRows) rows.push_back(ViewRow{"0", {}});
     // Where the padding leaves no free row, one filler row stands for the
-    // next entry, as long as the entry array and the record have room for
-    // it: Create Partition on it adds a partition instead of replacing one.
-    const bool arrayHasRoom = entryCount < GptPartitionNumberLimit(layout) && slotRows < layout.slotCapacity();
+    // next entry, as long as the entry array and the record an edit writes
+    // (64 slots, however large the record read) have room for it: Create
+    // Partition on it adds a partition instead of replacing one.
+    const bool arrayHasRoom = entryCount < GptPartitionNumberLimit(layout) && slotRows < kLayoutSlotCount;
     if (slotRows >= kGptMinimumRows && arrayHasRoom) rows.push_back(ViewRow{"0", {}});
   }
   return rows;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -156,7 +157,7 @@ TEST(LayoutViewRows, GptLayoutsBelowFourSlotsGetFillerRows) {
   }
 }
 
-TEST(LayoutViewRows, NoFillerRowsForEmptyOrFullGptOrForMbr) {
+TEST(LayoutViewRows, OneFillerRowOnlyWhereTheArrayAndAnEditsRecordHaveRoom) {
   EXPECT_TRUE(LayoutRows(layoutOf(kStyleGpt, 0)).empty());
   LayoutBuffer five = layoutOf(kStyleGpt, 5);
   five.setGptMaxPartitionCount(5);  // an entry array without room
@@ -167,6 +168,18 @@ TEST(LayoutViewRows, NoFillerRowsForEmptyOrFullGptOrForMbr) {
   LayoutBuffer four = layoutOf(kStyleGpt, 4);
   four.setGptMaxPartitionCount(4);
   EXPECT_EQ(LayoutRows(four).size(), 4u);
+  // An array with room: one filler row for the next entry, whether the
+  // record read holds 64 slots or the whole table; none for a 65th entry,
+  // which no edit's record can carry.
+  five.setGptMaxPartitionCount(128);
+  EXPECT_EQ(LayoutRows(five).size(), 6u);
+  LayoutBuffer whole(5);
+  std::copy_n(five.data(), whole.size(), whole.data());
+  ASSERT_EQ(LayoutRows(whole).size(), 6u);
+  EXPECT_EQ(LayoutRows(whole)[5], kFiller);
+  LayoutBuffer full = layoutOf(kStyleGpt, 64);
+  full.setGptMaxPartitionCount(128);
+  EXPECT_EQ(LayoutRows(full).size(), 64u);
   EXPECT_EQ(LayoutRows(layoutOf(kStyleMbr, 1)).size(), 1u);
   EXPECT_EQ(LayoutRows(layoutOf(kStyleRaw, 2)).size(), 2u);
 }
