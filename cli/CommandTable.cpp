@@ -148,7 +148,8 @@ const std::vector<CommandSpec> kCommands{
      "N ENTRY NAME",
      "Change Partition Type: MBR or GPT by the disk's style. NAME is one of the window's type\n"
      "names (IFS, FAT32, BASIC_DATA_GUID, ...), a short name as sfdisk knows it (linux, swap,\n"
-     "home, uefi, lvm, raid; on MBR where a type byte exists, and extended), on GPT a GPT fdisk\n"
+     "home, uefi, lvm, raid; on MBR where a type byte exists, and extended; or its shortcuts\n"
+     "L, S, E, Ex, H, U, R, V in capitals), on GPT a GPT fdisk\n"
      "code (8300, ef00, 8200, 0700, fd00, 8e00, ef02, ...) or a type GUID with or without braces,\n"
      "on MBR a type byte (0x83, $83, 131); any letter case. 'kestrin-cli types' lists the names.\n"
      "The unused type is refused (use delete-partition), and so is an empty entry.\n",

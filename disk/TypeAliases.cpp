@@ -6,7 +6,10 @@
 
 #include "TypeAliases.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
+#include <utility>
 
 #include "PartitionStyle.h"
 
@@ -64,11 +67,24 @@ bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// sfdisk's shortcuts, each for one of its short names.
+constexpr std::pair<std::string_view, std::string_view> kShortcuts[] = {
+    {"L", "linux"}, {"S", "swap"}, {"E", "extended"}, {"Ex", "extended"},
+    {"H", "home"},  {"U", "uefi"}, {"R", "raid"},     {"V", "lvm"}};
+
 }  // namespace
 
 std::span<const TypeAlias> TypeAliases() { return kAliases; }
 
+bool IsTypeShortcut(std::string_view name) {
+  return std::any_of(std::begin(kShortcuts), std::end(kShortcuts),
+                     [name](const auto& shortcut) { return shortcut.first == name; });
+}
+
 std::optional<std::string> TypeAliasCode(std::uint32_t style, std::string_view name) {
+  for (const auto& [shortcut, shortName] : kShortcuts) {
+    if (shortcut == name) name = shortName;
+  }
   for (const TypeAlias& alias : kAliases) {
     if (!sameIgnoringAsciiCase(alias.name, name)) continue;
     if (style == kStyleMbr && alias.mbrType != 0) return std::to_string(alias.mbrType);

@@ -23,7 +23,13 @@ struct TypeAlias {
 // ascending order.
 std::span<const TypeAlias> TypeAliases();
 
-// The code text of alias `name` (any letter case) on a disk of partition
+// sfdisk's shortcuts, in this letter case only (a lower-case "e" in an
+// sfdisk script is the type byte 0x0E): L, S, E, Ex, H, U, R and V, for
+// linux, swap, extended, extended, home, uefi, raid and lvm.
+bool IsTypeShortcut(std::string_view name);
+
+// The code text of alias `name` (a short name or code in any letter case,
+// or a shortcut) on a disk of partition
 // style `style`: the type byte in decimal (MBR) or the type GUID in braces
 // (GPT), as TypeNameToCode gives codes; nullopt when `name` is no alias or
 // has no type of that style.

@@ -10,6 +10,7 @@
 #include "MbrEntry.h"
 #include "MbrLayout.h"
 #include "NewGuid.h"
+#include "TypeAliases.h"
 #include "Utf16.h"
 
 namespace kestrin {
@@ -57,35 +58,22 @@ std::optional<std::uint64_t> number(const std::string& text) {
   return value;
 }
 
-// The short type names sfdisk takes in a script, with their MBR byte and
-// GPT type GUID (an empty text where the style has none).
-struct ShortType {
-  const char* names[2];
-  const char* mbr;
-  const char* gpt;
-};
-constexpr ShortType kShortTypes[] = {
-    {{"l", "linux"}, "83", "0FC63DAF-8483-4772-8E79-3D69D8477DE4"},
-    {{"s", "swap"}, "82", "0657FD6D-A4AB-43C4-84E5-0933C84B4F4F"},
-    {{"e", "extended"}, "05", ""},
-    {{"ex", "extended"}, "05", ""},
-    {{"h", "home"}, "", "933AC7E1-2EB4-4F13-B844-0E14E2AEF915"},
-    {{"u", "uefi"}, "ef", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"},
-    {{"r", "raid"}, "fd", "A19D880F-05FC-4D3B-A006-743F0F84911E"},
-    {{"v", "lvm"}, "8e", "E6D6D379-F507-44C2-A23C-238F2A3DF928"},
-};
-
-// The document's form of an sfdisk `type=` value for `style`, or empty.
+// The document's form of an sfdisk `type=` value for `style`, or empty. An
+// MBR byte is hexadecimal, as sfdisk writes it ("e" is 0x0E); sfdisk's
+// shortcuts (E: extended) and short names (linux, ...) mean what they mean
+// wherever kestrin-cli takes a type.
 std::string typeValue(std::uint32_t style, const std::string& value) {
-  const std::string lower = lowered(trimmed(value));
-  for (const ShortType& type : kShortTypes) {
-    if (lower == type.names[0] || lower == type.names[1]) return style == kStyleMbr ? type.mbr : type.gpt;
-  }
+  const std::string text = trimmed(value);
+  const std::string lower = lowered(text);
+  std::optional<std::string> alias = TypeAliasCode(style, text);
   if (style == kStyleMbr) {
     std::optional<std::uint64_t> byte = number("0x" + (lower.rfind("0x", 0) == 0 ? lower.substr(2) : lower));
+    if (byte && !IsTypeShortcut(text)) alias.reset();
+    if (alias) return hexByte(static_cast<std::uint8_t>(std::stoi(*alias)));
     return byte && *byte > 0 && *byte <= 0xFF ? hexByte(static_cast<std::uint8_t>(*byte)) : std::string();
   }
   Guid guid;
+  if (alias) return TryStringToGuid(*alias, guid) ? guidWithoutBraces(guid) : std::string();
   if (!TryStringToGuid("{" + lower + "}", guid) || guid.isNull()) return {};
   return guidWithoutBraces(guid);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -14,7 +15,10 @@
 
 #include "Convert.h"
 #include "Guid.h"
+#include "PeerImages.h"
+#include "PeerReaders.h"
 #include "TestSupport.h"
+#include "TypeAliases.h"
 #include "TypeNames.h"
 #include "udiskmgmt.h"
 
@@ -174,6 +178,36 @@ TEST(TypeNameToCode, CodesMeanWhatSfdiskCallsThem) {
   EXPECT_EQ(gptName("MSFT_RESERVED_GUID"), "Microsoft reserved");
   EXPECT_EQ(gptName("MSFT_RECOVERY_GUID"), "Windows recovery environment");
   EXPECT_EQ(gptName("SYSTEM_GUID"), "EFI System");
+}
+
+// sfdisk's short names and one-letter shortcuts, as kestrin-cli and apply
+// take them, name the type sfdisk itself writes for them, on either label.
+TEST(TypeAliasCode, ShortNamesAndShortcutsMeanWhatSfdiskWrites) {
+  if (!kestrin::test::HaveTool("sfdisk")) GTEST_SKIP() << "sfdisk is not installed";
+  kestrin::test::TempDir dir;
+  const std::vector<std::pair<std::string, std::vector<std::string>>> labels{
+      {"dos", {"L", "S", "Ex", "U", "R", "V", "linux", "swap", "extended", "uefi", "raid", "lvm"}},
+      {"gpt", {"L", "S", "H", "U", "R", "V", "linux", "swap", "home", "uefi", "raid", "lvm"}}};
+  for (const auto& [label, names] : labels) {
+    const std::string image = dir.file(label + ".img");
+    std::string script = "label: " + label + "\n";
+    // Four primaries at most on MBR: each name in a table of its own.
+    for (const std::string& name : names) {
+      ASSERT_EQ(kestrin::test::MakeSfdiskImage(image, 8 << 20, script + ",1MiB," + name + "\n"), "") << name;
+      const std::string written = kestrin::test::SfdiskDump(image).partition(1).type;
+      const std::optional<std::string> code = kestrin::TypeAliasCode(label == "dos" ? kMbr : kGpt, name);
+      ASSERT_TRUE(code.has_value()) << label << " " << name;
+      std::ostringstream expected;
+      if (label == "dos") {
+        expected << std::hex << std::stoi(*code);
+      } else {
+        expected << upperCase(code->substr(1, 36));
+      }
+      EXPECT_EQ(written, expected.str()) << label << " " << name;
+    }
+  }
+  EXPECT_FALSE(kestrin::TypeAliasCode(kMbr, "H").has_value()) << "home has no MBR type byte";
+  EXPECT_FALSE(kestrin::TypeAliasCode(kMbr, "e").has_value()) << "sfdisk's e is the byte 0x0E";
 }
 
 // What the table view will show for a type the user picked by name.
