@@ -358,6 +358,137 @@ bool guardEntry(const CliRequest& request, const EditorCall& call, const LayoutB
   return true;
 }
 
+// The answers the command's questions get from its arguments.
+ScriptedAnswers answersOf(const EditorCall& call, const CliRequest& request, int disk) {
+  ScriptedAnswers answers;
+  if (call.style) answers.style = styleArgument(request, request.positional[1]);
+  if (call.promptAnswer >= 0) {
+    answers.promptAnswers.push_back(request.positional[static_cast<std::size_t>(call.promptAnswer)]);
+  }
+  if (call.promptAnswers != nullptr) answers.promptAnswers = call.promptAnswers(request);
+  answers.offsetText = request.offset;
+  answers.sizeText = request.size;
+  answers.boot = request.boot;
+  answers.force = request.force;
+  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
+    answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
+  }
+  return answers;
+}
+
+// After the write: false when the backup it needed could not be saved;
+// where a write stopped part-way, says which file holds the sectors as
+// they were.
+bool backupHeld(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  if (io.port == nullptr) return true;
+  const bool saved = io.port->backupFailure().empty();
+  if (!saved) failures.report(io.port->backupFailure());
+  if (!io.port->backupKeptIn().empty()) {
+    failures.note("the write stopped part-way; the table sectors as they were before it are in " +
+                  io.port->backupKeptIn() + " (" + *request.backup + " is as it was)\n");
+  }
+  return saved;
+}
+
+// The place of a new entry (create-partition): the offset in whole sectors
+// of the disk, or the codec's default place, and without --size the size
+// the window would propose there. False after reporting why there is none.
+bool answerNewEntryPlace(const CliRequest& request, int disk, int entry, int slot, std::uint32_t style,
+                         const LayoutBuffer& layout, const std::string& diskPath, ScriptedAnswers& answers,
+                         FailureLog& failures) {
+  if (style != kStyleMbr && style != kStyleGpt) {
+    failures.report("disk " + std::to_string(disk) +
+                    " has no partition table that can be read; give it one with create-disk, after 'verify' "
+                    "has found no damaged table there that a new one would replace");
+    return false;
+  }
+  if (!translateType(request.type, style, answers.typeText, failures)) return false;
+  PortDisk geometry(diskPath, PortDisk::Access::Read);
+  if (request.offset) {
+    // Whole sectors of this disk, now that its sector size is known.
+    if (geometry.ok()) {
+      answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
+    }
+  } else if (isValidEntryNumber(slot) && !SlotInUse(layout, slot) && geometry.ok()) {
+    // The codec's place for a new entry: on a 1 MiB boundary behind the
+    // partitions before it, where the window proposes the end of the row
+    // above (or 64 KiB behind an empty row, which lies off the boundary,
+    // and may lie inside a partition of a higher row).
+    const std::optional<NewEntryPlace> place =
+        DefaultPlace(layout, slot, geometry.sectors().sectorSize(), geometry.sectors().sectorCount());
+    if (!place || (!request.size && place->length < kMib)) {
+      failures.report("disk " + std::to_string(disk) + " has no free space for entry " + std::to_string(entry) +
+                      " behind the partitions before it; give --offset and --size");
+      return false;
+    }
+    answers.offsetText = std::to_string(place->offset);
+    if (!request.size) answers.sizeText = std::to_string(place->length / kMib);
+  }
+  // An offset given without a size gets the size the window would propose
+  // for that offset.
+  if (request.offset && answers.offsetText && !request.size) {
+    try {
+      answers.sizeText = std::to_string(ProposedCreateSizeMb(diskPath, style, *answers.offsetText));
+    } catch (const std::exception&) {
+      // A malformed offset is reported by the command's own conversion.
+    }
+  }
+  return true;
+}
+
+// The place of a new logical drive (create-logical) where --offset is
+// given: in whole sectors, and without --size the rest of the free space
+// from there. False after reporting that there is no such place.
+bool answerLogicalDrivePlace(const CliRequest& request, int disk, const std::string& diskPath,
+                             ScriptedAnswers& answers, FailureLog& failures) {
+  if (!request.offset) return true;
+  PortDisk geometry(diskPath, PortDisk::Access::Read);
+  if (geometry.ok()) {
+    answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
+  }
+  if (request.size) return true;
+  std::optional<NewEntryPlace> place;
+  try {
+    place = ProposedLogicalDrivePlace(diskPath, std::stoll(*answers.offsetText));
+  } catch (const std::exception&) {
+    // No place: reported below.
+  }
+  if (!place || place->length < kMib) {
+    failures.report("offset " + *answers.offsetText + " of disk " + std::to_string(disk) +
+                    " is no free place for a logical drive of 1 MiB or more: it and the sector before it, for "
+                    "its EBR, must lie free in the extended partition");
+    return false;
+  }
+  answers.sizeText = std::to_string(place->length / kMib);
+  return true;
+}
+
+// After a command that went ahead: what it wrote, then the table as the
+// window would redraw it (a dry run's: the table the write would leave; a
+// new logical drive's: its row).
+int reportDone(const CliRequest& request, int disk, std::optional<int> newDriveEntry, const HeadlessTable& table,
+               CliStreams& io, FailureLog& failures) {
+  if (io.port != nullptr && request.backup) {
+    failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");
+  }
+  if (!table.outcomeText().empty()) failures.note(table.outcomeText() + "\n");
+  if (request.dryRun && io.port != nullptr) {
+    failures.note("dry run: nothing written; the table the write would leave:\n");
+    if (const std::optional<LayoutBuffer>& tried = io.port->triedLayout()) {
+      if (request.json) {
+        io.out << LayoutJson(disk, DiskPath(disk), *tried, blockDeviceOf(request, disk)).dump(2) << '\n';
+      } else {
+        PrintLayout(*tried, io.out);
+      }
+    }
+    return 0;
+  }
+  if (newDriveEntry) return printNewRow(request, disk, *newDriveEntry, table, io.out, failures) ? 0 : 1;
+  if (request.json) return printLayoutJson(request, disk, io.out, failures) ? 0 : 1;
+  PrintTable(table, io.out);
+  return 0;
+}
+
 }  // namespace
 
 int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliStreams& io, FailureLog& failures) {
@@ -367,18 +498,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
   const int entry =
       call.entry ? DecimalArgument(request.positional[1], "the entry number ENTRY", kMaxEntryNumber, request.command)
                  : 0;
-  ScriptedAnswers answers;
-  if (call.style) answers.style = styleArgument(request, request.positional[1]);
-  if (call.promptAnswer >= 0)
-    answers.promptAnswers.push_back(request.positional[static_cast<std::size_t>(call.promptAnswer)]);
-  if (call.promptAnswers != nullptr) answers.promptAnswers = call.promptAnswers(request);
-  answers.offsetText = request.offset;
-  answers.sizeText = request.size;
-  answers.boot = request.boot;
-  answers.force = request.force;
-  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
-    answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
-  }
+  ScriptedAnswers answers = answersOf(call, request, disk);
 
   EditorState state;
   state.diskPath = DiskPath(disk);
@@ -425,71 +545,17 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       return 1;
     }
   }
-  if (call.createOptions) {
-    if (style != kStyleMbr && style != kStyleGpt) {
-      failures.report("disk " + std::to_string(disk) +
-                      " has no partition table that can be read; give it one with create-disk, after 'verify' "
-                      "has found no damaged table there that a new one would replace");
-      return 1;
-    }
-    if (!translateType(request.type, style, answers.typeText, failures)) return 1;
-    PortDisk geometry(state.diskPath, PortDisk::Access::Read);
-    if (request.offset) {
-      // Whole sectors of this disk, now that its sector size is known.
-      if (geometry.ok()) {
-        answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
-      }
-    } else if (isValidEntryNumber(slot) && !SlotInUse(layout, slot) && geometry.ok()) {
-      // The codec's place for a new entry: on a 1 MiB boundary behind the
-      // partitions before it, where the window proposes the end of the row
-      // above (or 64 KiB behind an empty row, which lies off the boundary,
-      // and may lie inside a partition of a higher row).
-      const std::optional<NewEntryPlace> place =
-          DefaultPlace(layout, slot, geometry.sectors().sectorSize(), geometry.sectors().sectorCount());
-      if (!place || (!request.size && place->length < kMib)) {
-        failures.report("disk " + std::to_string(disk) + " has no free space for entry " + std::to_string(entry) +
-                        " behind the partitions before it; give --offset and --size");
-        return 1;
-      }
-      answers.offsetText = std::to_string(place->offset);
-      if (!request.size) answers.sizeText = std::to_string(place->length / kMib);
-    }
-    // An offset given without a size gets the size the window would propose
-    // for that offset.
-    if (request.offset && answers.offsetText && !request.size) {
-      try {
-        answers.sizeText = std::to_string(ProposedCreateSizeMb(state.diskPath, style, *answers.offsetText));
-      } catch (const std::exception&) {
-        // A malformed offset is reported by the command's own conversion.
-      }
-    }
+  if (call.createOptions &&
+      !answerNewEntryPlace(request, disk, entry, slot, style, layout, state.diskPath, answers, failures)) {
+    return 1;
   }
   // The slot a new logical drive takes, for its row printed afterwards.
   std::optional<int> newDriveEntry;
   if (call.logicalDrive && style == kStyleMbr) {
     newDriveEntry = MbrNewLogicalDriveEntry(layout);
-    if (!translateType(request.type, style, answers.typeText, failures)) return 1;
-    if (request.offset) {
-      PortDisk geometry(state.diskPath, PortDisk::Access::Read);
-      if (geometry.ok()) {
-        answers.offsetText = OffsetArgumentBytes(*request.offset, geometry.sectors().sectorSize(), request.command);
-      }
-    }
-    if (request.offset && !request.size) {
-      // The rest of the free space from the offset given.
-      std::optional<NewEntryPlace> place;
-      try {
-        place = ProposedLogicalDrivePlace(state.diskPath, std::stoll(*answers.offsetText));
-      } catch (const std::exception&) {
-        // No place: reported below.
-      }
-      if (!place || place->length < kMib) {
-        failures.report("offset " + *answers.offsetText + " of disk " + std::to_string(disk) +
-                        " is no free place for a logical drive of 1 MiB or more: it and the sector before it, for "
-                        "its EBR, must lie free in the extended partition");
-        return 1;
-      }
-      answers.sizeText = std::to_string(place->length / kMib);
+    if (!translateType(request.type, style, answers.typeText, failures) ||
+        !answerLogicalDrivePlace(request, disk, state.diskPath, answers, failures)) {
+      return 1;
     }
   }
   if (slot != entry) {
@@ -514,14 +580,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     // conversions made outside the command's error trap.
     failures.report(error.what());
   }
-  if (io.port != nullptr && !io.port->backupFailure().empty()) {
-    failures.report(io.port->backupFailure());
-    outcome = CommandOutcome::Failed;
-  }
-  if (io.port != nullptr && !io.port->backupKeptIn().empty()) {
-    failures.note("the write stopped part-way; the table sectors as they were before it are in " +
-                  io.port->backupKeptIn() + " (" + *request.backup + " is as it was)\n");
-  }
+  if (!backupHeld(request, io, failures)) outcome = CommandOutcome::Failed;
   switch (outcome) {
     case CommandOutcome::Done:
       break;
@@ -535,27 +594,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
       // stack refused.
       return 1;
   }
-  if (io.port != nullptr && request.backup) {
-    failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");
-  }
-  if (!table.outcomeText().empty()) failures.note(table.outcomeText() + "\n");
-  if (request.dryRun && io.port != nullptr) {
-    // The table the write would leave, as it would be read back.
-    failures.note("dry run: nothing written; the table the write would leave:\n");
-    if (const std::optional<LayoutBuffer>& tried = io.port->triedLayout()) {
-      if (request.json) {
-        io.out << LayoutJson(disk, DiskPath(disk), *tried, blockDeviceOf(request, disk)).dump(2) << '\n';
-      } else {
-        PrintLayout(*tried, io.out);
-      }
-    }
-    return 0;
-  }
-  if (newDriveEntry) return printNewRow(request, disk, *newDriveEntry, table, io.out, failures) ? 0 : 1;
-  // The disk as it is now, as the window would redraw it.
-  if (request.json) return printLayoutJson(request, disk, io.out, failures) ? 0 : 1;
-  PrintTable(table, io.out);
-  return 0;
+  return reportDone(request, disk, newDriveEntry, table, io, failures);
 }
 
 int RunCommand(const CliRequest& request, CliStreams& io) {
