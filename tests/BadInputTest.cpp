@@ -8,19 +8,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <span>
+#include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "ByteOrder.h"
 #include "Convert.h"
+#include "DamagedImages.h"
 #include "DiskMap.h"
 #include "EditorCommands.h"
 #include "EmulatedPort.h"
@@ -412,116 +412,7 @@ TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
 
 // ---- damaged images ----
 
-void patchGptHeader(const std::string& path, std::uint64_t lba,
-                    const std::function<void(std::span<std::uint8_t>)>& change) {
-  std::vector<std::uint8_t> header = ReadFileRange(path, lba * 512, 512);
-  change(header);
-  writeLe32(header, 16, 0);
-  const std::uint32_t size = readLe32(header, 12);
-  // The checksum over the header's own length, capped at the sector, so
-  // that a header claiming any length still passes the checksum test.
-  const uInt covered = std::min<std::uint32_t>(size, 512);
-  writeLe32(header, 16, static_cast<std::uint32_t>(crc32(0, header.data(), covered)));
-  WriteFileRange(path, lba * 512, header);
-}
-
-// Both GPT headers of `path` changed alike, their checksums made right, so
-// the damage is not simply read past by taking the other copy.
-void patchBothGptHeaders(const std::string& path, const std::function<void(std::span<std::uint8_t>)>& change) {
-  const std::uint64_t last = std::filesystem::file_size(path) / 512 - 1;
-  patchGptHeader(path, 1, change);
-  patchGptHeader(path, last, change);
-}
-
-struct DamagedImage {
-  std::string name;
-  std::function<void(const std::string&)> make;  // makes the file at the path
-  std::uint32_t sectorSize = 512;                // the sector size it is read with
-};
-
-std::vector<DamagedImage> damagedImages() {
-  return {
-      {"zero-length", [](const std::string& p) { MakeSparseFile(p, 0); }},
-      {"shorter than a sector",
-       [](const std::string& p) {
-         MakeSparseFile(p, 0);
-         WriteFileRange(p, 0, std::vector<std::uint8_t>(100, 0x55));
-       }},
-      {"boot signature over random entries",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         std::vector<std::uint8_t> sector(512);
-         std::uint32_t x = 12345;
-         for (auto& b : sector) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 24);
-         sector[510] = 0x55;
-         sector[511] = 0xAA;
-         WriteFileRange(p, 0, sector);
-       }},
-      {"MBR entries past the end",
-       [](const std::string& p) {
-         makeMbr(p);
-         std::filesystem::resize_file(p, 1 << 20);
-       }},
-      {"EBR chain past the end",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         Run({"sfdisk", "-q", p}, "label: dos\n2048,6000,5\n4096,512,83\n6144,512,83\n");
-         std::filesystem::resize_file(p, 5000 * 512);
-       }},
-      {"EBR linking to itself",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         Run({"sfdisk", "-q", p}, "label: dos\n2048,6000,5\n4096,512,83\n6144,512,83\n");
-         // The first EBR sits at the start of the extended partition; its
-         // link entry (the second) now names itself.
-         std::vector<std::uint8_t> ebr = ReadFileRange(p, 2048 * 512, 512);
-         writeLe32(ebr, 446 + 16 + 8, 0);
-         WriteFileRange(p, 2048 * 512, ebr);
-       }},
-      {"GPT cut inside its entry array",
-       [](const std::string& p) {
-         makeGpt(p);
-         std::filesystem::resize_file(p, 5 * 512 + 100);
-       }},
-      {"GPT entry array past the end",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe64(h, 72, 1ull << 40); });
-       }},
-      {"GPT last usable sector past the end",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe64(h, 48, ~0ull); });
-       }},
-      {"GPT of four billion entries",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 80, 0xFFFFFFFFu); });
-       }},
-      {"GPT entries of no size",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 84, 0); });
-       }},
-      {"GPT header longer than its sector",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 12, 0xFFFFFFFFu); });
-       }},
-      {"GPT of 4096-byte sectors read with 512-byte sectors",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         ASSERT_EQ(runCli({"--sector-size", "4096", "--disk", p, "--yes", "create-disk", "0", "gpt"}).exitCode, 0);
-         ASSERT_EQ(runCli({"--sector-size", "4096", "--disk", p, "--yes", "create-partition", "0", "1", "--type",
-                           "BASIC_DATA_GUID"})
-                       .exitCode,
-                   0);
-       },
-       512},
-      {"GPT of 512-byte sectors read with 4096-byte sectors", makeGpt, 4096},
-  };
-}
-
+// Every image of the catalogue: the hostile ones, and the tables verify judges.
 class DamagedImages : public ::testing::TestWithParam<DamagedImage> {
  protected:
   TempDir m_dir;
@@ -575,12 +466,28 @@ TEST_P(DamagedImages, AreReadOrRefusedWithoutACrashAndRefusedWritesChangeNothing
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DamagedImages, ::testing::ValuesIn(damagedImages()),
-                         [](const ::testing::TestParamInfo<DamagedImage>& info) {
-                           std::string name;
-                           for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedImages, ::testing::ValuesIn(DamagedImageCatalogue()),
+                         [](const ::testing::TestParamInfo<DamagedImage>& info) { return DamagedImageId(info.param.name); });
+
+// The catalogue written out, one file per image named after it and the
+// sector size it is read with ("EBR_loop.512.img"), into the folder that
+// KESTRIN_DAMAGED_IMAGES names (fuzz/make-seeds.sh seeds the fuzzers with
+// them), else into a temporary folder: every image is made, and no two
+// share a name.
+TEST(DamagedImageCatalogue, WritesEveryImageUnderANameOfItsOwn) {
+  TempDir temp;
+  const char* folder = std::getenv("KESTRIN_DAMAGED_IMAGES");
+  const std::filesystem::path out = folder != nullptr && *folder != '\0' ? folder : temp.path();
+  std::filesystem::create_directories(out);
+  std::set<std::string> files;
+  for (const DamagedImage& image : DamagedImageCatalogue()) {
+    const std::string file = (out / (DamagedImageId(image.name) + "." + std::to_string(image.sectorSize) + ".img")).string();
+    EXPECT_TRUE(files.insert(file).second) << image.name << ": another image has its name";
+    image.make(file);
+    ASSERT_FALSE(HasFatalFailure()) << image.name;
+    EXPECT_TRUE(std::filesystem::is_regular_file(file)) << image.name;
+  }
+}
 
 // Paths that hold no disk: each command fails at once (a FIFO must not wait
 // for a writer), keeps the specified message and names the real cause.
