@@ -121,15 +121,6 @@ std::string guidMessage(const std::string& text) {
   return "(" + text + " converts)";
 }
 
-// An MBR disk (a bootable Linux entry and an NTFS entry) and a GPT disk (a
-// Linux entry and an EFI system entry), both made by sfdisk.
-void makeMbr(const std::string& path) {
-  ASSERT_EQ(MakeSfdiskImage(path, kImageSize, "label: dos\nlabel-id: 0x11223344\n2048,2048,83,*\n4096,2048,7\n"), "");
-}
-void makeGpt(const std::string& path) {
-  ASSERT_EQ(MakeSfdiskImage(path, kImageSize, "label: gpt\n2048,2048,L\n4096,2048,U\n"), "");
-}
-
 // ---- the window's commands ----
 
 // The window's commands over the disk, with its table redrawn from the disk
@@ -197,7 +188,7 @@ class WindowInput : public ::testing::Test {
 };
 
 TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
-  open(makeMbr);
+  open(MakeSmallMbr);
   if (HasFatalFailure()) return;
   // The first row is selected and its entry is taken, which the operation
   // would refuse; these texts are refused earlier, when they are converted.
@@ -215,7 +206,7 @@ TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
 }
 
 TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
-  open(makeGpt);
+  open(MakeSmallGpt);
   if (HasFatalFailure()) return;
   expectRefused(
       joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
@@ -223,7 +214,7 @@ TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
 }
 
 TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
-  open(makeMbr);
+  open(MakeSmallMbr);
   if (HasFatalFailure()) return;
   auto typed = [&](const std::string& t) { answerTyped(t); };
   expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartition1Click,
@@ -238,7 +229,7 @@ TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
 }
 
 TEST_F(WindowInput, ChangeTypeAndAttributesRefuseEveryBadTextOnGpt) {
-  open(makeGpt);
+  open(MakeSmallGpt);
   if (HasFatalFailure()) return;
   auto typed = [&](const std::string& t) { answerTyped(t); };
   expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartitionTypeGPT1Click, guidMessage);
@@ -258,21 +249,21 @@ class CliInput : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(HaveTool("sfdisk"));
-    makeMbr(m_mbr);
-    makeGpt(m_gpt);
+    MakeSmallMbr(m_mbr);
+    MakeSmallGpt(m_gpt);
   }
 
-  // Every argument list made by `args` from a text of `texts` is refused:
-  // status 1 (refused, with `expected(text)` on standard error when given)
-  // or 2 (a usage error, with the usage text), nothing on standard output,
-  // the image unchanged.
+  // Every argument list `args`, with a text of `texts` where "@" stands, is
+  // refused: status 1 (refused, with `expected(text)` on standard error when
+  // given) or 2 (a usage error, with the usage text), nothing on standard
+  // output, the image unchanged.
   void expectRefused(const std::string& image, const std::vector<std::string>& texts,
-                     const std::function<std::vector<std::string>(const std::string&)>& args,
+                     const std::vector<std::string>& args,
                      const std::function<std::string(const std::string&)>& expected = {}) {
     const auto before = ReadFileBytes(image);
     for (const std::string& text : texts) {
       std::vector<std::string> line{"--disk", image, "--yes"};
-      for (const std::string& arg : args(text)) line.push_back(arg);
+      for (const std::string& arg : args) line.push_back(arg == "@" ? text : arg);
       RunResult run = runCli(line);
       EXPECT_TRUE(run.exitCode == 1 || run.exitCode == 2) << shown(text) << ": status " << run.exitCode << "\n"
                                                           << run.err;
@@ -306,33 +297,11 @@ std::vector<std::string> argumentTexts(const std::vector<std::string>& extra) {
 
 TEST_F(CliInput, NumbersThatDoNotConvertAreRefusedWithTheConversionMessage) {
   const auto past64 = argumentTexts(kPast64);
-  expectRefused(
-      m_mbr, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"create-partition", "0", "3", "--size", t};
-      },
-      IntegerConversionMessage);
-  expectRefused(
-      m_mbr, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"create-partition", "0", "3", "--offset", t};
-      },
-      IntegerConversionMessage);
-  expectRefused(
-      m_mbr, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"set-boot", "0", "1", t};
-      },
-      BooleanConversionMessage);
-  expectRefused(
-      m_gpt, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"set-attributes", "0", "1", t};
-      },
-      IntegerConversionMessage);
-  expectRefused(m_mbr, argumentTexts(kPast32), [](const std::string& t) {
-    return std::vector<std::string>{"set-disk-id", "0", t};
-  });
+  expectRefused(m_mbr, past64, {"create-partition", "0", "3", "--size", "@"}, IntegerConversionMessage);
+  expectRefused(m_mbr, past64, {"create-partition", "0", "3", "--offset", "@"}, IntegerConversionMessage);
+  expectRefused(m_mbr, past64, {"set-boot", "0", "1", "@"}, BooleanConversionMessage);
+  expectRefused(m_gpt, past64, {"set-attributes", "0", "1", "@"}, IntegerConversionMessage);
+  expectRefused(m_mbr, argumentTexts(kPast32), {"set-disk-id", "0", "@"});
 }
 
 // The window takes a sign in every number; the command line refuses one on
@@ -354,31 +323,21 @@ TEST_F(CliInput, NegativeSignaturesAndAttributesAreUsageErrors) {
 
 TEST_F(CliInput, TypeTextsThatNameNoTypeAreRefused) {
   const auto texts = argumentTexts({"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"});
-  expectRefused(m_mbr, texts, [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
-  expectRefused(m_mbr, texts, [](const std::string& t) {
-    return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
-  });
-  expectRefused(m_gpt, texts, [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
-  expectRefused(m_gpt, texts, [](const std::string& t) {
-    return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
-  });
+  expectRefused(m_mbr, texts, {"set-type", "0", "1", "@"});
+  expectRefused(m_mbr, texts, {"create-partition", "0", "3", "--type", "@"});
+  expectRefused(m_gpt, texts, {"set-type", "0", "1", "@"});
+  expectRefused(m_gpt, texts, {"create-partition", "0", "3", "--type", "@"});
 }
 
 TEST_F(CliInput, DiskAndEntryNumbersOutsideTheirRangeAreRefused) {
   const auto numbers = argumentTexts({"-1", "5", "65", "256", "4294967297", "99999999999", "0x1", "$1"});
-  expectRefused(m_mbr, numbers, [](const std::string& t) {
-    return std::vector<std::string>{"delete-partition", "0", t};
-  });
-  expectRefused(m_mbr, numbers, [](const std::string& t) { return std::vector<std::string>{"make-first", "0", t}; });
-  expectRefused(m_gpt, numbers, [](const std::string& t) {
-    return std::vector<std::string>{"set-attributes", "0", t, "1"};
-  });
+  expectRefused(m_mbr, numbers, {"delete-partition", "0", "@"});
+  expectRefused(m_mbr, numbers, {"make-first", "0", "@"});
+  expectRefused(m_gpt, numbers, {"set-attributes", "0", "@", "1"});
   const auto disks = argumentTexts({"-1", "1", "65", "4294967296", "0x0"});
-  expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"delete-layout", t}; });
-  expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"create-disk", t, "gpt"}; });
-  expectRefused(m_mbr, argumentTexts({"MBR2", "fat", "0", "3"}), [](const std::string& t) {
-    return std::vector<std::string>{"create-disk", "0", t};
-  });
+  expectRefused(m_mbr, disks, {"delete-layout", "@"});
+  expectRefused(m_mbr, disks, {"create-disk", "@", "gpt"});
+  expectRefused(m_mbr, argumentTexts({"MBR2", "fat", "0", "3"}), {"create-disk", "0", "@"});
 }
 
 TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
@@ -467,7 +426,9 @@ TEST_P(DamagedImages, AreReadOrRefusedWithoutACrashAndRefusedWritesChangeNothing
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DamagedImages, ::testing::ValuesIn(DamagedImageCatalogue()),
-                         [](const ::testing::TestParamInfo<DamagedImage>& info) { return DamagedImageId(info.param.name); });
+                         [](const ::testing::TestParamInfo<DamagedImage>& info) {
+                           return DamagedImageId(info.param.name);
+                         });
 
 // The catalogue written out, one file per image named after it and the
 // sector size it is read with ("EBR_loop.512.img"), into the folder that
@@ -481,7 +442,8 @@ TEST(DamagedImageCatalogue, WritesEveryImageUnderANameOfItsOwn) {
   std::filesystem::create_directories(out);
   std::set<std::string> files;
   for (const DamagedImage& image : DamagedImageCatalogue()) {
-    const std::string file = (out / (DamagedImageId(image.name) + "." + std::to_string(image.sectorSize) + ".img")).string();
+    const std::string name = DamagedImageId(image.name) + "." + std::to_string(image.sectorSize) + ".img";
+    const std::string file = (out / name).string();
     EXPECT_TRUE(files.insert(file).second) << image.name << ": another image has its name";
     image.make(file);
     ASSERT_FALSE(HasFatalFailure()) << image.name;

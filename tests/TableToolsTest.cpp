@@ -168,7 +168,8 @@ TEST(TableBackupOnImage, EditsUndoneByRestoringTheFirstBackupLeaveTheTableSector
   const std::vector<Case> cases{
       {mbr,
        {sfdisk({"--append", "@"}, ",8MiB,83\n"), sfdisk({"--part-type", "@", "1", "c"}),
-        sfdisk({"--disk-id", "@", "0x0A0B0C0D"}), sfdisk({"--delete", "@", "2"}), sfdisk({"@"}, "label: gpt\n"), sgdisk({"-n", "1:0:+4M"})}},
+        sfdisk({"--disk-id", "@", "0x0A0B0C0D"}), sfdisk({"--delete", "@", "2"}), sfdisk({"@"}, "label: gpt\n"),
+        sgdisk({"-n", "1:0:+4M"})}},
       {gpt,
        {sgdisk({"-n", "3:0:+8M"}), sgdisk({"-A", "1:set:0", "-A", "1:set:63"}), sgdisk({"-d", "1"}),
         sgdisk({"-n", "9:0:+2M"}), sfdisk({"@"}, "label: dos\n")}},

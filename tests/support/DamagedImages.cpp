@@ -105,14 +105,6 @@ Damage verifyImage(const std::string& script, Damage damage) {
   };
 }
 
-void makeHostileMbr(const std::string& path) {
-  ASSERT_EQ(MakeSfdiskImage(path, kHostileImageSize, "label: dos\nlabel-id: 0x11223344\n2048,2048,83,*\n4096,2048,7\n"),
-            "");
-}
-void makeHostileGpt(const std::string& path) {
-  ASSERT_EQ(MakeSfdiskImage(path, kHostileImageSize, "label: gpt\n2048,2048,L\n4096,2048,U\n"), "");
-}
-
 void patchGptHeader(const std::string& path, std::uint64_t lba,
                     const std::function<void(std::span<std::uint8_t>)>& change) {
   std::vector<std::uint8_t> header = ReadFileRange(path, lba * kSector, kSector);
@@ -130,7 +122,7 @@ void patchGptHeader(const std::string& path, std::uint64_t lba,
 // the damage is not simply read past by taking the other copy.
 Damage gptHeadersPatched(const std::function<void(std::span<std::uint8_t>)>& change) {
   return [=](const std::string& path) {
-    makeHostileGpt(path);
+    MakeSmallGpt(path);
     const std::uint64_t last = std::filesystem::file_size(path) / kSector - 1;
     patchGptHeader(path, 1, change);
     patchGptHeader(path, last, change);
@@ -145,11 +137,21 @@ void makeHostileChain(const std::string& p) {
 
 }  // namespace
 
+void MakeSmallMbr(const std::string& path) {
+  ASSERT_EQ(MakeSfdiskImage(path, kHostileImageSize, "label: dos\nlabel-id: 0x11223344\n2048,2048,83,*\n4096,2048,7\n"),
+            "");
+}
+void MakeSmallGpt(const std::string& path) {
+  ASSERT_EQ(MakeSfdiskImage(path, kHostileImageSize, "label: gpt\n2048,2048,L\n4096,2048,U\n"), "");
+}
+
 std::vector<DamagedImage> VerifyCases() {
   const std::uint64_t last = kSmallSectors - 1;
   auto gpt = [](Damage damage) { return verifyImage(kGptScript, std::move(damage)); };
   auto mbr = [](Damage damage) { return verifyImage(kMbrScript, std::move(damage)); };
-  auto resized = [](std::uint64_t size) { return [=](const std::string& i) { std::filesystem::resize_file(i, size); }; };
+  auto resized = [](std::uint64_t size) {
+    return [=](const std::string& i) { std::filesystem::resize_file(i, size); };
+  };
   // Fields: name, make, rule, warning, sgdisk, what the peer says, its exit status.
   return {
       {"clean GPT", gpt(nullptr), "", false, true, "No problems found"},
@@ -162,7 +164,7 @@ std::vector<DamagedImage> VerifyCases() {
        "Backup partition table: ERROR"},
       {"grown disk", gpt(resized(kVerifyImageSize + (1 << 20))), "gpt-backup-not-at-end", false, true,
        "doesn't reside"},
-      {"protective MBR size", gpt(mbrField(0, 12, 1000)), "protective-mbr-size", false, true, ""},
+      {"protective MBR size", gpt(mbrField(0, 12, 1000)), "protective-mbr-size", false, true},
       {"no MBR in front",
        gpt([](const std::string& i) { changeImage(i, [](std::vector<std::uint8_t>& b) { b[510] = b[511] = 0; }); }),
        "gpt-without-mbr", false, true, "Found valid GPT with corrupt MBR"},
@@ -186,93 +188,86 @@ std::vector<DamagedImage> VerifyCases() {
       {"clean MBR", mbr(nullptr), "", false, false, "No errors detected"},
       {"boot byte 0x01", mbr([](const std::string& i) { WriteFileRange(i, 446 + 16, {0x01}); }), "boot-flag", false,
        false, "No errors detected"},
-      {"misaligned start", verifyImage("label: dos\nstart=63,size=4096,type=83\n", nullptr), "misaligned", true, false, ""},
+      {"misaligned start", verifyImage("label: dos\nstart=63,size=4096,type=83\n", nullptr), "misaligned", true},
       {"GPT left behind an MBR", gpt(mbrOverGpt("label: dos\n,4MiB,83\n")), "gpt-leftover", true, true,
        "No problems found"},
       {"GPT behind an MBR of other partitions", gpt(mbrOverGpt("label: dos\n,10MiB,83\n")), "gpt-behind-mbr", false,
        true, "has no corresponding GPT partition", 2},
-      {"small GPT array", verifyImage("label: gpt\ntable-length: 8\n,10MiB,L\n", nullptr), "gpt-small-array", true, false, ""},
+      {"small GPT array", verifyImage("label: gpt\ntable-length: 8\n,10MiB,L\n", nullptr), "gpt-small-array", true},
       {"MBR overlap", mbr(mbrField(2, 8, 2148)), "overlap", false, false, "overlaps partition"},
-      {"MBR entry of zero length", mbr(mbrField(2, 12, 0)), "zero-length", false, false, ""},
+      {"MBR entry of zero length", mbr(mbrField(2, 12, 0)), "zero-length"},
       {"two extended", mbr(mbrField(2, 4, 0x05)), "extended-twice", false, false, "Ignoring extra extended partition"},
-      {"logical outside", mbr(ebrField(0, 0, 12, 30000)), "outside-extended", false, false, ""},
+      {"logical outside", mbr(ebrField(0, 0, 12, 30000)), "outside-extended"},
       {"EBR loop", mbr(ebrField(0, 1, 8, 0)), "ebr-loop", false, false, "Omitting partitions"},
-      {"EBR leaves", mbr(ebrField(0, 1, 8, 20000)), "ebr-leaves-extended", false, false, ""},
-      {"MBR past end", mbr(resized(10 << 20)), "past-end", false, false, ""},
+      {"EBR leaves", mbr(ebrField(0, 1, 8, 20000)), "ebr-leaves-extended"},
+      {"MBR past end", mbr(resized(10 << 20)), "past-end"},
   };
 }
 
 std::vector<DamagedImage> HostileImages() {
-  auto hostile = [](std::string name, Damage make, std::uint32_t sectorSize = 512) {
-    DamagedImage image;
-    image.name = std::move(name);
-    image.make = std::move(make);
-    image.sectorSize = sectorSize;
-    return image;
-  };
   return {
-      hostile("zero-length", [](const std::string& p) { MakeSparseFile(p, 0); }),
-      hostile("shorter than a sector",
-              [](const std::string& p) {
-                MakeSparseFile(p, 0);
-                WriteFileRange(p, 0, std::vector<std::uint8_t>(100, 0x55));
-              }),
-      hostile("boot signature over random entries",
-              [](const std::string& p) {
-                MakeSparseFile(p, kHostileImageSize);
-                std::vector<std::uint8_t> sector(kSector);
-                std::uint32_t x = 12345;
-                for (auto& b : sector) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 24);
-                sector[510] = 0x55;
-                sector[511] = 0xAA;
-                WriteFileRange(p, 0, sector);
-              }),
-      hostile("MBR entries past the end",
-              [](const std::string& p) {
-                makeHostileMbr(p);
-                std::filesystem::resize_file(p, 1 << 20);
-              }),
-      hostile("EBR chain past the end",
-              [](const std::string& p) {
-                makeHostileChain(p);
-                std::filesystem::resize_file(p, 5000 * kSector);
-              }),
-      hostile("EBR linking to itself",
-              [](const std::string& p) {
-                makeHostileChain(p);
-                // The first EBR sits at the start of the extended partition;
-                // its link entry (the second) now names itself.
-                std::vector<std::uint8_t> ebr = ReadFileRange(p, 2048 * kSector, kSector);
-                writeLe32(ebr, 446 + 16 + 8, 0);
-                WriteFileRange(p, 2048 * kSector, ebr);
-              }),
-      hostile("GPT cut inside its entry array",
-              [](const std::string& p) {
-                makeHostileGpt(p);
-                std::filesystem::resize_file(p, 5 * kSector + 100);
-              }),
-      hostile("GPT entry array past the end",
-              gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 72, 1ull << 40); })),
-      hostile("GPT last usable sector past the end",
-              gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 48, ~0ull); })),
-      hostile("GPT of four billion entries",
-              gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 80, 0xFFFFFFFFu); })),
-      hostile("GPT entries of no size", gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 84, 0); })),
-      hostile("GPT header longer than its sector",
-              gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 12, 0xFFFFFFFFu); })),
-      hostile("GPT of 4096-byte sectors read with 512-byte sectors",
-              [](const std::string& p) {
-                MakeSparseFile(p, kHostileImageSize);
-                const std::vector<std::string> disk{"timeout", "-s", "KILL", "60", kCli, "--sector-size", "4096",
-                                                    "--disk",  p,    "--yes"};
-                auto with = [&](std::vector<std::string> args) {
-                  args.insert(args.begin(), disk.begin(), disk.end());
-                  return Run(args);
-                };
-                ASSERT_EQ(with({"create-disk", "0", "gpt"}).exitCode, 0);
-                ASSERT_EQ(with({"create-partition", "0", "1", "--type", "BASIC_DATA_GUID"}).exitCode, 0);
-              }),
-      hostile("GPT of 512-byte sectors read with 4096-byte sectors", makeHostileGpt, 4096),
+      {"zero-length", [](const std::string& p) { MakeSparseFile(p, 0); }},
+      {"shorter than a sector",
+       [](const std::string& p) {
+         MakeSparseFile(p, 0);
+         WriteFileRange(p, 0, std::vector<std::uint8_t>(100, 0x55));
+       }},
+      {"boot signature over random entries",
+       [](const std::string& p) {
+         MakeSparseFile(p, kHostileImageSize);
+         std::vector<std::uint8_t> sector(kSector);
+         std::uint32_t x = 12345;
+         for (auto& b : sector) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 24);
+         sector[510] = 0x55;
+         sector[511] = 0xAA;
+         WriteFileRange(p, 0, sector);
+       }},
+      {"MBR entries past the end",
+       [](const std::string& p) {
+         MakeSmallMbr(p);
+         std::filesystem::resize_file(p, 1 << 20);
+       }},
+      {"EBR chain past the end",
+       [](const std::string& p) {
+         makeHostileChain(p);
+         std::filesystem::resize_file(p, 5000 * kSector);
+       }},
+      {"EBR linking to itself",
+       [](const std::string& p) {
+         makeHostileChain(p);
+         // The first EBR sits at the start of the extended partition;
+         // its link entry (the second) now names itself.
+         std::vector<std::uint8_t> ebr = ReadFileRange(p, 2048 * kSector, kSector);
+         writeLe32(ebr, 446 + 16 + 8, 0);
+         WriteFileRange(p, 2048 * kSector, ebr);
+       }},
+      {"GPT cut inside its entry array",
+       [](const std::string& p) {
+         MakeSmallGpt(p);
+         std::filesystem::resize_file(p, 5 * kSector + 100);
+       }},
+      {"GPT entry array past the end",
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 72, 1ull << 40); })},
+      {"GPT last usable sector past the end",
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 48, ~0ull); })},
+      {"GPT of four billion entries",
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 80, 0xFFFFFFFFu); })},
+      {"GPT entries of no size", gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 84, 0); })},
+      {"GPT header longer than its sector",
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 12, 0xFFFFFFFFu); })},
+      {"GPT of 4096-byte sectors read with 512-byte sectors",
+       [](const std::string& p) {
+         MakeSparseFile(p, kHostileImageSize);
+         const std::vector<std::string> disk{"timeout", "-s", "KILL", "60", kCli, "--sector-size", "4096",
+                                             "--disk",  p,    "--yes"};
+         auto with = [&](std::vector<std::string> args) {
+           args.insert(args.begin(), disk.begin(), disk.end());
+           return Run(args);
+         };
+         ASSERT_EQ(with({"create-disk", "0", "gpt"}).exitCode, 0);
+         ASSERT_EQ(with({"create-partition", "0", "1", "--type", "BASIC_DATA_GUID"}).exitCode, 0);
+       }},
+      {"GPT of 512-byte sectors read with 4096-byte sectors", MakeSmallGpt, "", false, false, "", 0, 4096},
   };
 }
 

@@ -9,25 +9,38 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrin::test {
 
 struct DamagedImage {
+  DamagedImage(std::string name, std::function<void(const std::string&)> make, std::string rule = {},
+               bool warning = false, bool sgdisk = false, std::string peerSays = {}, int peerExit = 0,
+               std::uint32_t sectorSize = 512)
+      : name(std::move(name)),
+        make(std::move(make)),
+        rule(std::move(rule)),
+        warning(warning),
+        sgdisk(sgdisk),
+        peerSays(std::move(peerSays)),
+        peerExit(peerExit),
+        sectorSize(sectorSize) {}
+
   std::string name;
   // Makes the image at the path: the clean table, then the damage.
   std::function<void(const std::string&)> make;
   // The rule verify names (TableRules.h); empty for a clean table, or where
   // only the hostile-input tests use the image and no rule is expected.
   std::string rule;
-  bool warning = false;  // the rule is a warning, which leaves the table clean
+  bool warning;  // the rule is a warning, which leaves the table clean
   // The peer that judges the table: sgdisk -v, or sfdisk --verify; what it
   // says of it (empty: nothing asked) and its exit status where the table
   // has a problem (mostly 0, which is what verify improves on).
-  bool sgdisk = false;
+  bool sgdisk;
   std::string peerSays;
-  int peerExit = 0;
-  std::uint32_t sectorSize = 512;  // the sector size the image is read with
+  int peerExit;
+  std::uint32_t sectorSize;  // the sector size the image is read with
 };
 
 // The size of the images of VerifyCases, and its sectors of 512 bytes.
@@ -44,6 +57,12 @@ std::vector<DamagedImage> VerifyCases();
 // headers whose checksums are right but whose sizes are absurd, sectors of
 // the wrong size. Making one of 4096-byte sectors runs kestrin-cli.
 std::vector<DamagedImage> HostileImages();
+
+// The clean tables the hostile images start from, on 4 MiB images by
+// sfdisk: an MBR of a bootable Linux entry and an NTFS entry, a GPT of a
+// Linux entry and a Basic Data entry.
+void MakeSmallMbr(const std::string& path);
+void MakeSmallGpt(const std::string& path);
 
 // Both lists.
 std::vector<DamagedImage> DamagedImageCatalogue();
