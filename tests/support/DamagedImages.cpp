@@ -206,6 +206,7 @@ std::vector<DamagedImage> VerifyCases() {
 
 std::vector<DamagedImage> HostileImages() {
   return {
+      // Fields: name, make, the rule verify names (none: the disk is RAW).
       {"zero-length", [](const std::string& p) { MakeSparseFile(p, 0); }},
       {"shorter than a sector",
        [](const std::string& p) {
@@ -221,17 +222,20 @@ std::vector<DamagedImage> HostileImages() {
          sector[510] = 0x55;
          sector[511] = 0xAA;
          WriteFileRange(p, 0, sector);
-       }},
+       },
+       "past-end"},
       {"MBR entries past the end",
        [](const std::string& p) {
          MakeSmallMbr(p);
          std::filesystem::resize_file(p, 1 << 20);
-       }},
+       },
+       "past-end"},
       {"EBR chain past the end",
        [](const std::string& p) {
          makeHostileChain(p);
          std::filesystem::resize_file(p, 5000 * kSector);
-       }},
+       },
+       "ebr-missing"},
       {"EBR linking to itself",
        [](const std::string& p) {
          makeHostileChain(p);
@@ -240,21 +244,24 @@ std::vector<DamagedImage> HostileImages() {
          std::vector<std::uint8_t> ebr = ReadFileRange(p, 2048 * kSector, kSector);
          writeLe32(ebr, 446 + 16 + 8, 0);
          WriteFileRange(p, 2048 * kSector, ebr);
-       }},
+       },
+       "ebr-loop"},
       {"GPT cut inside its entry array",
        [](const std::string& p) {
          MakeSmallGpt(p);
          std::filesystem::resize_file(p, 5 * kSector + 100);
-       }},
+       },
+       "gpt-missing"},
       {"GPT entry array past the end",
-       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 72, 1ull << 40); })},
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 72, 1ull << 40); }), "gpt-missing"},
       {"GPT last usable sector past the end",
-       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 48, ~0ull); })},
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe64(h, 48, ~0ull); }), "gpt-missing"},
       {"GPT of four billion entries",
-       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 80, 0xFFFFFFFFu); })},
-      {"GPT entries of no size", gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 84, 0); })},
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 80, 0xFFFFFFFFu); }), "gpt-missing"},
+      {"GPT entries of no size",
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 84, 0); }), "gpt-missing"},
       {"GPT header longer than its sector",
-       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 12, 0xFFFFFFFFu); })},
+       gptHeadersPatched([](std::span<std::uint8_t> h) { writeLe32(h, 12, 0xFFFFFFFFu); }), "gpt-missing"},
       {"GPT of 4096-byte sectors read with 512-byte sectors",
        [](const std::string& p) {
          MakeSparseFile(p, kHostileImageSize);
@@ -266,8 +273,9 @@ std::vector<DamagedImage> HostileImages() {
          };
          ASSERT_EQ(with({"create-disk", "0", "gpt"}).exitCode, 0);
          ASSERT_EQ(with({"create-partition", "0", "1", "--type", "BASIC_DATA_GUID"}).exitCode, 0);
-       }},
-      {"GPT of 512-byte sectors read with 4096-byte sectors", MakeSmallGpt, "", false, false, "", 0, 4096},
+       },
+       "gpt-missing"},
+      {"GPT of 512-byte sectors read with 4096-byte sectors", MakeSmallGpt, "gpt-missing", false, false, "", 0, 4096},
   };
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,8 +31,8 @@ struct DamagedImage {
   std::string name;
   // Makes the image at the path: the clean table, then the damage.
   std::function<void(const std::string&)> make;
-  // The rule verify names (TableRules.h); empty for a clean table, or where
-  // only the hostile-input tests use the image and no rule is expected.
+  // The rule verify names (TableRules.h); empty for a clean table, or for a
+  // file that holds no table at all (a RAW disk).
   std::string rule;
   bool warning;  // the rule is a warning, which leaves the table clean
   // The peer that judges the table: sgdisk -v, or sfdisk --verify; what it
@@ -42,6 +43,9 @@ struct DamagedImage {
   int peerExit;
   std::uint32_t sectorSize;  // the sector size the image is read with
 };
+
+// A test's parameter is shown by its name.
+inline void PrintTo(const DamagedImage& image, std::ostream* out) { *out << image.name; }
 
 // The size of the images of VerifyCases, and its sectors of 512 bytes.
 inline constexpr std::uint64_t kVerifyImageSize = 16ull << 20;
@@ -55,7 +59,9 @@ std::vector<DamagedImage> VerifyCases();
 // Files that hardly hold a table at all, on 4 MiB images: empty or shorter
 // than a sector, random entries, chains and arrays past the end, GPT
 // headers whose checksums are right but whose sizes are absurd, sectors of
-// the wrong size. Making one of 4096-byte sectors runs kestrin-cli.
+// the wrong size. Verify names what it finds first of its kind (a GPT of
+// which neither copy can be read is "gpt-missing"). Making one of 4096-byte
+// sectors runs kestrin-cli.
 std::vector<DamagedImage> HostileImages();
 
 // The clean tables the hostile images start from, on 4 MiB images by
