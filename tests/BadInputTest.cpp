@@ -8,19 +8,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <span>
+#include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "ByteOrder.h"
 #include "Convert.h"
+#include "DamagedImages.h"
 #include "DiskMap.h"
 #include "EditorCommands.h"
 #include "EmulatedPort.h"
@@ -121,15 +121,6 @@ std::string guidMessage(const std::string& text) {
   return "(" + text + " converts)";
 }
 
-// An MBR disk (a bootable Linux entry and an NTFS entry) and a GPT disk (a
-// Linux entry and an EFI system entry), both made by sfdisk.
-void makeMbr(const std::string& path) {
-  ASSERT_EQ(MakeSfdiskImage(path, kImageSize, "label: dos\nlabel-id: 0x11223344\n2048,2048,83,*\n4096,2048,7\n"), "");
-}
-void makeGpt(const std::string& path) {
-  ASSERT_EQ(MakeSfdiskImage(path, kImageSize, "label: gpt\n2048,2048,L\n4096,2048,U\n"), "");
-}
-
 // ---- the window's commands ----
 
 // The window's commands over the disk, with its table redrawn from the disk
@@ -197,7 +188,7 @@ class WindowInput : public ::testing::Test {
 };
 
 TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
-  open(makeMbr);
+  open(MakeSmallMbr);
   if (HasFatalFailure()) return;
   // The first row is selected and its entry is taken, which the operation
   // would refuse; these texts are refused earlier, when they are converted.
@@ -215,7 +206,7 @@ TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
 }
 
 TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
-  open(makeGpt);
+  open(MakeSmallGpt);
   if (HasFatalFailure()) return;
   expectRefused(
       joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
@@ -223,7 +214,7 @@ TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
 }
 
 TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
-  open(makeMbr);
+  open(MakeSmallMbr);
   if (HasFatalFailure()) return;
   auto typed = [&](const std::string& t) { answerTyped(t); };
   expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartition1Click,
@@ -238,7 +229,7 @@ TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
 }
 
 TEST_F(WindowInput, ChangeTypeAndAttributesRefuseEveryBadTextOnGpt) {
-  open(makeGpt);
+  open(MakeSmallGpt);
   if (HasFatalFailure()) return;
   auto typed = [&](const std::string& t) { answerTyped(t); };
   expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartitionTypeGPT1Click, guidMessage);
@@ -258,21 +249,21 @@ class CliInput : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(HaveTool("sfdisk"));
-    makeMbr(m_mbr);
-    makeGpt(m_gpt);
+    MakeSmallMbr(m_mbr);
+    MakeSmallGpt(m_gpt);
   }
 
-  // Every argument list made by `args` from a text of `texts` is refused:
-  // status 1 (refused, with `expected(text)` on standard error when given)
-  // or 2 (a usage error, with the usage text), nothing on standard output,
-  // the image unchanged.
+  // Every argument list `args`, with a text of `texts` where "@" stands, is
+  // refused: status 1 (refused, with `expected(text)` on standard error when
+  // given) or 2 (a usage error, with the usage text), nothing on standard
+  // output, the image unchanged.
   void expectRefused(const std::string& image, const std::vector<std::string>& texts,
-                     const std::function<std::vector<std::string>(const std::string&)>& args,
+                     const std::vector<std::string>& args,
                      const std::function<std::string(const std::string&)>& expected = {}) {
     const auto before = ReadFileBytes(image);
     for (const std::string& text : texts) {
       std::vector<std::string> line{"--disk", image, "--yes"};
-      for (const std::string& arg : args(text)) line.push_back(arg);
+      for (const std::string& arg : args) line.push_back(arg == "@" ? text : arg);
       RunResult run = runCli(line);
       EXPECT_TRUE(run.exitCode == 1 || run.exitCode == 2) << shown(text) << ": status " << run.exitCode << "\n"
                                                           << run.err;
@@ -306,33 +297,11 @@ std::vector<std::string> argumentTexts(const std::vector<std::string>& extra) {
 
 TEST_F(CliInput, NumbersThatDoNotConvertAreRefusedWithTheConversionMessage) {
   const auto past64 = argumentTexts(kPast64);
-  expectRefused(
-      m_mbr, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"create-partition", "0", "3", "--size", t};
-      },
-      IntegerConversionMessage);
-  expectRefused(
-      m_mbr, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"create-partition", "0", "3", "--offset", t};
-      },
-      IntegerConversionMessage);
-  expectRefused(
-      m_mbr, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"set-boot", "0", "1", t};
-      },
-      BooleanConversionMessage);
-  expectRefused(
-      m_gpt, past64,
-      [](const std::string& t) {
-        return std::vector<std::string>{"set-attributes", "0", "1", t};
-      },
-      IntegerConversionMessage);
-  expectRefused(m_mbr, argumentTexts(kPast32), [](const std::string& t) {
-    return std::vector<std::string>{"set-disk-id", "0", t};
-  });
+  expectRefused(m_mbr, past64, {"create-partition", "0", "3", "--size", "@"}, IntegerConversionMessage);
+  expectRefused(m_mbr, past64, {"create-partition", "0", "3", "--offset", "@"}, IntegerConversionMessage);
+  expectRefused(m_mbr, past64, {"set-boot", "0", "1", "@"}, BooleanConversionMessage);
+  expectRefused(m_gpt, past64, {"set-attributes", "0", "1", "@"}, IntegerConversionMessage);
+  expectRefused(m_mbr, argumentTexts(kPast32), {"set-disk-id", "0", "@"});
 }
 
 // The window takes a sign in every number; the command line refuses one on
@@ -354,31 +323,21 @@ TEST_F(CliInput, NegativeSignaturesAndAttributesAreUsageErrors) {
 
 TEST_F(CliInput, TypeTextsThatNameNoTypeAreRefused) {
   const auto texts = argumentTexts({"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"});
-  expectRefused(m_mbr, texts, [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
-  expectRefused(m_mbr, texts, [](const std::string& t) {
-    return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
-  });
-  expectRefused(m_gpt, texts, [](const std::string& t) { return std::vector<std::string>{"set-type", "0", "1", t}; });
-  expectRefused(m_gpt, texts, [](const std::string& t) {
-    return std::vector<std::string>{"create-partition", "0", "3", "--type", t};
-  });
+  expectRefused(m_mbr, texts, {"set-type", "0", "1", "@"});
+  expectRefused(m_mbr, texts, {"create-partition", "0", "3", "--type", "@"});
+  expectRefused(m_gpt, texts, {"set-type", "0", "1", "@"});
+  expectRefused(m_gpt, texts, {"create-partition", "0", "3", "--type", "@"});
 }
 
 TEST_F(CliInput, DiskAndEntryNumbersOutsideTheirRangeAreRefused) {
   const auto numbers = argumentTexts({"-1", "5", "65", "256", "4294967297", "99999999999", "0x1", "$1"});
-  expectRefused(m_mbr, numbers, [](const std::string& t) {
-    return std::vector<std::string>{"delete-partition", "0", t};
-  });
-  expectRefused(m_mbr, numbers, [](const std::string& t) { return std::vector<std::string>{"make-first", "0", t}; });
-  expectRefused(m_gpt, numbers, [](const std::string& t) {
-    return std::vector<std::string>{"set-attributes", "0", t, "1"};
-  });
+  expectRefused(m_mbr, numbers, {"delete-partition", "0", "@"});
+  expectRefused(m_mbr, numbers, {"make-first", "0", "@"});
+  expectRefused(m_gpt, numbers, {"set-attributes", "0", "@", "1"});
   const auto disks = argumentTexts({"-1", "1", "65", "4294967296", "0x0"});
-  expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"delete-layout", t}; });
-  expectRefused(m_mbr, disks, [](const std::string& t) { return std::vector<std::string>{"create-disk", t, "gpt"}; });
-  expectRefused(m_mbr, argumentTexts({"MBR2", "fat", "0", "3"}), [](const std::string& t) {
-    return std::vector<std::string>{"create-disk", "0", t};
-  });
+  expectRefused(m_mbr, disks, {"delete-layout", "@"});
+  expectRefused(m_mbr, disks, {"create-disk", "@", "gpt"});
+  expectRefused(m_mbr, argumentTexts({"MBR2", "fat", "0", "3"}), {"create-disk", "0", "@"});
 }
 
 TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
@@ -412,116 +371,7 @@ TEST_F(CliInput, PartitionsThatDoNotFitTheDiskAreRefusedByTheOperation) {
 
 // ---- damaged images ----
 
-void patchGptHeader(const std::string& path, std::uint64_t lba,
-                    const std::function<void(std::span<std::uint8_t>)>& change) {
-  std::vector<std::uint8_t> header = ReadFileRange(path, lba * 512, 512);
-  change(header);
-  writeLe32(header, 16, 0);
-  const std::uint32_t size = readLe32(header, 12);
-  // The checksum over the header's own length, capped at the sector, so
-  // that a header claiming any length still passes the checksum test.
-  const uInt covered = std::min<std::uint32_t>(size, 512);
-  writeLe32(header, 16, static_cast<std::uint32_t>(crc32(0, header.data(), covered)));
-  WriteFileRange(path, lba * 512, header);
-}
-
-// Both GPT headers of `path` changed alike, their checksums made right, so
-// the damage is not simply read past by taking the other copy.
-void patchBothGptHeaders(const std::string& path, const std::function<void(std::span<std::uint8_t>)>& change) {
-  const std::uint64_t last = std::filesystem::file_size(path) / 512 - 1;
-  patchGptHeader(path, 1, change);
-  patchGptHeader(path, last, change);
-}
-
-struct DamagedImage {
-  std::string name;
-  std::function<void(const std::string&)> make;  // makes the file at the path
-  std::uint32_t sectorSize = 512;                // the sector size it is read with
-};
-
-std::vector<DamagedImage> damagedImages() {
-  return {
-      {"zero-length", [](const std::string& p) { MakeSparseFile(p, 0); }},
-      {"shorter than a sector",
-       [](const std::string& p) {
-         MakeSparseFile(p, 0);
-         WriteFileRange(p, 0, std::vector<std::uint8_t>(100, 0x55));
-       }},
-      {"boot signature over random entries",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         std::vector<std::uint8_t> sector(512);
-         std::uint32_t x = 12345;
-         for (auto& b : sector) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 24);
-         sector[510] = 0x55;
-         sector[511] = 0xAA;
-         WriteFileRange(p, 0, sector);
-       }},
-      {"MBR entries past the end",
-       [](const std::string& p) {
-         makeMbr(p);
-         std::filesystem::resize_file(p, 1 << 20);
-       }},
-      {"EBR chain past the end",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         Run({"sfdisk", "-q", p}, "label: dos\n2048,6000,5\n4096,512,83\n6144,512,83\n");
-         std::filesystem::resize_file(p, 5000 * 512);
-       }},
-      {"EBR linking to itself",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         Run({"sfdisk", "-q", p}, "label: dos\n2048,6000,5\n4096,512,83\n6144,512,83\n");
-         // The first EBR sits at the start of the extended partition; its
-         // link entry (the second) now names itself.
-         std::vector<std::uint8_t> ebr = ReadFileRange(p, 2048 * 512, 512);
-         writeLe32(ebr, 446 + 16 + 8, 0);
-         WriteFileRange(p, 2048 * 512, ebr);
-       }},
-      {"GPT cut inside its entry array",
-       [](const std::string& p) {
-         makeGpt(p);
-         std::filesystem::resize_file(p, 5 * 512 + 100);
-       }},
-      {"GPT entry array past the end",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe64(h, 72, 1ull << 40); });
-       }},
-      {"GPT last usable sector past the end",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe64(h, 48, ~0ull); });
-       }},
-      {"GPT of four billion entries",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 80, 0xFFFFFFFFu); });
-       }},
-      {"GPT entries of no size",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 84, 0); });
-       }},
-      {"GPT header longer than its sector",
-       [](const std::string& p) {
-         makeGpt(p);
-         patchBothGptHeaders(p, [](std::span<std::uint8_t> h) { writeLe32(h, 12, 0xFFFFFFFFu); });
-       }},
-      {"GPT of 4096-byte sectors read with 512-byte sectors",
-       [](const std::string& p) {
-         MakeSparseFile(p, kImageSize);
-         ASSERT_EQ(runCli({"--sector-size", "4096", "--disk", p, "--yes", "create-disk", "0", "gpt"}).exitCode, 0);
-         ASSERT_EQ(runCli({"--sector-size", "4096", "--disk", p, "--yes", "create-partition", "0", "1", "--type",
-                           "BASIC_DATA_GUID"})
-                       .exitCode,
-                   0);
-       },
-       512},
-      {"GPT of 512-byte sectors read with 4096-byte sectors", makeGpt, 4096},
-  };
-}
-
+// Every image of the catalogue: the hostile ones, and the tables verify judges.
 class DamagedImages : public ::testing::TestWithParam<DamagedImage> {
  protected:
   TempDir m_dir;
@@ -575,12 +425,31 @@ TEST_P(DamagedImages, AreReadOrRefusedWithoutACrashAndRefusedWritesChangeNothing
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, DamagedImages, ::testing::ValuesIn(damagedImages()),
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedImages, ::testing::ValuesIn(DamagedImageCatalogue()),
                          [](const ::testing::TestParamInfo<DamagedImage>& info) {
-                           std::string name;
-                           for (char c : info.param.name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
+                           return DamagedImageId(info.param.name);
                          });
+
+// The catalogue written out, one file per image named after it and the
+// sector size it is read with ("EBR_loop.512.img"), into the folder that
+// KESTRIN_DAMAGED_IMAGES names (fuzz/make-seeds.sh seeds the fuzzers with
+// them), else into a temporary folder: every image is made, and no two
+// share a name.
+TEST(DamagedImageCatalogue, WritesEveryImageUnderANameOfItsOwn) {
+  TempDir temp;
+  const char* folder = std::getenv("KESTRIN_DAMAGED_IMAGES");
+  const std::filesystem::path out = folder != nullptr && *folder != '\0' ? folder : temp.path();
+  std::filesystem::create_directories(out);
+  std::set<std::string> files;
+  for (const DamagedImage& image : DamagedImageCatalogue()) {
+    const std::string name = DamagedImageId(image.name) + "." + std::to_string(image.sectorSize) + ".img";
+    const std::string file = (out / name).string();
+    EXPECT_TRUE(files.insert(file).second) << image.name << ": another image has its name";
+    image.make(file);
+    ASSERT_FALSE(HasFatalFailure()) << image.name;
+    EXPECT_TRUE(std::filesystem::is_regular_file(file)) << image.name;
+  }
+}
 
 // Paths that hold no disk: each command fails at once (a FIFO must not wait
 // for a writer), keeps the specified message and names the real cause.
