@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "EditingFixture.h"
@@ -102,21 +103,6 @@ TEST_F(DiskOperations, CreateDiskRefusesAnUnknownStyleWithoutOpeningTheDisk) {
                                                       "Partition style 255 is not MBR (0), GPT (1) or RAW (2)"}));
 }
 
-TEST_F(DiskOperations, CreateDiskThatFailsShowsOneMessageAndSendsNothingMore) {
-  port.failRequest(IOCTL_DISK_CREATE_DISK, ERROR_WRITE_PROTECT);
-  EXPECT_FALSE(CreateDisk(kEditPath, 1));
-  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 19"}));
-  EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_CREATE_DISK}));
-  EXPECT_TRUE(closedOnceAtTheEnd());
-}
-
-TEST_F(DiskOperations, CreateDiskOnADiskThatCannotBeOpenedReportsTheInvalidHandle) {
-  port.failOpen(ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(CreateDisk(kEditPath, 0));
-  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 6"}));
-  EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_CREATE_DISK}));
-}
-
 TEST_F(DiskOperations, CreateDiskIgnoresFailedDismountAndUpdate) {
   port.failRequest(FSCTL_DISMOUNT_VOLUME, ERROR_ACCESS_DENIED);
   port.failRequest(IOCTL_DISK_UPDATE_PROPERTIES, ERROR_NOT_READY);
@@ -146,23 +132,6 @@ TEST_F(DiskOperations, DeleteLayoutSendsDismountDeleteUpdateAndShowsNothing) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(DiskOperations, DeleteLayoutThatFailsRaisesAfterClosingAndSendsNoUpdate) {
-  port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_WRITE_PROTECT);
-  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
-            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 19");
-  // Closed before the error reached the caller.
-  EXPECT_TRUE(closedOnceAtTheEnd());
-  EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT}));
-  EXPECT_TRUE(messages.shown.empty());
-}
-
-TEST_F(DiskOperations, DeleteLayoutOnADiskThatCannotBeOpenedRaisesWithTheInvalidHandleText) {
-  port.failOpen(ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
-            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 6");
-  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
-}
-
 TEST_F(DiskOperations, SetDiskAttributesSendsTheZeroedFortyByteRecord) {
   EXPECT_TRUE(SetDiskAttributes(kEditPath, 0x0102030405060708ull, 0x1112131415161718ull));
   EXPECT_EQ(port.calls.front().access, GENERIC_READ | GENERIC_WRITE);
@@ -189,20 +158,83 @@ TEST_F(DiskOperations, SetDiskAttributesChangesOnlyTheMaskedBits) {
   EXPECT_EQ(port.requests(IOCTL_DISK_SET_DISK_ATTRIBUTES).size(), 3u);
 }
 
-TEST_F(DiskOperations, SetDiskAttributesOnADiskThatCannotBeOpenedSendsNothing) {
-  port.failOpen(ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(SetDiskAttributes(kEditPath, 1, 1));
-  EXPECT_TRUE(port.requestCodes().empty());
-  EXPECT_EQ(port.closeCount(), 0u);
-  EXPECT_TRUE(messages.shown.empty());
+// The three whole-disk operations fail each its own way: a create shows a
+// message, a delete raises, a change of attributes returns false silently.
+// A request the system refuses, or a disk that cannot be opened (whose
+// requests then fail with the invalid handle), is reported with that
+// request's error and sends no update.
+struct DiskOperation {
+  const char* name;
+  std::function<bool()> call;
+  const char* request;  // the request whose failure is reported
+  std::uint32_t code;
+  bool shows;   // shows the failure as a message
+  bool raises;  // raises it
+  Sequence afterFailedRequest;
+  Sequence afterFailedOpen;
+};
+
+const DiskOperation kDiskOperations[] = {
+    {"CreateDisk", [] { return CreateDisk(kEditPath, 1); }, "IOCTL_DISK_CREATE_DISK", IOCTL_DISK_CREATE_DISK, true,
+     false, Sequence{IOCTL_DISK_CREATE_DISK}, Sequence{IOCTL_DISK_CREATE_DISK}},
+    {"DeleteDriveLayout",
+     [] {
+       DeleteDriveLayout(kEditPath);
+       return true;
+     },
+     "IOCTL_DISK_DELETE_DRIVE_LAYOUT", IOCTL_DISK_DELETE_DRIVE_LAYOUT, false, true,
+     Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT},
+     Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT}},
+    {"SetDiskAttributes", [] { return SetDiskAttributes(kEditPath, 2, 2); }, "IOCTL_DISK_SET_DISK_ATTRIBUTES",
+     IOCTL_DISK_SET_DISK_ATTRIBUTES, false, false, Sequence{IOCTL_DISK_SET_DISK_ATTRIBUTES}, Sequence{}},
+};
+
+class DiskOperationFailures : public DiskOperations, public ::testing::WithParamInterface<DiskOperation> {
+ protected:
+  // Runs the operation, which must fail, and checks that `text` is shown,
+  // raised or neither as the operation reports failures.
+  void expectFailure(const std::string& text) {
+    const DiskOperation& operation = GetParam();
+    std::string raised;
+    if (operation.raises) {
+      raised = ErrorOf<KestrinError>([&] { operation.call(); });
+    } else {
+      EXPECT_FALSE(operation.call());
+    }
+    EXPECT_EQ(raised, operation.raises ? text : "");
+    EXPECT_EQ(messages.shown, operation.shows ? std::vector<std::string>{text} : std::vector<std::string>{});
+  }
+};
+
+TEST_P(DiskOperationFailures, ARefusedRequestIsReportedWithItsErrorAfterTheClose) {
+  for (std::uint32_t error : {ERROR_WRITE_PROTECT, ERROR_ACCESS_DENIED}) {
+    SCOPED_TRACE("error " + std::to_string(error));
+    port = RecordingPort();
+    messages.shown.clear();
+    port.failRequest(GetParam().code, error);
+    expectFailure(std::string(GetParam().request) + " failed:Test error " + std::to_string(error));
+    EXPECT_EQ(port.requestCodes(), GetParam().afterFailedRequest);
+    EXPECT_TRUE(closedOnceAtTheEnd());
+  }
 }
 
-TEST_F(DiskOperations, SetDiskAttributesThatFailsReturnsFalseSilently) {
-  port.failRequest(IOCTL_DISK_SET_DISK_ATTRIBUTES, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(SetDiskAttributes(kEditPath, 2, 2));
-  EXPECT_TRUE(messages.shown.empty());
-  EXPECT_TRUE(closedOnceAtTheEnd());
+TEST_P(DiskOperationFailures, ADiskThatCannotBeOpenedIsReportedWithTheInvalidHandle) {
+  for (std::uint32_t error : {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}) {
+    SCOPED_TRACE("error " + std::to_string(error));
+    port = RecordingPort();
+    messages.shown.clear();
+    port.failOpen(error);
+    expectFailure(GetParam().shows || GetParam().raises
+                      ? std::string(GetParam().request) + " failed:Test error " + std::to_string(ERROR_INVALID_HANDLE)
+                      : "");
+    EXPECT_EQ(port.requestCodes(), GetParam().afterFailedOpen);
+    EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+    EXPECT_EQ(port.closeCount(), 0u);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Each, DiskOperationFailures, ::testing::ValuesIn(kDiskOperations),
+                         [](const ::testing::TestParamInfo<DiskOperation>& info) { return info.param.name; });
 
 // --- through Kestrin's disk stack, on images made and checked by the peers ---
 

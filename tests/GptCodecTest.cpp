@@ -24,6 +24,7 @@
 #include "PeerImages.h"
 #include "PeerReaders.h"
 #include "Port.h"
+#include "RecordingMedium.h"
 #include "RuleFindings.h"
 #include "TestSupport.h"
 
@@ -492,15 +493,13 @@ TEST_F(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
 
 TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  std::vector<std::uint8_t> bytes = ReadFileBytes(image);
-  auto fresh = [&] {
-    GptFaultMedium m(bytes.size(), 512);
-    m.bytes = bytes;
-    return m;
-  };
-  GptFaultMedium full = fresh();
+  MemoryMedium disk(0, 512);
+  disk.bytes = ReadFileBytes(image);
+  MediumJournal journal(512);
+  RecordingMedium full(disk, journal);
   bool found = false;
   const LayoutBuffer oldLayout = decode(full, found);
+  const std::vector<std::uint8_t> oldBytes = disk.bytes;
   LayoutBuffer change = oldLayout;
   deleteSlot(change, 1);
   createSlot(change, 3, 12288 * 512, 2048 * 512, kLinuxData);
@@ -514,8 +513,8 @@ TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   auto step = [&](std::uint64_t lba) { return lba == 0 ? 4 : lba == 1 ? 3 : lba < 34 ? 2 : lba == last ? 1 : 0; };
   std::vector<int> steps;
   bool flushed = true;
-  for (const GptFaultMedium::Event& e : full.events) {
-    if (e.flush) {
+  for (const MediumEvent& e : journal.events()) {
+    if (e.kind == MediumEvent::Kind::Flush) {
       flushed = true;
       continue;
     }
@@ -534,7 +533,9 @@ TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
 
   for (std::size_t allowed = 0; allowed < steps.size(); ++allowed) {
     SCOPED_TRACE(allowed);
-    GptFaultMedium cut = fresh();
+    disk.bytes = oldBytes;
+    MediumJournal cutJournal(512);
+    RecordingMedium cut(disk, cutJournal);
     cut.writesAllowed = allowed;
     EXPECT_EQ(EncodeGpt(cut, change), ERROR_WRITE_FAULT);
     LayoutBuffer seen = decode(cut, found);
@@ -623,11 +624,13 @@ TEST_F(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   fillPattern(image, 20 * kMiB);
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
 
-  GptFaultMedium medium(before.size(), 512);
-  medium.bytes = before;
+  MemoryMedium memory(0, 512);
+  memory.bytes = before;
+  MediumJournal journal(512);
+  RecordingMedium medium(memory, journal);
   const Guid id = guid("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
   ASSERT_EQ(WriteEmptyGpt(medium, id, 0), ERROR_SUCCESS);
-  WriteFileRange(image, 0, medium.bytes);
+  WriteFileRange(image, 0, memory.bytes);
 
   std::string report;
   EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
@@ -637,13 +640,13 @@ TEST_F(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   EXPECT_EQ(disk.entryCount, 128u);
   EXPECT_EQ(disk.firstUsable, 34u);
   EXPECT_EQ(disk.lastUsable, medium.sectorCount() - 34);
-  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 446, medium.bytes.begin()));
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 446, memory.bytes.begin()));
   const std::vector<std::uint8_t> sgdiskMbr = ReadFileRange(reference, 446, 66);
-  EXPECT_TRUE(std::equal(sgdiskMbr.begin(), sgdiskMbr.end(), medium.bytes.begin() + 446));
+  EXPECT_TRUE(std::equal(sgdiskMbr.begin(), sgdiskMbr.end(), memory.bytes.begin() + 446));
   // The protective MBR is the last write, so a cut leaves the old sector 0.
-  ASSERT_FALSE(medium.events.empty());
-  EXPECT_EQ(medium.events[medium.events.size() - 2].lba, 0u);
-  for (std::uint64_t lba : changedSectors(before, medium.bytes, 512)) {
+  ASSERT_FALSE(journal.events().empty());
+  EXPECT_EQ(journal.events()[journal.events().size() - 2].lba, 0u);
+  for (std::uint64_t lba : changedSectors(before, memory.bytes, 512)) {
     EXPECT_TRUE(isTableSector(lba, medium.sectorCount(), 512)) << "sector " << lba << " changed";
   }
 }

@@ -182,68 +182,130 @@ TEST_F(MbrOperations, MakeFirstSwapsWholeSlotsAndSendsNoUpdate) {
   EXPECT_TRUE(closedOnceAtTheEnd());
 }
 
-TEST_F(MbrOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpened) {
-  port.layout = seededLayout(kStyleMbr, 4);
-  for (std::uint8_t entry : {0, 65, 70, 255}) {
-    port.calls.clear();
-    messages.shown.clear();
-    std::string text = "Entry number " + std::to_string(entry) + " is outside the partition table (1 to 64)";
-    EXPECT_FALSE(CreatePartitionMBR(kEditPath, entry, 1 << 20, 1 << 20, false, 0x83));
-    EXPECT_FALSE(DeletePartitionMBR(kEditPath, entry));
-    EXPECT_FALSE(SetPartitionTypeMBR(kEditPath, entry, 0x07));
-    EXPECT_FALSE(SetPartitionBootMBR(kEditPath, entry, true));
-    EXPECT_FALSE(SetPartitionNumberOneMBR(kEditPath, entry));
-    EXPECT_EQ(messages.shown, std::vector<std::string>(5, text));
-    EXPECT_TRUE(port.calls.empty()) << "entry " << int(entry);
-  }
-}
-
-// A style read from another disk, or a slot past the table, must never reach
-// the write: an MBR type byte lands in a GPT type GUID, a slot past the count
-// is filled and silently dropped, and making it first would empty slot 1.
-TEST_F(MbrOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWritesNothing) {
-  struct Case {
-    std::uint32_t style;
-    std::uint32_t count;
-    std::uint8_t entry;
-    const char* message;
-  };
-  for (const Case& c :
-       {Case{kStyleGpt, 4, 1, "MBR only"}, Case{kStyleRaw, 0, 1, "MBR only"},
-        Case{kStyleMbr, 4, 5, "not a valid part number"}, Case{kStyleMbr, 0, 5, "not a valid part number"}}) {
-    port.layout = seededLayout(c.style, c.count);
-    std::vector<std::function<bool()>> operations = {
-        [&] { return CreatePartitionMBR(kEditPath, c.entry, 1 << 20, 1 << 20, false, 0x83); },
-        [&] { return DeletePartitionMBR(kEditPath, c.entry); },
-        [&] { return SetPartitionTypeMBR(kEditPath, c.entry, 0x07); },
-        [&] { return SetPartitionBootMBR(kEditPath, c.entry, true); },
-        [&] { return SetPartitionNumberOneMBR(kEditPath, c.entry); }};
-    if (c.style != kStyleMbr) operations.push_back([&] { return SetDiskIdMBR(kEditPath, 1); });
-    SCOPED_TRACE("style " + std::to_string(c.style) + " entry " + std::to_string(c.entry));
-    expectEachRefused(operations, c.message);
-  }
-  // Deleting an empty slot, or making it the first one (which would move
-  // partition 1 into it), changes nothing that was meant.
+// Deleting an empty slot, or making it the first one (which would move
+// partition 1 into it), changes nothing that was meant.
+TEST_F(MbrOperations, RefusesToDeleteOrMakeFirstAnEmptySlot) {
   port.layout = seededLayout(kStyleMbr, 4);
   port.layout.slot(2).setMbrPartitionType(0);
   expectEachRefused({[] { return DeletePartitionMBR(kEditPath, 2); }, [] { return SetPartitionNumberOneMBR(kEditPath, 2); }},
                     "not a valid part number");
 }
 
-TEST_F(MbrOperations, FailedReadOrWriteShowsOneMessagePerCall) {
-  port.layout = seededLayout(kStyleMbr, 4);
+// --- what every MBR and GPT operation refuses, one table for both styles ---
+
+const std::string kLinuxDataText = "{0fc63daf-8483-4772-8e79-3d69d8477de4}";
+
+struct LayoutOperation {
+  const char* name;
+  std::function<bool(std::uint8_t entry)> call;
+  std::uint32_t style;  // the only style it writes
+  bool sendsUpdate;  // IOCTL_DISK_UPDATE_PROPERTIES after the write
+  bool takesEntry;   // false: a change of the whole table
+  // Refuses an entry past the table's count (a GPT create may fill any slot).
+  bool refusesPastTheCount;
+};
+
+const LayoutOperation kLayoutOperations[] = {
+    {"CreatePartitionMBR",
+     [](std::uint8_t e) { return CreatePartitionMBR(kEditPath, e, 1 << 20, 1 << 20, false, 0x83); }, kStyleMbr, true,
+     true, true},
+    {"DeletePartitionMBR", [](std::uint8_t e) { return DeletePartitionMBR(kEditPath, e); }, kStyleMbr, true, true, true},
+    {"SetPartitionTypeMBR", [](std::uint8_t e) { return SetPartitionTypeMBR(kEditPath, e, 0x07); }, kStyleMbr, true,
+     true, true},
+    {"SetPartitionBootMBR", [](std::uint8_t e) { return SetPartitionBootMBR(kEditPath, e, true); }, kStyleMbr, true,
+     true, true},
+    {"SetPartitionNumberOneMBR", [](std::uint8_t e) { return SetPartitionNumberOneMBR(kEditPath, e); }, kStyleMbr,
+     false, true, true},
+    {"SetDiskIdMBR", [](std::uint8_t) { return SetDiskIdMBR(kEditPath, 1); }, kStyleMbr, true, false, false},
+    {"CreatePartitionGPT",
+     [](std::uint8_t e) { return CreatePartitionGPT(kEditPath, e, 1 << 20, 1 << 20, kLinuxDataText); }, kStyleGpt,
+     true, true, false},
+    {"DeletePartitionGPT", [](std::uint8_t e) { return DeletePartitionGPT(kEditPath, e); }, kStyleGpt, true, true,
+     true},
+    {"SetPartitionTypeGPT", [](std::uint8_t e) { return SetPartitionTypeGPT(kEditPath, e, kLinuxDataText); },
+     kStyleGpt, true, true, true},
+    {"SetPartitionAttributesGPT", [](std::uint8_t e) { return SetPartitionAttributesGPT(kEditPath, e, 1); },
+     kStyleGpt, true, true, true},
+};
+
+std::string operationName(const ::testing::TestParamInfo<LayoutOperation>& info) { return info.param.name; }
+
+std::vector<LayoutOperation> onOneEntry() {
+  std::vector<LayoutOperation> found;
+  for (const LayoutOperation& operation : kLayoutOperations) {
+    if (operation.takesEntry) found.push_back(operation);
+  }
+  return found;
+}
+
+class LayoutOperations : public EditingFixture, public ::testing::WithParamInterface<LayoutOperation> {};
+// The operations on one entry of the table.
+class EntryOperations : public LayoutOperations {};
+
+TEST_P(LayoutOperations, WritesTheLayoutAndSendsTheUpdateOrNot) {
+  port.layout = seededLayout(GetParam().style, 4);
+  EXPECT_TRUE(GetParam().call(2));
+  EXPECT_EQ(port.requestCodes(), GetParam().sendsUpdate ? kWithUpdate : kWithoutUpdate);
+  EXPECT_TRUE(closedOnceAtTheEnd());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_P(EntryOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpened) {
+  port.layout = seededLayout(GetParam().style, 4);
+  for (std::uint8_t entry : {0, 65, 70, 128, 255}) {
+    port.calls.clear();
+    messages.shown.clear();
+    EXPECT_FALSE(GetParam().call(entry));
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"Entry number " + std::to_string(entry) +
+                                                       " is outside the partition table (1 to 64)"});
+    EXPECT_TRUE(port.calls.empty()) << "entry " << int(entry);
+  }
+}
+
+// A style read from another disk must never reach the write: an MBR type
+// byte lands in a GPT type GUID, a GPT type over an MBR slot.
+TEST_P(LayoutOperations, RefusesALayoutOfAnotherStyleAndWritesNothing) {
+  for (std::uint32_t style : {kStyleMbr, kStyleGpt, kStyleRaw}) {
+    if (style == GetParam().style) continue;
+    SCOPED_TRACE("style " + std::to_string(style));
+    port.layout = seededLayout(style, style == kStyleRaw ? 0 : 4);
+    expectEachRefused({[this] { return GetParam().call(1); }}, GetParam().style == kStyleMbr ? "MBR only" : "GPT only");
+  }
+}
+
+// A slot past the count is filled and silently dropped, and making it first
+// would empty slot 1.
+TEST_P(EntryOperations, RefusesAnEntryPastTheTableAndWritesNothing) {
+  if (!GetParam().refusesPastTheCount) {
+    port.layout = seededLayout(GetParam().style, 2);
+    EXPECT_TRUE(GetParam().call(3));
+    return;
+  }
+  for (auto [count, entry] : {std::pair{0u, 5}, std::pair{2u, 3}, std::pair{4u, 5}}) {
+    SCOPED_TRACE("count " + std::to_string(count) + " entry " + std::to_string(entry));
+    port.layout = seededLayout(GetParam().style, count);
+    expectEachRefused({[this, entry] { return GetParam().call(static_cast<std::uint8_t>(entry)); }},
+                      "not a valid part number");
+  }
+}
+
+TEST_P(LayoutOperations, FailedReadOrWriteShowsOneMessageAndSendsNoUpdate) {
+  port.layout = seededLayout(GetParam().style, 4);
   port.failRequest(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, ERROR_INVALID_PARAMETER);
-  EXPECT_FALSE(CreatePartitionMBR(kEditPath, 2, -1, -1, false, 0x83));
+  EXPECT_FALSE(GetParam().call(2));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:Test error 87"}));
   EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
 
   port = RecordingPort();
   messages.shown.clear();
   port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_FALSE(SetDiskIdMBR(kEditPath, 1));
+  EXPECT_FALSE(GetParam().call(2));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 122"}));
   EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Each, LayoutOperations, ::testing::ValuesIn(kLayoutOperations), operationName);
+INSTANTIATE_TEST_SUITE_P(Each, EntryOperations, ::testing::ValuesIn(onOneEntry()), operationName);
 
 // --- through Kestrin's disk stack, on images made and checked by the peers ---
 
