@@ -163,73 +163,65 @@ TEST_F(DiskOperations, SetDiskAttributesChangesOnlyTheMaskedBits) {
 // A request the system refuses, or a disk that cannot be opened (whose
 // requests then fail with the invalid handle), is reported with that
 // request's error and sends no update.
+enum class Reports { Shown, Raised, Nothing };
 struct DiskOperation {
   const char* name;
   std::function<bool()> call;
-  const char* request;  // the request whose failure is reported
-  std::uint32_t code;
-  bool shows;   // shows the failure as a message
-  bool raises;  // raises it
-  Sequence afterFailedRequest;
-  Sequence afterFailedOpen;
+  std::uint32_t code;  // the request whose failure is reported
+  const char* request;
+  Reports reports;
+  Sequence afterFailedRequest, afterFailedOpen;
 };
-
+const Sequence kDismountAndDelete = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT};
 const DiskOperation kDiskOperations[] = {
-    {"CreateDisk", [] { return CreateDisk(kEditPath, 1); }, "IOCTL_DISK_CREATE_DISK", IOCTL_DISK_CREATE_DISK, true,
-     false, Sequence{IOCTL_DISK_CREATE_DISK}, Sequence{IOCTL_DISK_CREATE_DISK}},
-    {"DeleteDriveLayout",
-     [] {
-       DeleteDriveLayout(kEditPath);
-       return true;
-     },
-     "IOCTL_DISK_DELETE_DRIVE_LAYOUT", IOCTL_DISK_DELETE_DRIVE_LAYOUT, false, true,
-     Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT},
-     Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT}},
-    {"SetDiskAttributes", [] { return SetDiskAttributes(kEditPath, 2, 2); }, "IOCTL_DISK_SET_DISK_ATTRIBUTES",
-     IOCTL_DISK_SET_DISK_ATTRIBUTES, false, false, Sequence{IOCTL_DISK_SET_DISK_ATTRIBUTES}, Sequence{}},
+    {"CreateDisk", [] { return CreateDisk(kEditPath, 1); }, IOCTL_DISK_CREATE_DISK, "IOCTL_DISK_CREATE_DISK",
+     Reports::Shown, {IOCTL_DISK_CREATE_DISK}, {IOCTL_DISK_CREATE_DISK}},
+    {"DeleteDriveLayout", [] { return DeleteDriveLayout(kEditPath), true; }, IOCTL_DISK_DELETE_DRIVE_LAYOUT,
+     "IOCTL_DISK_DELETE_DRIVE_LAYOUT", Reports::Raised, kDismountAndDelete, kDismountAndDelete},
+    {"SetDiskAttributes", [] { return SetDiskAttributes(kEditPath, 2, 2); }, IOCTL_DISK_SET_DISK_ATTRIBUTES,
+     "IOCTL_DISK_SET_DISK_ATTRIBUTES", Reports::Nothing, {IOCTL_DISK_SET_DISK_ATTRIBUTES}, {}},
 };
+void PrintTo(const DiskOperation& operation, std::ostream* out) { *out << operation.name; }
 
 class DiskOperationFailures : public DiskOperations, public ::testing::WithParamInterface<DiskOperation> {
  protected:
-  // Runs the operation, which must fail, and checks that `text` is shown,
-  // raised or neither as the operation reports failures.
-  void expectFailure(const std::string& text) {
+  // Runs the operation on a fresh port where its request, or the open,
+  // fails with `error`, and checks that it fails and shows, raises or keeps
+  // to itself the text of `error` (of the invalid handle after a failed open).
+  void expectFailure(std::uint32_t error, bool opened) {
     const DiskOperation& operation = GetParam();
+    SCOPED_TRACE("error " + std::to_string(error));
+    port = RecordingPort();
+    messages.shown.clear();
+    opened ? port.failRequest(operation.code, error) : port.failOpen(error);
     std::string raised;
-    if (operation.raises) {
+    if (operation.reports == Reports::Raised) {
       raised = ErrorOf<KestrinError>([&] { operation.call(); });
     } else {
       EXPECT_FALSE(operation.call());
     }
-    EXPECT_EQ(raised, operation.raises ? text : "");
-    EXPECT_EQ(messages.shown, operation.shows ? std::vector<std::string>{text} : std::vector<std::string>{});
+    std::string text = std::string(operation.request) + " failed:Test error " +
+                       std::to_string(opened ? error : ERROR_INVALID_HANDLE);
+    EXPECT_EQ(raised, operation.reports == Reports::Raised ? text : "");
+    EXPECT_EQ(messages.shown, operation.reports == Reports::Shown ? std::vector<std::string>{text}
+                                                                  : std::vector<std::string>{});
+    EXPECT_EQ(port.requestCodes(), opened ? operation.afterFailedRequest : operation.afterFailedOpen);
   }
 };
 
 TEST_P(DiskOperationFailures, ARefusedRequestIsReportedWithItsErrorAfterTheClose) {
   for (std::uint32_t error : {ERROR_WRITE_PROTECT, ERROR_ACCESS_DENIED}) {
-    SCOPED_TRACE("error " + std::to_string(error));
-    port = RecordingPort();
-    messages.shown.clear();
-    port.failRequest(GetParam().code, error);
-    expectFailure(std::string(GetParam().request) + " failed:Test error " + std::to_string(error));
-    EXPECT_EQ(port.requestCodes(), GetParam().afterFailedRequest);
+    expectFailure(error, true);
     EXPECT_TRUE(closedOnceAtTheEnd());
   }
 }
 
 TEST_P(DiskOperationFailures, ADiskThatCannotBeOpenedIsReportedWithTheInvalidHandle) {
   for (std::uint32_t error : {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}) {
-    SCOPED_TRACE("error " + std::to_string(error));
-    port = RecordingPort();
-    messages.shown.clear();
-    port.failOpen(error);
-    expectFailure(GetParam().shows || GetParam().raises
-                      ? std::string(GetParam().request) + " failed:Test error " + std::to_string(ERROR_INVALID_HANDLE)
-                      : "");
-    EXPECT_EQ(port.requestCodes(), GetParam().afterFailedOpen);
+    expectFailure(error, false);
     EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
-    EXPECT_EQ(port.closeCount(), 0u);
+    // One that stops at the failed open has no handle to close.
+    if (GetParam().afterFailedOpen.empty()) EXPECT_EQ(port.closeCount(), 0u);
   }
 }
 

@@ -195,48 +195,38 @@ TEST_F(MbrOperations, RefusesToDeleteOrMakeFirstAnEmptySlot) {
 
 const std::string kLinuxDataText = "{0fc63daf-8483-4772-8e79-3d69d8477de4}";
 
+// Each operation with the only style it writes, whether it sends the
+// update after the write, and whether it refuses an entry past the table's
+// count (a GPT create may fill any slot). The last one changes the whole
+// table and takes no entry.
 struct LayoutOperation {
   const char* name;
-  std::function<bool(std::uint8_t entry)> call;
-  std::uint32_t style;  // the only style it writes
-  bool sendsUpdate;  // IOCTL_DISK_UPDATE_PROPERTIES after the write
-  bool takesEntry;   // false: a change of the whole table
-  // Refuses an entry past the table's count (a GPT create may fill any slot).
+  std::function<bool(const std::string& path, std::uint8_t entry)> call;
+  std::uint32_t style;
+  bool sendsUpdate;
   bool refusesPastTheCount;
 };
-
+using Path = const std::string&;
 const LayoutOperation kLayoutOperations[] = {
-    {"CreatePartitionMBR",
-     [](std::uint8_t e) { return CreatePartitionMBR(kEditPath, e, 1 << 20, 1 << 20, false, 0x83); }, kStyleMbr, true,
-     true, true},
-    {"DeletePartitionMBR", [](std::uint8_t e) { return DeletePartitionMBR(kEditPath, e); }, kStyleMbr, true, true, true},
-    {"SetPartitionTypeMBR", [](std::uint8_t e) { return SetPartitionTypeMBR(kEditPath, e, 0x07); }, kStyleMbr, true,
-     true, true},
-    {"SetPartitionBootMBR", [](std::uint8_t e) { return SetPartitionBootMBR(kEditPath, e, true); }, kStyleMbr, true,
-     true, true},
-    {"SetPartitionNumberOneMBR", [](std::uint8_t e) { return SetPartitionNumberOneMBR(kEditPath, e); }, kStyleMbr,
-     false, true, true},
-    {"SetDiskIdMBR", [](std::uint8_t) { return SetDiskIdMBR(kEditPath, 1); }, kStyleMbr, true, false, false},
-    {"CreatePartitionGPT",
-     [](std::uint8_t e) { return CreatePartitionGPT(kEditPath, e, 1 << 20, 1 << 20, kLinuxDataText); }, kStyleGpt,
-     true, true, false},
-    {"DeletePartitionGPT", [](std::uint8_t e) { return DeletePartitionGPT(kEditPath, e); }, kStyleGpt, true, true,
+    {"CreatePartitionMBR", [](Path p, std::uint8_t e) { return CreatePartitionMBR(p, e, 40 << 20, 1 << 20, false, 0x83); },
+     kStyleMbr, true, true},
+    {"DeletePartitionMBR", [](Path p, std::uint8_t e) { return DeletePartitionMBR(p, e); }, kStyleMbr, true, true},
+    {"SetPartitionTypeMBR", [](Path p, std::uint8_t e) { return SetPartitionTypeMBR(p, e, 0x0C); }, kStyleMbr, true, true},
+    {"SetPartitionBootMBR", [](Path p, std::uint8_t e) { return SetPartitionBootMBR(p, e, true); }, kStyleMbr, true, true},
+    {"SetPartitionNumberOneMBR", [](Path p, std::uint8_t e) { return SetPartitionNumberOneMBR(p, e); }, kStyleMbr, false,
      true},
-    {"SetPartitionTypeGPT", [](std::uint8_t e) { return SetPartitionTypeGPT(kEditPath, e, kLinuxDataText); },
-     kStyleGpt, true, true, true},
-    {"SetPartitionAttributesGPT", [](std::uint8_t e) { return SetPartitionAttributesGPT(kEditPath, e, 1); },
-     kStyleGpt, true, true, true},
+    {"CreatePartitionGPT",
+     [](Path p, std::uint8_t e) { return CreatePartitionGPT(p, e, 40 << 20, 1 << 20, kLinuxDataText); }, kStyleGpt, true,
+     false},
+    {"DeletePartitionGPT", [](Path p, std::uint8_t e) { return DeletePartitionGPT(p, e); }, kStyleGpt, true, true},
+    {"SetPartitionTypeGPT", [](Path p, std::uint8_t e) { return SetPartitionTypeGPT(p, e, kLinuxDataText); }, kStyleGpt,
+     true, true},
+    {"SetPartitionAttributesGPT", [](Path p, std::uint8_t e) { return SetPartitionAttributesGPT(p, e, 1); }, kStyleGpt,
+     true, true},
+    {"SetDiskIdMBR", [](Path p, std::uint8_t) { return SetDiskIdMBR(p, 1); }, kStyleMbr, true, false},
 };
-
+void PrintTo(const LayoutOperation& operation, std::ostream* out) { *out << operation.name; }
 std::string operationName(const ::testing::TestParamInfo<LayoutOperation>& info) { return info.param.name; }
-
-std::vector<LayoutOperation> onOneEntry() {
-  std::vector<LayoutOperation> found;
-  for (const LayoutOperation& operation : kLayoutOperations) {
-    if (operation.takesEntry) found.push_back(operation);
-  }
-  return found;
-}
 
 class LayoutOperations : public EditingFixture, public ::testing::WithParamInterface<LayoutOperation> {};
 // The operations on one entry of the table.
@@ -244,7 +234,7 @@ class EntryOperations : public LayoutOperations {};
 
 TEST_P(LayoutOperations, WritesTheLayoutAndSendsTheUpdateOrNot) {
   port.layout = seededLayout(GetParam().style, 4);
-  EXPECT_TRUE(GetParam().call(2));
+  EXPECT_TRUE(GetParam().call(kEditPath, 2));
   EXPECT_EQ(port.requestCodes(), GetParam().sendsUpdate ? kWithUpdate : kWithoutUpdate);
   EXPECT_TRUE(closedOnceAtTheEnd());
   EXPECT_TRUE(messages.shown.empty());
@@ -255,7 +245,7 @@ TEST_P(EntryOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpen
   for (std::uint8_t entry : {0, 65, 70, 128, 255}) {
     port.calls.clear();
     messages.shown.clear();
-    EXPECT_FALSE(GetParam().call(entry));
+    EXPECT_FALSE(GetParam().call(kEditPath, entry));
     EXPECT_EQ(messages.shown, std::vector<std::string>{"Entry number " + std::to_string(entry) +
                                                        " is outside the partition table (1 to 64)"});
     EXPECT_TRUE(port.calls.empty()) << "entry " << int(entry);
@@ -269,7 +259,7 @@ TEST_P(LayoutOperations, RefusesALayoutOfAnotherStyleAndWritesNothing) {
     if (style == GetParam().style) continue;
     SCOPED_TRACE("style " + std::to_string(style));
     port.layout = seededLayout(style, style == kStyleRaw ? 0 : 4);
-    expectEachRefused({[this] { return GetParam().call(1); }}, GetParam().style == kStyleMbr ? "MBR only" : "GPT only");
+    expectEachRefused({[this] { return GetParam().call(kEditPath, 1); }}, GetParam().style == kStyleMbr ? "MBR only" : "GPT only");
   }
 }
 
@@ -278,13 +268,13 @@ TEST_P(LayoutOperations, RefusesALayoutOfAnotherStyleAndWritesNothing) {
 TEST_P(EntryOperations, RefusesAnEntryPastTheTableAndWritesNothing) {
   if (!GetParam().refusesPastTheCount) {
     port.layout = seededLayout(GetParam().style, 2);
-    EXPECT_TRUE(GetParam().call(3));
+    EXPECT_TRUE(GetParam().call(kEditPath, 3));
     return;
   }
   for (auto [count, entry] : {std::pair{0u, 5}, std::pair{2u, 3}, std::pair{4u, 5}}) {
     SCOPED_TRACE("count " + std::to_string(count) + " entry " + std::to_string(entry));
     port.layout = seededLayout(GetParam().style, count);
-    expectEachRefused({[this, entry] { return GetParam().call(static_cast<std::uint8_t>(entry)); }},
+    expectEachRefused({[this, entry] { return GetParam().call(kEditPath, static_cast<std::uint8_t>(entry)); }},
                       "not a valid part number");
   }
 }
@@ -292,20 +282,22 @@ TEST_P(EntryOperations, RefusesAnEntryPastTheTableAndWritesNothing) {
 TEST_P(LayoutOperations, FailedReadOrWriteShowsOneMessageAndSendsNoUpdate) {
   port.layout = seededLayout(GetParam().style, 4);
   port.failRequest(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, ERROR_INVALID_PARAMETER);
-  EXPECT_FALSE(GetParam().call(2));
+  EXPECT_FALSE(GetParam().call(kEditPath, 2));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:Test error 87"}));
   EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
 
   port = RecordingPort();
   messages.shown.clear();
   port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_FALSE(GetParam().call(2));
+  EXPECT_FALSE(GetParam().call(kEditPath, 2));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 122"}));
   EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, LayoutOperations, ::testing::ValuesIn(kLayoutOperations), operationName);
-INSTANTIATE_TEST_SUITE_P(Each, EntryOperations, ::testing::ValuesIn(onOneEntry()), operationName);
+INSTANTIATE_TEST_SUITE_P(Each, EntryOperations,
+                         ::testing::ValuesIn(std::begin(kLayoutOperations), std::end(kLayoutOperations) - 1),
+                         operationName);
 
 // --- through Kestrin's disk stack, on images made and checked by the peers ---
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -357,6 +358,175 @@ PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize) {
     table.partitions.push_back(p);
   }
   return table;
+}
+
+std::string PeerGuidText(const Guid& guid) {
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string text;
+  char digits[3];
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+    std::snprintf(digits, sizeof digits, "%02X", guid.bytes[kOrder[i]]);
+    text += digits;
+  }
+  return text;
+}
+
+namespace {
+
+std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+bool isContainer(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+// An MBR partition as a peer should list it: the primaries by slot, the
+// logical drives numbered from 5 in chain order; no links.
+struct ExpectedPartition {
+  int number;
+  int entry;  // its slot in the layout
+  std::string kind;
+};
+
+std::vector<ExpectedPartition> mbrPeerView(const LayoutBuffer& layout) {
+  std::vector<ExpectedPartition> parts;
+  int nextLogical = 5;
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
+    ConstLayoutSlot slot = layout.slot(entry);
+    bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
+    if (slot.mbrPartitionType() == 0 || linkSlot) continue;
+    parts.push_back({entry <= 4 ? entry : nextLogical++, entry,
+                     entry > 4                                 ? "logical"
+                     : isContainer(slot.mbrPartitionType()) ? "extended"
+                                                               : "primary"});
+  }
+  return parts;
+}
+
+bool slotIsAllZero(const LayoutBuffer& layout, int entry) {
+  auto bytes = layout.slot(entry).bytes();
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+void expectMbrAsDecoded(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize,
+                        const std::vector<ExpectedPartition>& expected) {
+  EXPECT_EQ(layout.mbrSignature(), peer.mbrId());
+  int logicals = static_cast<int>(std::count_if(peer.partitions.begin(), peer.partitions.end(),
+                                                [](const PeerPartition& p) { return p.number > 4; }));
+  EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
+  std::vector<bool> listed(65, false);
+  std::uint32_t realNumber = 0;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const PeerPartition& seen = peer.partitions[i];
+    ConstLayoutSlot slot = layout.slot(expected[i].entry);
+    SCOPED_TRACE("peer partition " + std::to_string(seen.number));
+    EXPECT_EQ(expected[i].entry, seen.number <= 4 ? seen.number : 5 + 4 * (seen.number - 5));
+    listed[expected[i].entry] = true;
+    bool container = isContainer(seen.mbrType());
+    EXPECT_EQ(slot.mbrRecognizedPartition(), container ? 0 : 1);
+    EXPECT_EQ(slot.partitionNumber(), container ? 0u : ++realNumber);
+    if (seen.number <= 4) {
+      EXPECT_EQ(slot.mbrHiddenSectors(), seen.start * peer.unit / sectorSize);
+    }
+  }
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
+    bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
+    if (!listed[entry] && !linkSlot) {
+      EXPECT_TRUE(slotIsAllZero(layout, entry)) << "slot " << entry;
+    }
+  }
+  // Each link points at the EBR of the next logical drive: the EBR plus the
+  // logical's own offset from it is where the peer sees that drive start.
+  for (int group = 0; group < logicals; ++group) {
+    ConstLayoutSlot link = layout.slot(6 + 4 * group);
+    if (group + 1 == logicals) {
+      EXPECT_EQ(link.mbrPartitionType(), 0) << "the last EBR has no link";
+      continue;
+    }
+    ConstLayoutSlot next = layout.slot(9 + 4 * group);
+    EXPECT_TRUE(link.mbrPartitionType() == 0x05 || link.mbrPartitionType() == 0x0F);
+    EXPECT_EQ(link.partitionNumber(), 0u);
+    EXPECT_EQ(link.startingOffset() + std::int64_t{next.mbrHiddenSectors()} * sectorSize, next.startingOffset());
+    EXPECT_GT(next.mbrHiddenSectors(), 0u);
+  }
+}
+
+void expectMbr(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize, bool decoded) {
+  EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
+  const std::vector<ExpectedPartition> expected = mbrPeerView(layout);
+  ASSERT_EQ(peer.partitions.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const PeerPartition& seen = peer.partitions[i];
+    ConstLayoutSlot slot = layout.slot(expected[i].entry);
+    SCOPED_TRACE("partition " + std::to_string(expected[i].number));
+    EXPECT_EQ(seen.number, expected[i].number);
+    EXPECT_EQ(seen.start * peer.unit, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(seen.size * peer.unit, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(slot.mbrBootIndicator(), seen.bootable ? 1 : 0);
+    if (seen.kind.empty()) {
+      EXPECT_EQ(seen.mbrType(), slot.mbrPartitionType());
+    } else {
+      EXPECT_EQ(seen.kind, expected[i].kind);
+    }
+  }
+  if (decoded) expectMbrAsDecoded(layout, peer, sectorSize, expected);
+}
+
+void expectGpt(const LayoutBuffer& layout, PeerTable peer, Peer which, const std::string& device,
+               std::uint32_t sectorSize) {
+  if (which == Peer::Sgdisk) {
+    EXPECT_EQ(layout.gptMaxPartitionCount(), peer.entryCount);
+    return;
+  }
+  if (which != Peer::Partx) ASSERT_EQ(peer.label, "gpt");
+  if (which == Peer::SfdiskDump) {
+    EXPECT_EQ(PeerGuidText(layout.gptDiskId()), peer.id);
+    EXPECT_EQ(layout.gptStartingUsableOffset(), static_cast<std::int64_t>(peer.firstUsable * sectorSize));
+    EXPECT_EQ(layout.gptUsableLength(),
+              static_cast<std::int64_t>((peer.lastUsable - peer.firstUsable + 1) * sectorSize));
+  }
+  // parted lists by place on the disk; the layout is in array order.
+  std::sort(peer.partitions.begin(), peer.partitions.end(),
+            [](const PeerPartition& a, const PeerPartition& b) { return a.number < b.number; });
+  ASSERT_EQ(peer.partitions.size(), layout.partitionCount());
+  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
+    const PeerPartition& seen = peer.partitions[i];
+    ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
+    SCOPED_TRACE("entry " + std::to_string(seen.number));
+    EXPECT_EQ(static_cast<std::uint32_t>(seen.number), slot.partitionNumber());
+    EXPECT_EQ(seen.start * peer.unit, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(seen.size * peer.unit, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(seen.name, narrow(slot.gptName()));
+    if (which == Peer::Parted) continue;  // parted shows neither type nor unique GUID
+    EXPECT_EQ(seen.type, PeerGuidText(slot.gptPartitionType()));
+    EXPECT_EQ(seen.uuid, PeerGuidText(slot.gptPartitionId()));
+    if (which != Peer::SfdiskDump) continue;
+    EXPECT_EQ(slot.style(), kStyleGpt);
+    auto info = SgdiskInfo(device, seen.number);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(slot.gptAttributes(), info->attributes);
+  }
+}
+
+}  // namespace
+
+void ExpectPeersSeeLayout(const LayoutBuffer& layout, const std::string& device, std::uint32_t sectorSize,
+                          const std::vector<Peer>& peers, bool decoded) {
+  for (Peer which : peers) {
+    static const char* const kNames[] = {"sfdisk --dump", "sfdisk --json", "sgdisk -p",
+                                         "parted print",  "partx --show",  "fdisk -l"};
+    SCOPED_TRACE(kNames[static_cast<int>(which)]);
+    const PeerTable peer = which == Peer::SfdiskDump ? SfdiskDump(device)
+                           : which == Peer::SfdiskJson ? SfdiskJson(device)
+                           : which == Peer::Sgdisk     ? SgdiskPrint(device)
+                           : which == Peer::Parted     ? PartedPrint(device)
+                           : which == Peer::Partx      ? PartxShow(device)
+                                                       : FdiskList(device, sectorSize);
+    ASSERT_TRUE(peer.ok) << device << "\n" << peer.text();
+    if (layout.partitionStyle() == kStyleGpt) {
+      expectGpt(layout, peer, which, device, sectorSize);
+    } else {
+      expectMbr(layout, peer, sectorSize, decoded);
+    }
+  }
 }
 
 }  // namespace kestrin::test

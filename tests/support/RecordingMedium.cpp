@@ -10,7 +10,7 @@ namespace kestrin::test {
 
 std::uint32_t RecordingMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
   if (writesAllowed && m_journal.writeCount() >= *writesAllowed) return ERROR_WRITE_FAULT;
-  std::uint32_t error = m_device.writeSectors(lba, data);
+  std::uint32_t error = m_inner->writeSectors(lba, data);
   // A write that the medium refused changed nothing, so nothing of it can
   // be found on the disk after a cut either.
   if (error == ERROR_SUCCESS) {
@@ -20,7 +20,7 @@ std::uint32_t RecordingMedium::writeSectors(std::uint64_t lba, std::span<const s
 }
 
 std::uint32_t RecordingMedium::flush() {
-  std::uint32_t error = m_device.flush();
+  std::uint32_t error = m_inner->flush();
   if (error == ERROR_SUCCESS) m_journal.record({MediumEvent::Kind::Flush, 0, {}});
   return error;
 }

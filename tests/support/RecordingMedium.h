@@ -1,11 +1,11 @@
 #pragma once
 // Power-cut testing of the disk stack and of the codec. A RecordingMedium
-// stands between the caller and a medium (one of the disk stack, or an
-// in-memory disk) and notes, in a MediumJournal, every write and flush that
-// reaches it; it can also make writes fail after a number of them. The
-// journal can then rebuild the disk as a power cut would have left it: a
-// copy of the original image with any prefix of the writes applied, the
-// last of them torn after any whole sector.
+// stands between the caller and the real medium and notes, in a
+// MediumJournal, every write and flush that reaches the medium; it can also
+// make writes fail after a number of them. The journal can then rebuild the disk as a
+// power cut would have left it: a copy of the original image with any
+// prefix of the writes applied, the last of them torn after any whole
+// sector.
 
 #include <cstdint>
 #include <memory>
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "Medium.h"
-#include "MemoryMedium.h"
 
 namespace kestrin::test {
 
@@ -74,47 +73,36 @@ class MediumJournal {
 
 // A medium that passes everything on to `inner` and records each write and
 // flush that succeeds in `journal` (which must outlive it). Locks,
-// read-only state and descriptions are the inner medium's; over an
-// in-memory disk (which the test keeps, and must outlive it) they are those
-// of a writable medium without locks.
+// read-only state and descriptions are the inner medium's.
 class RecordingMedium : public Medium {
  public:
   RecordingMedium(std::unique_ptr<Medium> inner, MediumJournal& journal)
-      : m_owned(std::move(inner)), m_medium(m_owned.get()), m_device(*m_owned), m_journal(journal) {}
-  RecordingMedium(MemoryMedium& disk, MediumJournal& journal) : m_device(disk), m_journal(journal) {}
+      : m_inner(std::move(inner)), m_journal(journal) {}
 
   // When set, every write after the journal holds this many fails with
   // ERROR_WRITE_FAULT and changes nothing.
   std::optional<std::size_t> writesAllowed;
 
-  std::uint32_t sectorSize() const override { return m_device.sectorSize(); }
-  std::uint64_t sectorCount() const override { return m_device.sectorCount(); }
-  std::uint64_t lengthBytes() const override { return m_medium ? m_medium->lengthBytes() : Medium::lengthBytes(); }
-  PhysicalSectors physicalSectors() const override {
-    return m_medium ? m_medium->physicalSectors() : Medium::physicalSectors();
-  }
+  std::uint32_t sectorSize() const override { return m_inner->sectorSize(); }
+  std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
+  std::uint64_t lengthBytes() const override { return m_inner->lengthBytes(); }
+  PhysicalSectors physicalSectors() const override { return m_inner->physicalSectors(); }
   std::uint32_t readSectors(std::uint64_t lba, std::span<std::uint8_t> out) override {
-    return m_device.readSectors(lba, out);
+    return m_inner->readSectors(lba, out);
   }
   std::uint32_t writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) override;
   std::uint32_t flush() override;
-  bool isReadOnly() const override { return m_medium && m_medium->isReadOnly(); }
-  std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) override {
-    return m_medium ? m_medium->lock(mode, wait) : ERROR_SUCCESS;
-  }
+  bool isReadOnly() const override { return m_inner->isReadOnly(); }
+  std::uint32_t lock(LockMode mode, std::chrono::milliseconds wait) override { return m_inner->lock(mode, wait); }
   std::uint32_t refuseChangesToBusyPartitions(const std::function<std::uint32_t(SectorDevice&)>& write) override {
-    return m_medium ? m_medium->refuseChangesToBusyPartitions(write) : ERROR_SUCCESS;
+    return m_inner->refuseChangesToBusyPartitions(write);
   }
-  std::uint32_t tableChanged() override { return m_medium ? m_medium->tableChanged() : ERROR_SUCCESS; }
-  std::string displayName() const override { return m_medium ? m_medium->displayName() : "memory"; }
-  MediumDescription description() const override {
-    return m_medium ? m_medium->description() : Medium::description();
-  }
+  std::uint32_t tableChanged() override { return m_inner->tableChanged(); }
+  std::string displayName() const override { return m_inner->displayName(); }
+  MediumDescription description() const override { return m_inner->description(); }
 
  private:
-  std::unique_ptr<Medium> m_owned;
-  Medium* m_medium = nullptr;  // null over an in-memory disk
-  SectorDevice& m_device;
+  std::unique_ptr<Medium> m_inner;
   MediumJournal& m_journal;
 };
 
