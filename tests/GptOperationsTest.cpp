@@ -334,15 +334,5 @@ TEST_F(GptOperationsOnImage, MalformedTypeTextLeavesTheImageAsItWas) {
   EXPECT_EQ(port.openCount(), port.closeCount());
 }
 
-TEST_F(GptOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
-  std::vector<std::uint8_t> before = imageBytes();
-  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
-  EXPECT_FALSE(SetPartitionAttributesGPT(kImagePath, 1, 1));
-  EXPECT_EQ(messages.shown,
-            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
-  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
-  EXPECT_TRUE(imageBytes() == before);
-}
-
 }  // namespace
 }  // namespace kestrin::test

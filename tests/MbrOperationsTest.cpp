@@ -541,30 +541,6 @@ TEST_F(MbrOperationsOnImage, ADamagedTableIsChangedElsewhereAndRepairedEntryByEn
   }
 }
 
-TEST_F(MbrOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
-  std::vector<std::uint8_t> before = imageBytes();
-  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
-  EXPECT_FALSE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
-  EXPECT_EQ(messages.shown,
-            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
-  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
-  EXPECT_TRUE(imageBytes() == before);
-  // Writable again, the same change goes through.
-  messages.shown.clear();
-  ASSERT_TRUE(SetDiskAttributes(kImagePath, 0, DISK_ATTRIBUTE_READ_ONLY));
-  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
-  EXPECT_EQ(SfdiskDump(image).partition(1).type, "c");
-  expectHealthy();
-}
-
-TEST_F(MbrOperationsOnImage, DiskThatDoesNotExistShowsTheReadFailureAndChangesNothing) {
-  std::vector<std::uint8_t> before = imageBytes();
-  EXPECT_FALSE(SetPartitionTypeMBR("\\\\.\\PhysicalDrive5", 1, 0x0C));
-  EXPECT_EQ(messages.shown,
-            (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
-  EXPECT_TRUE(imageBytes() == before);
-}
-
 TEST_F(MbrOperationsOnImage, CreateOverlappingAnotherEntryIsTheSystemsToRefuse) {
   // The operation checks nothing itself; whatever the stack answers, a
   // refusal is one message and leaves the disk as it was.
@@ -580,6 +556,55 @@ TEST_F(MbrOperationsOnImage, CreateOverlappingAnotherEntryIsTheSystemsToRefuse) 
   }
   EXPECT_TRUE(markersIntact());
 }
+
+// Every operation on a disk of its style: one that is read-only refuses the
+// write with the system's text and leaves the disk as it was (and takes it
+// once writable again), one that does not exist fails at the read.
+class LayoutOperationsOnImage : public ImageFixture, public ::testing::WithParamInterface<LayoutOperation> {
+ protected:
+  void SetUp() override {
+    ImageFixture::SetUp();
+    if (IsSkipped()) return;
+    // Two primaries, or two GPT entries (Linux, then basic data) in the same places.
+    ASSERT_EQ(PartitionWithSfdisk(image, GetParam().style == kStyleMbr ? kTwoPrimaries
+                                                                       : "label: gpt\nstart=2048, size=20480\n"
+                                                                         "start=22528, size=20480, type=EBD0A0A2-"
+                                                                         "B9E5-4433-87C0-68B6B72699C7\n"),
+              "");
+    writeMarker(2 << 20);
+    writeMarker(12 << 20);
+  }
+};
+
+TEST_P(LayoutOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
+  const std::vector<std::uint8_t> before = imageBytes();
+  const std::string dumpBefore = SfdiskDump(image).text();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_FALSE(GetParam().call(kImagePath, 2));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
+  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+  EXPECT_TRUE(imageBytes() == before);
+  // Writable again, the same change goes through.
+  messages.shown.clear();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, 0, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_TRUE(GetParam().call(kImagePath, 2));
+  EXPECT_NE(SfdiskDump(image).text(), dumpBefore);
+  std::string report;
+  EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
+  EXPECT_TRUE(markersIntact());
+  EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
+}
+
+TEST_P(LayoutOperationsOnImage, DiskThatDoesNotExistShowsTheReadFailureAndChangesNothing) {
+  std::vector<std::uint8_t> before = imageBytes();
+  EXPECT_FALSE(GetParam().call("\\\\.\\PhysicalDrive5", 1));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
+  EXPECT_TRUE(imageBytes() == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, LayoutOperationsOnImage, ::testing::ValuesIn(kLayoutOperations), operationName);
 
 }  // namespace
 }  // namespace kestrin::test
