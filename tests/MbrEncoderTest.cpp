@@ -224,8 +224,7 @@ TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
   expectSameEntries(layout, decode(*medium));
   medium.reset();
 
-  std::string report;
-  EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
+  EXPECT_TRUE(SfdiskAccepts(image));
   ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskDump, Peer::Partx});
 }
 
@@ -251,8 +250,7 @@ TEST(MbrEncode, DeletingALogicalDriveKeepsItsEbrInTheChain) {
     EXPECT_EQ(after.partitionCount(), 16u);
     medium.reset();
 
-    std::string report;
-    EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SfdiskAccepts(image));
     ASSERT_EQ(SfdiskDump(image).partitions.size(), 5u);
     ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskDump, Peer::Partx, Peer::Parted});
   }
@@ -616,8 +614,7 @@ TEST(MbrEncode, LogicalDrivesAddedAndDeletedReadAlikeInEveryPeer) {
     for (const PeerTable& peer : {SfdiskDump(image), PartedPrint(image), PartxShow(image)}) {
       EXPECT_EQ(logicalDrives(peer), numbered) << peer.text();
     }
-    std::string report;
-    EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SfdiskAccepts(image));
     if (c.ebr == 0) continue;
     for (std::size_t i : {0, 1}) EXPECT_EQ(ReadFileRange(image, ebrs[i] * 512, 512), ebrBytes[i]);
     const std::vector<std::uint8_t> linked = ReadFileRange(image, ebrs[2] * 512, 512);

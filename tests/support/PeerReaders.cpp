@@ -360,6 +360,16 @@ PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize) {
   return table;
 }
 
+::testing::AssertionResult SfdiskAccepts(const std::string& device) {
+  std::string report;
+  return SfdiskVerifies(device, &report) ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << report;
+}
+
+::testing::AssertionResult SgdiskAccepts(const std::string& device) {
+  std::string report;
+  return SgdiskVerifies(device, &report) ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << report;
+}
+
 std::string PeerGuidText(const Guid& guid) {
   static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   std::string text;
@@ -378,58 +388,56 @@ std::string narrow(const std::u16string& text) { return std::string(text.begin()
 
 bool isContainer(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
-// An MBR partition as a peer should list it: the primaries by slot, the
-// logical drives numbered from 5 in chain order; no links.
-struct ExpectedPartition {
-  int number;
-  int entry;  // its slot in the layout
-  std::string kind;
-};
-
-std::vector<ExpectedPartition> mbrPeerView(const LayoutBuffer& layout) {
-  std::vector<ExpectedPartition> parts;
-  int nextLogical = 5;
-  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
-    ConstLayoutSlot slot = layout.slot(entry);
-    bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
-    if (slot.mbrPartitionType() == 0 || linkSlot) continue;
-    parts.push_back({entry <= 4 ? entry : nextLogical++, entry,
-                     entry > 4                                 ? "logical"
-                     : isContainer(slot.mbrPartitionType()) ? "extended"
-                                                               : "primary"});
-  }
-  return parts;
-}
+bool isLink(int entry) { return entry > 4 && (entry - 5) % 4 == 1; }
 
 bool slotIsAllZero(const LayoutBuffer& layout, int entry) {
   auto bytes = layout.slot(entry).bytes();
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-void expectMbrAsDecoded(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize,
-                        const std::vector<ExpectedPartition>& expected) {
-  EXPECT_EQ(layout.mbrSignature(), peer.mbrId());
-  int logicals = static_cast<int>(std::count_if(peer.partitions.begin(), peer.partitions.end(),
-                                                [](const PeerPartition& p) { return p.number > 4; }));
-  EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
+void expectMbr(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize, bool decoded) {
+  EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
+  // The peer lists the primaries by slot and the logical drives numbered
+  // from 5 in chain order; no links.
+  std::vector<int> entries;
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
+    if (layout.slot(entry).mbrPartitionType() != 0 && !isLink(entry)) entries.push_back(entry);
+  }
+  ASSERT_EQ(peer.partitions.size(), entries.size());
   std::vector<bool> listed(65, false);
   std::uint32_t realNumber = 0;
-  for (std::size_t i = 0; i < expected.size(); ++i) {
+  int nextLogical = 5;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     const PeerPartition& seen = peer.partitions[i];
-    ConstLayoutSlot slot = layout.slot(expected[i].entry);
-    SCOPED_TRACE("peer partition " + std::to_string(seen.number));
-    EXPECT_EQ(expected[i].entry, seen.number <= 4 ? seen.number : 5 + 4 * (seen.number - 5));
-    listed[expected[i].entry] = true;
-    bool container = isContainer(seen.mbrType());
+    const int entry = entries[i];
+    ConstLayoutSlot slot = layout.slot(entry);
+    SCOPED_TRACE("partition " + std::to_string(seen.number) + ", slot " + std::to_string(entry));
+    EXPECT_EQ(seen.number, entry <= 4 ? entry : nextLogical++);
+    EXPECT_EQ(seen.start * peer.unit, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(seen.size * peer.unit, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(slot.mbrBootIndicator(), seen.bootable ? 1 : 0);
+    bool container = isContainer(slot.mbrPartitionType());
+    if (seen.kind.empty()) {
+      EXPECT_EQ(seen.mbrType(), slot.mbrPartitionType());
+    } else {
+      EXPECT_EQ(seen.kind, entry > 4 ? "logical" : container ? "extended" : "primary");
+    }
+    if (!decoded) continue;
+    EXPECT_EQ(entry, seen.number <= 4 ? seen.number : 5 + 4 * (seen.number - 5));
+    listed[entry] = true;
     EXPECT_EQ(slot.mbrRecognizedPartition(), container ? 0 : 1);
     EXPECT_EQ(slot.partitionNumber(), container ? 0u : ++realNumber);
     if (seen.number <= 4) {
       EXPECT_EQ(slot.mbrHiddenSectors(), seen.start * peer.unit / sectorSize);
     }
   }
+  if (!decoded) return;
+  EXPECT_EQ(layout.mbrSignature(), peer.mbrId());
+  int logicals = static_cast<int>(std::count_if(peer.partitions.begin(), peer.partitions.end(),
+                                                [](const PeerPartition& p) { return p.number > 4; }));
+  EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
   for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
-    bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
-    if (!listed[entry] && !linkSlot) {
+    if (!listed[entry] && !isLink(entry)) {
       EXPECT_TRUE(slotIsAllZero(layout, entry)) << "slot " << entry;
     }
   }
@@ -447,27 +455,6 @@ void expectMbrAsDecoded(const LayoutBuffer& layout, const PeerTable& peer, std::
     EXPECT_EQ(link.startingOffset() + std::int64_t{next.mbrHiddenSectors()} * sectorSize, next.startingOffset());
     EXPECT_GT(next.mbrHiddenSectors(), 0u);
   }
-}
-
-void expectMbr(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize, bool decoded) {
-  EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
-  const std::vector<ExpectedPartition> expected = mbrPeerView(layout);
-  ASSERT_EQ(peer.partitions.size(), expected.size());
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    const PeerPartition& seen = peer.partitions[i];
-    ConstLayoutSlot slot = layout.slot(expected[i].entry);
-    SCOPED_TRACE("partition " + std::to_string(expected[i].number));
-    EXPECT_EQ(seen.number, expected[i].number);
-    EXPECT_EQ(seen.start * peer.unit, static_cast<std::uint64_t>(slot.startingOffset()));
-    EXPECT_EQ(seen.size * peer.unit, static_cast<std::uint64_t>(slot.partitionLength()));
-    EXPECT_EQ(slot.mbrBootIndicator(), seen.bootable ? 1 : 0);
-    if (seen.kind.empty()) {
-      EXPECT_EQ(seen.mbrType(), slot.mbrPartitionType());
-    } else {
-      EXPECT_EQ(seen.kind, expected[i].kind);
-    }
-  }
-  if (decoded) expectMbrAsDecoded(layout, peer, sectorSize, expected);
 }
 
 void expectGpt(const LayoutBuffer& layout, PeerTable peer, Peer which, const std::string& device,

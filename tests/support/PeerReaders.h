@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "Guid.h"
 #include "LayoutBuffer.h"
 
@@ -100,6 +102,11 @@ PeerTable PartxShow(const std::string& device);
 // `fdisk -b SECTORSIZE -l IMAGE`, for the sector sizes that sfdisk cannot be
 // told on an image file.
 PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize);
+
+// sfdisk --verify and sgdisk -v as a test's condition: a failure carries
+// the tool's report.
+::testing::AssertionResult SfdiskAccepts(const std::string& device);
+::testing::AssertionResult SgdiskAccepts(const std::string& device);
 
 // The text form the peers print a GUID in (upper case, no braces), made
 // here rather than by the code under test.

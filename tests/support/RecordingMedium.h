@@ -82,11 +82,13 @@ class RecordingMedium : public Medium {
   // When set, every write after the journal holds this many fails with
   // ERROR_WRITE_FAULT and changes nothing.
   std::optional<std::size_t> writesAllowed;
+  // When set, the physical sectors reported instead of the inner medium's.
+  std::optional<PhysicalSectors> physical;
 
   std::uint32_t sectorSize() const override { return m_inner->sectorSize(); }
   std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
   std::uint64_t lengthBytes() const override { return m_inner->lengthBytes(); }
-  PhysicalSectors physicalSectors() const override { return m_inner->physicalSectors(); }
+  PhysicalSectors physicalSectors() const override { return physical.value_or(m_inner->physicalSectors()); }
   std::uint32_t readSectors(std::uint64_t lba, std::span<std::uint8_t> out) override {
     return m_inner->readSectors(lba, out);
   }
