@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "EditingFixture.h"
@@ -102,21 +103,6 @@ TEST_F(DiskOperations, CreateDiskRefusesAnUnknownStyleWithoutOpeningTheDisk) {
                                                       "Partition style 255 is not MBR (0), GPT (1) or RAW (2)"}));
 }
 
-TEST_F(DiskOperations, CreateDiskThatFailsShowsOneMessageAndSendsNothingMore) {
-  port.failRequest(IOCTL_DISK_CREATE_DISK, ERROR_WRITE_PROTECT);
-  EXPECT_FALSE(CreateDisk(kEditPath, 1));
-  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 19"}));
-  EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_CREATE_DISK}));
-  EXPECT_TRUE(closedOnceAtTheEnd());
-}
-
-TEST_F(DiskOperations, CreateDiskOnADiskThatCannotBeOpenedReportsTheInvalidHandle) {
-  port.failOpen(ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(CreateDisk(kEditPath, 0));
-  EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_CREATE_DISK failed:Test error 6"}));
-  EXPECT_EQ(port.requestCodes(), (Sequence{IOCTL_DISK_CREATE_DISK}));
-}
-
 TEST_F(DiskOperations, CreateDiskIgnoresFailedDismountAndUpdate) {
   port.failRequest(FSCTL_DISMOUNT_VOLUME, ERROR_ACCESS_DENIED);
   port.failRequest(IOCTL_DISK_UPDATE_PROPERTIES, ERROR_NOT_READY);
@@ -146,23 +132,6 @@ TEST_F(DiskOperations, DeleteLayoutSendsDismountDeleteUpdateAndShowsNothing) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(DiskOperations, DeleteLayoutThatFailsRaisesAfterClosingAndSendsNoUpdate) {
-  port.failRequest(IOCTL_DISK_DELETE_DRIVE_LAYOUT, ERROR_WRITE_PROTECT);
-  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
-            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 19");
-  // Closed before the error reached the caller.
-  EXPECT_TRUE(closedOnceAtTheEnd());
-  EXPECT_EQ(port.requestCodes(), (Sequence{FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT}));
-  EXPECT_TRUE(messages.shown.empty());
-}
-
-TEST_F(DiskOperations, DeleteLayoutOnADiskThatCannotBeOpenedRaisesWithTheInvalidHandleText) {
-  port.failOpen(ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(ErrorOf<KestrinError>([] { DeleteDriveLayout(kEditPath); }),
-            "IOCTL_DISK_DELETE_DRIVE_LAYOUT failed:Test error 6");
-  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
-}
-
 TEST_F(DiskOperations, SetDiskAttributesSendsTheZeroedFortyByteRecord) {
   EXPECT_TRUE(SetDiskAttributes(kEditPath, 0x0102030405060708ull, 0x1112131415161718ull));
   EXPECT_EQ(port.calls.front().access, GENERIC_READ | GENERIC_WRITE);
@@ -189,20 +158,64 @@ TEST_F(DiskOperations, SetDiskAttributesChangesOnlyTheMaskedBits) {
   EXPECT_EQ(port.requests(IOCTL_DISK_SET_DISK_ATTRIBUTES).size(), 3u);
 }
 
-TEST_F(DiskOperations, SetDiskAttributesOnADiskThatCannotBeOpenedSendsNothing) {
-  port.failOpen(ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(SetDiskAttributes(kEditPath, 1, 1));
-  EXPECT_TRUE(port.requestCodes().empty());
-  EXPECT_EQ(port.closeCount(), 0u);
-  EXPECT_TRUE(messages.shown.empty());
+// The three whole-disk operations fail each its own way: a create shows a
+// message, a delete raises, a change of attributes returns false silently.
+// A request the system refuses, or a disk that cannot be opened (whose
+// requests then fail with the invalid handle), is reported with that
+// request's error and sends no update.
+enum class Reports { Shown, Raised, Nothing };
+struct DiskOperation {
+  const char* name;
+  std::function<bool()> call;
+  std::uint32_t code;  // the request whose failure is reported
+  const char* request;
+  Reports reports;
+  Sequence afterFailedRequest, afterFailedOpen;
+};
+const Sequence kDismountAndDelete = {FSCTL_DISMOUNT_VOLUME, IOCTL_DISK_DELETE_DRIVE_LAYOUT};
+const DiskOperation kDiskOperations[] = {
+    {"CreateDisk", [] { return CreateDisk(kEditPath, 1); }, IOCTL_DISK_CREATE_DISK, "IOCTL_DISK_CREATE_DISK",
+     Reports::Shown, {IOCTL_DISK_CREATE_DISK}, {IOCTL_DISK_CREATE_DISK}},
+    {"DeleteDriveLayout", [] { return DeleteDriveLayout(kEditPath), true; }, IOCTL_DISK_DELETE_DRIVE_LAYOUT,
+     "IOCTL_DISK_DELETE_DRIVE_LAYOUT", Reports::Raised, kDismountAndDelete, kDismountAndDelete},
+    {"SetDiskAttributes", [] { return SetDiskAttributes(kEditPath, 2, 2); }, IOCTL_DISK_SET_DISK_ATTRIBUTES,
+     "IOCTL_DISK_SET_DISK_ATTRIBUTES", Reports::Nothing, {IOCTL_DISK_SET_DISK_ATTRIBUTES}, {}},
+};
+void PrintTo(const DiskOperation& operation, std::ostream* out) { *out << operation.name; }
+
+class DiskOperationFailures : public DiskOperations, public ::testing::WithParamInterface<DiskOperation> {};
+
+TEST_P(DiskOperationFailures, AreReportedWithTheErrorOfTheRefusedRequestOrTheInvalidHandle) {
+  const DiskOperation& operation = GetParam();
+  for (auto [opened, error] : {std::pair{true, ERROR_WRITE_PROTECT}, std::pair{true, ERROR_ACCESS_DENIED},
+                               std::pair{false, ERROR_ACCESS_DENIED}, std::pair{false, ERROR_FILE_NOT_FOUND}}) {
+    SCOPED_TRACE((opened ? "request error " : "open error ") + std::to_string(error));
+    port = RecordingPort();
+    messages.shown.clear();
+    opened ? port.failRequest(operation.code, error) : port.failOpen(error);
+    std::string raised;
+    if (operation.reports == Reports::Raised) {
+      raised = ErrorOf<KestrinError>([&] { operation.call(); });
+    } else {
+      EXPECT_FALSE(operation.call());
+    }
+    std::string text = std::string(operation.request) + " failed:Test error " +
+                       std::to_string(opened ? error : ERROR_INVALID_HANDLE);
+    EXPECT_EQ(raised, operation.reports == Reports::Raised ? text : "");
+    EXPECT_EQ(messages.shown, operation.reports == Reports::Shown ? std::vector<std::string>{text}
+                                                                  : std::vector<std::string>{});
+    EXPECT_EQ(port.requestCodes(), opened ? operation.afterFailedRequest : operation.afterFailedOpen);
+    EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+    if (opened) {
+      EXPECT_TRUE(closedOnceAtTheEnd());
+    } else if (operation.afterFailedOpen.empty()) {
+      EXPECT_EQ(port.closeCount(), 0u);  // stopped at the failed open, with no handle to close
+    }
+  }
 }
 
-TEST_F(DiskOperations, SetDiskAttributesThatFailsReturnsFalseSilently) {
-  port.failRequest(IOCTL_DISK_SET_DISK_ATTRIBUTES, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(SetDiskAttributes(kEditPath, 2, 2));
-  EXPECT_TRUE(messages.shown.empty());
-  EXPECT_TRUE(closedOnceAtTheEnd());
-}
+INSTANTIATE_TEST_SUITE_P(Each, DiskOperationFailures, ::testing::ValuesIn(kDiskOperations),
+                         [](const ::testing::TestParamInfo<DiskOperation>& info) { return info.param.name; });
 
 // --- through Kestrin's disk stack, on images made and checked by the peers ---
 
@@ -242,8 +255,7 @@ TEST_F(DiskOperationsOnImage, FreshGptTwiceGivesTwoDiskGuidsAnd128Entries) {
   std::string ids[2];
   for (std::string& id : ids) {
     EXPECT_TRUE(CreateDisk(kImagePath, 1));
-    std::string report;
-    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SgdiskAccepts(image));
     PeerTable print = SgdiskPrint(image);
     EXPECT_EQ(print.entryCount, 128u) << print.text();
     id = print.id;

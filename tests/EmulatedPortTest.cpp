@@ -260,12 +260,6 @@ TEST_F(EmulatedPortTest, DescriptorNamesTheImageFile) {
 // judges the starts of an sfdisk table by it: a start off the physical
 // sectors is named as such, one on them but off 1 MiB as that.
 TEST_F(EmulatedPortTest, ReportsHowThePhysicalSectorsLieAndVerifyJudgesStartsByThem) {
-  struct Shifted : test::RecordingMedium {
-    Shifted(std::unique_ptr<Medium> inner, test::MediumJournal& journal, PhysicalSectors physical)
-        : RecordingMedium(std::move(inner), journal), physical(physical) {}
-    PhysicalSectors physicalSectors() const override { return physical; }
-    PhysicalSectors physical;
-  };
   const std::string path = dir.file("starts.img");
   ASSERT_EQ(test::MakeSfdiskImage(path, 8 << 20,
                                   "label: dos\nstart=63,size=1985,type=83\nstart=2048,size=8,type=83\n"
@@ -290,7 +284,9 @@ TEST_F(EmulatedPortTest, ReportsHowThePhysicalSectorsLieAndVerifyJudgesStartsByT
                       [&](const DiskSpec& spec, bool writable, std::uint32_t& error) -> std::unique_ptr<Medium> {
                         std::unique_ptr<Medium> inner = OpenMedium(spec, writable, error);
                         if (!inner) return inner;
-                        return std::make_unique<Shifted>(std::move(inner), journal, c.medium);
+                        auto shifted = std::make_unique<test::RecordingMedium>(std::move(inner), journal);
+                        shifted->physical = c.medium;
+                        return shifted;
                       }};
     DiskHandle handle = port.OpenDisk(drive(0), GENERIC_READ, 0);
     std::array<std::uint8_t, kStoragePropertyQuerySize> query{};

@@ -24,6 +24,7 @@
 #include "PeerImages.h"
 #include "PeerReaders.h"
 #include "Port.h"
+#include "RecordingMedium.h"
 #include "RuleFindings.h"
 #include "TestSupport.h"
 
@@ -40,21 +41,8 @@ LayoutBuffer decode(SectorReader& medium, bool& found) {
   return layout;
 }
 
-// The text form that the peers print (upper case, no braces), made here
-// rather than by the code under test.
-std::string bare(const Guid& guid) {
-  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  std::string text;
-  char digits[3];
-  for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-    std::snprintf(digits, sizeof digits, "%02X", guid.bytes[kOrder[i]]);
-    text += digits;
-  }
-  return text;
-}
-
-// The GUID of a text "{XXXXXXXX-XXXX-...}", parsed here for the same reason.
+// The GUID of a text "{XXXXXXXX-XXXX-...}", parsed here rather than by the
+// code under test.
 Guid guid(const char* text) {
   static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   std::string digits;
@@ -65,37 +53,6 @@ Guid guid(const char* text) {
   for (int i = 0; i < 16; ++i)
     g.bytes[kOrder[i]] = static_cast<std::uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
   return g;
-}
-
-std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
-
-// The layout says what sfdisk --dump and sgdisk -i say of `device`.
-void expectPeersAgree(const LayoutBuffer& layout, const std::string& device, std::uint32_t sectorSize) {
-  PeerTable dump = SfdiskDump(device);
-  ASSERT_TRUE(dump.ok) << device;
-  ASSERT_EQ(dump.label, "gpt") << device;
-  EXPECT_EQ(bare(layout.gptDiskId()), dump.id);
-  EXPECT_EQ(layout.gptStartingUsableOffset(), static_cast<std::int64_t>(dump.firstUsable * sectorSize));
-  EXPECT_EQ(layout.gptUsableLength(), static_cast<std::int64_t>((dump.lastUsable - dump.firstUsable + 1) * sectorSize));
-  ASSERT_EQ(layout.partitionCount(), dump.partitions.size());
-  for (std::size_t i = 0; i < dump.partitions.size(); ++i) {
-    const PeerPartition& peer = dump.partitions[i];
-    ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
-    SCOPED_TRACE("entry " + std::to_string(peer.number));
-    EXPECT_EQ(slot.style(), kStyleGpt);
-    EXPECT_EQ(slot.partitionNumber(), static_cast<std::uint32_t>(peer.number));
-    EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(peer.start * sectorSize));
-    EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(peer.size * sectorSize));
-    EXPECT_EQ(bare(slot.gptPartitionType()), peer.type);
-    EXPECT_EQ(bare(slot.gptPartitionId()), peer.uuid);
-    EXPECT_EQ(narrow(slot.gptName()), peer.name);
-    auto info = SgdiskInfo(device, peer.number);
-    ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(slot.gptAttributes(), info->attributes);
-  }
-  PeerTable disk = SgdiskPrint(device);
-  ASSERT_TRUE(disk.ok) << disk.text();
-  EXPECT_EQ(layout.gptMaxPartitionCount(), disk.entryCount);
 }
 
 const std::vector<std::string> kGapTable = {"-n", "1:2048:+1M", "-t", "1:8300",   "-c", "1:root",
@@ -127,7 +84,7 @@ TEST_F(GptCodecDecode, ReadsTableWithGapKeepingArrayPositionsAsNumbers) {
   ASSERT_EQ(layout.partitionCount(), 2u);
   EXPECT_EQ(layout.slot(2).partitionNumber(), 3u);
   EXPECT_EQ(layout.slot(2).gptAttributes(), 0x4000000000000001u);
-  expectPeersAgree(layout, image, 512);
+  ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskDump, Peer::Sgdisk});
 }
 
 TEST_F(GptCodecDecode, ReadsTableOnFourKibSectors) {
@@ -148,7 +105,7 @@ TEST_F(GptCodecDecode, ReadsTableOnFourKibSectors) {
   EXPECT_EQ(layout.slot(1).startingOffset(), 256 * 4096);
   PartitionedLoopDevice again(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   ASSERT_TRUE(again.attached()) << again.failure();
-  expectPeersAgree(layout, again.path(), 4096);
+  ExpectPeersSeeLayout(layout, again.path(), 4096, {Peer::SfdiskDump, Peer::Sgdisk});
 }
 
 TEST_F(GptCodecDecode, FallsBackToBackupWhenPrimaryHeaderOrArrayIsDamaged) {
@@ -337,37 +294,6 @@ void expectGptRefused(SectorDevice& medium, const LayoutBuffer& layout, const ch
 
 constexpr const char* kEfiSystem = "{C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
 
-// parted and partx list the same entries as the layout.
-// partx counts in 512-byte units whatever the sector size, as the kernel does.
-void expectPartedAndPartxAgree(const LayoutBuffer& layout, const std::string& device) {
-  PeerTable parted = PartedPrint(device);
-  PeerTable partx = PartxShow(device);
-  ASSERT_TRUE(parted.ok) << parted.text();
-  ASSERT_EQ(parted.label, "gpt");
-  ASSERT_TRUE(partx.ok) << partx.text();
-  // parted lists by place on the disk; the layout is in array order.
-  auto byNumber = [](const PeerPartition& a, const PeerPartition& b) { return a.number < b.number; };
-  std::sort(parted.partitions.begin(), parted.partitions.end(), byNumber);
-  std::sort(partx.partitions.begin(), partx.partitions.end(), byNumber);
-  ASSERT_EQ(parted.partitions.size(), layout.partitionCount());
-  ASSERT_EQ(partx.partitions.size(), layout.partitionCount());
-  for (std::size_t i = 0; i < partx.partitions.size(); ++i) {
-    ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
-    const PeerPartition& byParted = parted.partitions[i];
-    const PeerPartition& byPartx = partx.partitions[i];
-    EXPECT_EQ(static_cast<std::uint32_t>(byParted.number), slot.partitionNumber());
-    EXPECT_EQ(byParted.start, static_cast<std::uint64_t>(slot.startingOffset()));
-    EXPECT_EQ(byParted.size, static_cast<std::uint64_t>(slot.partitionLength()));
-    EXPECT_EQ(byParted.name, narrow(slot.gptName()));
-    EXPECT_EQ(static_cast<std::uint32_t>(byPartx.number), slot.partitionNumber());
-    EXPECT_EQ(byPartx.start * 512, static_cast<std::uint64_t>(slot.startingOffset()));
-    EXPECT_EQ(byPartx.size * 512, static_cast<std::uint64_t>(slot.partitionLength()));
-    EXPECT_EQ(byPartx.type, bare(slot.gptPartitionType()));
-    EXPECT_EQ(byPartx.uuid, bare(slot.gptPartitionId()));
-    EXPECT_EQ(byPartx.name, narrow(slot.gptName()));
-  }
-}
-
 const std::vector<std::string> kFourEntries = {"-n", "1:2048:+2M", "-c", "1:alpha", "-n", "2:0:+2M",
                                                "-c", "2:beta",     "-n", "3:0:+2M", "-c", "3:gamma",
                                                "-t", "3:8200",     "-n", "5:0:+2M", "-c", "5:epsilon"};
@@ -392,12 +318,10 @@ TEST_F(GptCodecEncode, WritesChangedLayoutThatPeersAcceptKeepingUntouchedNumbers
   createSlot(edited, 5, freeStart, 1 * kMiB, kLinuxData);  // number 5 is taken
   ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
 
-  std::string report;
-  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+  EXPECT_TRUE(SgdiskAccepts(image));
   LayoutBuffer written = decode(*medium, found);
   ASSERT_EQ(written.partitionCount(), 4u);
-  expectPeersAgree(written, image, 512);
-  expectPartedAndPartxAgree(written, image);
+  ExpectPeersSeeLayout(written, image, 512, {Peer::SfdiskDump, Peer::Sgdisk, Peer::Parted, Peer::Partx});
   // Untouched partitions keep number, place and id; the new one takes the
   // first free position.
   const std::vector<std::pair<int, int>> sameEntry = {{1, 1}, {3, 3}, {4, 4}};  // read slot, written slot
@@ -492,13 +416,9 @@ TEST_F(GptCodecEncode, RefusesLayoutsTheDiskCannotHoldAndWritesNothing) {
 
 TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   ASSERT_EQ(MakeSgdiskImage(image, 16 * kMiB, kGapTable), "");
-  std::vector<std::uint8_t> bytes = ReadFileBytes(image);
-  auto fresh = [&] {
-    GptFaultMedium m(bytes.size(), 512);
-    m.bytes = bytes;
-    return m;
-  };
-  GptFaultMedium full = fresh();
+  const std::vector<std::uint8_t> oldBytes = ReadFileBytes(image);
+  MediumJournal journal(512);
+  RecordingMedium full(OpenImage(image, 512, true), journal);
   bool found = false;
   const LayoutBuffer oldLayout = decode(full, found);
   LayoutBuffer change = oldLayout;
@@ -514,8 +434,8 @@ TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
   auto step = [&](std::uint64_t lba) { return lba == 0 ? 4 : lba == 1 ? 3 : lba < 34 ? 2 : lba == last ? 1 : 0; };
   std::vector<int> steps;
   bool flushed = true;
-  for (const GptFaultMedium::Event& e : full.events) {
-    if (e.flush) {
+  for (const MediumEvent& e : journal.events()) {
+    if (e.kind == MediumEvent::Kind::Flush) {
       flushed = true;
       continue;
     }
@@ -534,7 +454,9 @@ TEST_F(GptCodecEncode, KeepsOneValidCopyWhenWritingStopsPartWay) {
 
   for (std::size_t allowed = 0; allowed < steps.size(); ++allowed) {
     SCOPED_TRACE(allowed);
-    GptFaultMedium cut = fresh();
+    WriteFileRange(image, 0, oldBytes);
+    MediumJournal cutJournal(512);
+    RecordingMedium cut(OpenImage(image, 512, true), cutJournal);
     cut.writesAllowed = allowed;
     EXPECT_EQ(EncodeGpt(cut, change), ERROR_WRITE_FAULT);
     LayoutBuffer seen = decode(cut, found);
@@ -554,9 +476,8 @@ TEST_F(GptCodecEncode, RestoresDamagedPrimaryFromBackup) {
   LayoutBuffer layout = decode(*medium, found);
   ASSERT_TRUE(found);
   ASSERT_EQ(EncodeGpt(*medium, layout), ERROR_SUCCESS);
-  std::string report;
-  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
-  expectPeersAgree(layout, image, 512);
+  EXPECT_TRUE(SgdiskAccepts(image));
+  ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskDump, Peer::Sgdisk});
 }
 
 TEST_F(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
@@ -578,12 +499,11 @@ TEST_F(GptCodecEncode, BuildsTableFromLayoutHeaderOnDiskWithoutOne) {
 
   layout.setGptUsableLength(static_cast<std::int64_t>((sectors - 67) * 512));
   ASSERT_EQ(EncodeGpt(*medium, layout), ERROR_SUCCESS);
-  std::string report;
-  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+  EXPECT_TRUE(SgdiskAccepts(image));
   bool found = false;
   LayoutBuffer written = decode(*medium, found);
   ASSERT_TRUE(found);
-  expectPeersAgree(written, image, 512);
+  ExpectPeersSeeLayout(written, image, 512, {Peer::SfdiskDump, Peer::Sgdisk});
   EXPECT_EQ(written.gptDiskId(), layout.gptDiskId());
 }
 
@@ -608,10 +528,8 @@ TEST_F(GptCodecEncode, WritesChangedLayoutOnFourKibSectors) {
 
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   ASSERT_TRUE(loop.attached()) << loop.failure();
-  std::string report;
-  EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;
-  expectPeersAgree(written, loop.path(), 4096);
-  expectPartedAndPartxAgree(written, loop.path());
+  EXPECT_TRUE(SgdiskAccepts(loop.path()));
+  ExpectPeersSeeLayout(written, loop.path(), 4096, {Peer::SfdiskDump, Peer::Sgdisk, Peer::Parted, Peer::Partx});
 }
 
 // --- fresh tables and wiping ---
@@ -623,27 +541,26 @@ TEST_F(GptCodecEmpty, WritesFreshTableKeepingBootCodeWithSgdisksProtectiveMbr) {
   fillPattern(image, 20 * kMiB);
   const std::vector<std::uint8_t> before = ReadFileBytes(image);
 
-  GptFaultMedium medium(before.size(), 512);
-  medium.bytes = before;
+  MediumJournal journal(512);
+  RecordingMedium medium(OpenImage(image, 512, true), journal);
   const Guid id = guid("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
   ASSERT_EQ(WriteEmptyGpt(medium, id, 0), ERROR_SUCCESS);
-  WriteFileRange(image, 0, medium.bytes);
+  const std::vector<std::uint8_t> after = ReadFileBytes(image);
 
-  std::string report;
-  EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+  EXPECT_TRUE(SgdiskAccepts(image));
   PeerTable disk = SgdiskPrint(image);
   ASSERT_TRUE(disk.ok) << disk.text();
-  EXPECT_EQ(disk.id, bare(id));
+  EXPECT_EQ(disk.id, PeerGuidText(id));
   EXPECT_EQ(disk.entryCount, 128u);
   EXPECT_EQ(disk.firstUsable, 34u);
   EXPECT_EQ(disk.lastUsable, medium.sectorCount() - 34);
-  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 446, medium.bytes.begin()));
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 446, after.begin()));
   const std::vector<std::uint8_t> sgdiskMbr = ReadFileRange(reference, 446, 66);
-  EXPECT_TRUE(std::equal(sgdiskMbr.begin(), sgdiskMbr.end(), medium.bytes.begin() + 446));
+  EXPECT_TRUE(std::equal(sgdiskMbr.begin(), sgdiskMbr.end(), after.begin() + 446));
   // The protective MBR is the last write, so a cut leaves the old sector 0.
-  ASSERT_FALSE(medium.events.empty());
-  EXPECT_EQ(medium.events[medium.events.size() - 2].lba, 0u);
-  for (std::uint64_t lba : changedSectors(before, medium.bytes, 512)) {
+  ASSERT_FALSE(journal.events().empty());
+  EXPECT_EQ(journal.events()[journal.events().size() - 2].lba, 0u);
+  for (std::uint64_t lba : changedSectors(before, after, 512)) {
     EXPECT_TRUE(isTableSector(lba, medium.sectorCount(), 512)) << "sector " << lba << " changed";
   }
 }
@@ -676,8 +593,7 @@ TEST_F(GptCodecEmpty, HonoursEntryCountAndRefusesWhatCannotFit) {
   for (auto [asked, held] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{{4, 128}, {200, 200}, {0, 128}}) {
     SCOPED_TRACE(asked);
     ASSERT_EQ(WriteEmptyGpt(*medium, id, asked), ERROR_SUCCESS);
-    std::string report;
-    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SgdiskAccepts(image));
     PeerTable disk = SgdiskPrint(image);
     ASSERT_TRUE(disk.ok) << disk.text();
     EXPECT_EQ(disk.entryCount, held);
@@ -697,8 +613,7 @@ TEST_F(GptCodecEmpty, WritesFreshTableOnFourKibSectors) {
   }
   PartitionedLoopDevice loop(image, 4096, LoopAccess::ReadWrite, LoopPartitions::None);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  std::string report;
-  EXPECT_TRUE(SgdiskVerifies(loop.path(), &report)) << report;
+  EXPECT_TRUE(SgdiskAccepts(loop.path()));
   PeerTable disk = SgdiskPrint(loop.path());
   ASSERT_TRUE(disk.ok) << disk.text();
   EXPECT_EQ(disk.firstUsable, 6u);
@@ -769,8 +684,7 @@ TEST_F(GptCodecEncode, KeepsAHybridMbrInStepWithTheGptAndDropsItOnAFreshTable) {
     ASSERT_TRUE(found);
     c.change(edited);
     ASSERT_EQ(EncodeGpt(*medium, edited), ERROR_SUCCESS);
-    std::string report;
-    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SgdiskAccepts(image));
 
     std::vector<std::uint8_t> expected = before;
     if (!c.mirrorOf2Sectors) {
@@ -810,8 +724,7 @@ TEST_F(GptCodecEncode, ARewriteAfterTheDiskGrewUsesTheWholeDisk) {
     PeerTable dump = SfdiskDump(image);
     EXPECT_EQ(dump.error, "");
     EXPECT_EQ(dump.lastUsable, sectors - 34) << dump.output;
-    std::string report;
-    EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SgdiskAccepts(image));
     EXPECT_EQ(readLe32(ReadFileRange(image, 446 + 12, 4), 0), std::min<std::uint64_t>(sectors - 1, 0xFFFFFFFFu));
     ASSERT_EQ(dump.partitions.size(), 1u);
     EXPECT_EQ(dump.partitions[0].start, 2048u);

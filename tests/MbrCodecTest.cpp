@@ -35,63 +35,9 @@ constexpr const char* kThreeLogicalsScript =
     "start=28672,size=4096,type=82\n"
     "start=34816,size=4096,type=c\n";
 
-int entryOfPeerNumber(int number) { return number <= 4 ? number : 5 + 4 * (number - 5); }
-
 bool slotIsAllZero(const LayoutBuffer& layout, int entry) {
   auto bytes = layout.slot(entry).bytes();
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-// Every slot of `layout` against the partitions a peer tool lists: offsets,
-// lengths, types, boot flags and the partition numbers; slots the peer
-// does not list must be empty, except the links of the EBR chain.
-void expectLayoutMatchesPeer(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize) {
-  ASSERT_TRUE(peer.ok) << peer.error;
-  EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
-  EXPECT_EQ(layout.mbrSignature(), peer.mbrId());
-  int logicals = static_cast<int>(std::count_if(peer.partitions.begin(), peer.partitions.end(),
-                                                [](const PeerPartition& p) { return p.number > 4; }));
-  EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
-
-  std::vector<bool> listed(65, false);
-  std::uint32_t realNumber = 0;
-  for (const PeerPartition& p : peer.partitions) {
-    int entry = entryOfPeerNumber(p.number);
-    listed[entry] = true;
-    ConstLayoutSlot slot = layout.slot(entry);
-    SCOPED_TRACE("peer partition " + std::to_string(p.number));
-    EXPECT_EQ(slot.startingOffset(), static_cast<std::int64_t>(p.start * sectorSize));
-    EXPECT_EQ(slot.partitionLength(), static_cast<std::int64_t>(p.size * sectorSize));
-    EXPECT_EQ(slot.mbrPartitionType(), p.mbrType());
-    EXPECT_EQ(slot.mbrBootIndicator(), p.bootable ? 1 : 0);
-    bool container = p.mbrType() == 0x05 || p.mbrType() == 0x0F || p.mbrType() == 0x85;
-    EXPECT_EQ(slot.mbrRecognizedPartition(), container ? 0 : 1);
-    EXPECT_EQ(slot.partitionNumber(), container ? 0u : ++realNumber);
-    if (p.number <= 4) {
-      EXPECT_EQ(slot.mbrHiddenSectors(), p.start);
-    }
-  }
-  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
-    if (listed[entry]) continue;
-    bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
-    if (!linkSlot) {
-      EXPECT_TRUE(slotIsAllZero(layout, entry)) << "slot " << entry;
-    }
-  }
-  // Each link points at the EBR of the next logical drive: the EBR plus the
-  // logical's own offset from it is where the peer sees that drive start.
-  for (int group = 0; group < logicals; ++group) {
-    ConstLayoutSlot link = layout.slot(6 + 4 * group);
-    if (group + 1 == logicals) {
-      EXPECT_EQ(link.mbrPartitionType(), 0) << "the last EBR has no link";
-      continue;
-    }
-    ConstLayoutSlot next = layout.slot(9 + 4 * group);
-    EXPECT_TRUE(link.mbrPartitionType() == 0x05 || link.mbrPartitionType() == 0x0F);
-    EXPECT_EQ(link.partitionNumber(), 0u);
-    EXPECT_EQ(link.startingOffset() + std::int64_t{next.mbrHiddenSectors()} * sectorSize, next.startingOffset());
-    EXPECT_GT(next.mbrHiddenSectors(), 0u);
-  }
 }
 
 // --- reading images made by peer tools ---
@@ -104,7 +50,7 @@ TEST(MbrDecode, ReadsPrimariesAndLogicalDrivesAsSfdiskSeesThem) {
   ASSERT_NE(medium, nullptr);
   LayoutBuffer layout;
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
-  expectLayoutMatchesPeer(layout, SfdiskJson(image), 512);
+  ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskJson}, true);
   // The dispatcher reaches the same result through the boot signature.
   LayoutBuffer viaDispatcher;
   ASSERT_EQ(DecodeLayout(*medium, viaDispatcher), ERROR_SUCCESS);
@@ -134,7 +80,7 @@ TEST(MbrDecode, ReadsA4096ByteSectorImageAsFdiskSeesIt) {
   ASSERT_EQ(DecodeMbr(*medium, layout), ERROR_SUCCESS);
   PeerTable peer = FdiskList(image, 4096);
   ASSERT_EQ(peer.partitions.size(), 5u) << "fdisk did not make the expected table";
-  expectLayoutMatchesPeer(layout, peer, 4096);
+  ExpectPeersSeeLayout(layout, image, 4096, {Peer::Fdisk}, true);
 }
 
 TEST(MbrDecode, StopsAtAnEbrChainThatLoopsBack) {

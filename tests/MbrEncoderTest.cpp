@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -64,51 +63,6 @@ std::vector<std::uint64_t> ebrSectors(const LayoutBuffer& layout, std::uint32_t 
     if (layout.slot(link).mbrPartitionType() != 0) ebrs.push_back(layout.slot(link).startingOffset() / sectorSize);
   }
   return ebrs;
-}
-
-// The partitions a peer tool should list for `layout`, in bytes: the
-// primaries by slot, the logical drives numbered from 5 in chain order; no
-// links.
-std::vector<PeerPartition> expectedPeerView(const LayoutBuffer& layout) {
-  std::vector<PeerPartition> parts;
-  int nextLogical = 5;
-  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
-    ConstLayoutSlot slot = layout.slot(entry);
-    bool linkSlot = entry > 4 && (entry - 5) % 4 == 1;
-    if (slot.mbrPartitionType() == 0 || linkSlot) continue;
-    PeerPartition p;
-    p.number = entry <= 4 ? entry : nextLogical++;
-    p.start = static_cast<std::uint64_t>(slot.startingOffset());
-    p.size = static_cast<std::uint64_t>(slot.partitionLength());
-    char type[3];
-    std::snprintf(type, sizeof type, "%x", slot.mbrPartitionType());
-    p.type = type;
-    p.bootable = slot.mbrBootIndicator() != 0;
-    bool container = p.mbrType() == 0x05 || p.mbrType() == 0x0F || p.mbrType() == 0x85;
-    p.kind = entry > 4 ? "logical" : container ? "extended" : "primary";
-    parts.push_back(p);
-  }
-  return parts;
-}
-
-void expectPeerAgrees(const std::string& peerName, const PeerTable& peer, const std::vector<PeerPartition>& expected) {
-  SCOPED_TRACE(peerName);
-  ASSERT_TRUE(peer.ok) << peer.error;
-  ASSERT_EQ(peer.partitions.size(), expected.size());
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    const PeerPartition& seen = peer.partitions[i];
-    const PeerPartition& want = expected[i];
-    SCOPED_TRACE("partition " + std::to_string(want.number));
-    EXPECT_EQ(seen.number, want.number);
-    EXPECT_EQ(seen.start * peer.unit, want.start);
-    EXPECT_EQ(seen.size * peer.unit, want.size);
-    EXPECT_EQ(seen.bootable, want.bootable);
-    if (seen.kind.empty()) {
-      EXPECT_EQ(seen.mbrType(), want.mbrType());
-    } else {
-      EXPECT_EQ(seen.kind, want.kind);
-    }
-  }
 }
 
 void expectSameEntries(const LayoutBuffer& written, const LayoutBuffer& read) {
@@ -180,12 +134,8 @@ TEST(MbrEncode, RewritingOnePrimaryAgreesWithEveryPeerAndKeepsTheEbrs) {
   std::string report;
   EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
   EXPECT_NE(report.find("No errors detected"), std::string::npos) << report;
-  std::vector<PeerPartition> expected = expectedPeerView(layout);
-  ASSERT_EQ(expected.size(), 6u);
-  expectPeerAgrees("sfdisk --dump", SfdiskDump(image), expected);
-  expectPeerAgrees("sfdisk --json", SfdiskJson(image), expected);
-  expectPeerAgrees("partx --show", PartxShow(image), expected);
-  expectPeerAgrees("parted print", PartedPrint(image), expected);
+  ASSERT_EQ(SfdiskDump(image).partitions.size(), 6u);
+  ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskDump, Peer::SfdiskJson, Peer::Partx, Peer::Parted});
 
   for (std::size_t i = 0; i < ebrs.size(); ++i) {
     EXPECT_EQ(ReadFileRange(image, ebrs[i] * 512, 512), ebrBefore[i]) << "EBR " << i;
@@ -251,7 +201,7 @@ TEST(MbrEncode, A4096ByteSectorRewriteAgreesWithFdisk) {
   expectSameEntries(layout, decode(*medium));
   medium.reset();
 
-  expectPeerAgrees("fdisk -l", FdiskList(image, 4096), expectedPeerView(layout));
+  ExpectPeersSeeLayout(layout, image, 4096, {Peer::Fdisk});
   std::vector<std::uint8_t> after = ReadFileRange(image, 0, 64 * 4096);
   EXPECT_TRUE(std::equal(after.begin() + 512, after.end(), before.begin() + 512)) << "only the table changed";
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + 446, before.begin()));
@@ -274,10 +224,8 @@ TEST(MbrEncode, AddsTheFirstLogicalDriveToAnEmptyExtendedPartition) {
   expectSameEntries(layout, decode(*medium));
   medium.reset();
 
-  std::string report;
-  EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
-  expectPeerAgrees("sfdisk --dump", SfdiskDump(image), expectedPeerView(layout));
-  expectPeerAgrees("partx --show", PartxShow(image), expectedPeerView(layout));
+  EXPECT_TRUE(SfdiskAccepts(image));
+  ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskDump, Peer::Partx});
 }
 
 // Deleting a logical drive empties its slot and leaves its EBR in the
@@ -302,13 +250,9 @@ TEST(MbrEncode, DeletingALogicalDriveKeepsItsEbrInTheChain) {
     EXPECT_EQ(after.partitionCount(), 16u);
     medium.reset();
 
-    std::string report;
-    EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
-    std::vector<PeerPartition> expected = expectedPeerView(layout);
-    ASSERT_EQ(expected.size(), 5u);
-    expectPeerAgrees("sfdisk --dump", SfdiskDump(image), expected);
-    expectPeerAgrees("partx --show", PartxShow(image), expected);
-    expectPeerAgrees("parted print", PartedPrint(image), expected);
+    EXPECT_TRUE(SfdiskAccepts(image));
+    ASSERT_EQ(SfdiskDump(image).partitions.size(), 5u);
+    ExpectPeersSeeLayout(layout, image, 512, {Peer::SfdiskDump, Peer::Partx, Peer::Parted});
   }
 }
 
@@ -670,8 +614,7 @@ TEST(MbrEncode, LogicalDrivesAddedAndDeletedReadAlikeInEveryPeer) {
     for (const PeerTable& peer : {SfdiskDump(image), PartedPrint(image), PartxShow(image)}) {
       EXPECT_EQ(logicalDrives(peer), numbered) << peer.text();
     }
-    std::string report;
-    EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SfdiskAccepts(image));
     if (c.ebr == 0) continue;
     for (std::size_t i : {0, 1}) EXPECT_EQ(ReadFileRange(image, ebrs[i] * 512, 512), ebrBytes[i]);
     const std::vector<std::uint8_t> linked = ReadFileRange(image, ebrs[2] * 512, 512);

@@ -182,68 +182,122 @@ TEST_F(MbrOperations, MakeFirstSwapsWholeSlotsAndSendsNoUpdate) {
   EXPECT_TRUE(closedOnceAtTheEnd());
 }
 
-TEST_F(MbrOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpened) {
-  port.layout = seededLayout(kStyleMbr, 4);
-  for (std::uint8_t entry : {0, 65, 70, 255}) {
-    port.calls.clear();
-    messages.shown.clear();
-    std::string text = "Entry number " + std::to_string(entry) + " is outside the partition table (1 to 64)";
-    EXPECT_FALSE(CreatePartitionMBR(kEditPath, entry, 1 << 20, 1 << 20, false, 0x83));
-    EXPECT_FALSE(DeletePartitionMBR(kEditPath, entry));
-    EXPECT_FALSE(SetPartitionTypeMBR(kEditPath, entry, 0x07));
-    EXPECT_FALSE(SetPartitionBootMBR(kEditPath, entry, true));
-    EXPECT_FALSE(SetPartitionNumberOneMBR(kEditPath, entry));
-    EXPECT_EQ(messages.shown, std::vector<std::string>(5, text));
-    EXPECT_TRUE(port.calls.empty()) << "entry " << int(entry);
-  }
-}
-
-// A style read from another disk, or a slot past the table, must never reach
-// the write: an MBR type byte lands in a GPT type GUID, a slot past the count
-// is filled and silently dropped, and making it first would empty slot 1.
-TEST_F(MbrOperations, RefusesALayoutOfAnotherStyleOrAnEntryPastTheTableAndWritesNothing) {
-  struct Case {
-    std::uint32_t style;
-    std::uint32_t count;
-    std::uint8_t entry;
-    const char* message;
-  };
-  for (const Case& c :
-       {Case{kStyleGpt, 4, 1, "MBR only"}, Case{kStyleRaw, 0, 1, "MBR only"},
-        Case{kStyleMbr, 4, 5, "not a valid part number"}, Case{kStyleMbr, 0, 5, "not a valid part number"}}) {
-    port.layout = seededLayout(c.style, c.count);
-    std::vector<std::function<bool()>> operations = {
-        [&] { return CreatePartitionMBR(kEditPath, c.entry, 1 << 20, 1 << 20, false, 0x83); },
-        [&] { return DeletePartitionMBR(kEditPath, c.entry); },
-        [&] { return SetPartitionTypeMBR(kEditPath, c.entry, 0x07); },
-        [&] { return SetPartitionBootMBR(kEditPath, c.entry, true); },
-        [&] { return SetPartitionNumberOneMBR(kEditPath, c.entry); }};
-    if (c.style != kStyleMbr) operations.push_back([&] { return SetDiskIdMBR(kEditPath, 1); });
-    SCOPED_TRACE("style " + std::to_string(c.style) + " entry " + std::to_string(c.entry));
-    expectEachRefused(operations, c.message);
-  }
-  // Deleting an empty slot, or making it the first one (which would move
-  // partition 1 into it), changes nothing that was meant.
+// Deleting an empty slot, or making it the first one (which would move
+// partition 1 into it), changes nothing that was meant.
+TEST_F(MbrOperations, RefusesToDeleteOrMakeFirstAnEmptySlot) {
   port.layout = seededLayout(kStyleMbr, 4);
   port.layout.slot(2).setMbrPartitionType(0);
   expectEachRefused({[] { return DeletePartitionMBR(kEditPath, 2); }, [] { return SetPartitionNumberOneMBR(kEditPath, 2); }},
                     "not a valid part number");
 }
 
-TEST_F(MbrOperations, FailedReadOrWriteShowsOneMessagePerCall) {
-  port.layout = seededLayout(kStyleMbr, 4);
+// --- what every MBR and GPT operation refuses, one table for both styles ---
+
+const std::string kLinuxDataText = "{0fc63daf-8483-4772-8e79-3d69d8477de4}";
+
+// Each operation with the only style it writes, whether it sends the
+// update after the write, and whether it refuses an entry past the table's
+// count (a GPT create may fill any slot). The last one changes the whole
+// table and takes no entry.
+struct LayoutOperation {
+  const char* name;
+  std::function<bool(const std::string& path, std::uint8_t entry)> call;
+  std::uint32_t style;
+  bool sendsUpdate;
+  bool refusesPastTheCount;
+};
+using Path = const std::string&;
+const LayoutOperation kLayoutOperations[] = {
+    {"CreatePartitionMBR", [](Path p, std::uint8_t e) { return CreatePartitionMBR(p, e, 40 << 20, 1 << 20, false, 0x83); },
+     kStyleMbr, true, true},
+    {"DeletePartitionMBR", [](Path p, std::uint8_t e) { return DeletePartitionMBR(p, e); }, kStyleMbr, true, true},
+    {"SetPartitionTypeMBR", [](Path p, std::uint8_t e) { return SetPartitionTypeMBR(p, e, 0x0C); }, kStyleMbr, true, true},
+    {"SetPartitionBootMBR", [](Path p, std::uint8_t e) { return SetPartitionBootMBR(p, e, true); }, kStyleMbr, true, true},
+    {"SetPartitionNumberOneMBR", [](Path p, std::uint8_t e) { return SetPartitionNumberOneMBR(p, e); }, kStyleMbr, false,
+     true},
+    {"CreatePartitionGPT",
+     [](Path p, std::uint8_t e) { return CreatePartitionGPT(p, e, 40 << 20, 1 << 20, kLinuxDataText); }, kStyleGpt, true,
+     false},
+    {"DeletePartitionGPT", [](Path p, std::uint8_t e) { return DeletePartitionGPT(p, e); }, kStyleGpt, true, true},
+    {"SetPartitionTypeGPT", [](Path p, std::uint8_t e) { return SetPartitionTypeGPT(p, e, kLinuxDataText); }, kStyleGpt,
+     true, true},
+    {"SetPartitionAttributesGPT", [](Path p, std::uint8_t e) { return SetPartitionAttributesGPT(p, e, 1); }, kStyleGpt,
+     true, true},
+    {"SetDiskIdMBR", [](Path p, std::uint8_t) { return SetDiskIdMBR(p, 1); }, kStyleMbr, true, false},
+};
+void PrintTo(const LayoutOperation& operation, std::ostream* out) { *out << operation.name; }
+std::string operationName(const ::testing::TestParamInfo<LayoutOperation>& info) { return info.param.name; }
+
+class LayoutOperations : public EditingFixture, public ::testing::WithParamInterface<LayoutOperation> {};
+// The operations on one entry of the table.
+class EntryOperations : public LayoutOperations {};
+
+TEST_P(LayoutOperations, WritesTheLayoutAndSendsTheUpdateOrNot) {
+  port.layout = seededLayout(GetParam().style, 4);
+  EXPECT_TRUE(GetParam().call(kEditPath, 2));
+  EXPECT_EQ(port.requestCodes(), GetParam().sendsUpdate ? kWithUpdate : kWithoutUpdate);
+  EXPECT_TRUE(closedOnceAtTheEnd());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_P(EntryOperations, EntryNumbersOutsideTheTableAreRefusedBeforeTheDiskIsOpened) {
+  port.layout = seededLayout(GetParam().style, 4);
+  for (std::uint8_t entry : {0, 65, 70, 128, 255}) {
+    port.calls.clear();
+    messages.shown.clear();
+    EXPECT_FALSE(GetParam().call(kEditPath, entry));
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"Entry number " + std::to_string(entry) +
+                                                       " is outside the partition table (1 to 64)"});
+    EXPECT_TRUE(port.calls.empty()) << "entry " << int(entry);
+  }
+}
+
+// A style read from another disk must never reach the write: an MBR type
+// byte lands in a GPT type GUID, a GPT type over an MBR slot.
+TEST_P(LayoutOperations, RefusesALayoutOfAnotherStyleAndWritesNothing) {
+  for (std::uint32_t style : {kStyleMbr, kStyleGpt, kStyleRaw}) {
+    if (style == GetParam().style) continue;
+    SCOPED_TRACE("style " + std::to_string(style));
+    port.layout = seededLayout(style, style == kStyleRaw ? 0 : 4);
+    expectEachRefused({[this] { return GetParam().call(kEditPath, 1); }}, GetParam().style == kStyleMbr ? "MBR only" : "GPT only");
+  }
+}
+
+// A slot past the count is filled and silently dropped, and making it first
+// would empty slot 1.
+TEST_P(EntryOperations, RefusesAnEntryPastTheTableAndWritesNothing) {
+  if (!GetParam().refusesPastTheCount) {
+    port.layout = seededLayout(GetParam().style, 2);
+    EXPECT_TRUE(GetParam().call(kEditPath, 3));
+    return;
+  }
+  for (auto [count, entry] : {std::pair{0u, 5}, std::pair{2u, 3}, std::pair{4u, 5}}) {
+    SCOPED_TRACE("count " + std::to_string(count) + " entry " + std::to_string(entry));
+    port.layout = seededLayout(GetParam().style, count);
+    expectEachRefused({[this, entry] { return GetParam().call(kEditPath, static_cast<std::uint8_t>(entry)); }},
+                      "not a valid part number");
+  }
+}
+
+TEST_P(LayoutOperations, FailedReadOrWriteShowsOneMessageAndSendsNoUpdate) {
+  port.layout = seededLayout(GetParam().style, 4);
   port.failRequest(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, ERROR_INVALID_PARAMETER);
-  EXPECT_FALSE(CreatePartitionMBR(kEditPath, 2, -1, -1, false, 0x83));
+  EXPECT_FALSE(GetParam().call(kEditPath, 2));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:Test error 87"}));
   EXPECT_EQ(port.requestCodes(), kWithoutUpdate);
 
   port = RecordingPort();
   messages.shown.clear();
   port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_FALSE(SetDiskIdMBR(kEditPath, 1));
+  EXPECT_FALSE(GetParam().call(kEditPath, 2));
   EXPECT_EQ(messages.shown, (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 122"}));
   EXPECT_TRUE(port.requests(IOCTL_DISK_SET_DRIVE_LAYOUT_EX).empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Each, LayoutOperations, ::testing::ValuesIn(kLayoutOperations), operationName);
+INSTANTIATE_TEST_SUITE_P(Each, EntryOperations,
+                         ::testing::ValuesIn(std::begin(kLayoutOperations), std::end(kLayoutOperations) - 1),
+                         operationName);
 
 // --- through Kestrin's disk stack, on images made and checked by the peers ---
 
@@ -273,8 +327,7 @@ class MbrOperationsOnImage : public ImageFixture {
   }
 
   void expectHealthy() {
-    std::string report;
-    EXPECT_TRUE(SfdiskVerifies(image, &report)) << report;
+    EXPECT_TRUE(SfdiskAccepts(image));
     EXPECT_TRUE(markersIntact());
     EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
   }
@@ -487,30 +540,6 @@ TEST_F(MbrOperationsOnImage, ADamagedTableIsChangedElsewhereAndRepairedEntryByEn
   }
 }
 
-TEST_F(MbrOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
-  std::vector<std::uint8_t> before = imageBytes();
-  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
-  EXPECT_FALSE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
-  EXPECT_EQ(messages.shown,
-            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
-  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
-  EXPECT_TRUE(imageBytes() == before);
-  // Writable again, the same change goes through.
-  messages.shown.clear();
-  ASSERT_TRUE(SetDiskAttributes(kImagePath, 0, DISK_ATTRIBUTE_READ_ONLY));
-  EXPECT_TRUE(SetPartitionTypeMBR(kImagePath, 1, 0x0C));
-  EXPECT_EQ(SfdiskDump(image).partition(1).type, "c");
-  expectHealthy();
-}
-
-TEST_F(MbrOperationsOnImage, DiskThatDoesNotExistShowsTheReadFailureAndChangesNothing) {
-  std::vector<std::uint8_t> before = imageBytes();
-  EXPECT_FALSE(SetPartitionTypeMBR("\\\\.\\PhysicalDrive5", 1, 0x0C));
-  EXPECT_EQ(messages.shown,
-            (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
-  EXPECT_TRUE(imageBytes() == before);
-}
-
 TEST_F(MbrOperationsOnImage, CreateOverlappingAnotherEntryIsTheSystemsToRefuse) {
   // The operation checks nothing itself; whatever the stack answers, a
   // refusal is one message and leaves the disk as it was.
@@ -526,6 +555,54 @@ TEST_F(MbrOperationsOnImage, CreateOverlappingAnotherEntryIsTheSystemsToRefuse) 
   }
   EXPECT_TRUE(markersIntact());
 }
+
+// Every operation on a disk of its style: one that is read-only refuses the
+// write with the system's text and leaves the disk as it was (and takes it
+// once writable again), one that does not exist fails at the read.
+class LayoutOperationsOnImage : public ImageFixture, public ::testing::WithParamInterface<LayoutOperation> {
+ protected:
+  void SetUp() override {
+    ImageFixture::SetUp();
+    if (IsSkipped()) return;
+    // Two primaries, or two GPT entries (Linux, then basic data) in the same places.
+    ASSERT_EQ(PartitionWithSfdisk(image, GetParam().style == kStyleMbr ? kTwoPrimaries
+                                                                       : "label: gpt\nstart=2048, size=20480\n"
+                                                                         "start=22528, size=20480, type=EBD0A0A2-"
+                                                                         "B9E5-4433-87C0-68B6B72699C7\n"),
+              "");
+    writeMarker(2 << 20);
+    writeMarker(12 << 20);
+  }
+};
+
+TEST_P(LayoutOperationsOnImage, WriteOnAReadOnlyDiskFailsWithTheWriteProtectText) {
+  const std::vector<std::uint8_t> before = imageBytes();
+  const std::string dumpBefore = SfdiskDump(image).text();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_FALSE(GetParam().call(kImagePath, 2));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_SET_DRIVE_LAYOUT_EX failed:The disk is write-protected"}));
+  EXPECT_TRUE(port.requests(IOCTL_DISK_UPDATE_PROPERTIES).empty());
+  EXPECT_TRUE(imageBytes() == before);
+  // Writable again, the same change goes through.
+  messages.shown.clear();
+  ASSERT_TRUE(SetDiskAttributes(kImagePath, 0, DISK_ATTRIBUTE_READ_ONLY));
+  EXPECT_TRUE(GetParam().call(kImagePath, 2));
+  EXPECT_NE(SfdiskDump(image).text(), dumpBefore);
+  EXPECT_TRUE(SfdiskAccepts(image));
+  EXPECT_TRUE(markersIntact());
+  EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
+}
+
+TEST_P(LayoutOperationsOnImage, DiskThatDoesNotExistShowsTheReadFailureAndChangesNothing) {
+  std::vector<std::uint8_t> before = imageBytes();
+  EXPECT_FALSE(GetParam().call("\\\\.\\PhysicalDrive5", 1));
+  EXPECT_EQ(messages.shown,
+            (std::vector<std::string>{"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid"}));
+  EXPECT_TRUE(imageBytes() == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, LayoutOperationsOnImage, ::testing::ValuesIn(kLayoutOperations), operationName);
 
 }  // namespace
 }  // namespace kestrin::test

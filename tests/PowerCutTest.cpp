@@ -152,8 +152,7 @@ DiskView viewOf(const LayoutBuffer& layout, std::uint32_t sectorSize) {
     auto slot = layout.slot(static_cast<int>(k));
     std::string type;
     if (gpt) {
-      std::string text = GuidToString(slot.gptPartitionType());
-      type = text.substr(1, text.size() - 2);
+      type = PeerGuidText(slot.gptPartitionType());
     } else {
       // The links of the EBR chain are no partitions of their own.
       if (slot.mbrPartitionType() == 0 || (k > 4 && slot.partitionNumber() == 0)) continue;

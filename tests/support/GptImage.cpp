@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "ByteOrder.h"
-#include "Port.h"
 
 namespace kestrin::test {
 
@@ -40,19 +39,6 @@ void GptReseal(std::vector<std::uint8_t>& image, std::uint32_t sectorSize, std::
   std::size_t size = std::clamp<std::size_t>(readLe32(header, kGptHeaderSizeField), 92, sectorSize);
   writeLe32(header, kGptHeaderCrcField, 0);
   writeLe32(header, kGptHeaderCrcField, crc(header.first(size)));
-}
-
-std::uint32_t GptFaultMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  for (const Event& e : events) done += e.flush ? 0 : 1;
-  if (writesAllowed && done >= *writesAllowed) return ERROR_WRITE_FAULT;
-  events.push_back({false, lba, data.size() / sectorSize()});
-  return MemoryMedium::writeSectors(lba, data);
-}
-
-std::uint32_t GptFaultMedium::flush() {
-  events.push_back({true, 0, 0});
-  return MemoryMedium::flush();
 }
 
 }  // namespace kestrin::test

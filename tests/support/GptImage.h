@@ -1,15 +1,12 @@
 #pragma once
 // Helpers for tests that damage or forge a GPT inside an in-memory image:
 // after a test changes a header or an entry, GptReseal recomputes the
-// checksums so that only the change under test is wrong, and GptFaultMedium
-// records the order of writes and flushes and can make writes fail.
+// checksums so that only the change under test is wrong.
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
-#include "MemoryMedium.h"
 
 namespace kestrin::test {
 
@@ -35,23 +32,5 @@ void GptReseal(std::vector<std::uint8_t>& image, std::uint32_t sectorSize, std::
 // The entry `index` (0-based) of the array that the header at `headerLba` points at.
 std::span<std::uint8_t> GptEntryAt(std::vector<std::uint8_t>& image, std::uint32_t sectorSize,
                                    std::uint64_t headerLba, std::uint32_t index);
-
-class GptFaultMedium : public MemoryMedium {
- public:
-  using MemoryMedium::MemoryMedium;
-
-  struct Event {
-    bool flush = false;
-    std::uint64_t lba = 0;
-    std::uint64_t sectors = 0;
-  };
-  std::vector<Event> events;
-  // When set, every write after this many successful ones fails with
-  // ERROR_WRITE_FAULT and changes nothing.
-  std::optional<std::size_t> writesAllowed;
-
-  std::uint32_t writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) override;
-  std::uint32_t flush() override;
-};
 
 }  // namespace kestrin::test

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -357,6 +358,162 @@ PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize) {
     table.partitions.push_back(p);
   }
   return table;
+}
+
+::testing::AssertionResult SfdiskAccepts(const std::string& device) {
+  std::string report;
+  return SfdiskVerifies(device, &report) ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << report;
+}
+
+::testing::AssertionResult SgdiskAccepts(const std::string& device) {
+  std::string report;
+  return SgdiskVerifies(device, &report) ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << report;
+}
+
+std::string PeerGuidText(const Guid& guid) {
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string text;
+  char digits[3];
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+    std::snprintf(digits, sizeof digits, "%02X", guid.bytes[kOrder[i]]);
+    text += digits;
+  }
+  return text;
+}
+
+namespace {
+
+std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+bool isContainer(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+bool isLink(int entry) { return entry > 4 && (entry - 5) % 4 == 1; }
+
+bool slotIsAllZero(const LayoutBuffer& layout, int entry) {
+  auto bytes = layout.slot(entry).bytes();
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+void expectMbr(const LayoutBuffer& layout, const PeerTable& peer, std::uint32_t sectorSize, bool decoded) {
+  EXPECT_EQ(layout.partitionStyle(), kStyleMbr);
+  // The peer lists the primaries by slot and the logical drives numbered
+  // from 5 in chain order; no links.
+  std::vector<int> entries;
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
+    if (layout.slot(entry).mbrPartitionType() != 0 && !isLink(entry)) entries.push_back(entry);
+  }
+  ASSERT_EQ(peer.partitions.size(), entries.size());
+  std::vector<bool> listed(65, false);
+  std::uint32_t realNumber = 0;
+  int nextLogical = 5;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const PeerPartition& seen = peer.partitions[i];
+    const int entry = entries[i];
+    ConstLayoutSlot slot = layout.slot(entry);
+    SCOPED_TRACE("partition " + std::to_string(seen.number) + ", slot " + std::to_string(entry));
+    EXPECT_EQ(seen.number, entry <= 4 ? entry : nextLogical++);
+    EXPECT_EQ(seen.start * peer.unit, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(seen.size * peer.unit, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(slot.mbrBootIndicator(), seen.bootable ? 1 : 0);
+    bool container = isContainer(slot.mbrPartitionType());
+    if (seen.kind.empty()) {
+      EXPECT_EQ(seen.mbrType(), slot.mbrPartitionType());
+    } else {
+      EXPECT_EQ(seen.kind, entry > 4 ? "logical" : container ? "extended" : "primary");
+    }
+    if (!decoded) continue;
+    EXPECT_EQ(entry, seen.number <= 4 ? seen.number : 5 + 4 * (seen.number - 5));
+    listed[entry] = true;
+    EXPECT_EQ(slot.mbrRecognizedPartition(), container ? 0 : 1);
+    EXPECT_EQ(slot.partitionNumber(), container ? 0u : ++realNumber);
+    if (seen.number <= 4) {
+      EXPECT_EQ(slot.mbrHiddenSectors(), seen.start * peer.unit / sectorSize);
+    }
+  }
+  if (!decoded) return;
+  EXPECT_EQ(layout.mbrSignature(), peer.mbrId());
+  int logicals = static_cast<int>(std::count_if(peer.partitions.begin(), peer.partitions.end(),
+                                                [](const PeerPartition& p) { return p.number > 4; }));
+  EXPECT_EQ(layout.partitionCount(), static_cast<std::uint32_t>(4 + 4 * logicals));
+  for (int entry = 1; entry <= static_cast<int>(layout.partitionCount()); ++entry) {
+    if (!listed[entry] && !isLink(entry)) {
+      EXPECT_TRUE(slotIsAllZero(layout, entry)) << "slot " << entry;
+    }
+  }
+  // Each link points at the EBR of the next logical drive: the EBR plus the
+  // logical's own offset from it is where the peer sees that drive start.
+  for (int group = 0; group < logicals; ++group) {
+    ConstLayoutSlot link = layout.slot(6 + 4 * group);
+    if (group + 1 == logicals) {
+      EXPECT_EQ(link.mbrPartitionType(), 0) << "the last EBR has no link";
+      continue;
+    }
+    ConstLayoutSlot next = layout.slot(9 + 4 * group);
+    EXPECT_TRUE(link.mbrPartitionType() == 0x05 || link.mbrPartitionType() == 0x0F);
+    EXPECT_EQ(link.partitionNumber(), 0u);
+    EXPECT_EQ(link.startingOffset() + std::int64_t{next.mbrHiddenSectors()} * sectorSize, next.startingOffset());
+    EXPECT_GT(next.mbrHiddenSectors(), 0u);
+  }
+}
+
+void expectGpt(const LayoutBuffer& layout, PeerTable peer, Peer which, const std::string& device,
+               std::uint32_t sectorSize) {
+  if (which == Peer::Sgdisk) {
+    EXPECT_EQ(layout.gptMaxPartitionCount(), peer.entryCount);
+    return;
+  }
+  if (which != Peer::Partx) ASSERT_EQ(peer.label, "gpt");
+  if (which == Peer::SfdiskDump) {
+    EXPECT_EQ(PeerGuidText(layout.gptDiskId()), peer.id);
+    EXPECT_EQ(layout.gptStartingUsableOffset(), static_cast<std::int64_t>(peer.firstUsable * sectorSize));
+    EXPECT_EQ(layout.gptUsableLength(),
+              static_cast<std::int64_t>((peer.lastUsable - peer.firstUsable + 1) * sectorSize));
+  }
+  // parted lists by place on the disk; the layout is in array order.
+  std::sort(peer.partitions.begin(), peer.partitions.end(),
+            [](const PeerPartition& a, const PeerPartition& b) { return a.number < b.number; });
+  ASSERT_EQ(peer.partitions.size(), layout.partitionCount());
+  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
+    const PeerPartition& seen = peer.partitions[i];
+    ConstLayoutSlot slot = layout.slot(static_cast<int>(i + 1));
+    SCOPED_TRACE("entry " + std::to_string(seen.number));
+    EXPECT_EQ(static_cast<std::uint32_t>(seen.number), slot.partitionNumber());
+    EXPECT_EQ(seen.start * peer.unit, static_cast<std::uint64_t>(slot.startingOffset()));
+    EXPECT_EQ(seen.size * peer.unit, static_cast<std::uint64_t>(slot.partitionLength()));
+    EXPECT_EQ(seen.name, narrow(slot.gptName()));
+    if (which == Peer::Parted) continue;  // parted shows neither type nor unique GUID
+    EXPECT_EQ(seen.type, PeerGuidText(slot.gptPartitionType()));
+    EXPECT_EQ(seen.uuid, PeerGuidText(slot.gptPartitionId()));
+    if (which != Peer::SfdiskDump) continue;
+    EXPECT_EQ(slot.style(), kStyleGpt);
+    auto info = SgdiskInfo(device, seen.number);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(slot.gptAttributes(), info->attributes);
+  }
+}
+
+}  // namespace
+
+void ExpectPeersSeeLayout(const LayoutBuffer& layout, const std::string& device, std::uint32_t sectorSize,
+                          const std::vector<Peer>& peers, bool decoded) {
+  for (Peer which : peers) {
+    static const char* const kNames[] = {"sfdisk --dump", "sfdisk --json", "sgdisk -p",
+                                         "parted print",  "partx --show",  "fdisk -l"};
+    SCOPED_TRACE(kNames[static_cast<int>(which)]);
+    const PeerTable peer = which == Peer::SfdiskDump ? SfdiskDump(device)
+                           : which == Peer::SfdiskJson ? SfdiskJson(device)
+                           : which == Peer::Sgdisk     ? SgdiskPrint(device)
+                           : which == Peer::Parted     ? PartedPrint(device)
+                           : which == Peer::Partx      ? PartxShow(device)
+                                                       : FdiskList(device, sectorSize);
+    ASSERT_TRUE(peer.ok) << device << "\n" << peer.text();
+    if (layout.partitionStyle() == kStyleGpt) {
+      expectGpt(layout, peer, which, device, sectorSize);
+    } else {
+      expectMbr(layout, peer, sectorSize, decoded);
+    }
+  }
 }
 
 }  // namespace kestrin::test

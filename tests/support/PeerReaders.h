@@ -11,6 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "Guid.h"
+#include "LayoutBuffer.h"
+
 namespace kestrin::test {
 
 // One partition as a peer lists it.
@@ -97,5 +102,32 @@ PeerTable PartxShow(const std::string& device);
 // `fdisk -b SECTORSIZE -l IMAGE`, for the sector sizes that sfdisk cannot be
 // told on an image file.
 PeerTable FdiskList(const std::string& image, std::uint32_t sectorSize);
+
+// sfdisk --verify and sgdisk -v as a test's condition: a failure carries
+// the tool's report.
+::testing::AssertionResult SfdiskAccepts(const std::string& device);
+::testing::AssertionResult SgdiskAccepts(const std::string& device);
+
+// The text form the peers print a GUID in (upper case, no braces), made
+// here rather than by the code under test.
+std::string PeerGuidText(const Guid& guid);
+
+// The peer listings that ExpectPeersSeeLayout holds a layout against.
+enum class Peer { SfdiskDump, SfdiskJson, Sgdisk, Parted, Partx, Fdisk };
+
+// Holds `layout`, which Kestrin read from or wrote to `device` (of
+// `sectorSize`-byte sectors), against what each of `peers` lists there.
+// Every peer must list the same partitions, with the same numbers, places
+// and sizes; and what it shows of each: the GPT type, unique GUID and name,
+// the MBR type (or parted's kind) and boot flag. sfdisk --dump also gives
+// the GPT disk GUID and usable area (and sgdisk -i each entry's attribute
+// bits), sgdisk -p the size of the entry array.
+// With `decoded` the layout must also be as the MBR decoder makes it: the
+// disk signature, four slots per logical drive, each partition in the slot
+// of its number with its partition number and (a primary) hidden sectors,
+// every other slot empty but the links of the EBR chain, and each link
+// pointing at the next logical drive's EBR.
+void ExpectPeersSeeLayout(const LayoutBuffer& layout, const std::string& device, std::uint32_t sectorSize,
+                          const std::vector<Peer>& peers, bool decoded = false);
 
 }  // namespace kestrin::test

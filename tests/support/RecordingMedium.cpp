@@ -9,6 +9,7 @@
 namespace kestrin::test {
 
 std::uint32_t RecordingMedium::writeSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
+  if (writesAllowed && m_journal.writeCount() >= *writesAllowed) return ERROR_WRITE_FAULT;
   std::uint32_t error = m_inner->writeSectors(lba, data);
   // A write that the medium refused changed nothing, so nothing of it can
   // be found on the disk after a cut either.

@@ -1,13 +1,15 @@
 #pragma once
-// Power-cut testing of the disk stack. A RecordingMedium stands between the
-// port and the real medium and notes, in a MediumJournal, every write and
-// flush that reaches the medium. The journal can then rebuild the disk as a
+// Power-cut testing of the disk stack and of the codec. A RecordingMedium
+// stands between the caller and the real medium and notes, in a
+// MediumJournal, every write and flush that reaches the medium; it can also
+// make writes fail after a number of them. The journal can then rebuild the disk as a
 // power cut would have left it: a copy of the original image with any
 // prefix of the writes applied, the last of them torn after any whole
 // sector.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,10 +79,16 @@ class RecordingMedium : public Medium {
   RecordingMedium(std::unique_ptr<Medium> inner, MediumJournal& journal)
       : m_inner(std::move(inner)), m_journal(journal) {}
 
+  // When set, every write after the journal holds this many fails with
+  // ERROR_WRITE_FAULT and changes nothing.
+  std::optional<std::size_t> writesAllowed;
+  // When set, the physical sectors reported instead of the inner medium's.
+  std::optional<PhysicalSectors> physical;
+
   std::uint32_t sectorSize() const override { return m_inner->sectorSize(); }
   std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
   std::uint64_t lengthBytes() const override { return m_inner->lengthBytes(); }
-  PhysicalSectors physicalSectors() const override { return m_inner->physicalSectors(); }
+  PhysicalSectors physicalSectors() const override { return physical.value_or(m_inner->physicalSectors()); }
   std::uint32_t readSectors(std::uint64_t lba, std::span<std::uint8_t> out) override {
     return m_inner->readSectors(lba, out);
   }
