@@ -209,6 +209,15 @@ CommandOutcome EditorCommands::withoutEntry() const {
   return m_table.selectedIndex() < 0 ? CommandOutcome::Cancelled : CommandOutcome::Refused;
 }
 
+CommandOutcome EditorCommands::written(const std::function<bool()>& operation) {
+  bool done = false;
+  const bool clean = trapped([&] {
+    done = operation();
+    waitAndRefresh();
+  });
+  return operationOutcome(clean, done);
+}
+
 CommandOutcome EditorCommands::operationOutcome(bool trappedCleanly, bool written) {
   return trappedCleanly && written ? CommandOutcome::Done : CommandOutcome::Failed;
 }
@@ -365,12 +374,9 @@ CommandOutcome EditorCommands::CreateLogicalDrive() {
 
   const auto slot = static_cast<std::uint8_t>(*entry);
   if (!m_ui.confirm(entryQuestion("Create", slot))) return CommandOutcome::Cancelled;
-  bool written = false;
-  const bool clean = trapped([&] {
-    written = CreateLogicalDriveMBR(m_state.diskPath, slot, offset, length, static_cast<std::uint8_t>(StrToInt(code)));
-    waitAndRefresh();
+  return written([&] {
+    return CreateLogicalDriveMBR(m_state.diskPath, slot, offset, length, static_cast<std::uint8_t>(StrToInt(code)));
   });
-  return operationOutcome(clean, written);
 }
 
 CommandOutcome EditorCommands::DeletePa1Click() {
@@ -400,12 +406,7 @@ CommandOutcome EditorCommands::ChangePartition1Click() {
   // below, with its message naming it.
   const std::string code = typeCodeOf(kStyleMbr, *typeText);
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
-  bool written = false;
-  const bool clean = trapped([&] {
-    written = SetPartitionTypeMBR(m_state.diskPath, *entry, mbrTypeByte(code));
-    waitAndRefresh();
-  });
-  return operationOutcome(clean, written);
+  return written([&] { return SetPartitionTypeMBR(m_state.diskPath, *entry, mbrTypeByte(code)); });
 }
 
 CommandOutcome EditorCommands::ChangePartitionBootMBR1Click() {
@@ -415,12 +416,7 @@ CommandOutcome EditorCommands::ChangePartitionBootMBR1Click() {
   std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition boot (0 or 1)", "");
   if (!answer) return CommandOutcome::Cancelled;
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
-  bool written = false;
-  const bool clean = trapped([&] {
-    written = SetPartitionBootMBR(m_state.diskPath, *entry, StrToBool(*answer));
-    waitAndRefresh();
-  });
-  return operationOutcome(clean, written);
+  return written([&] { return SetPartitionBootMBR(m_state.diskPath, *entry, StrToBool(*answer)); });
 }
 
 CommandOutcome EditorCommands::ChangeDiskID1Click() {
@@ -432,12 +428,7 @@ CommandOutcome EditorCommands::ChangeDiskID1Click() {
   // Converted before the confirmation and outside the error trap.
   const auto signature = static_cast<std::uint32_t>(StrToInt(answer));
   if (!m_ui.confirm("Modify DiskID for " + FirstWord(m_state.diskPath) + "?")) return CommandOutcome::Cancelled;
-  bool written = false;
-  const bool clean = trapped([&] {
-    written = SetDiskIdMBR(m_state.diskPath, signature);
-    waitAndRefresh();
-  });
-  return operationOutcome(clean, written);
+  return written([&] { return SetDiskIdMBR(m_state.diskPath, signature); });
 }
 
 CommandOutcome EditorCommands::SetasPartitionNumber11Click() {
@@ -489,12 +480,9 @@ CommandOutcome EditorCommands::ChangePartitionAttributesGPT1Click() {
   std::optional<std::string> answer = m_ui.prompt(kPromptCaption, "Enter partition attributes ($int64)", "");
   if (!answer) return CommandOutcome::Cancelled;
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
-  bool written = false;
-  const bool clean = trapped([&] {
-    written = SetPartitionAttributesGPT(m_state.diskPath, *entry, static_cast<std::uint64_t>(StrToInt64(*answer)));
-    waitAndRefresh();
+  return written([&] {
+    return SetPartitionAttributesGPT(m_state.diskPath, *entry, static_cast<std::uint64_t>(StrToInt64(*answer)));
   });
-  return operationOutcome(clean, written);
 }
 
 CommandOutcome EditorCommands::Refresh1Click() {
@@ -525,12 +513,7 @@ CommandOutcome EditorCommands::ChangePartitionNameGPT() {
     return CommandOutcome::Refused;
   }
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
-  bool written = false;
-  const bool clean = trapped([&] {
-    written = SetPartitionNameGPT(m_state.diskPath, *entry, name);
-    waitAndRefresh();
-  });
-  return operationOutcome(clean, written);
+  return written([&] { return SetPartitionNameGPT(m_state.diskPath, *entry, name); });
 }
 
 CommandOutcome EditorCommands::ChangePartitionSize() {
@@ -584,12 +567,7 @@ CommandOutcome EditorCommands::ChangePartitionAttributeBitGPT() {
     return CommandOutcome::Failed;
   }
   if (!m_ui.confirm(entryQuestion("Modify", *entry))) return CommandOutcome::Cancelled;
-  bool written = false;
-  const bool clean = trapped([&] {
-    written = SetPartitionAttributeBitGPT(m_state.diskPath, *entry, bit, on);
-    waitAndRefresh();
-  });
-  return operationOutcome(clean, written);
+  return written([&] { return SetPartitionAttributeBitGPT(m_state.diskPath, *entry, bit, on); });
 }
 
 }  // namespace kestrin

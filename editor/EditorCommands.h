@@ -110,6 +110,9 @@ class EditorCommands {
   CommandOutcome withoutEntry() const;
   // Done when the trap caught nothing and the operation wrote its change.
   static CommandOutcome operationOutcome(bool trappedCleanly, bool written);
+  // Runs the write `operation` (true when it wrote) in the error trap, then
+  // waits and redraws the table, as every command does after its write.
+  CommandOutcome written(const std::function<bool()>& operation);
   void waitAndRefresh();
   // The partition number a GPT create on the selected row gives the new
   // entry: on a filler row whose entry number another partition has, the
