@@ -9,6 +9,7 @@
 
 #include "Convert.h"
 #include "Errors.h"
+#include "TestSupport.h"
 
 namespace kestrin {
 namespace {
@@ -17,12 +18,7 @@ namespace {
 // it raised none.
 template <typename Convert>
 std::string conversionMessage(Convert convert) {
-  try {
-    convert();
-  } catch (const ConversionError& e) {
-    return e.what();
-  }
-  return "<no ConversionError>";
+  return test::ErrorOf<ConversionError>(convert);
 }
 
 TEST(Convert, DecimalWithSignAndLeadingBlanks) {
