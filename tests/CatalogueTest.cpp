@@ -257,9 +257,10 @@ TEST(CatalogueLookup, DescribesAByteByItsRowsInDocumentOrderOrNotAtAll) {
 }
 
 TEST(CatalogueLookup, MatchesGuidsInEitherCase) {
-  EXPECT_EQ(TypeDescriptionByGuid("{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}"), " PARTITION_BASIC_DATA_GUID");
-  EXPECT_EQ(TypeDescriptionByGuid("{ebd0a0a2-b9e5-4433-87c0-68b6b72699c7}"), " PARTITION_BASIC_DATA_GUID");
-  EXPECT_EQ(TypeDescriptionByGuid("{Ebd0A0a2-B9e5-4433-87C0-68b6B72699c7}"), " PARTITION_BASIC_DATA_GUID");
+  for (const char* text : {"{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}", "{ebd0a0a2-b9e5-4433-87c0-68b6b72699c7}",
+                           "{Ebd0A0a2-B9e5-4433-87C0-68b6B72699c7}"}) {
+    EXPECT_EQ(TypeDescriptionByGuid(text), " PARTITION_BASIC_DATA_GUID") << text;
+  }
   EXPECT_EQ(TypeDescriptionByGuid("{00000000-0000-0000-0000-000000000000}"), " PARTITION_ENTRY_UNUSED_GUID");
   for (const auto& [guid, desc] : kGuidRows) {
     EXPECT_EQ(TypeDescriptionByGuid(asciiCase(guid, true)), " " + desc) << guid;
@@ -267,13 +268,12 @@ TEST(CatalogueLookup, MatchesGuidsInEitherCase) {
 }
 
 TEST(CatalogueLookup, UnknownOrAlteredGuidTextGivesNothing) {
-  // The Linux file system type has no row.
-  EXPECT_EQ(TypeDescriptionByGuid("{0FC63DAF-8483-4772-8E79-3D69D8477DE4}"), "");
-  // The key is compared exactly: no braces, a blank or a missing digit is no match.
-  EXPECT_EQ(TypeDescriptionByGuid("EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"), "");
-  EXPECT_EQ(TypeDescriptionByGuid(" {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}"), "");
-  EXPECT_EQ(TypeDescriptionByGuid("{EBD0A0A2-B9E5-4433-87C0-68B6B72699C}"), "");
-  EXPECT_EQ(TypeDescriptionByGuid(""), "");
+  for (const char* text : {"{0FC63DAF-8483-4772-8E79-3D69D8477DE4}",  // the Linux file system type has no row
+                           // The key is compared exactly: no braces, a blank or a missing digit is no match.
+                           "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", " {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}",
+                           "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C}", ""}) {
+    EXPECT_EQ(TypeDescriptionByGuid(text), "") << '"' << text << '"';
+  }
 }
 
 TEST(CatalogueLookup, NoByteReachesTheFmRow) {

@@ -310,12 +310,8 @@ TEST_F(MainWindow, TheListIsAReadOnlySingleRowReportWithTheFormsColumns) {
   EXPECT_EQ(titles,
             (QStringList{"Number", "Offset (bytes)", "Length (bytes)", "HiddenSectors", "Type", "Boot", "Attributes"}));
   QHeaderView* header = view->header();
-  EXPECT_EQ(header->sectionSize(0), 50);
-  EXPECT_EQ(header->sectionSize(1), 100);
-  EXPECT_EQ(header->sectionSize(2), 100);
-  EXPECT_EQ(header->sectionSize(3), 100);
-  EXPECT_EQ(header->sectionSize(4), 200);
-  EXPECT_EQ(header->sectionSize(5), 50);
+  const int widths[] = {50, 100, 100, 100, 200, 50};  // the form's, but for Attributes
+  for (int c = 0; c < 6; ++c) EXPECT_EQ(header->sectionSize(c), widths[c]) << "column " << c;
   // At least the form's 100, and never narrower than its fixed-length text.
   EXPECT_GE(header->sectionSize(6), 100);
   EXPECT_LT(view->fontMetrics().horizontalAdvance(QStringLiteral("0x0000000000000000")), header->sectionSize(6));

@@ -65,7 +65,9 @@ struct FormatMessageCall {
   void* arguments = nullptr;
 };
 
-// A system with one disk behind any path. Failures are chosen per call; the
+// A system with one disk behind any path: a disk of bytes for the raw calls
+// (the file position, ReadFile and WriteFile from it, fewer bytes at the end
+// as the system does, FlushFileBuffers). Failures are chosen per call; the
 // thread's last error behaves as the system's: set by a failing call, and
 // also disturbed by the close.
 class FakeSystem : public kestrin::Win32System {
@@ -83,14 +85,8 @@ class FakeSystem : public kestrin::Win32System {
   bool deviceIoControl(void* handle, std::uint32_t code, void* input, std::uint32_t inputSize, void* output,
                        std::uint32_t outputSize, std::uint32_t* bytesReturned, void* overlapped) override {
     ioControls.push_back({handle, code, input, inputSize, output, outputSize, bytesReturned != nullptr, overlapped});
-    if (handle == kestrin::kInvalidSystemHandle) {
-      lastError = kErrorInvalidHandle;
-      return false;
-    }
-    if (auto failure = requestErrors.find(code); failure != requestErrors.end()) {
-      lastError = failure->second;
-      return false;
-    }
+    if (handle == kestrin::kInvalidSystemHandle) return failWith(kErrorInvalidHandle);
+    if (auto failure = requestErrors.find(code); failure != requestErrors.end()) return failWith(failure->second);
     const std::size_t count = std::min<std::size_t>(outputSize, answer.size());
     if (count > 0) std::memcpy(output, answer.data(), count);
     if (bytesReturned != nullptr) *bytesReturned = static_cast<std::uint32_t>(count);
@@ -116,31 +112,6 @@ class FakeSystem : public kestrin::Win32System {
     return static_cast<std::uint32_t>(text->second.size());
   }
 
-  // Behaviour.
-  void* handleToReturn = reinterpret_cast<void*>(std::intptr_t{0x5678});
-  std::uint32_t openError = 0;
-  std::map<std::uint32_t, std::uint32_t> requestErrors;
-  std::vector<std::uint8_t> answer;  // copied into every output buffer
-  std::map<std::uint32_t, std::u16string> messages = {
-      {kErrorInvalidHandle, u"Descripteur non valide.\r\n"},
-      {kErrorNotReady, u"Le périphérique n’est pas prêt.\r\n"},
-      {kErrorFileNotFound, u"Le fichier spécifié est introuvable.\r\n"},
-      {kErrorLeftByClose, u"Erreur laissée par la fermeture.\r\n"},
-  };
-  std::uint32_t lastError = 0;
-
-  // Record.
-  std::vector<CreateFileCall> creates;
-  std::vector<IoControlCall> ioControls;
-  std::vector<void*> closed;
-  std::vector<FormatMessageCall> formats;
-};
-
-// The stand-in system with a disk of bytes behind its handle for the raw
-// calls: the file position, ReadFile and WriteFile from it (fewer bytes at
-// the end, as the system does), FlushFileBuffers; each can fail with a code.
-class FileSystem : public FakeSystem {
- public:
   bool setFilePointerEx(void* handle, std::int64_t distance, std::int64_t* newPosition,
                         std::uint32_t moveMethod) override {
     seeks.push_back({handle, distance, moveMethod});
@@ -170,15 +141,33 @@ class FileSystem : public FakeSystem {
     return false;
   }
 
+  // Behaviour.
+  void* handleToReturn = reinterpret_cast<void*>(std::intptr_t{0x5678});
+  std::uint32_t openError = 0;
+  std::map<std::uint32_t, std::uint32_t> requestErrors;
+  std::vector<std::uint8_t> answer;  // copied into every output buffer
+  std::map<std::uint32_t, std::u16string> messages = {
+      {kErrorInvalidHandle, u"Descripteur non valide.\r\n"},
+      {kErrorNotReady, u"Le périphérique n’est pas prêt.\r\n"},
+      {kErrorFileNotFound, u"Le fichier spécifié est introuvable.\r\n"},
+      {kErrorLeftByClose, u"Erreur laissée par la fermeture.\r\n"},
+  };
+  std::uint32_t lastError = 0;
+  std::vector<std::uint8_t> disk = std::vector<std::uint8_t>(4096, 0xA5);
+  std::size_t position = 0;
+  std::uint32_t seekError = 0;
+  std::uint32_t transferError = 0;
+
+  // Record.
+  std::vector<CreateFileCall> creates;
+  std::vector<IoControlCall> ioControls;
+  std::vector<void*> closed;
+  std::vector<FormatMessageCall> formats;
   struct Seek {
     void* handle;
     std::int64_t distance;
     std::uint32_t moveMethod;
   };
-  std::vector<std::uint8_t> disk = std::vector<std::uint8_t>(4096, 0xA5);
-  std::size_t position = 0;
-  std::uint32_t seekError = 0;
-  std::uint32_t transferError = 0;
   std::vector<Seek> seeks;
   int flushes = 0;
 };
@@ -191,7 +180,7 @@ class Win32Port : public ::testing::Test {
   kestrin::Win32Port port{system};
 };
 
-// Over a stand-in with a disk of bytes of its own, shadowing the fixture's.
+// Each case over a stand-in of its own, shadowing the fixture's.
 TEST_F(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
   struct Case {
     const char* what;
@@ -212,7 +201,7 @@ TEST_F(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
       {"write refused", true, 0, 512, 0, 19, false, 0},
   };
   for (const Case& c : cases) {
-    FileSystem system;
+    FakeSystem system;
     system.seekError = c.seekError;
     system.transferError = c.transferError;
     kestrin::Win32Port port(system);
@@ -238,8 +227,6 @@ TEST_F(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
       EXPECT_EQ(buffer[0], 0xA5) << c.what;
     }
   }
-  FileSystem system;
-  kestrin::Win32Port port(system);
   EXPECT_TRUE(port.FlushDisk(port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_WRITE, 0)));
   EXPECT_EQ(system.flushes, 1);
 }
