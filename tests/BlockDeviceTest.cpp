@@ -30,6 +30,7 @@
 #include "ImageMedium.h"
 #include "LoopDiskFixture.h"
 #include "OpenMedium.h"
+#include "OpenedDisk.h"
 #include "PartitionedLoopDevice.h"
 #include "PeerImages.h"
 #include "PeerReaders.h"
@@ -43,6 +44,7 @@ namespace {
 using test::HeldPartition;
 using test::KernelPartitionList;
 using test::LoopAccess;
+using test::OpenedDisk;
 using test::PartitionedLoopDevice;
 using test::PartxShow;
 using test::RunResult;
@@ -76,33 +78,23 @@ std::string mbrImageWithLogicals(const TempDir& dir) {
   return image;
 }
 
-// A loop device of the test's own, served as disk 0.
-using BlockDevicePort = test::LoopDiskFixture;
+// A loop device of the test's own, served as disk 0, over one of the two
+// images above.
+class BlockDevicePort : public test::LoopDiskFixture {
+ protected:
+  bool attachGpt() { return attach(image = threePartitionGptImage(dir)); }
+  bool attachMbr() { return attach(image = mbrImageWithLogicals(dir)); }
+  // Asks the port to bring the kernel's partition list in line with the disk.
+  std::uint32_t updateProperties();
 
-// An open disk of the port, closed at the end of the scope.
-class OpenedDisk {
- public:
-  OpenedDisk(DevicePort& port, std::uint32_t access) : m_port(port) {
-    m_handle = port.OpenDisk(kDisk0, access, FILE_ATTRIBUTE_NORMAL);
-  }
-  ~OpenedDisk() { m_port.CloseDisk(m_handle); }
-  OpenedDisk(const OpenedDisk&) = delete;
-  OpenedDisk& operator=(const OpenedDisk&) = delete;
-
-  bool valid() const { return m_handle != kInvalidHandle; }
-  // Issues a request; 0 on success, else the port's error code.
-  std::uint32_t request(std::uint32_t code, const void* input = nullptr, std::uint32_t inputSize = 0,
-                        void* output = nullptr, std::uint32_t outputSize = 0) {
-    return m_port.DiskControl(m_handle, code, input, inputSize, output, outputSize, nullptr) ? ERROR_SUCCESS
-                                                                                             : m_port.LastError();
-  }
-
- private:
-  DevicePort& m_port;
-  DiskHandle m_handle;
+  std::string image;
 };
 
 constexpr std::uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
+
+std::uint32_t BlockDevicePort::updateProperties() {
+  return OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES);
+}
 
 // The slot of the entry the decoder numbered `number`, or 0.
 int entryOfNumber(const LayoutBuffer& layout, std::uint32_t number) {
@@ -119,7 +111,7 @@ void rewriteThreePartitionGpt(EmulatedPort& port) {
   ASSERT_TRUE(disk.valid());
   ASSERT_EQ(disk.request(FSCTL_DISMOUNT_VOLUME), ERROR_SUCCESS);
   LayoutBuffer layout;
-  ASSERT_EQ(disk.request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size()), ERROR_SUCCESS);
+  ASSERT_EQ(disk.readLayout(layout), ERROR_SUCCESS);
   ASSERT_EQ(layout.partitionStyle(), kStyleGpt);
   ASSERT_EQ(layout.partitionCount(), 3u);
   int second = entryOfNumber(layout, 2);
@@ -138,7 +130,7 @@ void rewriteThreePartitionGpt(EmulatedPort& port) {
   added.setGptPartitionType(kLinuxData);
   added.setRewritePartition(true);
   layout.setPartitionCount(4);
-  ASSERT_EQ(disk.request(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), layout.size()), ERROR_SUCCESS);
+  ASSERT_EQ(disk.writeLayout(layout), ERROR_SUCCESS);
   ASSERT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
 }
 
@@ -183,7 +175,7 @@ TEST(BlockMedium, TakesTheSectorSizeAndLengthFromTheKernel) {
 }
 
 TEST_F(BlockDevicePort, ReadsAnMbrLayoutWithLogicalDrivesThroughTheDevice) {
-  std::string image = mbrImageWithLogicals(dir);
+  image = mbrImageWithLogicals(dir);
   test::PeerTable dump = test::SfdiskDump(image);
   ASSERT_TRUE(dump.ok) << dump.text();
   if (!attach(image)) GTEST_SKIP() << loop->failure();
@@ -208,7 +200,7 @@ TEST_F(BlockDevicePort, ReadsAnMbrLayoutWithLogicalDrivesThroughTheDevice) {
 }
 
 TEST_F(BlockDevicePort, ReadsAGptLayoutOfA4096ByteSectorDevice) {
-  std::string image = dir.file("4k.img");
+  image = dir.file("4k.img");
   test::MakeSparseFile(image, 64 * kMiB);
   if (!attach(image, 4096)) GTEST_SKIP() << loop->failure();
   ASSERT_EQ(test::PartitionWithSgdisk(loop->path(), {"-n", "1:256:+2M", "-n", "2:0:+4M", "-t", "2:0700"}), "");
@@ -231,8 +223,7 @@ TEST_F(BlockDevicePort, ReadsAGptLayoutOfA4096ByteSectorDevice) {
 }
 
 TEST_F(BlockDevicePort, WrittenGptLayoutBecomesTheKernelsPartitionListAndReachesTheImage) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
 
   rewriteThreePartitionGpt(*port);
 
@@ -247,9 +238,8 @@ TEST_F(BlockDevicePort, WrittenGptLayoutBecomesTheKernelsPartitionListAndReaches
 }
 
 TEST_F(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInUse) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
-  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(updateProperties(), ERROR_SUCCESS);
   PartitionList before{{1, {2048, 16384}}, {2, {18432, 16384}}, {3, {34816, 16384}}};
   ASSERT_EQ(KernelPartitionList(loop->sysfsDirectory()), before);
 
@@ -269,9 +259,8 @@ TEST_F(BlockDevicePort, UpdatesTheKernelPartitionByPartitionWhileAPartitionIsInU
 // open, but the kernel will not let it go: a write that removes or moves it
 // is put back, and the disk and the kernel's list stay as they were.
 TEST_F(BlockDevicePort, PutsBackATableWhoseRemovedPartitionTheKernelKeepsInUse) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
-  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(updateProperties(), ERROR_SUCCESS);
   HeldPartition held(*loop, 2, dir.path());
   ASSERT_TRUE(held.open());
   const PartitionList before = KernelPartitionList(loop->sysfsDirectory());
@@ -279,13 +268,13 @@ TEST_F(BlockDevicePort, PutsBackATableWhoseRemovedPartitionTheKernelKeepsInUse) 
   for (const std::int64_t start : {std::int64_t{0}, 40 * kMiB}) {  // removed, moved
     OpenedDisk disk(*port, kReadWrite);
     LayoutBuffer layout;
-    ASSERT_EQ(disk.request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size()), ERROR_SUCCESS);
+    ASSERT_EQ(disk.readLayout(layout), ERROR_SUCCESS);
     if (start == 0) {
       layout.slot(2).setGptPartitionType(Guid{});
     } else {
       layout.slot(2).setStartingOffset(start);
     }
-    EXPECT_EQ(disk.request(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), layout.size()), ERROR_DEVICE_IN_USE);
+    EXPECT_EQ(disk.writeLayout(layout), ERROR_DEVICE_IN_USE);
     EXPECT_EQ(disk.request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
     EXPECT_TRUE(test::ReadFileRange(loop->path(), 0, kMiB) == tables) << start;
     EXPECT_EQ(KernelPartitionList(loop->sysfsDirectory()), before) << start;
@@ -298,9 +287,8 @@ TEST_F(BlockDevicePort, PutsBackATableWhoseRemovedPartitionTheKernelKeepsInUse) 
 // feet: such a write is refused with the in-use error before anything is
 // written, while changes that leave it where it is go through.
 TEST_F(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWhatLeavesItAlone) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
-  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(updateProperties(), ERROR_SUCCESS);
   HeldPartition mounted(*loop, 2, dir.path(), test::PartitionUse::Mounted);
   if (!mounted.open()) GTEST_SKIP() << "cannot mount a partition here";
   const PartitionList before = KernelPartitionList(loop->sysfsDirectory());
@@ -310,69 +298,42 @@ TEST_F(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWha
     bytes.insert(bytes.end(), tail.begin(), tail.end());
     return bytes;
   };
-  // Partition 2 is entry 2 of the layout: 8 MiB at 9 MiB.
-  auto entry = [](LayoutBuffer& layout) { return layout.slot(2); };
+  // Partition 2 is entry 2 of the layout: 8 MiB at 9 MiB. A change either
+  // edits the layout read from the disk, which is then written back, or is
+  // a request of its own.
   struct Change {
     const char* what;
-    std::function<std::uint32_t(OpenedDisk&, LayoutBuffer&)> write;
+    std::function<void(LayoutBuffer&)> edit;
     bool allowed;
-  };
-  auto setLayout = [](OpenedDisk& disk, LayoutBuffer& layout) {
-    return disk.request(IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(), layout.size());
+    std::uint32_t request = 0;
   };
   const Change changes[] = {
-      {"delete it",
-       [&](OpenedDisk& d, LayoutBuffer& l) {
-         entry(l).setGptPartitionType(Guid{});
-         return setLayout(d, l);
-       },
-       false},
-      {"move it",
-       [&](OpenedDisk& d, LayoutBuffer& l) {
-         entry(l).setStartingOffset(40 * kMiB);
-         return setLayout(d, l);
-       },
-       false},
-      {"shrink it",
-       [&](OpenedDisk& d, LayoutBuffer& l) {
-         entry(l).setPartitionLength(4 * kMiB);
-         return setLayout(d, l);
-       },
-       false},
-      {"a fresh table",
-       [&](OpenedDisk& d, LayoutBuffer&) {
-         std::array<std::uint8_t, 24> record{};
-         record[0] = kStyleMbr;
-         return d.request(IOCTL_DISK_CREATE_DISK, record.data(), record.size());
-       },
-       false},
-      {"no table", [&](OpenedDisk& d, LayoutBuffer&) { return d.request(IOCTL_DISK_DELETE_DRIVE_LAYOUT); }, false},
-      {"its attributes",
-       [&](OpenedDisk& d, LayoutBuffer& l) {
-         entry(l).setGptAttributes(4);
-         return setLayout(d, l);
-       },
-       true},
-      {"its type",
-       [&](OpenedDisk& d, LayoutBuffer& l) {
-         entry(l).setGptPartitionType(kLinuxData);
-         return setLayout(d, l);
-       },
-       true},
-      {"another partition deleted",
-       [&](OpenedDisk& d, LayoutBuffer& l) {
-         l.slot(1).setGptPartitionType(Guid{});
-         return setLayout(d, l);
-       },
-       true},
+      {"delete it", [](LayoutBuffer& l) { l.slot(2).setGptPartitionType(Guid{}); }, false},
+      {"move it", [](LayoutBuffer& l) { l.slot(2).setStartingOffset(40 * kMiB); }, false},
+      {"shrink it", [](LayoutBuffer& l) { l.slot(2).setPartitionLength(4 * kMiB); }, false},
+      {"a fresh table", nullptr, false, IOCTL_DISK_CREATE_DISK},
+      {"no table", nullptr, false, IOCTL_DISK_DELETE_DRIVE_LAYOUT},
+      {"its attributes", [](LayoutBuffer& l) { l.slot(2).setGptAttributes(4); }, true},
+      {"its type", [](LayoutBuffer& l) { l.slot(2).setGptPartitionType(kLinuxData); }, true},
+      {"another partition deleted", [](LayoutBuffer& l) { l.slot(1).setGptPartitionType(Guid{}); }, true},
   };
   for (const Change& change : changes) {
     SCOPED_TRACE(change.what);
     const std::vector<std::uint8_t> was = tables();
     OpenedDisk disk(*port, kReadWrite);
     LayoutBuffer layout;
-    ASSERT_EQ(disk.request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(), layout.size()), ERROR_SUCCESS);
-    const std::uint32_t result = change.write(disk, layout);
+    ASSERT_EQ(disk.readLayout(layout), ERROR_SUCCESS);
+    std::uint32_t result = 0;
+    if (change.edit) {
+      change.edit(layout);
+      result = disk.writeLayout(layout);
+    } else if (change.request == IOCTL_DISK_CREATE_DISK) {
+      std::array<std::uint8_t, 24> record{};  // a fresh MBR
+      record[0] = kStyleMbr;
+      result = disk.request(change.request, record.data(), record.size());
+    } else {
+      result = disk.request(change.request);
+    }
     if (change.allowed) {
       EXPECT_EQ(result, ERROR_SUCCESS);
     } else {
@@ -386,11 +347,10 @@ TEST_F(BlockDevicePort, RefusesToRemoveMoveOrShrinkAMountedPartitionAndAllowsWha
 }
 
 TEST_F(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
-  std::string image = mbrImageWithLogicals(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  if (!attachMbr()) GTEST_SKIP() << loop->failure();
 
   // Deleting the first logical drive: the second one becomes number 5.
-  ASSERT_TRUE(DeletePartitionMBR(kDisk0, 5)) << (messages.shown.empty() ? "" : messages.shown.front());
+  ASSERT_TRUE(DeletePartitionMBR(kDisk0, 5)) << messages.first();
 
   PartitionList table = partxList(loop->path());
   PartitionList kernel = KernelPartitionList(loop->sysfsDirectory());
@@ -403,9 +363,8 @@ TEST_F(BlockDevicePort, MbrLogicalDrivesAreNumberedFromFiveInTheKernel) {
 }
 
 TEST_F(BlockDevicePort, BringingTheDiskOnlineAgainRereadsItsTable) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
-  ASSERT_EQ(OpenedDisk(*port, GENERIC_READ).request(IOCTL_DISK_UPDATE_PROPERTIES), ERROR_SUCCESS);
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
+  ASSERT_EQ(updateProperties(), ERROR_SUCCESS);
   ASSERT_EQ(KernelPartitionList(loop->sysfsDirectory()).size(), 3u);
   // Partition 2 removed behind the kernel's back.
   RunResult removed = test::Run({"sfdisk", "--no-reread", "--no-tell-kernel", "--delete", loop->path(), "2"});
@@ -428,8 +387,7 @@ TEST_F(BlockDevicePort, BringingTheDiskOnlineAgainRereadsItsTable) {
 }
 
 TEST_F(BlockDevicePort, ReadOnlyIsTheKernelFlagSetAndClearedThroughDiskAttributes) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
 
   ASSERT_TRUE(SetDiskAttributes(kDisk0, DISK_ATTRIBUTE_READ_ONLY, DISK_ATTRIBUTE_READ_ONLY));
   EXPECT_EQ(kernelReadOnlyFlag(*loop), 1);
@@ -459,7 +417,7 @@ TEST_F(BlockDevicePort, ReadOnlyIsTheKernelFlagSetAndClearedThroughDiskAttribute
 }
 
 TEST_F(BlockDevicePort, ReadOnlyLoopDeviceRefusesWrites) {
-  std::string image = threePartitionGptImage(dir);
+  image = threePartitionGptImage(dir);
   if (!attach(image, 512, LoopAccess::ReadOnly)) GTEST_SKIP() << loop->failure();
 
   GetDiskAttributesRecord attributes;
@@ -472,13 +430,11 @@ TEST_F(BlockDevicePort, ReadOnlyLoopDeviceRefusesWrites) {
 }
 
 TEST_F(BlockDevicePort, OpensTheDeviceEvenWhileAnotherProgramHoldsItExclusively) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
   int exclusive = ::open(loop->path().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
   ASSERT_GE(exclusive, 0) << std::strerror(errno);
 
-  EXPECT_TRUE(SetPartitionAttributesGPT(kDisk0, 1, 0x8000000000000000ull))
-      << (messages.shown.empty() ? "" : messages.shown.front());
+  EXPECT_TRUE(SetPartitionAttributesGPT(kDisk0, 1, 0x8000000000000000ull)) << messages.first();
   ::close(exclusive);
   LayoutBuffer layout;
   ASSERT_TRUE(GetDriveLayout(kDisk0, layout));
@@ -486,8 +442,7 @@ TEST_F(BlockDevicePort, OpensTheDeviceEvenWhileAnotherProgramHoldsItExclusively)
 }
 
 TEST_F(BlockDevicePort, OpeningWithoutTheRightsTheDeviceDemandsIsAccessDenied) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
   struct stat node {};
   ASSERT_EQ(::stat(loop->path().c_str(), &node), 0);
   if ((node.st_mode & (S_IROTH | S_IWOTH)) != 0) GTEST_SKIP() << loop->path() << " is open to everyone here";
@@ -515,8 +470,7 @@ TEST_F(BlockDevicePort, OpeningWithoutTheRightsTheDeviceDemandsIsAccessDenied) {
 }
 
 TEST_F(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
-  std::string image = threePartitionGptImage(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  if (!attachGpt()) GTEST_SKIP() << loop->failure();
 
   // The machine's sysfs: a loop device is named after its backing file.
   std::vector<DiskListRow> expected{{"0", "DISK", "gpt.img", "64", "Online Read-Write "}};
@@ -565,8 +519,7 @@ TEST_F(BlockDevicePort, DiskChooserNamesTheDeviceFromSysfs) {
 // deleted: the kernel holds them as partx reads the device, in chain order; a
 // delete that would renumber one in use is refused, and nothing changes.
 TEST_F(BlockDevicePort, LogicalDrivesCreatedAndDeletedAppearInTheKernelAsTheTableNumbersThem) {
-  std::string image = mbrImageWithLogicals(dir);
-  if (!attach(image)) GTEST_SKIP() << loop->failure();
+  if (!attachMbr()) GTEST_SKIP() << loop->failure();
   const struct {
     int entry;
     std::int64_t startMiB;  // a drive of 2 MiB created there; 0: the entry deleted
@@ -580,7 +533,7 @@ TEST_F(BlockDevicePort, LogicalDrivesCreatedAndDeletedAppearInTheKernelAsTheTabl
   for (const auto& step : steps) {
     ASSERT_TRUE(step.startMiB > 0 ? CreateLogicalDriveMBR(kDisk0, step.entry, step.startMiB * kMiB, 2 * kMiB, 0x83)
                                   : DeletePartitionMBR(kDisk0, step.entry))
-        << (messages.shown.empty() ? "" : messages.shown.front());
+        << messages.first();
     for (PartitionList list : {KernelPartitionList(loop->sysfsDirectory()), partxList(loop->path())}) {
       list.erase(list.begin(), list.lower_bound(5));
       EXPECT_EQ(list, step.drives) << step.entry;

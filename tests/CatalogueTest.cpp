@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <pugixml.hpp>
@@ -91,16 +90,19 @@ std::string embeddedText() {
 // Writes the embedded bytes to a file for the peer tools.
 std::string writeEmbeddedCopy(const kestrin::test::TempDir& dir) {
   const std::string path = dir.file("types.xml");
-  std::ofstream(path, std::ios::binary) << embeddedText();
+  kestrin::test::WriteTextFile(path, embeddedText());
   return path;
 }
 
-std::string asciiLower(std::string text) {
+// The text with A to Z turned to lower case, or a to z to upper case.
+std::string asciiCase(std::string text, bool upper = false) {
+  const char from = upper ? 'a' : 'A';
   for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= from && c <= from + 25) c = static_cast<char>(c - from + (upper ? 'A' : 'a'));
   }
   return text;
 }
+std::string asciiLower(std::string text) { return asciiCase(std::move(text)); }
 
 std::string hexByte(int value) {
   char key[3];
@@ -240,43 +242,38 @@ TEST(CatalogueText, IsWellFormedForXmllint) {
 
 // --- the lookups ---
 
-TEST(CatalogueLookup, JoinsTheFourDescriptionsOf07InDocumentOrder) {
-  EXPECT_EQ(TypeDescriptionByByte(0x07), " Advanced Unix QNX QNX OS/2 HPFS WindowsNT NTFS");
-}
-
-TEST(CatalogueLookup, DescribesTheEmptyAndTheProtectiveGptBytes) {
-  EXPECT_EQ(TypeDescriptionByByte(0x00), " NO-Partition empty entry");
-  EXPECT_EQ(TypeDescriptionByByte(0xEE), " EFI");
-  EXPECT_EQ(TypeDescriptionByByte(0x0B), " Windows95 with 32-bit FAT");
-}
-
-TEST(CatalogueLookup, HasNothingForTheRescueAndEfiSystemBytes) {
-  EXPECT_EQ(TypeDescriptionByByte(0x27), "");
-  EXPECT_EQ(TypeDescriptionByByte(0xEF), "");
+// A byte is described by every row of its code, each after a blank, in
+// document order; a code without rows gives nothing.
+TEST(CatalogueLookup, DescribesAByteByItsRowsInDocumentOrderOrNotAtAll) {
+  const std::vector<std::pair<std::uint8_t, std::string>> cases{
+      {0x07, " Advanced Unix QNX QNX OS/2 HPFS WindowsNT NTFS"},  // four rows
+      {0x00, " NO-Partition empty entry"},
+      {0xEE, " EFI"},  // the protective GPT byte
+      {0x0B, " Windows95 with 32-bit FAT"},
+      {0x27, ""},  // the rescue partition
+      {0xEF, ""},  // the EFI system partition
+  };
+  for (const auto& [value, description] : cases) EXPECT_EQ(TypeDescriptionByByte(value), description) << hexByte(value);
 }
 
 TEST(CatalogueLookup, MatchesGuidsInEitherCase) {
-  EXPECT_EQ(TypeDescriptionByGuid("{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}"), " PARTITION_BASIC_DATA_GUID");
-  EXPECT_EQ(TypeDescriptionByGuid("{ebd0a0a2-b9e5-4433-87c0-68b6b72699c7}"), " PARTITION_BASIC_DATA_GUID");
-  EXPECT_EQ(TypeDescriptionByGuid("{Ebd0A0a2-B9e5-4433-87C0-68b6B72699c7}"), " PARTITION_BASIC_DATA_GUID");
+  for (const char* text : {"{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}", "{ebd0a0a2-b9e5-4433-87c0-68b6b72699c7}",
+                           "{Ebd0A0a2-B9e5-4433-87C0-68b6B72699c7}"}) {
+    EXPECT_EQ(TypeDescriptionByGuid(text), " PARTITION_BASIC_DATA_GUID") << text;
+  }
   EXPECT_EQ(TypeDescriptionByGuid("{00000000-0000-0000-0000-000000000000}"), " PARTITION_ENTRY_UNUSED_GUID");
   for (const auto& [guid, desc] : kGuidRows) {
-    std::string upper = guid;
-    for (char& c : upper) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    EXPECT_EQ(TypeDescriptionByGuid(upper), " " + desc) << upper;
+    EXPECT_EQ(TypeDescriptionByGuid(asciiCase(guid, true)), " " + desc) << guid;
   }
 }
 
 TEST(CatalogueLookup, UnknownOrAlteredGuidTextGivesNothing) {
-  // The Linux file system type has no row.
-  EXPECT_EQ(TypeDescriptionByGuid("{0FC63DAF-8483-4772-8E79-3D69D8477DE4}"), "");
-  // The key is compared exactly: no braces, a blank or a missing digit is no match.
-  EXPECT_EQ(TypeDescriptionByGuid("EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"), "");
-  EXPECT_EQ(TypeDescriptionByGuid(" {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}"), "");
-  EXPECT_EQ(TypeDescriptionByGuid("{EBD0A0A2-B9E5-4433-87C0-68B6B72699C}"), "");
-  EXPECT_EQ(TypeDescriptionByGuid(""), "");
+  for (const char* text : {"{0FC63DAF-8483-4772-8E79-3D69D8477DE4}",  // the Linux file system type has no row
+                           // The key is compared exactly: no braces, a blank or a missing digit is no match.
+                           "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", " {EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}",
+                           "{EBD0A0A2-B9E5-4433-87C0-68B6B72699C}", ""}) {
+    EXPECT_EQ(TypeDescriptionByGuid(text), "") << '"' << text << '"';
+  }
 }
 
 TEST(CatalogueLookup, NoByteReachesTheFmRow) {

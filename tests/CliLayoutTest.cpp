@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <nlohmann/json.hpp>
@@ -18,19 +17,12 @@
 namespace kestrin::test {
 namespace {
 
-const std::string kCli = std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli";
+const std::string kCli = CliProgram();
 constexpr std::uint64_t kImageSize = 100ull << 20;
 
 RunResult cli(std::vector<std::string> args, const std::string& input = "") {
   args.insert(args.begin(), kCli);
   return test::Run(args, input);
-}
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string readText(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-  return std::string(bytes.begin(), bytes.end());
 }
 
 // What sgdisk says of a GPT, but for the image's name; with `ids`, the disk
@@ -62,10 +54,10 @@ TEST(CliLayout, DumpsAppliedToBlankImagesGiveThePeersTheSameTables) {
   // extended partition.
   ASSERT_EQ(MakeSfdiskImage(mbr, kImageSize, "label: dos\n,10MiB,83,*\n,,5\n,10MiB,e\n,10MiB,82\n,5MiB,8e\n"), "");
   const std::string gptDump = dir.file("gpt.json");
-  writeFile(gptDump, cli({"--disk", gpt, "dump"}).out);
+  WriteTextFile(gptDump, cli({"--disk", gpt, "dump"}).out);
   const std::string mbrDump = dir.file("mbr.sfdisk");
-  writeFile(mbrDump, test::Run({"sfdisk", "--dump", mbr}).out);
-  ASSERT_EQ(nlohmann::json::parse(readText(gptDump))["schema"], 1);
+  WriteTextFile(mbrDump, test::Run({"sfdisk", "--dump", mbr}).out);
+  ASSERT_EQ(nlohmann::json::parse(ReadTextFile(gptDump))["schema"], 1);
 
   struct Case {
     std::string dump;
@@ -122,7 +114,7 @@ TEST(CliLayout, DumpsAppliedToBlankImagesGiveThePeersTheSameTables) {
   MakeSparseFile(wide, kImageSize);
   ASSERT_EQ(cli({"--sector-size=4096", "--disk", wide, "--yes", "apply", "0", gptDump}).exitCode, 0);
   const nlohmann::json copied = nlohmann::json::parse(cli({"--disk", wide, "dump"}).out);
-  const nlohmann::json original = nlohmann::json::parse(readText(gptDump));
+  const nlohmann::json original = nlohmann::json::parse(ReadTextFile(gptDump));
   ASSERT_EQ(copied["sectorSize"], 4096);
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(copied["partitions"][i]["start"].get<std::uint64_t>() * 4096,
@@ -138,7 +130,7 @@ TEST(CliLayout, DryRunsWriteNothingAndExitAsTheWriteWould) {
   const std::string backup = dir.file("b.kbk");
   ASSERT_EQ(cli({"--disk", image, "backup", "0", backup}).exitCode, 0);
   const std::string dump = dir.file("gpt.sfdisk");
-  writeFile(dump, "label: gpt\nunit: sectors\n\nstart=2048, size=4096, type=L, name=\"x\"\n");
+  WriteTextFile(dump, "label: gpt\nunit: sectors\n\nstart=2048, size=4096, type=L, name=\"x\"\n");
   struct Case {
     std::vector<std::string> args;
     int exitCode;
@@ -175,7 +167,7 @@ TEST(CliLayout, TheCommandLineAsPeopleTypeIt) {
   EXPECT_EQ(shown["style"], "MBR");
   // A text that is no dump: a usage error naming the line, nothing written.
   const std::string junk = dir.file("junk.txt");
-  writeFile(junk, "label: dos\nunit: sectors\nstart=2048, size=8, type=83, colour=blue\n");
+  WriteTextFile(junk, "label: dos\nunit: sectors\nstart=2048, size=8, type=83, colour=blue\n");
   const auto before = ReadFileBytes(image);
   RunResult refused = cli({"--disk", image, "--yes", "apply", "0", junk});
   EXPECT_EQ(refused.exitCode, 2);

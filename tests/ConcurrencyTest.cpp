@@ -22,34 +22,24 @@
 
 #include "EmulatedPort.h"
 #include "LayoutBuffer.h"
+#include "OpenedDisk.h"
 #include "PeerImages.h"
 #include "TestSupport.h"
 
 namespace kestrin::test {
 namespace {
 
-const std::string kDisk = "\\\\.\\PhysicalDrive0";
 constexpr auto kRunTime = std::chrono::milliseconds(1500);
 
 // One layout request through a fresh open of the port, as every reader and
 // operation makes it. Returns the error code (0 on success).
 std::uint32_t readLayout(EmulatedPort& port, LayoutBuffer& out) {
   out.clear();
-  DiskHandle handle = port.OpenDisk(kDisk, GENERIC_READ, 0);
-  bool ok = port.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, out.data(),
-                             static_cast<std::uint32_t>(kLayoutBufferSize), nullptr);
-  std::uint32_t error = ok ? ERROR_SUCCESS : port.LastError();
-  port.CloseDisk(handle);
-  return error;
+  return OpenedDisk(port, GENERIC_READ, 0).readLayout(out);
 }
 
 std::uint32_t writeLayout(EmulatedPort& port, const LayoutBuffer& layout) {
-  DiskHandle handle = port.OpenDisk(kDisk, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
-  bool ok = port.DiskControl(handle, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(),
-                             static_cast<std::uint32_t>(kLayoutBufferSize), nullptr, 0, nullptr);
-  std::uint32_t error = ok ? ERROR_SUCCESS : port.LastError();
-  port.CloseDisk(handle);
-  return error;
+  return OpenedDisk(port, GENERIC_READ | GENERIC_WRITE).writeLayout(layout);
 }
 
 bool sameLayout(const LayoutBuffer& a, const LayoutBuffer& b) {
@@ -215,7 +205,7 @@ TEST_F(Concurrency, ReaderSeesOneOfTwoGptLayoutsWhileAnotherProcessRewritesThem)
 TEST_F(Concurrency, AWriterHeldBetweenItsReadAndItsWriteLosesNoOtherWritersChange) {
   if (!HaveTool("sgdisk")) GTEST_SKIP() << "sgdisk is not installed";
   ASSERT_EQ(MakeSgdiskImage(m_image, 16 << 20, {"-o", "-n", "1:2048:+2M", "-n", "2:0:+2M"}), "");
-  const std::string cli = std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli";
+  const std::string cli = CliProgram();
   constexpr std::uint64_t kHeldChange = 0x1;
   constexpr std::uint64_t kOtherChange = 0x8000000000000000ull;
 
@@ -227,18 +217,18 @@ TEST_F(Concurrency, AWriterHeldBetweenItsReadAndItsWriteLosesNoOtherWritersChang
   if (held == 0) {
     // The read-modify-write of an entry operation, stopped after the read.
     EmulatedPort port{DiskMap{DiskSpec{m_image, 512}}};
-    DiskHandle handle = port.OpenDisk(kDisk, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
-    LayoutBuffer layout;
-    bool read = port.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(),
-                                 static_cast<std::uint32_t>(kLayoutBufferSize), nullptr);
-    char signal = read ? 'r' : 'f';
-    [[maybe_unused]] ssize_t sent = ::write(ready[1], &signal, 1);
-    [[maybe_unused]] ssize_t got = ::read(go[0], &signal, 1);
-    layout.slot(1).setGptAttributes(kHeldChange);
-    bool written = port.DiskControl(handle, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout.data(),
-                                    static_cast<std::uint32_t>(kLayoutBufferSize), nullptr, 0, nullptr);
-    port.CloseDisk(handle);
-    ::_exit(read && written ? 0 : 1);
+    bool done = false;
+    {
+      OpenedDisk disk(port, GENERIC_READ | GENERIC_WRITE);
+      LayoutBuffer layout;
+      const bool read = disk.readLayout(layout) == ERROR_SUCCESS;
+      char signal = read ? 'r' : 'f';
+      [[maybe_unused]] ssize_t sent = ::write(ready[1], &signal, 1);
+      [[maybe_unused]] ssize_t got = ::read(go[0], &signal, 1);
+      layout.slot(1).setGptAttributes(kHeldChange);
+      done = read && disk.writeLayout(layout) == ERROR_SUCCESS;
+    }
+    ::_exit(done ? 0 : 1);
   }
   char signal = 0;
   ASSERT_EQ(::read(ready[0], &signal, 1), 1);
@@ -249,12 +239,10 @@ TEST_F(Concurrency, AWriterHeldBetweenItsReadAndItsWriteLosesNoOtherWritersChang
   {
     EmulatedPort impatient{DiskMap{DiskSpec{m_image, 512}}};
     impatient.setLockWait(std::chrono::milliseconds(100));
-    DiskHandle handle = impatient.OpenDisk(kDisk, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
+    OpenedDisk disk(impatient, GENERIC_READ | GENERIC_WRITE);
     LayoutBuffer layout;
-    EXPECT_FALSE(impatient.DiskControl(handle, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, layout.data(),
-                                       static_cast<std::uint32_t>(kLayoutBufferSize), nullptr));
+    EXPECT_NE(disk.readLayout(layout), ERROR_SUCCESS);
     EXPECT_EQ(impatient.LastError(), ERROR_BUSY);
-    impatient.CloseDisk(handle);
   }
 
   // kestrin-cli changes entry 2 meanwhile; the first writer goes on a
@@ -287,7 +275,7 @@ TEST_F(Concurrency, ACommandOnAHeldDiskWaitsOnceAndSaysTheDiskIsBusy) {
   const int holder = ::open(m_image.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-  const std::string cli = std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli";
+  const std::string cli = CliProgram();
   for (const std::vector<std::string>& command : {std::vector<std::string>{"show"}, {"--yes", "create-disk", "0", "gpt"}}) {
     std::vector<std::string> argv{cli, "--disk", m_image};
     argv.insert(argv.end(), command.begin(), command.end());

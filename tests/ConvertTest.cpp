@@ -9,6 +9,7 @@
 
 #include "Convert.h"
 #include "Errors.h"
+#include "TestSupport.h"
 
 namespace kestrin {
 namespace {
@@ -17,12 +18,7 @@ namespace {
 // it raised none.
 template <typename Convert>
 std::string conversionMessage(Convert convert) {
-  try {
-    convert();
-  } catch (const ConversionError& e) {
-    return e.what();
-  }
-  return "<no ConversionError>";
+  return test::ErrorOf<ConversionError>(convert);
 }
 
 TEST(Convert, DecimalWithSignAndLeadingBlanks) {
@@ -40,20 +36,18 @@ TEST(Convert, DecimalWithSignAndLeadingBlanks) {
 TEST(Convert, DecimalBoundsOf32Bits) {
   EXPECT_EQ(StrToInt("2147483647"), std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(StrToInt("-2147483648"), std::numeric_limits<std::int32_t>::min());
-  EXPECT_FALSE(TryStrToInt("2147483648"));
-  EXPECT_FALSE(TryStrToInt("-2147483649"));
-  EXPECT_FALSE(TryStrToInt("4294967295"));
-  EXPECT_FALSE(TryStrToInt("99999999999999999999"));
+  for (const char* text : {"2147483648", "-2147483649", "4294967295", "99999999999999999999"}) {
+    EXPECT_FALSE(TryStrToInt(text)) << text;
+  }
 }
 
 TEST(Convert, DecimalBoundsOf64Bits) {
   EXPECT_EQ(StrToInt64("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
   EXPECT_EQ(StrToInt64("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
-  EXPECT_FALSE(TryStrToInt64("9223372036854775808"));
-  EXPECT_FALSE(TryStrToInt64("-9223372036854775809"));
-  EXPECT_FALSE(TryStrToInt64("18446744073709551615"));
-  EXPECT_FALSE(TryStrToInt64("18446744073709551616"));
-  EXPECT_FALSE(TryStrToInt64("-18446744073709551617"));
+  for (const char* text : {"9223372036854775808", "-9223372036854775809", "18446744073709551615",
+                           "18446744073709551616", "-18446744073709551617"}) {
+    EXPECT_FALSE(TryStrToInt64(text)) << text;
+  }
 }
 
 TEST(Convert, EveryHexadecimalPrefixInEitherCase) {
@@ -72,9 +66,7 @@ TEST(Convert, HexadecimalFillsAll32Bits) {
   EXPECT_EQ(StrToInt("$7FFFFFFF"), std::numeric_limits<std::int32_t>::max());
   EXPECT_EQ(StrToInt("0x00000001"), 1);
   // Nine digits are refused even when the first is a zero.
-  EXPECT_FALSE(TryStrToInt("$123456789"));
-  EXPECT_FALSE(TryStrToInt("$000000001"));
-  EXPECT_FALSE(TryStrToInt("0x100000000"));
+  for (const char* text : {"$123456789", "$000000001", "0x100000000"}) EXPECT_FALSE(TryStrToInt(text)) << text;
 }
 
 TEST(Convert, HexadecimalFillsAll64Bits) {
@@ -109,26 +101,14 @@ TEST(Convert, ConversionErrorIsAKestrinError) {
 }
 
 TEST(Convert, BooleanWordsInAnyCaseAndAnyNumber) {
-  EXPECT_TRUE(StrToBool("True"));
-  EXPECT_TRUE(StrToBool("TRUE"));
-  EXPECT_TRUE(StrToBool("tRuE"));
-  EXPECT_FALSE(StrToBool("False"));
-  EXPECT_FALSE(StrToBool("FALSE"));
-  EXPECT_FALSE(StrToBool("false"));
-  EXPECT_TRUE(StrToBool("1"));
-  EXPECT_TRUE(StrToBool("2"));
-  EXPECT_TRUE(StrToBool("-1"));
-  EXPECT_TRUE(StrToBool("$80"));
-  EXPECT_FALSE(StrToBool("0"));
-  EXPECT_FALSE(StrToBool("$0"));
-  EXPECT_FALSE(StrToBool(" -0"));
+  for (const char* text : {"True", "TRUE", "tRuE", "1", "2", "-1", "$80"}) EXPECT_TRUE(StrToBool(text)) << text;
+  for (const char* text : {"False", "FALSE", "false", "0", "$0", " -0"}) EXPECT_FALSE(StrToBool(text)) << text;
 }
 
 TEST(Convert, BooleanErrorNamesTheTextInFrench) {
-  EXPECT_EQ(conversionMessage([] { StrToBool("yes"); }), "'yes' n'est pas une valeur booléenne");
-  EXPECT_EQ(conversionMessage([] { StrToBool(""); }), "'' n'est pas une valeur booléenne");
-  EXPECT_EQ(conversionMessage([] { StrToBool("Truth"); }), "'Truth' n'est pas une valeur booléenne");
-  EXPECT_EQ(conversionMessage([] { StrToBool("1x"); }), "'1x' n'est pas une valeur booléenne");
+  for (const std::string text : {"yes", "", "Truth", "1x"}) {
+    EXPECT_EQ(conversionMessage([&] { StrToBool(text); }), "'" + text + "' n'est pas une valeur booléenne");
+  }
 }
 
 }  // namespace

@@ -24,9 +24,14 @@ std::string scsiDisk(int host, const std::string& name) {
   return "pci0000:00/0000:00:1f.2/ata" + h + "/host" + h + "/target" + h + ":0:0/" + h + ":0:0:0/block/" + name;
 }
 
-TEST(DiskEnumeration, NumbersTheDisksInKernelNameOrder) {
+// A sysfs tree of the test's own, in a temporary folder.
+class DiskEnumeration : public ::testing::Test {
+ protected:
   TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+  FakeSysfs sys{dir.path() / "sys"};
+};
+
+TEST_F(DiskEnumeration, NumbersTheDisksInKernelNameOrder) {
   // Added out of order; the directory order of the fake tree is arbitrary anyway.
   const std::vector<std::string> scsi{"sdaa", "sdb", "sdz", "sda"};
   for (std::size_t i = 0; i < scsi.size(); ++i) sys.addDisk(scsiDisk(static_cast<int>(i), scsi[i]), 1 << 20);
@@ -46,9 +51,7 @@ TEST(DiskEnumeration, NumbersTheDisksInKernelNameOrder) {
   EXPECT_EQ(WholeDiskNames(sys.root()), expected);
 }
 
-TEST(DiskEnumeration, LeavesOutPartitionsRamDisksDeviceMapperOpticalAndUnbackedLoops) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(DiskEnumeration, LeavesOutPartitionsRamDisksDeviceMapperOpticalAndUnbackedLoops) {
   fs::path sda = sys.addDisk(scsiDisk(0, "sda"), 1 << 20);
   sys.addPartition(sda, "sda1", 1, 2048, 4096);
   // An entry of block/ that is itself a partition is no whole disk either.
@@ -69,9 +72,7 @@ TEST(DiskEnumeration, LeavesOutPartitionsRamDisksDeviceMapperOpticalAndUnbackedL
   EXPECT_EQ(WholeDiskNames(sys.root()), expected);
 }
 
-TEST(DiskEnumeration, LeavesOutDrivesWithoutMediumAndHiddenMultipathDevices) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(DiskEnumeration, LeavesOutDrivesWithoutMediumAndHiddenMultipathDevices) {
   fs::path reader = sys.addDisk("pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/host4/target4:0:0/4:0:0:0/block/sdc", 0);
   sys.write(reader / "removable", "1\n");
   fs::path stick = sys.addDisk("pci0000:00/0000:00:14.0/usb1/1-4/1-4:1.0/host5/target5:0:0/5:0:0:0/block/sdd", 60062500);
@@ -84,9 +85,7 @@ TEST(DiskEnumeration, LeavesOutDrivesWithoutMediumAndHiddenMultipathDevices) {
   EXPECT_EQ(WholeDiskNames(sys.root()), expected);
 }
 
-TEST(DiskEnumeration, DefaultDiskMapPointsAtTheDeviceNodes) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(DiskEnumeration, DefaultDiskMapPointsAtTheDeviceNodes) {
   sys.addDisk("pci0000:00/0000:00:05.0/cciss0/c0d0/block/cciss!c0d0", 1 << 20);
   sys.addDisk(scsiDisk(0, "sdb"), 1 << 20);
   fs::path nodes = dir.path() / "nodes";
@@ -100,8 +99,7 @@ TEST(DiskEnumeration, DefaultDiskMapPointsAtTheDeviceNodes) {
   EXPECT_EQ(map[0].sectorSize, 0u);
 }
 
-TEST(DiskEnumeration, NoSysfsMeansNoDisks) {
-  TempDir dir;
+TEST_F(DiskEnumeration, NoSysfsMeansNoDisks) {
   EXPECT_TRUE(WholeDiskNames(dir.path() / "missing").empty());
   EXPECT_TRUE(DefaultDiskMap(dir.path() / "missing", dir.path()).empty());
 }

@@ -13,6 +13,7 @@
 #include "Errors.h"
 #include "Guid.h"
 #include "NewGuid.h"
+#include "TestSupport.h"
 
 namespace kestrin {
 namespace {
@@ -113,12 +114,8 @@ TEST(Guid, MalformedTextIsRefusedAndLeavesTheTargetAlone) {
 }
 
 TEST(Guid, StringToGuidNamesTheTextInFrench) {
-  try {
-    StringToGuid("{not a guid}");
-    FAIL() << "no error raised";
-  } catch (const ConversionError& e) {
-    EXPECT_STREQ(e.what(), "'{not a guid}' n'est pas une valeur GUID correcte");
-  }
+  EXPECT_EQ(test::ErrorOf<ConversionError>([] { StringToGuid("{not a guid}"); }),
+            "'{not a guid}' n'est pas une valeur GUID correcte");
   EXPECT_THROW(StringToGuid(""), ConversionError);
 }
 

@@ -218,6 +218,13 @@ TEST(LayoutViewMenu, EachStyleEnablesItsOwnItems) {
 
 class RefreshTest : public ::testing::Test {
  protected:
+  // Refreshes the view and gives what it handed the target this time.
+  std::vector<std::string> refresh() {
+    target.events.clear();
+    RefreshLayoutView(kPath, state, target);
+    return target.events;
+  }
+
   RecordingPort port;
   ScopedPort installed{port};
   FakeTable target;
@@ -227,9 +234,8 @@ class RefreshTest : public ::testing::Test {
 TEST_F(RefreshTest, MbrLayoutInStepOrder) {
   port.layout = layoutOf(kStyleMbr, 4);
   for (int e = 1; e <= 4; ++e) port.layout.slot(e).setPartitionNumber(static_cast<std::uint32_t>(e));
-  RefreshLayoutView(kPath, state, target);
-  EXPECT_EQ(target.events, (std::vector<std::string>{"clear", "menu mbr=on gpt=off", "status Style: MBR, Count=4",
-                                                     "row 1", "row 2", "row 3", "row 4"}));
+  EXPECT_EQ(refresh(), (std::vector<std::string>{"clear", "menu mbr=on gpt=off", "status Style: MBR, Count=4", "row 1",
+                                                 "row 2", "row 3", "row 4"}));
   EXPECT_EQ(state.diskStyle, 0u);
   EXPECT_EQ(state.entryCount, 4);
   ASSERT_EQ(port.calls.size(), 3u) << "open, read, close";
@@ -242,9 +248,8 @@ TEST_F(RefreshTest, GptLayoutWithTwoSlotsShowsFourRows) {
   port.layout = layoutOf(kStyleGpt, 2);
   setGptEntry(port.layout, 1, kBasicData);
   setGptEntry(port.layout, 2, kLinuxFilesystem);
-  RefreshLayoutView(kPath, state, target);
-  EXPECT_EQ(target.events, (std::vector<std::string>{"clear", "menu mbr=off gpt=on", "status Style: GPT, Count=2",
-                                                     "row 1", "row 2", "row 0", "row 0"}));
+  EXPECT_EQ(refresh(), (std::vector<std::string>{"clear", "menu mbr=off gpt=on", "status Style: GPT, Count=2", "row 1",
+                                                 "row 2", "row 0", "row 0"}));
   ASSERT_EQ(target.rows.size(), 4u);
   EXPECT_EQ(target.rows[3], kFiller);
   EXPECT_EQ(state.diskStyle, 1u);
@@ -252,25 +257,21 @@ TEST_F(RefreshTest, GptLayoutWithTwoSlotsShowsFourRows) {
 
 TEST_F(RefreshTest, EmptyGptLayoutHasNoRows) {
   port.layout = layoutOf(kStyleGpt, 0);
-  RefreshLayoutView(kPath, state, target);
-  EXPECT_EQ(target.events, (std::vector<std::string>{"clear", "menu mbr=off gpt=on", "status Style: GPT, Count=0"}));
+  EXPECT_EQ(refresh(), (std::vector<std::string>{"clear", "menu mbr=off gpt=on", "status Style: GPT, Count=0"}));
 }
 
 TEST_F(RefreshTest, RawDiskLeavesTheMenuAsItWas) {
   port.layout = layoutOf(kStyleGpt, 0);
-  RefreshLayoutView(kPath, state, target);
-  target.events.clear();
+  refresh();
   port.layout = layoutOf(kStyleRaw, 0);
-  RefreshLayoutView(kPath, state, target);
-  EXPECT_EQ(target.events, (std::vector<std::string>{"clear", "status Style: , Count=0"}));
+  EXPECT_EQ(refresh(), (std::vector<std::string>{"clear", "status Style: , Count=0"}));
   EXPECT_EQ(state.diskStyle, 2u);
   EXPECT_EQ(state.entryCount, 0);
 }
 
 TEST_F(RefreshTest, ReadFailureRightAfterStartShowsOneMessageAndChangesNothing) {
   port.failOpen(ERROR_FILE_NOT_FOUND);
-  RefreshLayoutView(kPath, state, target);
-  EXPECT_EQ(target.events,
+  EXPECT_EQ(refresh(),
             (std::vector<std::string>{"clear", "status ", "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 6"}));
   EXPECT_EQ(state.diskStyle, 0u);
   EXPECT_EQ(state.entryCount, 0);
@@ -278,12 +279,10 @@ TEST_F(RefreshTest, ReadFailureRightAfterStartShowsOneMessageAndChangesNothing) 
 
 TEST_F(RefreshTest, ReadFailureEmptiesTheStatusAndKeepsTheStateOfTheLastGoodRead) {
   port.layout = layoutOf(kStyleGpt, 5);
-  RefreshLayoutView(kPath, state, target);
-  target.events.clear();
+  refresh();
   port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_NOT_READY);
-  RefreshLayoutView(kPath, state, target);
-  EXPECT_EQ(target.events,
-            (std::vector<std::string>{"clear", "status ", "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 21"}));
+  EXPECT_EQ(refresh(), (std::vector<std::string>{"clear", "status ",
+                                                 "error IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 21"}));
   EXPECT_EQ(state.diskStyle, 1u);
   EXPECT_EQ(state.entryCount, 5);
 }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
+#include <initializer_list>
 #include <ostream>
 
 #include "Guid.h"
@@ -54,9 +56,15 @@ void setMbrSlot(LayoutBuffer& layout, int entry, std::uint8_t type, std::int64_t
   slot.setPartitionLength(length);
 }
 
-LayoutBuffer gptLayout() {
+// A GPT layout of Linux data partitions, one a slot: {number, start, length}.
+LayoutBuffer gptLayout(std::initializer_list<std::array<std::int64_t, 3>> partitions = {}) {
   LayoutBuffer layout;
   layout.setPartitionStyle(kStyleGpt);
+  layout.setPartitionCount(static_cast<std::uint32_t>(partitions.size()));
+  int entry = 0;
+  for (const auto& [number, start, length] : partitions) {
+    setGptSlot(layout, ++entry, static_cast<std::uint32_t>(number), start, length);
+  }
   return layout;
 }
 
@@ -165,10 +173,7 @@ TEST(SyncKernelPartitions, AppliesHandBuiltLayoutsPartitionByPartitionWhileTheKe
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
 
   // First a GPT-style list with a gap in the numbers.
-  LayoutBuffer first = gptLayout();
-  first.setPartitionCount(2);
-  setGptSlot(first, 1, 1, 1 * kMiB, 4 * kMiB);
-  setGptSlot(first, 2, 3, 8 * kMiB, 4 * kMiB);
+  LayoutBuffer first = gptLayout({{1, 1 * kMiB, 4 * kMiB}, {3, 8 * kMiB, 4 * kMiB}});
   std::vector<KernelPartition> firstWanted = KernelPartitionsOfLayout(first, 512);
   PartitionSyncReport report = SyncKernelPartitions(loop.fd(), loop.sysfsDirectory(), firstWanted);
   EXPECT_TRUE(report.inLine);
@@ -205,18 +210,12 @@ TEST(SyncKernelPartitions, APartitionInUseStaysAndTheOtherChangesAreStillMade) {
   test::MakeSparseFile(image, 64 * kMiB);
   PartitionedLoopDevice loop(image);
   if (!loop.attached()) GTEST_SKIP() << loop.failure();
-  LayoutBuffer layout = gptLayout();
-  layout.setPartitionCount(2);
-  setGptSlot(layout, 1, 1, 1 * kMiB, 4 * kMiB);
-  setGptSlot(layout, 2, 2, 8 * kMiB, 4 * kMiB);
+  LayoutBuffer layout = gptLayout({{1, 1 * kMiB, 4 * kMiB}, {2, 8 * kMiB, 4 * kMiB}});
   ASSERT_TRUE(SyncKernelPartitions(loop.fd(), loop.sysfsDirectory(), KernelPartitionsOfLayout(layout, 512)).inLine);
 
   HeldPartition held(loop, 2, dir.path());
   ASSERT_TRUE(held.open());
-  LayoutBuffer without2 = gptLayout();
-  without2.setPartitionCount(2);
-  setGptSlot(without2, 1, 1, 1 * kMiB, 2 * kMiB);
-  setGptSlot(without2, 2, 3, 20 * kMiB, 4 * kMiB);
+  LayoutBuffer without2 = gptLayout({{1, 1 * kMiB, 2 * kMiB}, {3, 20 * kMiB, 4 * kMiB}});
   PartitionSyncReport report =
       SyncKernelPartitions(loop.fd(), loop.sysfsDirectory(), KernelPartitionsOfLayout(without2, 512));
 

@@ -5,32 +5,25 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "EditingFixture.h"
 #include "EmulatedPort.h"
 #include "Errors.h"
 #include "RecordingPort.h"
+#include "TestSupport.h"
 #include "lib.h"
 #include "udiskmgmt.h"
 
 namespace kestrin {
 namespace {
 
+using test::ErrorOf;
 using test::PortCall;
 using test::RecordingPort;
 
 const std::string kPath = "\\\\.\\PhysicalDrive3";
-
-// The message of the KestrinError that `read` raises.
-template <typename Read>
-std::string raisedMessage(Read read) {
-  try {
-    read();
-  } catch (const KestrinError& e) {
-    return e.what();
-  }
-  return "<no KestrinError>";
-}
 
 // A port whose error texts are chosen by the test.
 class TextPort : public RecordingPort {
@@ -59,13 +52,18 @@ class TextPort : public RecordingPort {
   return ::testing::AssertionSuccess();
 }
 
-TEST(GetDriveLayout, ReadsTheWholeBufferOnOneReadOnlyHandle) {
+// A recording port installed for the test, and a buffer to read into.
+class Reader : public ::testing::Test {
+ protected:
   RecordingPort port;
-  ScopedPort installed(port);
+  ScopedPort installed{port};
+  LayoutBuffer buffer;
+};
+
+TEST_F(Reader, GetDriveLayoutReadsTheWholeBufferOnOneReadOnlyHandle) {
   port.layout.setPartitionStyle(kStyleGpt);
   port.layout.setPartitionCount(2);
   port.layout.slot(2).setPartitionNumber(2);
-  LayoutBuffer buffer;
   EXPECT_TRUE(GetDriveLayout(kPath, buffer));
   EXPECT_TRUE(openedOnceForReading(port, IOCTL_DISK_GET_DRIVE_LAYOUT_EX));
   EXPECT_EQ(port.calls[1].outputSize, 9264u);
@@ -73,61 +71,46 @@ TEST(GetDriveLayout, ReadsTheWholeBufferOnOneReadOnlyHandle) {
   EXPECT_EQ(buffer.slot(2).partitionNumber(), 2u);
 }
 
-TEST(GetDriveLayout, FailureRaisesTheRequestNameAndTrimmedSystemText) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDriveLayoutFailureRaisesTheRequestNameAndTrimmedSystemText) {
   port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_NOT_READY);
-  LayoutBuffer buffer;
-  EXPECT_EQ(raisedMessage([&] { GetDriveLayout(kPath, buffer); }),
+  EXPECT_EQ(ErrorOf<KestrinError>([&] { GetDriveLayout(kPath, buffer); }),
             "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 21");
   EXPECT_TRUE(openedOnceForReading(port, IOCTL_DISK_GET_DRIVE_LAYOUT_EX)) << "closed before raising";
 }
 
-TEST(GetDriveLayout, TakesTheErrorCodeBeforeTheClose) {
-  RecordingPort inner;
-  inner.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_CRC);
-  test::editing::ForgetfulPort forgetful(inner);  // the close overwrites the last error
-  ScopedPort installed(forgetful);
-  LayoutBuffer buffer;
-  EXPECT_EQ(raisedMessage([&] { GetDriveLayout(kPath, buffer); }),
+TEST_F(Reader, GetDriveLayoutTakesTheErrorCodeBeforeTheClose) {
+  port.failRequest(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, ERROR_CRC);
+  test::editing::ForgetfulPort forgetful(port);  // the close overwrites the last error
+  ScopedPort forgetfulInstalled(forgetful);
+  EXPECT_EQ(ErrorOf<KestrinError>([&] { GetDriveLayout(kPath, buffer); }),
             "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 23");
 }
 
-TEST(GetDriveLayout, ADiskThatDoesNotOpenReportsTheInvalidHandle) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDriveLayoutOfADiskThatDoesNotOpenReportsTheInvalidHandle) {
   port.failOpen(ERROR_FILE_NOT_FOUND);
-  LayoutBuffer buffer;
-  EXPECT_EQ(raisedMessage([&] { GetDriveLayout(kPath, buffer); }),
+  EXPECT_EQ(ErrorOf<KestrinError>([&] { GetDriveLayout(kPath, buffer); }),
             "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 6");
   EXPECT_EQ(port.closeCount(), 1u) << "the untested handle is closed as any other";
 }
 
-TEST(GetDriveLayout, ADiskNumberWithNoDiskBehindItThroughTheDiskStack) {
+TEST_F(Reader, GetDriveLayoutOfADiskNumberWithNoDiskBehindItThroughTheDiskStack) {
   EmulatedPort stack{DiskMap{}};
-  ScopedPort installed(stack);
-  LayoutBuffer buffer;
-  EXPECT_EQ(raisedMessage([&] { GetDriveLayout("\\\\.\\PhysicalDrive9", buffer); }),
+  ScopedPort stackInstalled(stack);
+  EXPECT_EQ(ErrorOf<KestrinError>([&] { GetDriveLayout("\\\\.\\PhysicalDrive9", buffer); }),
             "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:The disk handle is not valid");
 }
 
-TEST(GetDriveLayout, MoreThan64SlotsDoNotFit) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDriveLayoutRefusesMoreThan64Slots) {
   port.layout.setPartitionStyle(kStyleGpt);
   port.layout.setPartitionCount(65);
-  LayoutBuffer buffer;
-  EXPECT_EQ(raisedMessage([&] { GetDriveLayout(kPath, buffer); }),
+  EXPECT_EQ(ErrorOf<KestrinError>([&] { GetDriveLayout(kPath, buffer); }),
             "IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Test error 122");
 }
 
-TEST(GetDriveLayout, LeavesSlotsBeyondTheCountAsTheCallerHadThem) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDriveLayoutLeavesSlotsBeyondTheCountAsTheCallerHadThem) {
   port.layout.setPartitionStyle(kStyleMbr);
   port.layout.setPartitionCount(2);
   port.layout.slot(1).setPartitionNumber(1);
-  LayoutBuffer buffer;
   buffer.slot(1).setPartitionNumber(77);
   buffer.slot(3).setPartitionNumber(99);  // stale, from an earlier read
   GetDriveLayout(kPath, buffer);
@@ -135,9 +118,7 @@ TEST(GetDriveLayout, LeavesSlotsBeyondTheCountAsTheCallerHadThem) {
   EXPECT_EQ(buffer.slot(3).partitionNumber(), 99u) << "the reader does not clear the buffer";
 }
 
-TEST(GetDiskAttributes, ReadsTheWordOnAReadOnlyHandle) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDiskAttributesReadsTheWordOnAReadOnlyHandle) {
   port.attributes = DISK_ATTRIBUTE_OFFLINE | DISK_ATTRIBUTE_READ_ONLY | (1ull << 40);
   GetDiskAttributesRecord record;
   EXPECT_TRUE(GetDiskAttributes(kPath, record));
@@ -146,9 +127,7 @@ TEST(GetDiskAttributes, ReadsTheWordOnAReadOnlyHandle) {
   EXPECT_EQ(record.attributes(), 3ull | (1ull << 40));
 }
 
-TEST(GetDiskAttributes, FailsQuietlyAndCloses) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDiskAttributesFailsQuietlyAndCloses) {
   port.failRequest(IOCTL_DISK_GET_DISK_ATTRIBUTES, ERROR_NOT_SUPPORTED);
   GetDiskAttributesRecord record;
   EXPECT_FALSE(GetDiskAttributes(kPath, record));
@@ -161,22 +140,18 @@ TEST(GetDiskAttributes, FailsQuietlyAndCloses) {
   EXPECT_EQ(absent.closeCount(), 1u);
 }
 
-TEST(GetDiskLengthByPath, ReadsTheLengthOnAReadOnlyHandle) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDiskLengthByPathReadsTheLengthOnAReadOnlyHandle) {
   port.length = (5ll << 40) + 512;
   EXPECT_EQ(GetDiskLengthByPath(kPath), (5ll << 40) + 512);
   EXPECT_TRUE(openedOnceForReading(port, IOCTL_DISK_GET_LENGTH_INFO));
   EXPECT_EQ(port.calls[1].outputSize, 8u);
 }
 
-TEST(GetDiskLengthByPath, IsZeroWhenTheDiskCannotBeRead) {
-  RecordingPort failing;
-  ScopedPort installed(failing);
-  failing.length = 1 << 20;
-  failing.failRequest(IOCTL_DISK_GET_LENGTH_INFO, ERROR_IO_DEVICE);
+TEST_F(Reader, GetDiskLengthByPathIsZeroWhenTheDiskCannotBeRead) {
+  port.length = 1 << 20;
+  port.failRequest(IOCTL_DISK_GET_LENGTH_INFO, ERROR_IO_DEVICE);
   EXPECT_EQ(GetDiskLengthByPath(kPath), 0);
-  EXPECT_TRUE(openedOnceForReading(failing, IOCTL_DISK_GET_LENGTH_INFO));
+  EXPECT_TRUE(openedOnceForReading(port, IOCTL_DISK_GET_LENGTH_INFO));
 
   RecordingPort absent;
   ScopedPort installedAbsent(absent);
@@ -186,9 +161,7 @@ TEST(GetDiskLengthByPath, IsZeroWhenTheDiskCannotBeRead) {
   EXPECT_EQ(absent.closeCount(), 1u);
 }
 
-TEST(GetDiskLength, AsksTheHandleItIsGivenAndDoesNotCloseIt) {
-  RecordingPort port;
-  ScopedPort installed(port);
+TEST_F(Reader, GetDiskLengthAsksTheHandleItIsGivenAndDoesNotCloseIt) {
   port.length = 4096;
   DiskHandle handle = port.OpenDisk(kPath, GENERIC_READ, 0);
   EXPECT_EQ(GetDiskLength(handle), 4096);
@@ -200,18 +173,17 @@ TEST(GetDiskLength, AsksTheHandleItIsGivenAndDoesNotCloseIt) {
 TEST(SystemErrorText, RemovesTrailingControlCharactersBlanksAndFullStops) {
   TextPort port;
   ScopedPort installed(port);
-  port.text = "The disk is write-protected.\r\n";
-  EXPECT_EQ(SystemErrorText(19), "The disk is write-protected");
-  port.text = "Dr. Who. . \t\x01";
-  EXPECT_EQ(SystemErrorText(19), "Dr. Who") << "full stops inside the text stay";
-  port.text = "Plain";
-  EXPECT_EQ(SystemErrorText(19), "Plain");
-  port.text = "...\r\n";
-  EXPECT_EQ(SystemErrorText(19), "");
-  port.text = "";
-  EXPECT_EQ(SystemErrorText(19), "");
-  port.text = "  Leading blanks stay.";
-  EXPECT_EQ(SystemErrorText(19), "  Leading blanks stay");
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"The disk is write-protected.\r\n", "The disk is write-protected"},
+      {"Dr. Who. . \t\x01", "Dr. Who"},  // full stops inside the text stay
+      {"Plain", "Plain"},
+      {"...\r\n", ""},
+      {"", ""},
+      {"  Leading blanks stay.", "  Leading blanks stay"}};
+  for (const auto& [text, trimmed] : cases) {
+    port.text = text;
+    EXPECT_EQ(SystemErrorText(19), trimmed) << text;
+  }
 }
 
 TEST(SystemErrorText, FailureTextHasNoBlankAfterTheColon) {

@@ -27,9 +27,14 @@ std::string vpdPage80(const std::string& serial) {
   return page + serial;
 }
 
-TEST(SysfsDescriptor, DescribesASataDiskFromItsScsiAttributesAndTheVpdSerial) {
+// A sysfs tree of the test's own, in a temporary folder.
+class SysfsDescriptor : public ::testing::Test {
+ protected:
   TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+  FakeSysfs sys{dir.path() / "sys"};
+};
+
+TEST_F(SysfsDescriptor, DescribesASataDiskFromItsScsiAttributesAndTheVpdSerial) {
   fs::path disk = sys.addDisk(kSataDisk, 976773168, "8:0");
   sys.write(disk / "device" / "vendor", "ATA     \n");
   sys.write(disk / "device" / "model", "Samsung SSD 860 \n");
@@ -49,9 +54,7 @@ TEST(SysfsDescriptor, DescribesASataDiskFromItsScsiAttributesAndTheVpdSerial) {
   EXPECT_EQ(about.busType, kBusTypeSata);
 }
 
-TEST(SysfsDescriptor, DescribesAnNvmeDiskFromItsController) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(SysfsDescriptor, DescribesAnNvmeDiskFromItsController) {
   fs::path disk = sys.addDisk("pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", 1953525168);
   sys.write(disk / "device" / "model", "Samsung SSD 970 EVO Plus 1TB            \n");
   sys.write(disk / "device" / "serial", "S4EWNX0N123456B     \n");
@@ -67,9 +70,7 @@ TEST(SysfsDescriptor, DescribesAnNvmeDiskFromItsController) {
   EXPECT_EQ(about.busType, kBusTypeNvme);
 }
 
-TEST(SysfsDescriptor, DescribesAUsbStickAsRemovable) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(SysfsDescriptor, DescribesAUsbStickAsRemovable) {
   fs::path disk =
       sys.addDisk("pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdc", 60062500);
   sys.write(disk / "removable", "1\n");
@@ -86,9 +87,7 @@ TEST(SysfsDescriptor, DescribesAUsbStickAsRemovable) {
   EXPECT_EQ(about.serial, "");
 }
 
-TEST(SysfsDescriptor, VirtioDiskDropsThePciVendorNumberAndTakesTheSerialOfTheDisk) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(SysfsDescriptor, VirtioDiskDropsThePciVendorNumberAndTakesTheSerialOfTheDisk) {
   fs::path disk = sys.addDisk("pci0000:00/0000:00:02.0/virtio1/block/vda", 536870912);
   sys.write(disk / "device" / "vendor", "0x1af4\n");
   sys.write(disk / "serial", "16366324116654329\n");
@@ -101,9 +100,7 @@ TEST(SysfsDescriptor, VirtioDiskDropsThePciVendorNumberAndTakesTheSerialOfTheDis
   EXPECT_EQ(about.busType, kBusTypeUnknown);
 }
 
-TEST(SysfsDescriptor, LoopDeviceIsNamedAfterItsBackingFile) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(SysfsDescriptor, LoopDeviceIsNamedAfterItsBackingFile) {
   fs::path disk = sys.addDisk("virtual/block/loop3", 131072);
   sys.write(disk / "loop" / "backing_file", "/srv/images/disk one.img\n");
 
@@ -113,9 +110,7 @@ TEST(SysfsDescriptor, LoopDeviceIsNamedAfterItsBackingFile) {
   EXPECT_EQ(about.busType, kBusTypeFileBackedVirtual);
 }
 
-TEST(SysfsDescriptor, SdCardTakesItsNameAndSerialFromTheCard) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(SysfsDescriptor, SdCardTakesItsNameAndSerialFromTheCard) {
   fs::path disk = sys.addDisk("platform/fe320000.mmc/mmc_host/mmc1/mmc1:aaaa/block/mmcblk1", 62333952);
   sys.write(disk / "device" / "type", "SD\n");
   sys.write(disk / "device" / "name", "SC32G\n");
@@ -128,7 +123,7 @@ TEST(SysfsDescriptor, SdCardTakesItsNameAndSerialFromTheCard) {
   EXPECT_EQ(about.busType, kBusTypeSd);
 }
 
-TEST(SysfsDescriptor, BusTypeFollowsWhereTheDiskSitsInTheDeviceTree) {
+TEST_F(SysfsDescriptor, BusTypeFollowsWhereTheDiskSitsInTheDeviceTree) {
   struct Case {
     const char* devicePath;
     std::uint8_t busType;
@@ -149,7 +144,6 @@ TEST(SysfsDescriptor, BusTypeFollowsWhereTheDiskSitsInTheDeviceTree) {
       {"virtual/block/md0", kBusTypeRaid},
       {"virtual/block/zram0", kBusTypeUnknown},
   };
-  TempDir dir;
   // The root's own path must not count: this one holds "usb1" and "host2".
   FakeSysfs sys(dir.path() / "usb1" / "host2" / "sys");
   for (const Case& c : cases) {
@@ -160,9 +154,7 @@ TEST(SysfsDescriptor, BusTypeFollowsWhereTheDiskSitsInTheDeviceTree) {
   EXPECT_EQ(BusTypeOfDisk(sys.root(), virtio), kBusTypeUnknown);
 }
 
-TEST(SysfsDescriptor, ParallelAtaLinkWithoutSataSpeedIsAta) {
-  TempDir dir;
-  FakeSysfs sys(dir.path() / "sys");
+TEST_F(SysfsDescriptor, ParallelAtaLinkWithoutSataSpeedIsAta) {
   fs::path disk = sys.addDisk("pci0000:00/0000:00:01.1/ata2/host1/target1:0:0/1:0:0:0/block/sdb", 1000);
   sys.write("devices/pci0000:00/0000:00:01.1/ata2/link2/ata_link/link2/sata_spd", "<unknown>\n");
   EXPECT_EQ(BusTypeOfDisk(sys.root(), disk), kBusTypeAta);

@@ -70,24 +70,19 @@ TEST_F(Dialogs, CreateDialogClosesWithOkOnEnterAndCancelOnEscapeOrTheTitleBar) {
     std::function<void(QWidget*)> action;
     int result;
   };
+  // A key pressed with the focus on one of the window's controls.
+  auto pressOn = [](const char* name, int key) {
+    return [name, key](QWidget* w) {
+      control<QWidget>(w, name)->setFocus();
+      press(w, key);
+    };
+  };
   std::vector<Case> cases{{[](QWidget* w) { press(w, Qt::Key_Return); }, kModalOk},
                           {[](QWidget* w) { press(w, Qt::Key_Enter); }, kModalOk},
                           {[](QWidget* w) { press(w, Qt::Key_Escape); }, kModalCancel},
-                          {[](QWidget* w) {
-                             control<QComboBox>(w, "cmb_type")->setFocus();
-                             press(w, Qt::Key_Return);
-                           },
-                           kModalOk},
-                          {[](QWidget* w) {
-                             control<QComboBox>(w, "cmb_type")->setFocus();
-                             press(w, Qt::Key_Escape);
-                           },
-                           kModalCancel},
-                          {[](QWidget* w) {
-                             control<QCheckBox>(w, "chkboot")->setFocus();
-                             press(w, Qt::Key_Return);
-                           },
-                           kModalOk},
+                          {pressOn("cmb_type", Qt::Key_Return), kModalOk},
+                          {pressOn("cmb_type", Qt::Key_Escape), kModalCancel},
+                          {pressOn("chkboot", Qt::Key_Return), kModalOk},
                           {[](QWidget* w) { w->close(); }, kModalCancel},
                           {[](QWidget* w) { control<QPushButton>(w, "btncancel")->click(); }, kModalCancel},
                           {[](QWidget* w) { control<QPushButton>(w, "btnok")->click(); }, kModalOk}};

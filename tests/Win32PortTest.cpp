@@ -26,7 +26,6 @@
 namespace {
 
 using kestrin::DiskHandle;
-using kestrin::Win32Port;
 
 // Stand-in error codes (the system's values for these conditions).
 constexpr std::uint32_t kErrorNotReady = 21;
@@ -66,7 +65,9 @@ struct FormatMessageCall {
   void* arguments = nullptr;
 };
 
-// A system with one disk behind any path. Failures are chosen per call; the
+// A system with one disk behind any path: a disk of bytes for the raw calls
+// (the file position, ReadFile and WriteFile from it, fewer bytes at the end
+// as the system does, FlushFileBuffers). Failures are chosen per call; the
 // thread's last error behaves as the system's: set by a failing call, and
 // also disturbed by the close.
 class FakeSystem : public kestrin::Win32System {
@@ -84,14 +85,8 @@ class FakeSystem : public kestrin::Win32System {
   bool deviceIoControl(void* handle, std::uint32_t code, void* input, std::uint32_t inputSize, void* output,
                        std::uint32_t outputSize, std::uint32_t* bytesReturned, void* overlapped) override {
     ioControls.push_back({handle, code, input, inputSize, output, outputSize, bytesReturned != nullptr, overlapped});
-    if (handle == kestrin::kInvalidSystemHandle) {
-      lastError = kErrorInvalidHandle;
-      return false;
-    }
-    if (auto failure = requestErrors.find(code); failure != requestErrors.end()) {
-      lastError = failure->second;
-      return false;
-    }
+    if (handle == kestrin::kInvalidSystemHandle) return failWith(kErrorInvalidHandle);
+    if (auto failure = requestErrors.find(code); failure != requestErrors.end()) return failWith(failure->second);
     const std::size_t count = std::min<std::size_t>(outputSize, answer.size());
     if (count > 0) std::memcpy(output, answer.data(), count);
     if (bytesReturned != nullptr) *bytesReturned = static_cast<std::uint32_t>(count);
@@ -117,31 +112,6 @@ class FakeSystem : public kestrin::Win32System {
     return static_cast<std::uint32_t>(text->second.size());
   }
 
-  // Behaviour.
-  void* handleToReturn = reinterpret_cast<void*>(std::intptr_t{0x5678});
-  std::uint32_t openError = 0;
-  std::map<std::uint32_t, std::uint32_t> requestErrors;
-  std::vector<std::uint8_t> answer;  // copied into every output buffer
-  std::map<std::uint32_t, std::u16string> messages = {
-      {kErrorInvalidHandle, u"Descripteur non valide.\r\n"},
-      {kErrorNotReady, u"Le périphérique n’est pas prêt.\r\n"},
-      {kErrorFileNotFound, u"Le fichier spécifié est introuvable.\r\n"},
-      {kErrorLeftByClose, u"Erreur laissée par la fermeture.\r\n"},
-  };
-  std::uint32_t lastError = 0;
-
-  // Record.
-  std::vector<CreateFileCall> creates;
-  std::vector<IoControlCall> ioControls;
-  std::vector<void*> closed;
-  std::vector<FormatMessageCall> formats;
-};
-
-// The stand-in system with a disk of bytes behind its handle for the raw
-// calls: the file position, ReadFile and WriteFile from it (fewer bytes at
-// the end, as the system does), FlushFileBuffers; each can fail with a code.
-class FileSystem : public FakeSystem {
- public:
   bool setFilePointerEx(void* handle, std::int64_t distance, std::int64_t* newPosition,
                         std::uint32_t moveMethod) override {
     seeks.push_back({handle, distance, moveMethod});
@@ -171,20 +141,47 @@ class FileSystem : public FakeSystem {
     return false;
   }
 
+  // Behaviour.
+  void* handleToReturn = reinterpret_cast<void*>(std::intptr_t{0x5678});
+  std::uint32_t openError = 0;
+  std::map<std::uint32_t, std::uint32_t> requestErrors;
+  std::vector<std::uint8_t> answer;  // copied into every output buffer
+  std::map<std::uint32_t, std::u16string> messages = {
+      {kErrorInvalidHandle, u"Descripteur non valide.\r\n"},
+      {kErrorNotReady, u"Le périphérique n’est pas prêt.\r\n"},
+      {kErrorFileNotFound, u"Le fichier spécifié est introuvable.\r\n"},
+      {kErrorLeftByClose, u"Erreur laissée par la fermeture.\r\n"},
+  };
+  std::uint32_t lastError = 0;
+  std::vector<std::uint8_t> disk = std::vector<std::uint8_t>(4096, 0xA5);
+  std::size_t position = 0;
+  std::uint32_t seekError = 0;
+  std::uint32_t transferError = 0;
+
+  // Record.
+  std::vector<CreateFileCall> creates;
+  std::vector<IoControlCall> ioControls;
+  std::vector<void*> closed;
+  std::vector<FormatMessageCall> formats;
   struct Seek {
     void* handle;
     std::int64_t distance;
     std::uint32_t moveMethod;
   };
-  std::vector<std::uint8_t> disk = std::vector<std::uint8_t>(4096, 0xA5);
-  std::size_t position = 0;
-  std::uint32_t seekError = 0;
-  std::uint32_t transferError = 0;
   std::vector<Seek> seeks;
   int flushes = 0;
 };
 
-TEST(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
+// The port over a stand-in system, which the tests set up after the port
+// exists: the port keeps no more than a reference to it.
+class Win32Port : public ::testing::Test {
+ protected:
+  FakeSystem system;
+  kestrin::Win32Port port{system};
+};
+
+// Each case over a stand-in of its own, shadowing the fixture's.
+TEST_F(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
   struct Case {
     const char* what;
     bool write;
@@ -204,10 +201,10 @@ TEST(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
       {"write refused", true, 0, 512, 0, 19, false, 0},
   };
   for (const Case& c : cases) {
-    FileSystem system;
+    FakeSystem system;
     system.seekError = c.seekError;
     system.transferError = c.transferError;
-    Win32Port port(system);
+    kestrin::Win32Port port(system);
     const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ | kestrin::GENERIC_WRITE, 0);
     std::vector<std::uint8_t> buffer(c.size, 0x3C);
     std::uint32_t done = 77;
@@ -230,15 +227,11 @@ TEST(Win32Port, RawCallsSeekThenMoveTheBytesAndReportTheSystemsCodeAtOnce) {
       EXPECT_EQ(buffer[0], 0xA5) << c.what;
     }
   }
-  FileSystem system;
-  Win32Port port(system);
   EXPECT_TRUE(port.FlushDisk(port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_WRITE, 0)));
   EXPECT_EQ(system.flushes, 1);
 }
 
-TEST(Win32Port, OpensSharingReadAndWriteExistingDevicesOnlyWithoutSecurityOrTemplate) {
-  FakeSystem system;
-  Win32Port port(system);
+TEST_F(Win32Port, OpensSharingReadAndWriteExistingDevicesOnlyWithoutSecurityOrTemplate) {
   port.OpenDisk("\\\\.\\PhysicalDrive3", kestrin::GENERIC_READ | kestrin::GENERIC_WRITE,
                 kestrin::FILE_ATTRIBUTE_NORMAL);
   port.OpenDisk("\\\\.\\physicaldrive12", kestrin::GENERIC_READ, 0);
@@ -261,28 +254,22 @@ TEST(Win32Port, OpensSharingReadAndWriteExistingDevicesOnlyWithoutSecurityOrTemp
   EXPECT_EQ(read.flagsAndAttributes, 0u);
 }
 
-TEST(Win32Port, HandsTheSystemTheUtf8PathAsUtf16) {
-  FakeSystem system;
-  Win32Port port(system);
+TEST_F(Win32Port, HandsTheSystemTheUtf8PathAsUtf16) {
   port.OpenDisk(reinterpret_cast<const char*>(u8"C:\\Données\\disque 😀 日本.img"), kestrin::GENERIC_READ, 0);
   ASSERT_EQ(system.creates.size(), 1u);
   // The stand-in reads the path up to its NUL, so this also checks the end.
   EXPECT_EQ(system.creates[0].path, u"C:\\Données\\disque 😀 日本.img");
 }
 
-TEST(Win32Port, RefusesAPathWithANulInsideWithoutAskingTheSystem) {
-  FakeSystem system;
-  Win32Port port(system);
+TEST_F(Win32Port, RefusesAPathWithANulInsideWithoutAskingTheSystem) {
   const std::string path("\\\\.\\PhysicalDrive1\0.img", 23);
   EXPECT_EQ(port.OpenDisk(path, kestrin::GENERIC_READ, 0), kestrin::kInvalidHandle);
   EXPECT_EQ(port.LastError(), 123u);  // ERROR_INVALID_NAME
   EXPECT_TRUE(system.creates.empty());
 }
 
-TEST(Win32Port, ThePortHandleIsTheSystemHandleThroughRequestAndClose) {
-  FakeSystem system;
+TEST_F(Win32Port, ThePortHandleIsTheSystemHandleThroughRequestAndClose) {
   system.handleToReturn = reinterpret_cast<void*>(std::intptr_t{0x1F4C});
-  Win32Port port(system);
   const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0);
   EXPECT_EQ(handle, 0x1F4C);
   port.DiskControl(handle, kestrin::IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, nullptr);
@@ -293,18 +280,14 @@ TEST(Win32Port, ThePortHandleIsTheSystemHandleThroughRequestAndClose) {
   EXPECT_EQ(system.closed[0], system.handleToReturn);
 }
 
-TEST(Win32Port, AFailedOpenYieldsTheInvalidHandleAndTheSystemsCode) {
-  FakeSystem system;
+TEST_F(Win32Port, AFailedOpenYieldsTheInvalidHandleAndTheSystemsCode) {
   system.openError = kestrin::ERROR_ACCESS_DENIED;
-  Win32Port port(system);
   EXPECT_EQ(port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0), kestrin::kInvalidHandle);
   EXPECT_EQ(port.LastError(), kestrin::ERROR_ACCESS_DENIED);
 }
 
-TEST(Win32Port, PassesBuffersThroughAndAlwaysGivesTheSystemACountToFill) {
-  FakeSystem system;
+TEST_F(Win32Port, PassesBuffersThroughAndAlwaysGivesTheSystemACountToFill) {
   system.answer = {1, 2, 3, 4, 5, 6, 7, 8};
-  Win32Port port(system);
   const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0);
 
   const std::array<std::uint8_t, 12> query{};
@@ -332,9 +315,7 @@ TEST(Win32Port, PassesBuffersThroughAndAlwaysGivesTheSystemACountToFill) {
   EXPECT_EQ(second.overlapped, nullptr);
 }
 
-TEST(Win32Port, RefusesANullBufferWithASizeWithoutAskingTheSystem) {
-  FakeSystem system;
-  Win32Port port(system);
+TEST_F(Win32Port, RefusesANullBufferWithASizeWithoutAskingTheSystem) {
   const DiskHandle handle = port.OpenDisk("\\\\.\\PhysicalDrive0", kestrin::GENERIC_READ, 0);
   std::array<std::uint8_t, 8> buffer{};
   EXPECT_FALSE(port.DiskControl(handle, kestrin::IOCTL_DISK_CREATE_DISK, nullptr, 24, nullptr, 0, nullptr));
@@ -344,27 +325,19 @@ TEST(Win32Port, RefusesANullBufferWithASizeWithoutAskingTheSystem) {
   EXPECT_TRUE(system.ioControls.empty());
 }
 
-TEST(Win32Port, KeepsTheFailedRequestsCodeAcrossTheClose) {
-  FakeSystem system;
+TEST_F(Win32Port, KeepsTheFailedRequestsCodeAcrossTheClose) {
   system.requestErrors[kestrin::IOCTL_DISK_GET_DRIVE_LAYOUT_EX] = kErrorNotReady;
-  Win32Port port(system);
   kestrin::ScopedPort installed(port);
   kestrin::LayoutBuffer layout;
-  try {
-    kestrin::GetDriveLayout("\\\\.\\PhysicalDrive1", layout);
-    FAIL() << "the failed read did not raise";
-  } catch (const kestrin::KestrinError& error) {
-    EXPECT_STREQ(error.what(), reinterpret_cast<const char*>(
-                                   u8"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Le périphérique n’est pas prêt"));
-  }
+  EXPECT_EQ(
+      kestrin::test::ErrorOf<kestrin::KestrinError>([&] { kestrin::GetDriveLayout("\\\\.\\PhysicalDrive1", layout); }),
+      reinterpret_cast<const char*>(u8"IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed:Le périphérique n’est pas prêt"));
   EXPECT_EQ(system.closed.size(), 1u);
   EXPECT_EQ(port.LastError(), kErrorNotReady);
 }
 
-TEST(Win32Port, AMissingDiskFailsAtItsFirstRequestWithTheInvalidHandleText) {
-  FakeSystem system;
+TEST_F(Win32Port, AMissingDiskFailsAtItsFirstRequestWithTheInvalidHandleText) {
   system.openError = kErrorFileNotFound;
-  Win32Port port(system);
   kestrin::ScopedPort installed(port);
 
   kestrin::LayoutBuffer layout;
@@ -388,14 +361,12 @@ TEST(Win32Port, AMissingDiskFailsAtItsFirstRequestWithTheInvalidHandleText) {
   EXPECT_TRUE(system.closed.empty());
 }
 
-TEST(Win32Port, ReadsTheLayoutIntoTheCallersWholeBuffer) {
-  FakeSystem system;
+TEST_F(Win32Port, ReadsTheLayoutIntoTheCallersWholeBuffer) {
   kestrin::LayoutBuffer answer;
   answer.setPartitionStyle(kestrin::kStyleGpt);
   answer.setPartitionCount(2);
   answer.data()[kestrin::kLayoutBufferSize - 1] = 0xA5;
   system.answer.assign(answer.data(), answer.data() + kestrin::kLayoutBufferSize);
-  Win32Port port(system);
   kestrin::ScopedPort installed(port);
 
   kestrin::LayoutBuffer layout;
@@ -412,9 +383,7 @@ TEST(Win32Port, ReadsTheLayoutIntoTheCallersWholeBuffer) {
   EXPECT_EQ(system.closed.size(), 1u);
 }
 
-TEST(Win32Port, ErrorMessageIsTheSystemsOwnTextUntrimmedInUtf8) {
-  FakeSystem system;
-  Win32Port port(system);
+TEST_F(Win32Port, ErrorMessageIsTheSystemsOwnTextUntrimmedInUtf8) {
   EXPECT_EQ(port.ErrorMessage(kErrorFileNotFound),
             reinterpret_cast<const char*>(u8"Le fichier spécifié est introuvable.\r\n"));
   ASSERT_EQ(system.formats.size(), 1u);
@@ -433,9 +402,7 @@ TEST(Win32Port, ErrorMessageIsTheSystemsOwnTextUntrimmedInUtf8) {
             reinterpret_cast<const char*>(u8"Le fichier spécifié est introuvable"));
 }
 
-TEST(Win32Port, ErrorMessageNamesTheCodeWhenTheSystemHasNoText) {
-  FakeSystem system;
-  Win32Port port(system);
+TEST_F(Win32Port, ErrorMessageNamesTheCodeWhenTheSystemHasNoText) {
   EXPECT_EQ(port.ErrorMessage(31337), "Unknown error 31337.");
   kestrin::ScopedPort installed(port);
   EXPECT_EQ(kestrin::RequestFailureText("IOCTL_DISK_CREATE_DISK", 31337),

@@ -17,6 +17,8 @@ class MessageRecorder : public MessageSink {
     shown.push_back(text);
     if (m_log != nullptr) m_log->push_back("sink:" + text);
   }
+  // The first message shown, or "" when none was: for failure output.
+  std::string first() const { return shown.empty() ? std::string() : shown.front(); }
   std::vector<std::string> shown;
 
  private:

@@ -43,6 +43,13 @@ void MakeSparseFile(const std::string& path, std::uint64_t size);
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 std::vector<std::uint8_t> ReadFileRange(const std::string& path, std::uint64_t offset, std::size_t size);
 void WriteFileRange(const std::string& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+// The whole file as text (empty when it cannot be read); a file of `text`,
+// byte for byte, replacing what was there.
+std::string ReadTextFile(const std::string& path);
+void WriteTextFile(const std::string& path, const std::string& text);
+
+// kestrin-cli as the build lays it out beside the test programs.
+inline std::string CliProgram() { return std::string(KESTRIN_BINARY_DIR) + "/cli/kestrin-cli"; }
 
 // The text of the `Error` that `action` raises, or "no error raised".
 template <typename Error, typename Action>
