@@ -24,6 +24,7 @@
 #include <tuple>
 #include <vector>
 
+#include "AnswerCases.h"
 #include "DamagedImages.h"
 #include "MbrBytes.h"
 #include "PartitionedLoopDevice.h"
@@ -302,33 +303,9 @@ TEST_F(CliMbrCommands, CreatePartitionWithoutOffsetStartsOnAMibBoundaryBehindThe
   EXPECT_NE(full.err.find("no free space for entry 3"), std::string::npos) << full.err;
 }
 
-TEST_F(CliMbrCommands, SetTypeTakesNamesAndTypeBytes) {
-  RunResult byName = onMbr({"--yes", "set-type", "0", "2", "fat32"});
-  ASSERT_EQ(byName.exitCode, 0) << byName.err;
-  EXPECT_EQ(SfdiskDump(m_mbr).partitions[1].mbrType(), 0x0b);
-  RunResult byNumber = onMbr({"--yes", "set-type", "0", "2", "131"});
-  ASSERT_EQ(byNumber.exitCode, 0) << byNumber.err;
-  EXPECT_EQ(SfdiskDump(m_mbr).partitions[1].mbrType(), 0x83);
-  RunResult byHex = onMbr({"--yes", "set-type", "0", "1", "$ef"});
-  ASSERT_EQ(byHex.exitCode, 0) << byHex.err;
-  EXPECT_EQ(SfdiskDump(m_mbr).partitions[0].mbrType(), 0xef);
-}
-
-TEST_F(CliMbrCommands, SetBootTakesNumbersAndWordsAndRefusesOthers) {
-  ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "2", "TRUE"}).exitCode, 0);
-  ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "1", "0"}).exitCode, 0);
-  PeerTable peer = SfdiskDump(m_mbr);
-  EXPECT_FALSE(peer.partitions[0].bootable);
-  EXPECT_TRUE(peer.partitions[1].bootable);
-
-  const auto before = tables(m_mbr);
-  RunResult refused = onMbr({"--yes", "set-boot", "0", "1", "yes"});
-  EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.err.find("'yes' n'est pas une valeur bool"), std::string::npos) << refused.err;
-  EXPECT_EQ(tables(m_mbr), before);
-
-  // A boot byte other than 0x00 and 0x80 hides the table from blkid; set-boot
-  // writes one of the two, whatever the byte was.
+// A boot byte other than 0x00 and 0x80 hides the table from blkid; set-boot
+// writes one of the two, whatever the byte was.
+TEST_F(CliMbrCommands, SetBootWritesOneOfTheTwoBootBytesWhateverTheByteWas) {
   for (const auto& [value, byte] : {std::pair{"0", 0x00}, std::pair{"1", 0x80}}) {
     WriteFileRange(m_mbr, 446, {0x01});
     ASSERT_FALSE(test::Run({"blkid", "-p", m_mbr}).out.find("PTTYPE") != std::string::npos);
@@ -336,24 +313,6 @@ TEST_F(CliMbrCommands, SetBootTakesNumbersAndWordsAndRefusesOthers) {
     EXPECT_EQ(ReadFileRange(m_mbr, 446, 1).at(0), byte) << value;
     EXPECT_NE(test::Run({"blkid", "-p", m_mbr}).out.find("PTTYPE=\"dos\""), std::string::npos) << value;
   }
-}
-
-TEST_F(CliMbrCommands, SetDiskIdWritesAll32BitsAndRefusesBadText) {
-  ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$01020304"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_mbr).mbrId(), 0x01020304u);
-  ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$FFFFFFFF"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_mbr).mbrId(), 0xFFFFFFFFu);
-
-  const auto before = tables(m_mbr);
-  RunResult bad = onMbr({"--yes", "set-disk-id", "0", "123abc"});
-  EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_NE(bad.err.find("'123abc'"), std::string::npos) << bad.err;
-  // Converted before the confirmation, as in the window.
-  EXPECT_EQ(bad.err.find("Modify DiskID"), std::string::npos) << bad.err;
-  RunResult bare = onMbr({"--yes", "set-disk-id", "0", "$"});
-  EXPECT_EQ(bare.exitCode, 1);
-  EXPECT_NE(bare.err.find("nothing to write"), std::string::npos) << bare.err;
-  EXPECT_EQ(tables(m_mbr), before);
 }
 
 TEST_F(CliMbrCommands, MakeFirstExchangesTheEntryWithEntryOne) {
@@ -376,6 +335,61 @@ TEST_F(CliMbrCommands, DeletePartitionClearsOnlyThatEntry) {
   EXPECT_EQ(peer.partitions[0].start, 22528u);
   // The redrawn table goes to standard output.
   EXPECT_EQ(lines(run.out).at(1).rfind("0\t", 0), 0u) << run.out;
+}
+
+// ---- the answers the window takes alike (AnswerCases.h) ----
+
+using CliAnswers = CliImages;
+
+// Each answer on entry 2 of the MBR image, then of the GPT image: written as
+// the peers read it back after the question, or refused with its message
+// and the tables left as they were. Entry 1 keeps what it held.
+TEST_F(CliAnswers, AreWrittenOrRefusedAsTheWindowTakesThem) {
+  auto value = [&](Written field) -> std::string {
+    switch (field) {
+      case Written::BootFlag: return std::to_string(SfdiskDump(m_mbr).partition(2).bootable);
+      case Written::DiskId: return std::to_string(SfdiskDump(m_mbr).mbrId());
+      case Written::Attributes: return std::to_string(SgdiskInfo(m_gpt, 2).value_or(PeerPartition{}).attributes);
+      case Written::MbrType: return std::to_string(SfdiskDump(m_mbr).partition(2).mbrType());
+      case Written::GptType: return SfdiskDump(m_gpt).partition(2).type;
+    }
+    return {};
+  };
+  auto first = [&](const std::string& image) {
+    const PeerPartition entry = SfdiskDump(image).partition(1);
+    return std::make_tuple(entry.start, entry.size, entry.type, entry.bootable, entry.uuid);
+  };
+  const auto mbrFirst = first(m_mbr);
+  const auto gptFirst = first(m_gpt);
+  for (const AnswerCase& c : AnswerCases()) {
+    const std::string& image = c.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
+    std::vector<std::string> args{"--disk", image, "--yes"};
+    const std::vector<std::string> command = CliArguments(c.cli, c.answer);
+    args.insert(args.end(), command.begin(), command.end());
+    const std::string before = value(c.field);
+    const auto bytes = tables(image);
+    RunResult run = cli(args);
+    const bool asked = run.err.find(c.question) != std::string::npos;
+    SCOPED_TRACE("answer '" + c.answer + "': " + run.err);
+    if (c.refusal.empty()) {
+      const std::string expected = c.field == Written::GptType ? c.guid : std::to_string(c.number);
+      EXPECT_EQ(run.exitCode, 0);
+      EXPECT_NE(before, expected) << "the answer would write what the disk holds";
+      EXPECT_EQ(value(c.field), expected);
+      EXPECT_TRUE(asked);
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("kestrin-cli: " + c.refusal), std::string::npos);
+    EXPECT_EQ(asked, !c.beforeQuestion);
+    EXPECT_EQ(tables(image), bytes);
+  }
+  EXPECT_EQ(first(m_mbr), mbrFirst);
+  EXPECT_EQ(first(m_gpt), gptFirst);
+  EXPECT_TRUE(SgdiskVerifies(m_gpt));
+  // The MBR names in any case (the window offers them in capitals).
+  ASSERT_EQ(onMbr({"--yes", "set-type", "0", "2", "fat32"}).exitCode, 0);
+  EXPECT_EQ(SfdiskDump(m_mbr).partition(2).mbrType(), 0x0b);
 }
 
 // ---- the GPT commands ----
@@ -419,21 +433,10 @@ TEST_F(CliGptCommands, CreatePartitionWithoutSizeOnAFreshGptEndsInsideTheUsableA
   EXPECT_TRUE(SgdiskVerifies(m_mbr));
 }
 
-TEST_F(CliGptCommands, SetTypeWritesTheNamedOrGivenGuid) {
-  ASSERT_EQ(onGpt({"--yes", "set-type", "0", "1", "SYSTEM_GUID"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_gpt).partitions[0].type, kEspGuid);
-  ASSERT_EQ(onGpt({"--yes", "set-type", "0", "2", "{" + kLvmGuid + "}"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_gpt).partitions[1].type, kLvmGuid);
-  EXPECT_TRUE(SgdiskVerifies(m_gpt));
-}
-
-TEST_F(CliGptCommands, SetAttributesWritesAll64Bits) {
+// With --json the disk after the write comes back as JSON.
+TEST_F(CliGptCommands, SetAttributesWithJsonPrintsTheDiskAfterTheWrite) {
   RunResult run = onGpt({"--yes", "--json", "set-attributes", "0", "2", "$8000000000000001"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  std::optional<PeerPartition> entry = SgdiskInfo(m_gpt, 2);
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->attributes, 0x8000000000000001ull);
-  // With --json the disk after the write comes back as JSON.
   nlohmann::json after = nlohmann::json::parse(run.out);
   EXPECT_EQ(after["rows"][1]["attributes"].get<std::uint64_t>(), 0x8000000000000001ull);
   EXPECT_EQ(after["rows"][0]["attributes"].get<std::uint64_t>(), 0u);
@@ -496,28 +499,20 @@ TEST_F(CliWholeDisk, DeleteLayoutLeavesNoTableForSfdisk) {
 using CliRefusals = CliImages;
 
 TEST_F(CliRefusals, CommandsOfTheOtherStyleShowTheWindowsMessage) {
-  const auto mbrBefore = tables(m_mbr);
-  const auto gptBefore = tables(m_gpt);
-  struct Case {
-    std::vector<std::string> args;
-    bool onMbrDisk;
-    std::string message;
-  };
-  const std::vector<Case> cases{
-      {{"set-boot", "0", "1", "1"}, false, "MBR only"},
-      {{"set-disk-id", "0", "$1"}, false, "MBR only"},
-      {{"make-first", "0", "2"}, false, "MBR only"},
-      {{"set-attributes", "0", "1", "1"}, true, "GPT only"},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::string> args{"--yes"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult run = c.onMbrDisk ? onMbr(args) : onGpt(args);
-    EXPECT_EQ(run.exitCode, 1) << c.args[0];
-    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args[0] << ": " << run.err;
+  const std::string raw = m_dir.file("raw.img");
+  MakeSparseFile(raw, kImageSize);
+  const std::map<AnswerStyle, std::string> disks{{AnswerStyle::Mbr, m_mbr}, {AnswerStyle::Gpt, m_gpt}, {AnswerStyle::Raw, raw}};
+  std::map<std::string, std::vector<std::uint8_t>> before;
+  for (const auto& [style, image] : disks) before[image] = tables(image);
+  for (const StyleRefusal& c : StyleRefusals()) {
+    if (c.cli.empty()) continue;
+    std::vector<std::string> args{"--disk", disks.at(c.style), "--yes"};
+    args.insert(args.end(), c.cli.begin(), c.cli.end());
+    RunResult run = cli(args);
+    EXPECT_EQ(run.exitCode, 1) << c.cli[0];
+    EXPECT_NE(run.err.find("kestrin-cli: " + std::string(c.message)), std::string::npos) << c.cli[0] << ": " << run.err;
   }
-  EXPECT_EQ(tables(m_mbr), mbrBefore);
-  EXPECT_EQ(tables(m_gpt), gptBefore);
+  for (const auto& [image, bytes] : before) EXPECT_EQ(tables(image), bytes) << image;
 }
 
 TEST_F(CliRefusals, EntryNumbersOutsideTheTableAreRefused) {
@@ -588,19 +583,6 @@ TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
     EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
     EXPECT_TRUE(ReadFileRange(c.image, 0, kEdge) == before) << c.problem;
   }
-}
-
-TEST_F(CliRefusals, WithoutATerminalAndWithoutYesNothingIsWritten) {
-  const auto before = tables(m_mbr);
-  RunResult run = onMbr({"delete-partition", "0", "1"});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("Delete entry #1 for \\\\.\\PhysicalDrive0?"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("refusing to write"), std::string::npos) << run.err;
-  EXPECT_EQ(run.out, "");
-  // A "y" on a pipe is no terminal's answer.
-  RunResult piped = cli({"--disk", m_mbr, "delete-layout", "0"}, "y\n");
-  EXPECT_EQ(piped.exitCode, 1);
-  EXPECT_EQ(tables(m_mbr), before);
 }
 
 // ---- usage ----
@@ -718,18 +700,33 @@ RunResult RunOnTerminal(const std::vector<std::string>& argv, const std::string&
 
 using CliConfirmation = CliImages;
 
-TEST_F(CliConfirmation, ATerminalAnswerOfNoWritesNothingAndYesWrites) {
-  const auto before = tables(m_mbr);
-  RunResult no = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "n\n");
-  EXPECT_EQ(no.exitCode, 1) << no.out;
-  EXPECT_NE(no.out.find("Delete entry #2 for \\\\.\\PhysicalDrive0? [y/N]"), std::string::npos) << no.out;
-  EXPECT_EQ(tables(m_mbr), before);
-  RunResult empty = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "\n");
-  EXPECT_EQ(empty.exitCode, 1) << empty.out;
-  EXPECT_EQ(tables(m_mbr), before);
+// Each question answered No on a terminal (or with Enter alone), or asked
+// without a terminal and without --yes (a "y" on a pipe is no terminal's
+// answer): the question is shown, the command fails and nothing is written.
+TEST_F(CliConfirmation, ATerminalAnswerOfNoOrNoTerminalWritesNothing) {
+  for (const CancelledQuestion& c : CancelledQuestions()) {
+    const std::string& image = c.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
+    std::vector<std::string> args{kCli, "--disk", image};
+    const std::vector<std::string> command = CliArguments(c.cli, c.answer);
+    args.insert(args.end(), command.begin(), command.end());
+    const auto before = tables(image);
+    for (const char* answer : {"n\n", "\n"}) {
+      RunResult no = RunOnTerminal(args, answer);
+      EXPECT_EQ(no.exitCode, 1) << no.out;
+      EXPECT_NE(no.out.find(c.question + " [y/N]"), std::string::npos) << no.out;
+    }
+    RunResult piped = test::Run(args, "y\n");
+    EXPECT_EQ(piped.exitCode, 1) << c.question;
+    EXPECT_NE(piped.err.find(c.question), std::string::npos) << piped.err;
+    EXPECT_NE(piped.err.find("refusing to write"), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.out, "");
+    EXPECT_EQ(tables(image), before) << c.question;
+  }
+}
 
-  // From the read of the table to the write the command holds the disk:
-  // another program cannot change it while the question is open.
+// From the read of the table to the write the command holds the disk:
+// another program cannot change it while the question is open.
+TEST_F(CliConfirmation, ATerminalAnswerOfYesWritesAndTheDiskIsHeldWhileAsked) {
   bool held = false;
   RunResult yes = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "y\n", [&] {
     const int fd = ::open(m_mbr.c_str(), O_RDONLY | O_CLOEXEC);
@@ -1319,7 +1316,6 @@ TEST_F(CliEveryday, SetAttributeFlipsOneBitOfWhatTheDiskHolds) {
     EXPECT_EQ(onGpt({"--yes", "set-attribute", "0", "1", bad[0], bad[1]}).exitCode, 2) << bad[0];
   }
   EXPECT_EQ(tables(m_gpt), before);
-  EXPECT_NE(onMbr({"--yes", "set-attribute", "0", "1", "hidden", "on"}).err.find("GPT only"), std::string::npos);
 }
 
 TEST_F(CliEveryday, TheTypeNamesOfOtherToolsMeanWhatThoseToolsWrite) {
