@@ -352,6 +352,7 @@ TEST_F(CliAnswers, AreWrittenOrRefusedAsTheWindowTakesThem) {
       case Written::Attributes: return std::to_string(SgdiskInfo(m_gpt, 2).value_or(PeerPartition{}).attributes);
       case Written::MbrType: return std::to_string(SfdiskDump(m_mbr).partition(2).mbrType());
       case Written::GptType: return SfdiskDump(m_gpt).partition(2).type;
+      case Written::Nothing: break;
     }
     return {};
   };
@@ -362,20 +363,17 @@ TEST_F(CliAnswers, AreWrittenOrRefusedAsTheWindowTakesThem) {
   const auto mbrFirst = first(m_mbr);
   const auto gptFirst = first(m_gpt);
   for (const AnswerCase& c : AnswerCases()) {
-    const std::string& image = c.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
-    std::vector<std::string> args{"--disk", image, "--yes"};
-    const std::vector<std::string> command = CliArguments(c.cli, c.answer);
-    args.insert(args.end(), command.begin(), command.end());
-    const std::string before = value(c.field);
+    const std::string& image = c.command.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
+    const std::string before = value(c.command.field);
     const auto bytes = tables(image);
-    RunResult run = cli(args);
-    const bool asked = run.err.find(c.question) != std::string::npos;
+    RunResult run = cli(CliArguments({"--disk", image, "--yes"}, c.command, c.answer));
+    const bool asked = run.err.find(c.command.question) != std::string::npos;
     SCOPED_TRACE("answer '" + c.answer + "': " + run.err);
     if (c.refusal.empty()) {
-      const std::string expected = c.field == Written::GptType ? c.guid : std::to_string(c.number);
+      const std::string expected = c.command.field == Written::GptType ? c.guid : std::to_string(c.number);
       EXPECT_EQ(run.exitCode, 0);
       EXPECT_NE(before, expected) << "the answer would write what the disk holds";
-      EXPECT_EQ(value(c.field), expected);
+      EXPECT_EQ(value(c.command.field), expected);
       EXPECT_TRUE(asked);
       continue;
     }
@@ -505,12 +503,10 @@ TEST_F(CliRefusals, CommandsOfTheOtherStyleShowTheWindowsMessage) {
   std::map<std::string, std::vector<std::uint8_t>> before;
   for (const auto& [style, image] : disks) before[image] = tables(image);
   for (const StyleRefusal& c : StyleRefusals()) {
-    if (c.cli.empty()) continue;
-    std::vector<std::string> args{"--disk", disks.at(c.style), "--yes"};
-    args.insert(args.end(), c.cli.begin(), c.cli.end());
-    RunResult run = cli(args);
-    EXPECT_EQ(run.exitCode, 1) << c.cli[0];
-    EXPECT_NE(run.err.find("kestrin-cli: " + std::string(c.message)), std::string::npos) << c.cli[0] << ": " << run.err;
+    if (c.command.cli.empty()) continue;
+    RunResult run = cli(CliArguments({"--disk", disks.at(c.command.style), "--yes"}, c.command));
+    EXPECT_EQ(run.exitCode, 1) << c.command.cli[0];
+    EXPECT_NE(run.err.find("kestrin-cli: " + std::string(c.message)), std::string::npos) << run.err;
   }
   for (const auto& [image, bytes] : before) EXPECT_EQ(tables(image), bytes) << image;
 }
@@ -705,22 +701,21 @@ using CliConfirmation = CliImages;
 // answer): the question is shown, the command fails and nothing is written.
 TEST_F(CliConfirmation, ATerminalAnswerOfNoOrNoTerminalWritesNothing) {
   for (const CancelledQuestion& c : CancelledQuestions()) {
-    const std::string& image = c.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
-    std::vector<std::string> args{kCli, "--disk", image};
-    const std::vector<std::string> command = CliArguments(c.cli, c.answer);
-    args.insert(args.end(), command.begin(), command.end());
+    const std::string& image = c.command.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
+    const std::string& question = c.command.question;
+    const std::vector<std::string> args = CliArguments({kCli, "--disk", image}, c.command, c.answer);
     const auto before = tables(image);
     for (const char* answer : {"n\n", "\n"}) {
       RunResult no = RunOnTerminal(args, answer);
       EXPECT_EQ(no.exitCode, 1) << no.out;
-      EXPECT_NE(no.out.find(c.question + " [y/N]"), std::string::npos) << no.out;
+      EXPECT_NE(no.out.find(question + " [y/N]"), std::string::npos) << no.out;
     }
     RunResult piped = test::Run(args, "y\n");
-    EXPECT_EQ(piped.exitCode, 1) << c.question;
-    EXPECT_NE(piped.err.find(c.question), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.exitCode, 1) << question;
+    EXPECT_NE(piped.err.find(question), std::string::npos) << piped.err;
     EXPECT_NE(piped.err.find("refusing to write"), std::string::npos) << piped.err;
     EXPECT_EQ(piped.out, "");
-    EXPECT_EQ(tables(image), before) << c.question;
+    EXPECT_EQ(tables(image), before) << question;
   }
 }
 

@@ -104,6 +104,20 @@ class EditorCommandsOnMemory : public EditorCommandsFixture {
     port.layout = GptLayout(count);
     state.view.diskStyle = kStyleGpt;
   }
+  void useStyle(AnswerStyle style) {
+    state.view.diskStyle = style == AnswerStyle::Mbr ? kStyleMbr : style == AnswerStyle::Gpt ? kStyleGpt : kStyleRaw;
+  }
+  // Two entries of type 7 (MBR) or basic data (GPT), the second selected,
+  // as the answer tables expect them.
+  void useTwoEntries(AnswerStyle style) {
+    if (style == AnswerStyle::Mbr) {
+      useMbr({{kMb, 10 * kMb, 7}, {11 * kMb, kMb, 7}});
+      rowsSelecting(2, 1);
+    } else {
+      useGpt(2);
+      rowsSelecting(4, 1);
+    }
+  }
   // Rows as the view shows them: `count` rows, one selected.
   void rowsSelecting(int count, int selected) {
     table.rows.assign(static_cast<std::size_t>(count), Row("1", {"0", "0"}));
@@ -125,10 +139,10 @@ class EditorCommandsOnMemory : public EditorCommandsFixture {
 TEST_F(EditorCommandsOnMemory, StyleBoundCommandsRefuseTheOtherStyleAndRawWithTheirMessageOnly) {
   rowsSelecting(4, 0);
   for (const StyleRefusal& c : StyleRefusals()) {
-    if (c.click == nullptr) continue;
+    if (c.command.click == nullptr) continue;
     log.clear();
-    state.view.diskStyle = c.style == AnswerStyle::Mbr ? kStyleMbr : c.style == AnswerStyle::Gpt ? kStyleGpt : kStyleRaw;
-    (commands.*c.click)();
+    useStyle(c.command.style);
+    (commands.*c.command.click)();
     EXPECT_EQ(log, Log{std::string("message:") + c.message}) << "style " << state.view.diskStyle;
   }
   EXPECT_TRUE(port.calls.empty());
@@ -243,41 +257,23 @@ TEST_F(EditorCommandsOnMemory, AnsweringNoWritesNothingAndDoesNotRedraw) {
   ui.confirmAnswer = false;
   ui.styleAnswer = 1;
   for (const CancelledQuestion& c : CancelledQuestions()) {
-    if (c.style == AnswerStyle::Mbr) {
-      useMbr({{kMb, 10 * kMb, 7}, {11 * kMb, kMb, 7}});
-      rowsSelecting(2, 1);
-    } else {
-      useGpt(2);
-      rowsSelecting(4, 1);
-    }
+    useTwoEntries(c.command.style);
     log.clear();
     ui.promptAnswer = ui.typeAnswer = c.answer;
-    EXPECT_EQ((commands.*c.click)(), CommandOutcome::Cancelled) << c.question;
-    EXPECT_EQ(count("confirm:" + c.question), 1u) << c.cli[0];
-    EXPECT_EQ(count("refresh"), 0u) << c.cli[0];
+    EXPECT_EQ((commands.*c.command.click)(), CommandOutcome::Cancelled) << c.command.question;
+    EXPECT_EQ(count("confirm:" + c.command.question), 1u) << c.command.cli[0];
+    EXPECT_EQ(count("refresh"), 0u) << c.command.cli[0];
   }
   EXPECT_TRUE(port.calls.empty());
 }
 
 // --- the answers every front end takes alike ---
 
-// What the window shows first for a command that asks for an answer.
-std::string AskedFirst(EditorClick click) {
-  if (click == &EditorCommands::ChangePartitionBootMBR1Click) return "prompt:Brimvale|Enter partition boot (0 or 1)|";
-  if (click == &EditorCommands::ChangeDiskID1Click) return "prompt:Brimvale|Enter DiskID (4 bytes : $01020304)|$";
-  if (click == &EditorCommands::ChangePartitionAttributesGPT1Click) {
-    return "prompt:Brimvale|Enter partition attributes ($int64)|";
-  }
-  return "typeDialog";
-}
-
 // Each answer on entry 2 of an MBR disk, then of a GPT disk: written and
 // redrawn, or refused with its message (a conversion error before the
 // question reaches the window's error report) and nothing sent to the
 // disk. Entry 1 keeps what it held.
 TEST_F(EditorCommandsOnMemory, AnswersAreWrittenOrRefusedAsKestrinCliTakesThem) {
-  useMbr({{kMb, 10 * kMb, 7}, {11 * kMb, kMb, 7}});
-  rowsSelecting(2, 1);
   auto value = [&](Written field) -> std::string {
     switch (field) {
       case Written::BootFlag: return std::to_string(slot(2).mbrBootIndicator());
@@ -285,6 +281,7 @@ TEST_F(EditorCommandsOnMemory, AnswersAreWrittenOrRefusedAsKestrinCliTakesThem) 
       case Written::Attributes: return std::to_string(slot(2).gptAttributes());
       case Written::MbrType: return std::to_string(slot(2).mbrPartitionType());
       case Written::GptType: return GuidToString(slot(2).gptPartitionType());
+      case Written::Nothing: break;
     }
     return {};
   };
@@ -292,43 +289,44 @@ TEST_F(EditorCommandsOnMemory, AnswersAreWrittenOrRefusedAsKestrinCliTakesThem) 
     return std::make_tuple(slot(1).startingOffset(), slot(1).partitionLength(), slot(1).mbrPartitionType(),
                            slot(1).mbrBootIndicator(), GuidToString(slot(1).gptPartitionType()), slot(1).gptAttributes());
   };
+  useTwoEntries(AnswerStyle::Mbr);
   auto entryOne = first();
   for (const AnswerCase& c : AnswerCases()) {
-    if (c.style == AnswerStyle::Gpt && state.view.diskStyle != kStyleGpt) {
+    const AnswerCommand& command = c.command;
+    if (command.style == AnswerStyle::Gpt && state.view.diskStyle != kStyleGpt) {
       EXPECT_EQ(first(), entryOne) << "MBR";
-      useGpt(2);
-      rowsSelecting(4, 1);
+      useTwoEntries(AnswerStyle::Gpt);
       entryOne = first();
     }
     SCOPED_TRACE("answer '" + c.answer + "'");
     log.clear();
     port.calls.clear();
     ui.promptAnswer = ui.typeAnswer = c.answer;
-    const std::string before = value(c.field);
+    const std::string before = value(command.field);
     std::string raised;
     try {
-      (commands.*c.click)();
+      (commands.*command.click)();
     } catch (const ConversionError& error) {
       raised = error.what();
     }
-    const std::string asked = "confirm:" + c.question;
+    const std::string asked = "confirm:" + command.question;
     if (c.refusal.empty()) {
-      const std::string expected = c.field == Written::GptType ? "{" + c.guid + "}" : std::to_string(c.number);
+      const std::string expected = command.field == Written::GptType ? "{" + c.guid + "}" : std::to_string(c.number);
       EXPECT_NE(before, expected) << "the answer would write what the disk holds";
-      EXPECT_EQ(value(c.field), expected);
-      EXPECT_EQ(log, (Log{AskedFirst(c.click), asked, "sleep:100", "refresh"}));
+      EXPECT_EQ(value(command.field), expected);
+      EXPECT_EQ(log, (Log{command.windowAsks, asked, "sleep:100", "refresh"}));
       EXPECT_EQ(raised, "");
       continue;
     }
     if (c.beforeQuestion) {
       EXPECT_EQ(raised, c.silentInWindow ? "" : c.refusal);
-      EXPECT_EQ(log, Log{AskedFirst(c.click)});
+      EXPECT_EQ(log, Log{command.windowAsks});
     } else {
       EXPECT_EQ(raised, "");
-      EXPECT_EQ(log, (Log{AskedFirst(c.click), asked, "message:" + c.refusal}));
+      EXPECT_EQ(log, (Log{command.windowAsks, asked, "message:" + c.refusal}));
     }
     EXPECT_TRUE(port.calls.empty());
-    EXPECT_EQ(value(c.field), before);
+    EXPECT_EQ(value(command.field), before);
   }
   EXPECT_EQ(first(), entryOne) << "GPT";
 }
@@ -336,14 +334,12 @@ TEST_F(EditorCommandsOnMemory, AnswersAreWrittenOrRefusedAsKestrinCliTakesThem) 
 // --- Change Partition Type ---
 
 TEST_F(EditorCommandsOnMemory, ChangeTypeOffersTheNamesOfTheDisksStyle) {
-  useMbr({{kMb, 10 * kMb, 7}, {11 * kMb, kMb, 7}});
-  rowsSelecting(2, 1);
+  useTwoEntries(AnswerStyle::Mbr);
   commands.ChangePartition1Click();
   ASSERT_TRUE(ui.typeList.has_value());
   EXPECT_EQ(ui.typeList->items, ChangeTypeListMbr().items);
   EXPECT_EQ(ui.typeList->items.at(static_cast<std::size_t>(ui.typeList->preselected)), "EXTENDED");
-  useGpt(2);
-  rowsSelecting(4, 1);
+  useTwoEntries(AnswerStyle::Gpt);
   ui.typeList.reset();
   commands.ChangePartitionTypeGPT1Click();
   ASSERT_TRUE(ui.typeList.has_value());
