@@ -5,7 +5,10 @@
 // entries of its own (entry 2 is the one changed) and reading back what was
 // written by its own means, so that an answer means the same in both.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -13,6 +16,7 @@
 
 #include "Convert.h"
 #include "EditorCommands.h"
+#include "PeerReaders.h"
 
 namespace kestrin::test {
 
@@ -157,6 +161,65 @@ inline std::vector<CancelledQuestion> CancelledQuestions() {
           {plain(&EditorCommands::DeleteDriveLayout1Click, {"delete-layout", "0"}, AnswerStyle::Mbr,
                  "Delete Drive Layout for " + disk + "?"),
            ""}};
+}
+
+// The disks the answers run on as images, as sfdisk makes them: an MBR
+// disk (a bootable Linux entry of 10 MiB at 1 MiB, an NTFS entry of 20 MiB
+// after it) and a GPT disk (a Linux entry and an EFI system entry as large).
+constexpr std::uint64_t kAnswerImageSize = 100ull << 20;
+inline const std::string kAnswerMbrScript = "label: dos\nlabel-id: 0x11223344\n,10MiB,83,*\n,20MiB,7\n";
+inline const std::string kAnswerGptScript = "label: gpt\n,10MiB,L\n,20MiB,U\n";
+
+// A command answered on a fresh image of its style: the status line of the
+// table redrawn after it, and what the peers read from the image then. The
+// editor takes "mbr" or "GPT" in the style dialog.
+struct ImageCase {
+  AnswerCommand command;
+  std::string answer;
+  std::string status;
+  std::function<void(const std::string& image)> peersSee;
+};
+
+inline std::vector<ImageCase> ImageCases() {
+  auto plain = [](EditorClick click, std::vector<std::string> cli, AnswerStyle style) {
+    return AnswerCommand{click, std::move(cli), style, Written::Nothing, {}, {}};
+  };
+  const AnswerCommand createDisk =
+      plain(&EditorCommands::CreateDisk1Click, {"create-disk", "0", "@"}, AnswerStyle::Mbr);
+  AnswerCommand createDiskOnGpt = createDisk;
+  createDiskOnGpt.style = AnswerStyle::Gpt;
+  return {
+      {plain(&EditorCommands::SetasPartitionNumber11Click, {"make-first", "0", "2"}, AnswerStyle::Mbr), "",
+       "Style: MBR, Count=4",
+       [](const std::string& image) {
+         PeerTable peer = SfdiskDump(image);
+         ASSERT_EQ(peer.partitions.size(), 2u) << peer.error;
+         EXPECT_EQ(peer.partitions[0].start, 22528u);
+         EXPECT_EQ(peer.partitions[0].mbrType(), 0x07);
+         EXPECT_EQ(peer.partitions[1].start, 2048u);
+         EXPECT_TRUE(peer.partitions[1].bootable);
+       }},
+      {kSetGptType, "{A19D880F-05FC-4D3B-A006-743F0F84911E}", "Style: GPT, Count=2",  // Linux RAID
+       [](const std::string& image) {
+         EXPECT_EQ(SgdiskInfo(image, 2).value_or(PeerPartition{}).type, "A19D880F-05FC-4D3B-A006-743F0F84911E");
+         EXPECT_EQ(SgdiskInfo(image, 1).value_or(PeerPartition{}).type, "0FC63DAF-8483-4772-8E79-3D69D8477DE4");
+         EXPECT_TRUE(SgdiskVerifies(image));
+       }},
+      {createDisk, "GPT", "Style: GPT, Count=0",
+       [](const std::string& image) {
+         std::string report;
+         EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
+         EXPECT_TRUE(SfdiskDump(image).partitions.empty());
+       }},
+      {createDiskOnGpt, "mbr", "Style: MBR, Count=4",
+       [](const std::string& image) {
+         PeerTable peer = SfdiskDump(image);
+         EXPECT_TRUE(peer.ok) << peer.error;
+         EXPECT_TRUE(peer.partitions.empty());
+       }},
+      {plain(&EditorCommands::DeleteDriveLayout1Click, {"delete-layout", "0"}, AnswerStyle::Gpt), "", "Style: , Count=0",
+       [](const std::string& image) { EXPECT_FALSE(SfdiskDump(image).ok); }},
+  };
 }
 
 // kestrin-cli's arguments for `command` answered with `answer`, after `before`.
