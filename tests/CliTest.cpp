@@ -355,7 +355,7 @@ TEST_F(CliAnswers, AreWrittenOrRefusedAsTheWindowTakesThem) {
     const std::string& image = c.command.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
     const std::string before = value(c.command.field);
     const auto bytes = tables(image);
-    RunResult run = cli(CliArguments({"--disk", image, "--yes"}, c.command, c.answer));
+    RunResult run = cli(CliArguments({"--disk", image, "--yes"}, c.command.cli, c.answer));
     const bool asked = run.err.find(c.command.question) != std::string::npos;
     SCOPED_TRACE("answer '" + c.answer + "': " + run.err);
     if (c.refusal.empty()) {
@@ -448,7 +448,7 @@ TEST_F(CliWholeDisk, CommandsWriteWhatThePeersReadAsTheWindowDoes) {
   for (const ImageCase& c : ImageCases()) {
     const bool gpt = c.command.style == AnswerStyle::Gpt;
     ASSERT_EQ(MakeSfdiskImage(gpt ? m_gpt : m_mbr, kImageSize, gpt ? kAnswerGptScript : kAnswerMbrScript), "");
-    RunResult run = cli(CliArguments({"--disk", gpt ? m_gpt : m_mbr, "--yes"}, c.command, c.answer));
+    RunResult run = cli(CliArguments({"--disk", gpt ? m_gpt : m_mbr, "--yes"}, c.command.cli, c.answer));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(lines(run.out).at(0), c.status);
     SCOPED_TRACE(c.command.cli[0] + " " + c.answer);
@@ -489,11 +489,13 @@ TEST_F(CliRefusals, CommandsOfTheOtherStyleShowTheWindowsMessage) {
   const std::map<AnswerStyle, std::string> disks{{AnswerStyle::Mbr, m_mbr}, {AnswerStyle::Gpt, m_gpt}, {AnswerStyle::Raw, raw}};
   std::map<std::string, std::vector<std::uint8_t>> before;
   for (const auto& [style, image] : disks) before[image] = tables(image);
-  for (const StyleRefusal& c : StyleRefusals()) {
-    if (c.command.cli.empty()) continue;
-    RunResult run = cli(CliArguments({"--disk", disks.at(c.command.style), "--yes"}, c.command));
-    EXPECT_EQ(run.exitCode, 1) << c.command.cli[0];
-    EXPECT_NE(run.err.find("kestrin-cli: " + std::string(c.message)), std::string::npos) << run.err;
+  for (const StyleRefusal& c : kStyleRefusals) {
+    for (AnswerStyle style : RefusedOn(c)) {
+      if (c.cli.empty() || (style == AnswerStyle::Raw && !c.cliOnRaw)) continue;
+      RunResult run = cli(CliArguments({"--disk", disks.at(style), "--yes"}, c.cli));
+      EXPECT_EQ(run.exitCode, 1) << c.cli[0];
+      EXPECT_NE(run.err.find("kestrin-cli: " + std::string(c.message)), std::string::npos) << run.err;
+    }
   }
   for (const auto& [image, bytes] : before) EXPECT_EQ(tables(image), bytes) << image;
 }
@@ -687,10 +689,10 @@ using CliConfirmation = CliImages;
 // without a terminal and without --yes (a "y" on a pipe is no terminal's
 // answer): the question is shown, the command fails and nothing is written.
 TEST_F(CliConfirmation, ATerminalAnswerOfNoOrNoTerminalWritesNothing) {
-  for (const CancelledQuestion& c : CancelledQuestions()) {
+  for (const CancelledQuestion& c : kCancelledQuestions) {
     const std::string& image = c.command.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
     const std::string& question = c.command.question;
-    const std::vector<std::string> args = CliArguments({kCli, "--disk", image}, c.command, c.answer);
+    const std::vector<std::string> args = CliArguments({kCli, "--disk", image}, c.command.cli, c.answer);
     const auto before = tables(image);
     for (const char* answer : {"n\n", "\n"}) {
       RunResult no = RunOnTerminal(args, answer);

@@ -138,12 +138,14 @@ class EditorCommandsOnMemory : public EditorCommandsFixture {
 
 TEST_F(EditorCommandsOnMemory, StyleBoundCommandsRefuseTheOtherStyleAndRawWithTheirMessageOnly) {
   rowsSelecting(4, 0);
-  for (const StyleRefusal& c : StyleRefusals()) {
-    if (c.command.click == nullptr) continue;
-    log.clear();
-    useStyle(c.command.style);
-    (commands.*c.command.click)();
-    EXPECT_EQ(log, Log{std::string("message:") + c.message}) << "style " << state.view.diskStyle;
+  for (const StyleRefusal& c : kStyleRefusals) {
+    for (AnswerStyle style : RefusedOn(c)) {
+      if (c.click == nullptr) continue;
+      log.clear();
+      useStyle(style);
+      (commands.*c.click)();
+      EXPECT_EQ(log, Log{std::string("message:") + c.message}) << "style " << state.view.diskStyle;
+    }
   }
   EXPECT_TRUE(port.calls.empty());
 }
@@ -256,7 +258,7 @@ TEST_F(EditorCommandsOnMemory, ReplacingAnEntryIsAskedFirstAndEmptyMbrSlotsAreNo
 TEST_F(EditorCommandsOnMemory, AnsweringNoWritesNothingAndDoesNotRedraw) {
   ui.confirmAnswer = false;
   ui.styleAnswer = 1;
-  for (const CancelledQuestion& c : CancelledQuestions()) {
+  for (const CancelledQuestion& c : kCancelledQuestions) {
     useTwoEntries(c.command.style);
     log.clear();
     ui.promptAnswer = ui.typeAnswer = c.answer;

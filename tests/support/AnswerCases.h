@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "Convert.h"
@@ -54,6 +52,21 @@ inline const AnswerCommand kSetGptType{&EditorCommands::ChangePartitionTypeGPT1C
 inline const AnswerCommand kSetAttributes{&EditorCommands::ChangePartitionAttributesGPT1Click,
                                           {"set-attributes", "0", "2", "@"}, AnswerStyle::Gpt, Written::Attributes,
                                           kModifyEntry2, "prompt:Brimvale|Enter partition attributes ($int64)|"};
+inline const AnswerCommand kDeleteEntry2{&EditorCommands::DeletePa1Click, {"delete-partition", "0", "2"},
+                                         AnswerStyle::Mbr, Written::Nothing, "Delete entry #2 for \\\\.\\PhysicalDrive0?"};
+inline const AnswerCommand kMakeFirst{&EditorCommands::SetasPartitionNumber11Click, {"make-first", "0", "2"},
+                                      AnswerStyle::Mbr, Written::Nothing, kModifyEntry2};
+// The editor takes "mbr" as MBR and anything else as GPT in the style dialog.
+inline const AnswerCommand kCreateDisk{&EditorCommands::CreateDisk1Click, {"create-disk", "0", "@"}, AnswerStyle::Mbr,
+                                       Written::Nothing, "Create Disk on \\\\.\\PhysicalDrive0?"};
+inline const AnswerCommand kDeleteLayout{&EditorCommands::DeleteDriveLayout1Click, {"delete-layout", "0"},
+                                         AnswerStyle::Mbr, Written::Nothing,
+                                         "Delete Drive Layout for \\\\.\\PhysicalDrive0?"};
+// `command` on a GPT disk.
+inline AnswerCommand OnGpt(AnswerCommand command) {
+  command.style = AnswerStyle::Gpt;
+  return command;
+}
 
 // One answer. `refusal` empty: it is written, and `number` (`guid`, upper
 // case without braces, for a GPT type) is what the disk then holds.
@@ -98,70 +111,44 @@ inline std::vector<AnswerCase> AnswerCases() {
   };
 }
 
-// A command of one style on a disk of another (`command.style`): refused
-// with `message` alone, before anything is asked. kestrin-cli sets the type
-// of either style with one command, and refuses an entry of a RAW disk
-// (which has no rows) before it looks at the style: those cases have no
-// arguments. A command of kestrin-cli alone has no click.
+// A command of one style on a disk of the other style or RAW: refused with
+// `message` alone, before anything is asked. kestrin-cli sets the type of
+// either style with one command (no arguments here), and refuses an entry
+// of a RAW disk, which has no rows, before it looks at the style
+// (`cliOnRaw`). A command of kestrin-cli alone has no click.
 struct StyleRefusal {
-  AnswerCommand command;
+  EditorClick click;
+  std::vector<std::string> cli;
   const char* message;
+  bool cliOnRaw = false;
 };
 
-inline std::vector<StyleRefusal> StyleRefusals() {
-  const std::vector<std::pair<EditorClick, std::vector<std::string>>> mbrOnly{
-      {&EditorCommands::ChangePartition1Click, {}},
-      {&EditorCommands::ChangePartitionBootMBR1Click, {"set-boot", "0", "1", "1"}},
-      {&EditorCommands::ChangeDiskID1Click, {"set-disk-id", "0", "$1"}},
-      {&EditorCommands::SetasPartitionNumber11Click, {"make-first", "0", "2"}}};
-  const std::vector<std::pair<EditorClick, std::vector<std::string>>> gptOnly{
-      {&EditorCommands::ChangePartitionTypeGPT1Click, {}},
-      {&EditorCommands::ChangePartitionAttributesGPT1Click, {"set-attributes", "0", "1", "1"}},
-      {nullptr, {"set-attribute", "0", "1", "hidden", "on"}}};
-  std::vector<StyleRefusal> cases;
-  for (const auto& [commands, styles, message] :
-       {std::tuple{mbrOnly, std::pair{AnswerStyle::Gpt, AnswerStyle::Raw}, "MBR only"},
-        std::tuple{gptOnly, std::pair{AnswerStyle::Mbr, AnswerStyle::Raw}, "GPT only"}}) {
-    for (AnswerStyle style : {styles.first, styles.second}) {
-      for (const auto& [click, cli] : commands) {
-        const bool cliTakesIt = style != AnswerStyle::Raw || (!cli.empty() && cli[0] == "set-disk-id");
-        cases.push_back({{click, cliTakesIt ? cli : std::vector<std::string>{}, style, Written::Nothing, {}, {}}, message});
-      }
-    }
-  }
-  return cases;
+inline const std::vector<StyleRefusal> kStyleRefusals{
+    {&EditorCommands::ChangePartition1Click, {}, "MBR only"},
+    {&EditorCommands::ChangePartitionBootMBR1Click, {"set-boot", "0", "1", "1"}, "MBR only"},
+    {&EditorCommands::ChangeDiskID1Click, {"set-disk-id", "0", "$1"}, "MBR only", true},
+    {&EditorCommands::SetasPartitionNumber11Click, {"make-first", "0", "2"}, "MBR only"},
+    {&EditorCommands::ChangePartitionTypeGPT1Click, {}, "GPT only"},
+    {&EditorCommands::ChangePartitionAttributesGPT1Click, {"set-attributes", "0", "1", "1"}, "GPT only"},
+    {nullptr, {"set-attribute", "0", "1", "hidden", "on"}, "GPT only"}};
+
+// The styles `c` is refused on.
+inline std::vector<AnswerStyle> RefusedOn(const StyleRefusal& c) {
+  return {c.message[0] == 'M' ? AnswerStyle::Gpt : AnswerStyle::Mbr, AnswerStyle::Raw};
 }
 
-// A command whose confirmation is answered No: the question is asked and
-// nothing is written. The editor takes `answer` in its dialog or prompt
-// (and GPT in the style dialog).
+// A command whose confirmation is answered No, after `answer` in its
+// dialog or prompt: the question is asked and nothing is written.
 struct CancelledQuestion {
   AnswerCommand command;
   std::string answer;
 };
 
-inline std::vector<CancelledQuestion> CancelledQuestions() {
-  const std::string disk = "\\\\.\\PhysicalDrive0";
-  auto plain = [&](EditorClick click, std::vector<std::string> cli, AnswerStyle style, std::string question) {
-    return AnswerCommand{click, std::move(cli), style, Written::Nothing, std::move(question), {}};
-  };
-  const AnswerCommand deleteMbr =
-      plain(&EditorCommands::DeletePa1Click, {"delete-partition", "0", "2"}, AnswerStyle::Mbr, "Delete entry #2 for " + disk + "?");
-  AnswerCommand deleteGpt = deleteMbr;
-  deleteGpt.style = AnswerStyle::Gpt;
-  return {{deleteMbr, ""},
-          {deleteGpt, ""},
-          {kSetMbrType, "FAT32"},
-          {kSetBoot, "1"},
-          {kSetDiskId, "$01020304"},
-          {kSetGptType, "SYSTEM_GUID"},
-          {kSetAttributes, "$1"},
-          {plain(&EditorCommands::SetasPartitionNumber11Click, {"make-first", "0", "2"}, AnswerStyle::Mbr, kModifyEntry2), ""},
-          {plain(&EditorCommands::CreateDisk1Click, {"create-disk", "0", "gpt"}, AnswerStyle::Mbr, "Create Disk on " + disk + "?"), ""},
-          {plain(&EditorCommands::DeleteDriveLayout1Click, {"delete-layout", "0"}, AnswerStyle::Mbr,
-                 "Delete Drive Layout for " + disk + "?"),
-           ""}};
-}
+inline const std::vector<CancelledQuestion> kCancelledQuestions{
+    {kDeleteEntry2, ""},      {OnGpt(kDeleteEntry2), ""}, {kSetMbrType, "FAT32"},
+    {kSetBoot, "1"},          {kSetDiskId, "$01020304"},  {kSetGptType, "SYSTEM_GUID"},
+    {kSetAttributes, "$1"},   {kMakeFirst, ""},           {kCreateDisk, "gpt"},
+    {kDeleteLayout, ""}};
 
 // The disks the answers run on as images, as sfdisk makes them: an MBR
 // disk (a bootable Linux entry of 10 MiB at 1 MiB, an NTFS entry of 20 MiB
@@ -171,8 +158,7 @@ inline const std::string kAnswerMbrScript = "label: dos\nlabel-id: 0x11223344\n,
 inline const std::string kAnswerGptScript = "label: gpt\n,10MiB,L\n,20MiB,U\n";
 
 // A command answered on a fresh image of its style: the status line of the
-// table redrawn after it, and what the peers read from the image then. The
-// editor takes "mbr" or "GPT" in the style dialog.
+// table redrawn after it, and what the peers read from the image then.
 struct ImageCase {
   AnswerCommand command;
   std::string answer;
@@ -181,16 +167,8 @@ struct ImageCase {
 };
 
 inline std::vector<ImageCase> ImageCases() {
-  auto plain = [](EditorClick click, std::vector<std::string> cli, AnswerStyle style) {
-    return AnswerCommand{click, std::move(cli), style, Written::Nothing, {}, {}};
-  };
-  const AnswerCommand createDisk =
-      plain(&EditorCommands::CreateDisk1Click, {"create-disk", "0", "@"}, AnswerStyle::Mbr);
-  AnswerCommand createDiskOnGpt = createDisk;
-  createDiskOnGpt.style = AnswerStyle::Gpt;
   return {
-      {plain(&EditorCommands::SetasPartitionNumber11Click, {"make-first", "0", "2"}, AnswerStyle::Mbr), "",
-       "Style: MBR, Count=4",
+      {kMakeFirst, "", "Style: MBR, Count=4",
        [](const std::string& image) {
          PeerTable peer = SfdiskDump(image);
          ASSERT_EQ(peer.partitions.size(), 2u) << peer.error;
@@ -205,27 +183,26 @@ inline std::vector<ImageCase> ImageCases() {
          EXPECT_EQ(SgdiskInfo(image, 1).value_or(PeerPartition{}).type, "0FC63DAF-8483-4772-8E79-3D69D8477DE4");
          EXPECT_TRUE(SgdiskVerifies(image));
        }},
-      {createDisk, "GPT", "Style: GPT, Count=0",
+      {kCreateDisk, "GPT", "Style: GPT, Count=0",
        [](const std::string& image) {
          std::string report;
          EXPECT_TRUE(SgdiskVerifies(image, &report)) << report;
          EXPECT_TRUE(SfdiskDump(image).partitions.empty());
        }},
-      {createDiskOnGpt, "mbr", "Style: MBR, Count=4",
+      {OnGpt(kCreateDisk), "mbr", "Style: MBR, Count=4",
        [](const std::string& image) {
          PeerTable peer = SfdiskDump(image);
          EXPECT_TRUE(peer.ok) << peer.error;
          EXPECT_TRUE(peer.partitions.empty());
        }},
-      {plain(&EditorCommands::DeleteDriveLayout1Click, {"delete-layout", "0"}, AnswerStyle::Gpt), "", "Style: , Count=0",
-       [](const std::string& image) { EXPECT_FALSE(SfdiskDump(image).ok); }},
+      {OnGpt(kDeleteLayout), "", "Style: , Count=0", [](const std::string& image) { EXPECT_FALSE(SfdiskDump(image).ok); }},
   };
 }
 
-// kestrin-cli's arguments for `command` answered with `answer`, after `before`.
-inline std::vector<std::string> CliArguments(std::vector<std::string> before, const AnswerCommand& command,
+// kestrin-cli's arguments `before`, then `cli` with `answer` for "@".
+inline std::vector<std::string> CliArguments(std::vector<std::string> before, const std::vector<std::string>& cli,
                                              const std::string& answer = {}) {
-  for (const std::string& arg : command.cli) before.push_back(arg == "@" ? answer : arg);
+  for (const std::string& arg : cli) before.push_back(arg == "@" ? answer : arg);
   return before;
 }
 
