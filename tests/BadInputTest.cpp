@@ -122,17 +122,17 @@ std::string guidMessage(const std::string& text) {
 }
 
 // Every input that takes text, in both front ends: the window's command
-// and the box its text goes in (a prompt or the type box, or a field of the
-// create dialog), kestrin-cli's arguments ("@" stands for the text), the
-// texts tried in both and the message each gives for a text (none:
-// kestrin-cli's own message). kestrin-cli tries `cliTexts` too: type texts
-// the window's box refuses by another message.
-enum class Box { Typed, Size, Offset, Type };
+// and how its dialog or prompt takes the text (with every other field
+// valid), kestrin-cli's arguments ("@" stands for the text), the texts tried
+// in both and the message each gives for a text (none: kestrin-cli's own
+// message). kestrin-cli tries `cliTexts` too: type texts the window's box
+// refuses by another message.
 using Message = std::function<std::string(const std::string&)>;
+using Answer = void (*)(ScriptedInteraction&, const std::string&);
 struct TextInput {
   void (*make)(const std::string&);
   CommandOutcome (EditorCommands::*command)();
-  Box box;
+  Answer answer;
   std::vector<std::string> cli;
   std::vector<std::string> texts;
   Message window;
@@ -145,6 +145,16 @@ std::vector<TextInput> textInputs() {
   const std::vector<std::string> noTypes{"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"};
   const auto create = &EditorCommands::CreatePartition1Click;
   const Message integer = IntegerConversionMessage;
+  const Answer typed = [](ScriptedInteraction& ui, const std::string& t) { ui.promptAnswer = ui.typeAnswer = t; };
+  const Answer size = [](ScriptedInteraction& ui, const std::string& t) {
+    ui.createAnswer = CreatePartitionDialogResult{false, t, "6291456", "IFS"};
+  };
+  const Answer offset = [](ScriptedInteraction& ui, const std::string& t) {
+    ui.createAnswer = CreatePartitionDialogResult{false, "1", t, "IFS"};
+  };
+  const Answer type = [](ScriptedInteraction& ui, const std::string& t) {
+    ui.createAnswer = CreatePartitionDialogResult{false, "1", "6291456", t};
+  };
   // An empty answer or the bare "$" the prompt starts with ends the disk ID
   // without a word in the window.
   const Message diskId = [](const std::string& t) { return t.empty() || t == "$" ? "" : IntegerConversionMessage(t); };
@@ -152,19 +162,19 @@ std::vector<TextInput> textInputs() {
       // The first row is selected and its entry is taken, which the
       // operation would refuse; these texts are refused earlier, when they
       // are converted. An MBR type that is no name and no number is named.
-      {MakeSmallMbr, create, Box::Size, {"create-partition", "0", "3", "--size", "@"}, past64, integer, integer},
-      {MakeSmallMbr, create, Box::Offset, {"create-partition", "0", "3", "--offset", "@"}, past64, integer, integer},
-      {MakeSmallMbr, create, Box::Type, {"create-partition", "0", "3", "--type", "@"}, kGarbage, integer, {}, noTypes},
-      {MakeSmallGpt, create, Box::Type, {"create-partition", "0", "3", "--type", "@"}, kGarbage, guidMessage, {}, noTypes},
-      {MakeSmallMbr, &EditorCommands::ChangePartition1Click, Box::Typed, {"set-type", "0", "1", "@"}, kGarbage, integer,
+      {MakeSmallMbr, create, size, {"create-partition", "0", "3", "--size", "@"}, past64, integer, integer},
+      {MakeSmallMbr, create, offset, {"create-partition", "0", "3", "--offset", "@"}, past64, integer, integer},
+      {MakeSmallMbr, create, type, {"create-partition", "0", "3", "--type", "@"}, kGarbage, integer, {}, noTypes},
+      {MakeSmallGpt, create, type, {"create-partition", "0", "3", "--type", "@"}, kGarbage, guidMessage, {}, noTypes},
+      {MakeSmallMbr, &EditorCommands::ChangePartition1Click, typed, {"set-type", "0", "1", "@"}, kGarbage, integer,
        {}, noTypes},
-      {MakeSmallGpt, &EditorCommands::ChangePartitionTypeGPT1Click, Box::Typed, {"set-type", "0", "1", "@"}, kGarbage,
+      {MakeSmallGpt, &EditorCommands::ChangePartitionTypeGPT1Click, typed, {"set-type", "0", "1", "@"}, kGarbage,
        guidMessage, {}, noTypes},
-      {MakeSmallMbr, &EditorCommands::ChangePartitionBootMBR1Click, Box::Typed, {"set-boot", "0", "1", "@"}, past64,
+      {MakeSmallMbr, &EditorCommands::ChangePartitionBootMBR1Click, typed, {"set-boot", "0", "1", "@"}, past64,
        BooleanConversionMessage, BooleanConversionMessage},
-      {MakeSmallMbr, &EditorCommands::ChangeDiskID1Click, Box::Typed, {"set-disk-id", "0", "@"},
+      {MakeSmallMbr, &EditorCommands::ChangeDiskID1Click, typed, {"set-disk-id", "0", "@"},
        joined(kGarbage, kPast32), diskId},
-      {MakeSmallGpt, &EditorCommands::ChangePartitionAttributesGPT1Click, Box::Typed, {"set-attributes", "0", "1", "@"},
+      {MakeSmallGpt, &EditorCommands::ChangePartitionAttributesGPT1Click, typed, {"set-attributes", "0", "1", "@"},
        past64, integer, integer},
   };
 }
@@ -217,14 +227,6 @@ class WindowInput : public ::testing::Test {
     }
   }
 
-  void answerCreate(const std::string& size, const std::string& offset, const std::string& type) {
-    m_ui.createAnswer = CreatePartitionDialogResult{false, size, offset, type};
-  }
-  void answerTyped(const std::string& text) {
-    m_ui.promptAnswer = text;
-    m_ui.typeAnswer = text;
-  }
-
   TempDir m_dir;
   std::string m_image = m_dir.file("disk.img");
   std::optional<EmulatedPort> m_port;
@@ -240,14 +242,7 @@ TEST_F(WindowInput, EveryInputRefusesEveryBadText) {
   for (const TextInput& input : textInputs()) {
     open(input.make);
     if (HasFatalFailure()) return;
-    auto answer = [&](const std::string& t) {
-      switch (input.box) {
-        case Box::Typed: return answerTyped(t);
-        case Box::Size: return answerCreate(t, "6291456", "IFS");
-        case Box::Offset: return answerCreate("1", t, "IFS");
-        case Box::Type: return answerCreate("1", "6291456", t);
-      }
-    };
+    auto answer = [&](const std::string& t) { input.answer(m_ui, t); };
     expectRefused(joined(input.texts, windowOnly()), answer, input.command, input.window);
   }
 }

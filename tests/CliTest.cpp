@@ -135,46 +135,43 @@ TEST_F(CliShow, PrintsGptRowsWithEmptyCellsAndFillerRows) {
   EXPECT_EQ(out[4], "0");
 }
 
-TEST_F(CliShow, JsonCarriesTheRawMbrValuesSfdiskReads) {
-  RunResult run = onMbr({"--json", "show"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  nlohmann::json json = nlohmann::json::parse(run.out);
-  PeerTable peer = SfdiskDump(m_mbr);
-  ASSERT_TRUE(peer.ok) << peer.error;
-  EXPECT_EQ(json["style"], "MBR");
-  EXPECT_EQ(json["count"], 4);
-  EXPECT_EQ(json["signature"].get<std::uint32_t>(), peer.mbrId());
-  ASSERT_EQ(json["rows"].size(), 4u);
-  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
-    const nlohmann::json& row = json["rows"][i];
-    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.partitions[i].start * kSector);
-    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.partitions[i].size * kSector);
-    EXPECT_EQ(row["type"].get<int>(), peer.partitions[i].mbrType());
-    EXPECT_EQ(row["boot"].get<bool>(), peer.partitions[i].bootable);
-  }
-  EXPECT_EQ(json["rows"][2]["length"], 0);
-}
-
-TEST_F(CliShow, JsonCarriesTheRawGptValuesSfdiskAndSgdiskRead) {
+// The raw values of each row as sfdisk reads them: the MBR type byte and
+// boot flag, the GPT type and entry GUIDs (and name and attributes, as
+// sgdisk sets them); --json goes before or after the command.
+TEST_F(CliShow, JsonCarriesTheRawValuesSfdiskAndSgdiskRead) {
   ASSERT_EQ(PartitionWithSgdisk(m_gpt, {"-c", "2:boot side", "-A", "2:set:63"}), "");
-  RunResult run = onGpt({"show", "--json"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  nlohmann::json json = nlohmann::json::parse(run.out);
-  PeerTable peer = SfdiskDump(m_gpt);
-  ASSERT_TRUE(peer.ok);
-  ASSERT_EQ(peer.label, "gpt");
-  EXPECT_EQ(json["style"], "GPT");
-  EXPECT_EQ(json["diskId"], "{" + peer.id + "}");
-  ASSERT_EQ(json["rows"].size(), peer.partitions.size());
-  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
-    const nlohmann::json& row = json["rows"][i];
-    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.partitions[i].start * kSector);
-    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.partitions[i].size * kSector);
-    EXPECT_EQ(row["type"], "{" + peer.partitions[i].type + "}");
-    EXPECT_EQ(row["id"], "{" + peer.partitions[i].uuid + "}");
+  for (const bool gpt : {false, true}) {
+    RunResult run = gpt ? onGpt({"show", "--json"}) : onMbr({"--json", "show"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    nlohmann::json json = nlohmann::json::parse(run.out);
+    PeerTable peer = SfdiskDump(gpt ? m_gpt : m_mbr);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(json["style"], gpt ? "GPT" : "MBR");
+    ASSERT_EQ(json["rows"].size(), gpt ? peer.partitions.size() : 4u);
+    for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
+      const nlohmann::json& row = json["rows"][i];
+      const PeerPartition& entry = peer.partitions[i];
+      EXPECT_EQ(row["offset"].get<std::uint64_t>(), entry.start * kSector);
+      EXPECT_EQ(row["length"].get<std::uint64_t>(), entry.size * kSector);
+      if (gpt) {
+        EXPECT_EQ(row["type"], "{" + entry.type + "}");
+        EXPECT_EQ(row["id"], "{" + entry.uuid + "}");
+      } else {
+        EXPECT_EQ(row["type"].get<int>(), entry.mbrType());
+        EXPECT_EQ(row["boot"].get<bool>(), entry.bootable);
+      }
+    }
+    if (gpt) {
+      ASSERT_EQ(peer.label, "gpt");
+      EXPECT_EQ(json["diskId"], "{" + peer.id + "}");
+      EXPECT_EQ(json["rows"][1]["name"], "boot side");
+      EXPECT_EQ(json["rows"][1]["attributes"].get<std::uint64_t>(), 1ull << 63);
+    } else {
+      EXPECT_EQ(json["count"], 4);
+      EXPECT_EQ(json["signature"].get<std::uint32_t>(), peer.mbrId());
+      EXPECT_EQ(json["rows"][2]["length"], 0);
+    }
   }
-  EXPECT_EQ(json["rows"][1]["name"], "boot side");
-  EXPECT_EQ(json["rows"][1]["attributes"].get<std::uint64_t>(), 1ull << 63);
 }
 
 TEST_F(CliShow, ReportsALayoutThatCannotBeReadWithExitStatusOne) {
