@@ -497,33 +497,6 @@ TEST_F(CliRefusals, CommandsOfTheOtherStyleShowTheWindowsMessage) {
   for (const auto& [image, bytes] : before) EXPECT_EQ(tables(image), bytes) << image;
 }
 
-TEST_F(CliRefusals, EntryNumbersOutsideTheTableAreRefused) {
-  const auto before = tables(m_mbr);
-  for (const char* entry : {"0", "5", "64"}) {
-    RunResult run = onMbr({"--yes", "delete-partition", "0", entry});
-    EXPECT_EQ(run.exitCode, 1) << entry;
-    EXPECT_NE(run.err.find("outside disk 0's table (entries 1 to 4)"), std::string::npos) << run.err;
-  }
-  // So is a disk number past the disks given.
-  RunResult missing = onMbr({"--yes", "delete-partition", "1", "1"});
-  EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.err.find("there is no disk 1: 1 --disk was given (disk 0)"), std::string::npos) << missing.err;
-  EXPECT_EQ(tables(m_mbr), before);
-}
-
-TEST_F(CliRefusals, TypesOfTheOtherStyleOrUnknownNamesAreRefused) {
-  const auto before = tables(m_gpt);
-  for (const char* type : {"131", "FAT32", "ext4", "{0FC63DAF-8483-4772-8E79}"}) {
-    RunResult run = onGpt({"--yes", "set-type", "0", "1", type});
-    EXPECT_EQ(run.exitCode, 1) << type;
-    EXPECT_NE(run.err.find("is no GPT type"), std::string::npos) << run.err;
-  }
-  RunResult mbr = onMbr({"--yes", "set-type", "0", "1", "256"});
-  EXPECT_EQ(mbr.exitCode, 1);
-  EXPECT_NE(mbr.err.find("is no MBR type"), std::string::npos) << mbr.err;
-  EXPECT_EQ(tables(m_gpt), before);
-}
-
 TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
   const std::string huge = m_dir.file("3t.img");
   ASSERT_EQ(MakeSfdiskImage(huge, 3ull << 40, "label: dos\n,1GiB,83\n"), "");
@@ -973,6 +946,17 @@ TEST_F(CliGuards, RefusesWritesThatWouldNotDoWhatWasMeant) {
       {false, {"delete-partition", "0", "4"}, 1, "not a valid part number"},
       {true, {"set-attributes", "0", "3", "1"}, 1, "partition 3 of disk 0 does not exist"},
       {true, {"--sector-size", "4096", "show"}, 2, "--sector-size applies to the --disk options after it"},
+      // Entries outside the table, a disk number past the disks given, and
+      // types of the other style or unknown names.
+      {false, {"delete-partition", "0", "0"}, 1, "outside disk 0's table (entries 1 to 4)"},
+      {false, {"delete-partition", "0", "5"}, 1, "outside disk 0's table (entries 1 to 4)"},
+      {false, {"delete-partition", "0", "64"}, 1, "outside disk 0's table (entries 1 to 4)"},
+      {false, {"delete-partition", "1", "1"}, 1, "there is no disk 1: 1 --disk was given (disk 0)"},
+      {true, {"set-type", "0", "1", "131"}, 1, "'131' is no GPT type"},
+      {true, {"set-type", "0", "1", "FAT32"}, 1, "'FAT32' is no GPT type"},
+      {true, {"set-type", "0", "1", "ext4"}, 1, "'ext4' is no GPT type"},
+      {true, {"set-type", "0", "1", "{0FC63DAF-8483-4772-8E79}"}, 1, "'{0FC63DAF-8483-4772-8E79}' is no GPT type"},
+      {false, {"set-type", "0", "1", "256"}, 1, "'256' is no MBR type"},
   };
   const auto mbrBefore = tables(m_mbr);
   const auto gptBefore = tables(m_gpt);
