@@ -121,6 +121,64 @@ std::string guidMessage(const std::string& text) {
   return "(" + text + " converts)";
 }
 
+// Every input that takes text, in both front ends: the window's command
+// and how its dialog or prompt takes the text (with every other field
+// valid), kestrin-cli's arguments ("@" stands for the text), the texts tried
+// in both and the message each gives for a text (none: kestrin-cli's own
+// message). kestrin-cli tries `cliTexts` too: type texts the window's box
+// refuses by another message.
+using Message = std::function<std::string(const std::string&)>;
+using Answer = void (*)(ScriptedInteraction&, const std::string&);
+struct TextInput {
+  void (*make)(const std::string&);
+  CommandOutcome (EditorCommands::*command)();
+  Answer answer;
+  std::vector<std::string> cli;
+  std::vector<std::string> texts;
+  Message window;
+  Message cliMessage = {};
+  std::vector<std::string> cliTexts = {};
+};
+
+std::vector<TextInput> textInputs() {
+  const auto past64 = joined(kGarbage, kPast64);
+  const std::vector<std::string> noTypes{"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"};
+  const auto create = &EditorCommands::CreatePartition1Click;
+  const Message integer = IntegerConversionMessage;
+  const Answer typed = [](ScriptedInteraction& ui, const std::string& t) { ui.promptAnswer = ui.typeAnswer = t; };
+  const Answer size = [](ScriptedInteraction& ui, const std::string& t) {
+    ui.createAnswer = CreatePartitionDialogResult{false, t, "6291456", "IFS"};
+  };
+  const Answer offset = [](ScriptedInteraction& ui, const std::string& t) {
+    ui.createAnswer = CreatePartitionDialogResult{false, "1", t, "IFS"};
+  };
+  const Answer type = [](ScriptedInteraction& ui, const std::string& t) {
+    ui.createAnswer = CreatePartitionDialogResult{false, "1", "6291456", t};
+  };
+  // An empty answer or the bare "$" the prompt starts with ends the disk ID
+  // without a word in the window.
+  const Message diskId = [](const std::string& t) { return t.empty() || t == "$" ? "" : IntegerConversionMessage(t); };
+  return {
+      // The first row is selected and its entry is taken, which the
+      // operation would refuse; these texts are refused earlier, when they
+      // are converted. An MBR type that is no name and no number is named.
+      {MakeSmallMbr, create, size, {"create-partition", "0", "3", "--size", "@"}, past64, integer, integer},
+      {MakeSmallMbr, create, offset, {"create-partition", "0", "3", "--offset", "@"}, past64, integer, integer},
+      {MakeSmallMbr, create, type, {"create-partition", "0", "3", "--type", "@"}, kGarbage, integer, {}, noTypes},
+      {MakeSmallGpt, create, type, {"create-partition", "0", "3", "--type", "@"}, kGarbage, guidMessage, {}, noTypes},
+      {MakeSmallMbr, &EditorCommands::ChangePartition1Click, typed, {"set-type", "0", "1", "@"}, kGarbage, integer,
+       {}, noTypes},
+      {MakeSmallGpt, &EditorCommands::ChangePartitionTypeGPT1Click, typed, {"set-type", "0", "1", "@"}, kGarbage,
+       guidMessage, {}, noTypes},
+      {MakeSmallMbr, &EditorCommands::ChangePartitionBootMBR1Click, typed, {"set-boot", "0", "1", "@"}, past64,
+       BooleanConversionMessage, BooleanConversionMessage},
+      {MakeSmallMbr, &EditorCommands::ChangeDiskID1Click, typed, {"set-disk-id", "0", "@"},
+       joined(kGarbage, kPast32), diskId},
+      {MakeSmallGpt, &EditorCommands::ChangePartitionAttributesGPT1Click, typed, {"set-attributes", "0", "1", "@"},
+       past64, integer, integer},
+  };
+}
+
 // ---- the window's commands ----
 
 // The window's commands over the disk, with its table redrawn from the disk
@@ -136,6 +194,7 @@ class WindowInput : public ::testing::Test {
   }
 
   void open(const std::function<void(const std::string&)>& make) {
+    m_installed.reset();
     make(m_image);
     m_port.emplace(DiskMap{DiskSpec{m_image, 512}});
     m_installed.emplace(*m_port);
@@ -168,14 +227,6 @@ class WindowInput : public ::testing::Test {
     }
   }
 
-  void answerCreate(const std::string& size, const std::string& offset, const std::string& type) {
-    m_ui.createAnswer = CreatePartitionDialogResult{false, size, offset, type};
-  }
-  void answerTyped(const std::string& text) {
-    m_ui.promptAnswer = text;
-    m_ui.typeAnswer = text;
-  }
-
   TempDir m_dir;
   std::string m_image = m_dir.file("disk.img");
   std::optional<EmulatedPort> m_port;
@@ -187,54 +238,13 @@ class WindowInput : public ::testing::Test {
   std::vector<std::uint8_t> m_before;
 };
 
-TEST_F(WindowInput, CreatePartitionRefusesEveryBadSizeOffsetAndTypeText) {
-  open(MakeSmallMbr);
-  if (HasFatalFailure()) return;
-  // The first row is selected and its entry is taken, which the operation
-  // would refuse; these texts are refused earlier, when they are converted.
-  const auto numbers = joined(joined(kGarbage, kPast64), windowOnly());
-  expectRefused(
-      numbers, [&](const std::string& t) { answerCreate(t, "6291456", "IFS"); }, &EditorCommands::CreatePartition1Click,
-      IntegerConversionMessage);
-  expectRefused(
-      numbers, [&](const std::string& t) { answerCreate("1", t, "IFS"); }, &EditorCommands::CreatePartition1Click,
-      IntegerConversionMessage);
-  // An MBR type that is neither one of the names nor a number is named in the message.
-  expectRefused(
-      joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
-      &EditorCommands::CreatePartition1Click, IntegerConversionMessage);
-}
-
-TEST_F(WindowInput, CreatePartitionOnGptRefusesEveryBadTypeText) {
-  open(MakeSmallGpt);
-  if (HasFatalFailure()) return;
-  expectRefused(
-      joined(kGarbage, windowOnly()), [&](const std::string& t) { answerCreate("1", "6291456", t); },
-      &EditorCommands::CreatePartition1Click, guidMessage);
-}
-
-TEST_F(WindowInput, ChangeTypeBootAndDiskIdRefuseEveryBadTextOnMbr) {
-  open(MakeSmallMbr);
-  if (HasFatalFailure()) return;
-  auto typed = [&](const std::string& t) { answerTyped(t); };
-  expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartition1Click,
-                IntegerConversionMessage);
-  expectRefused(joined(joined(kGarbage, kPast64), windowOnly()), typed, &EditorCommands::ChangePartitionBootMBR1Click,
-                BooleanConversionMessage);
-  // An empty answer or the bare "$" the prompt starts with ends the
-  // command without a word.
-  expectRefused(
-      joined(joined(kGarbage, kPast32), windowOnly()), typed, &EditorCommands::ChangeDiskID1Click,
-      [](const std::string& t) { return t.empty() || t == "$" ? std::string() : IntegerConversionMessage(t); });
-}
-
-TEST_F(WindowInput, ChangeTypeAndAttributesRefuseEveryBadTextOnGpt) {
-  open(MakeSmallGpt);
-  if (HasFatalFailure()) return;
-  auto typed = [&](const std::string& t) { answerTyped(t); };
-  expectRefused(joined(kGarbage, windowOnly()), typed, &EditorCommands::ChangePartitionTypeGPT1Click, guidMessage);
-  expectRefused(joined(joined(kGarbage, kPast64), windowOnly()), typed,
-                &EditorCommands::ChangePartitionAttributesGPT1Click, IntegerConversionMessage);
+TEST_F(WindowInput, EveryInputRefusesEveryBadText) {
+  for (const TextInput& input : textInputs()) {
+    open(input.make);
+    if (HasFatalFailure()) return;
+    auto answer = [&](const std::string& t) { input.answer(m_ui, t); };
+    expectRefused(joined(input.texts, windowOnly()), answer, input.command, input.window);
+  }
 }
 
 // ---- kestrin-cli's arguments ----
@@ -295,13 +305,11 @@ std::vector<std::string> argumentTexts(const std::vector<std::string>& extra) {
   return texts;
 }
 
-TEST_F(CliInput, NumbersThatDoNotConvertAreRefusedWithTheConversionMessage) {
-  const auto past64 = argumentTexts(kPast64);
-  expectRefused(m_mbr, past64, {"create-partition", "0", "3", "--size", "@"}, IntegerConversionMessage);
-  expectRefused(m_mbr, past64, {"create-partition", "0", "3", "--offset", "@"}, IntegerConversionMessage);
-  expectRefused(m_mbr, past64, {"set-boot", "0", "1", "@"}, BooleanConversionMessage);
-  expectRefused(m_gpt, past64, {"set-attributes", "0", "1", "@"}, IntegerConversionMessage);
-  expectRefused(m_mbr, argumentTexts(kPast32), {"set-disk-id", "0", "@"});
+TEST_F(CliInput, EveryInputRefusesEveryBadText) {
+  for (const TextInput& input : textInputs()) {
+    const std::string& image = input.make == MakeSmallGpt ? m_gpt : m_mbr;
+    expectRefused(image, argumentTexts(joined(input.texts, input.cliTexts)), input.cli, input.cliMessage);
+  }
 }
 
 // The window takes a sign in every number; the command line refuses one on
@@ -319,14 +327,6 @@ TEST_F(CliInput, NegativeSignaturesAndAttributesAreUsageErrors) {
       EXPECT_EQ(ReadFileBytes(image), before);
     }
   }
-}
-
-TEST_F(CliInput, TypeTextsThatNameNoTypeAreRefused) {
-  const auto texts = argumentTexts({"256", "-1", "$1FF", "0x100", "{00000000-0000-0000-0000-00000000000G}"});
-  expectRefused(m_mbr, texts, {"set-type", "0", "1", "@"});
-  expectRefused(m_mbr, texts, {"create-partition", "0", "3", "--type", "@"});
-  expectRefused(m_gpt, texts, {"set-type", "0", "1", "@"});
-  expectRefused(m_gpt, texts, {"create-partition", "0", "3", "--type", "@"});
 }
 
 TEST_F(CliInput, DiskAndEntryNumbersOutsideTheirRangeAreRefused) {

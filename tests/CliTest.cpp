@@ -24,6 +24,7 @@
 #include <tuple>
 #include <vector>
 
+#include "AnswerCases.h"
 #include "DamagedImages.h"
 #include "MbrBytes.h"
 #include "PartitionedLoopDevice.h"
@@ -62,8 +63,8 @@ class CliImages : public ::testing::Test {
     ASSERT_TRUE(HaveTool("sfdisk") && HaveTool("sgdisk"));
     m_mbr = m_dir.file("mbr.img");
     m_gpt = m_dir.file("gpt.img");
-    ASSERT_EQ(MakeSfdiskImage(m_mbr, kImageSize, "label: dos\nlabel-id: 0x11223344\n,10MiB,83,*\n,20MiB,7\n"), "");
-    ASSERT_EQ(MakeSfdiskImage(m_gpt, kImageSize, "label: gpt\n,10MiB,L\n,20MiB,U\n"), "");
+    ASSERT_EQ(MakeSfdiskImage(m_mbr, kImageSize, kAnswerMbrScript), "");
+    ASSERT_EQ(MakeSfdiskImage(m_gpt, kImageSize, kAnswerGptScript), "");
   }
 
   static RunResult cli(std::vector<std::string> args, const std::string& input = "") {
@@ -134,46 +135,43 @@ TEST_F(CliShow, PrintsGptRowsWithEmptyCellsAndFillerRows) {
   EXPECT_EQ(out[4], "0");
 }
 
-TEST_F(CliShow, JsonCarriesTheRawMbrValuesSfdiskReads) {
-  RunResult run = onMbr({"--json", "show"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  nlohmann::json json = nlohmann::json::parse(run.out);
-  PeerTable peer = SfdiskDump(m_mbr);
-  ASSERT_TRUE(peer.ok) << peer.error;
-  EXPECT_EQ(json["style"], "MBR");
-  EXPECT_EQ(json["count"], 4);
-  EXPECT_EQ(json["signature"].get<std::uint32_t>(), peer.mbrId());
-  ASSERT_EQ(json["rows"].size(), 4u);
-  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
-    const nlohmann::json& row = json["rows"][i];
-    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.partitions[i].start * kSector);
-    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.partitions[i].size * kSector);
-    EXPECT_EQ(row["type"].get<int>(), peer.partitions[i].mbrType());
-    EXPECT_EQ(row["boot"].get<bool>(), peer.partitions[i].bootable);
-  }
-  EXPECT_EQ(json["rows"][2]["length"], 0);
-}
-
-TEST_F(CliShow, JsonCarriesTheRawGptValuesSfdiskAndSgdiskRead) {
+// The raw values of each row as sfdisk reads them: the MBR type byte and
+// boot flag, the GPT type and entry GUIDs (and name and attributes, as
+// sgdisk sets them); --json goes before or after the command.
+TEST_F(CliShow, JsonCarriesTheRawValuesSfdiskAndSgdiskRead) {
   ASSERT_EQ(PartitionWithSgdisk(m_gpt, {"-c", "2:boot side", "-A", "2:set:63"}), "");
-  RunResult run = onGpt({"show", "--json"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  nlohmann::json json = nlohmann::json::parse(run.out);
-  PeerTable peer = SfdiskDump(m_gpt);
-  ASSERT_TRUE(peer.ok);
-  ASSERT_EQ(peer.label, "gpt");
-  EXPECT_EQ(json["style"], "GPT");
-  EXPECT_EQ(json["diskId"], "{" + peer.id + "}");
-  ASSERT_EQ(json["rows"].size(), peer.partitions.size());
-  for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
-    const nlohmann::json& row = json["rows"][i];
-    EXPECT_EQ(row["offset"].get<std::uint64_t>(), peer.partitions[i].start * kSector);
-    EXPECT_EQ(row["length"].get<std::uint64_t>(), peer.partitions[i].size * kSector);
-    EXPECT_EQ(row["type"], "{" + peer.partitions[i].type + "}");
-    EXPECT_EQ(row["id"], "{" + peer.partitions[i].uuid + "}");
+  for (const bool gpt : {false, true}) {
+    RunResult run = gpt ? onGpt({"show", "--json"}) : onMbr({"--json", "show"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    nlohmann::json json = nlohmann::json::parse(run.out);
+    PeerTable peer = SfdiskDump(gpt ? m_gpt : m_mbr);
+    ASSERT_TRUE(peer.ok) << peer.error;
+    EXPECT_EQ(json["style"], gpt ? "GPT" : "MBR");
+    ASSERT_EQ(json["rows"].size(), gpt ? peer.partitions.size() : 4u);
+    for (std::size_t i = 0; i < peer.partitions.size(); ++i) {
+      const nlohmann::json& row = json["rows"][i];
+      const PeerPartition& entry = peer.partitions[i];
+      EXPECT_EQ(row["offset"].get<std::uint64_t>(), entry.start * kSector);
+      EXPECT_EQ(row["length"].get<std::uint64_t>(), entry.size * kSector);
+      if (gpt) {
+        EXPECT_EQ(row["type"], "{" + entry.type + "}");
+        EXPECT_EQ(row["id"], "{" + entry.uuid + "}");
+      } else {
+        EXPECT_EQ(row["type"].get<int>(), entry.mbrType());
+        EXPECT_EQ(row["boot"].get<bool>(), entry.bootable);
+      }
+    }
+    if (gpt) {
+      ASSERT_EQ(peer.label, "gpt");
+      EXPECT_EQ(json["diskId"], "{" + peer.id + "}");
+      EXPECT_EQ(json["rows"][1]["name"], "boot side");
+      EXPECT_EQ(json["rows"][1]["attributes"].get<std::uint64_t>(), 1ull << 63);
+    } else {
+      EXPECT_EQ(json["count"], 4);
+      EXPECT_EQ(json["signature"].get<std::uint32_t>(), peer.mbrId());
+      EXPECT_EQ(json["rows"][2]["length"], 0);
+    }
   }
-  EXPECT_EQ(json["rows"][1]["name"], "boot side");
-  EXPECT_EQ(json["rows"][1]["attributes"].get<std::uint64_t>(), 1ull << 63);
 }
 
 TEST_F(CliShow, ReportsALayoutThatCannotBeReadWithExitStatusOne) {
@@ -302,33 +300,9 @@ TEST_F(CliMbrCommands, CreatePartitionWithoutOffsetStartsOnAMibBoundaryBehindThe
   EXPECT_NE(full.err.find("no free space for entry 3"), std::string::npos) << full.err;
 }
 
-TEST_F(CliMbrCommands, SetTypeTakesNamesAndTypeBytes) {
-  RunResult byName = onMbr({"--yes", "set-type", "0", "2", "fat32"});
-  ASSERT_EQ(byName.exitCode, 0) << byName.err;
-  EXPECT_EQ(SfdiskDump(m_mbr).partitions[1].mbrType(), 0x0b);
-  RunResult byNumber = onMbr({"--yes", "set-type", "0", "2", "131"});
-  ASSERT_EQ(byNumber.exitCode, 0) << byNumber.err;
-  EXPECT_EQ(SfdiskDump(m_mbr).partitions[1].mbrType(), 0x83);
-  RunResult byHex = onMbr({"--yes", "set-type", "0", "1", "$ef"});
-  ASSERT_EQ(byHex.exitCode, 0) << byHex.err;
-  EXPECT_EQ(SfdiskDump(m_mbr).partitions[0].mbrType(), 0xef);
-}
-
-TEST_F(CliMbrCommands, SetBootTakesNumbersAndWordsAndRefusesOthers) {
-  ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "2", "TRUE"}).exitCode, 0);
-  ASSERT_EQ(onMbr({"--yes", "set-boot", "0", "1", "0"}).exitCode, 0);
-  PeerTable peer = SfdiskDump(m_mbr);
-  EXPECT_FALSE(peer.partitions[0].bootable);
-  EXPECT_TRUE(peer.partitions[1].bootable);
-
-  const auto before = tables(m_mbr);
-  RunResult refused = onMbr({"--yes", "set-boot", "0", "1", "yes"});
-  EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.err.find("'yes' n'est pas une valeur bool"), std::string::npos) << refused.err;
-  EXPECT_EQ(tables(m_mbr), before);
-
-  // A boot byte other than 0x00 and 0x80 hides the table from blkid; set-boot
-  // writes one of the two, whatever the byte was.
+// A boot byte other than 0x00 and 0x80 hides the table from blkid; set-boot
+// writes one of the two, whatever the byte was.
+TEST_F(CliMbrCommands, SetBootWritesOneOfTheTwoBootBytesWhateverTheByteWas) {
   for (const auto& [value, byte] : {std::pair{"0", 0x00}, std::pair{"1", 0x80}}) {
     WriteFileRange(m_mbr, 446, {0x01});
     ASSERT_FALSE(test::Run({"blkid", "-p", m_mbr}).out.find("PTTYPE") != std::string::npos);
@@ -336,35 +310,6 @@ TEST_F(CliMbrCommands, SetBootTakesNumbersAndWordsAndRefusesOthers) {
     EXPECT_EQ(ReadFileRange(m_mbr, 446, 1).at(0), byte) << value;
     EXPECT_NE(test::Run({"blkid", "-p", m_mbr}).out.find("PTTYPE=\"dos\""), std::string::npos) << value;
   }
-}
-
-TEST_F(CliMbrCommands, SetDiskIdWritesAll32BitsAndRefusesBadText) {
-  ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$01020304"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_mbr).mbrId(), 0x01020304u);
-  ASSERT_EQ(onMbr({"--yes", "set-disk-id", "0", "$FFFFFFFF"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_mbr).mbrId(), 0xFFFFFFFFu);
-
-  const auto before = tables(m_mbr);
-  RunResult bad = onMbr({"--yes", "set-disk-id", "0", "123abc"});
-  EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_NE(bad.err.find("'123abc'"), std::string::npos) << bad.err;
-  // Converted before the confirmation, as in the window.
-  EXPECT_EQ(bad.err.find("Modify DiskID"), std::string::npos) << bad.err;
-  RunResult bare = onMbr({"--yes", "set-disk-id", "0", "$"});
-  EXPECT_EQ(bare.exitCode, 1);
-  EXPECT_NE(bare.err.find("nothing to write"), std::string::npos) << bare.err;
-  EXPECT_EQ(tables(m_mbr), before);
-}
-
-TEST_F(CliMbrCommands, MakeFirstExchangesTheEntryWithEntryOne) {
-  RunResult run = onMbr({"--yes", "make-first", "0", "2"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  PeerTable peer = SfdiskDump(m_mbr);
-  ASSERT_EQ(peer.partitions.size(), 2u);
-  EXPECT_EQ(peer.partitions[0].start, 22528u);
-  EXPECT_EQ(peer.partitions[0].mbrType(), 0x07);
-  EXPECT_EQ(peer.partitions[1].start, 2048u);
-  EXPECT_TRUE(peer.partitions[1].bootable);
 }
 
 TEST_F(CliMbrCommands, DeletePartitionClearsOnlyThatEntry) {
@@ -376,6 +321,59 @@ TEST_F(CliMbrCommands, DeletePartitionClearsOnlyThatEntry) {
   EXPECT_EQ(peer.partitions[0].start, 22528u);
   // The redrawn table goes to standard output.
   EXPECT_EQ(lines(run.out).at(1).rfind("0\t", 0), 0u) << run.out;
+}
+
+// ---- the answers the window takes alike (AnswerCases.h) ----
+
+using CliAnswers = CliImages;
+
+// Each answer on entry 2 of the MBR image, then of the GPT image: written as
+// the peers read it back after the question, or refused with its message
+// and the tables left as they were. Entry 1 keeps what it held.
+TEST_F(CliAnswers, AreWrittenOrRefusedAsTheWindowTakesThem) {
+  auto value = [&](Written field) -> std::string {
+    switch (field) {
+      case Written::BootFlag: return std::to_string(SfdiskDump(m_mbr).partition(2).bootable);
+      case Written::DiskId: return std::to_string(SfdiskDump(m_mbr).mbrId());
+      case Written::Attributes: return std::to_string(SgdiskInfo(m_gpt, 2).value_or(PeerPartition{}).attributes);
+      case Written::MbrType: return std::to_string(SfdiskDump(m_mbr).partition(2).mbrType());
+      case Written::GptType: return SfdiskDump(m_gpt).partition(2).type;
+      case Written::Nothing: break;
+    }
+    return {};
+  };
+  auto first = [&](const std::string& image) {
+    const PeerPartition entry = SfdiskDump(image).partition(1);
+    return std::make_tuple(entry.start, entry.size, entry.type, entry.bootable, entry.uuid);
+  };
+  const auto mbrFirst = first(m_mbr);
+  const auto gptFirst = first(m_gpt);
+  for (const AnswerCase& c : AnswerCases()) {
+    const std::string& image = c.command.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
+    const std::string before = value(c.command.field);
+    const auto bytes = tables(image);
+    RunResult run = cli(CliArguments({"--disk", image, "--yes"}, c.command.cli, c.answer));
+    const bool asked = run.err.find(c.command.question) != std::string::npos;
+    SCOPED_TRACE("answer '" + c.answer + "': " + run.err);
+    if (c.refusal.empty()) {
+      const std::string expected = c.command.field == Written::GptType ? c.guid : std::to_string(c.number);
+      EXPECT_EQ(run.exitCode, 0);
+      EXPECT_NE(before, expected) << "the answer would write what the disk holds";
+      EXPECT_EQ(value(c.command.field), expected);
+      EXPECT_TRUE(asked);
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("kestrin-cli: " + c.refusal), std::string::npos);
+    EXPECT_EQ(asked, !c.beforeQuestion);
+    EXPECT_EQ(tables(image), bytes);
+  }
+  EXPECT_EQ(first(m_mbr), mbrFirst);
+  EXPECT_EQ(first(m_gpt), gptFirst);
+  EXPECT_TRUE(SgdiskVerifies(m_gpt));
+  // The MBR names in any case (the window offers them in capitals).
+  ASSERT_EQ(onMbr({"--yes", "set-type", "0", "2", "fat32"}).exitCode, 0);
+  EXPECT_EQ(SfdiskDump(m_mbr).partition(2).mbrType(), 0x0b);
 }
 
 // ---- the GPT commands ----
@@ -419,21 +417,10 @@ TEST_F(CliGptCommands, CreatePartitionWithoutSizeOnAFreshGptEndsInsideTheUsableA
   EXPECT_TRUE(SgdiskVerifies(m_mbr));
 }
 
-TEST_F(CliGptCommands, SetTypeWritesTheNamedOrGivenGuid) {
-  ASSERT_EQ(onGpt({"--yes", "set-type", "0", "1", "SYSTEM_GUID"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_gpt).partitions[0].type, kEspGuid);
-  ASSERT_EQ(onGpt({"--yes", "set-type", "0", "2", "{" + kLvmGuid + "}"}).exitCode, 0);
-  EXPECT_EQ(SfdiskDump(m_gpt).partitions[1].type, kLvmGuid);
-  EXPECT_TRUE(SgdiskVerifies(m_gpt));
-}
-
-TEST_F(CliGptCommands, SetAttributesWritesAll64Bits) {
+// With --json the disk after the write comes back as JSON.
+TEST_F(CliGptCommands, SetAttributesWithJsonPrintsTheDiskAfterTheWrite) {
   RunResult run = onGpt({"--yes", "--json", "set-attributes", "0", "2", "$8000000000000001"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  std::optional<PeerPartition> entry = SgdiskInfo(m_gpt, 2);
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->attributes, 0x8000000000000001ull);
-  // With --json the disk after the write comes back as JSON.
   nlohmann::json after = nlohmann::json::parse(run.out);
   EXPECT_EQ(after["rows"][1]["attributes"].get<std::uint64_t>(), 0x8000000000000001ull);
   EXPECT_EQ(after["rows"][0]["attributes"].get<std::uint64_t>(), 0u);
@@ -452,20 +439,21 @@ TEST_F(CliGptCommands, DeletePartitionLeavesTheOtherEntry) {
 
 using CliWholeDisk = CliImages;
 
-TEST_F(CliWholeDisk, CreateDiskGivesAFreshLayoutOfTheChosenStyle) {
-  RunResult gpt = onMbr({"--yes", "create-disk", "0", "GPT"});
-  ASSERT_EQ(gpt.exitCode, 0) << gpt.err;
-  EXPECT_EQ(lines(gpt.out).at(0), "Style: GPT, Count=0");
-  std::string report;
-  EXPECT_TRUE(SgdiskVerifies(m_mbr, &report)) << report;
-  EXPECT_TRUE(SfdiskDump(m_mbr).partitions.empty());
+// Each command of the image table on a fresh image of its style: the
+// status line of the table printed after the write, and what the peers read.
+TEST_F(CliWholeDisk, CommandsWriteWhatThePeersReadAsTheWindowDoes) {
+  for (const ImageCase& c : ImageCases()) {
+    const bool gpt = c.command.style == AnswerStyle::Gpt;
+    ASSERT_EQ(MakeSfdiskImage(gpt ? m_gpt : m_mbr, kImageSize, gpt ? kAnswerGptScript : kAnswerMbrScript), "");
+    RunResult run = cli(CliArguments({"--disk", gpt ? m_gpt : m_mbr, "--yes"}, c.command.cli, c.answer));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(lines(run.out).at(0), c.status);
+    SCOPED_TRACE(c.command.cli[0] + " " + c.answer);
+    c.peersSee(gpt ? m_gpt : m_mbr);
+  }
+}
 
-  RunResult mbr = onGpt({"--yes", "create-disk", "0", "mbr"});
-  ASSERT_EQ(mbr.exitCode, 0) << mbr.err;
-  EXPECT_EQ(lines(mbr.out).at(0), "Style: MBR, Count=4");
-  PeerTable peer = SfdiskDump(m_gpt);
-  EXPECT_TRUE(peer.ok) << peer.error;
-  EXPECT_TRUE(peer.partitions.empty());
+TEST_F(CliWholeDisk, CreateDiskGivesEachFreshMbrASignatureOfItsOwn) {
   // Each fresh MBR gets a signature of its own, none the other disks carry
   // (the MBR image's 0x11223344 among them).
   ASSERT_EQ(MakeSfdiskImage(m_mbr, kImageSize, "label: dos\nlabel-id: 0x11223344\n"), "");
@@ -477,11 +465,8 @@ TEST_F(CliWholeDisk, CreateDiskGivesAFreshLayoutOfTheChosenStyle) {
   EXPECT_NE(SfdiskDump(m_gpt).mbrId(), first);
 }
 
-TEST_F(CliWholeDisk, DeleteLayoutLeavesNoTableForSfdisk) {
-  RunResult run = onGpt({"--yes", "delete-layout", "0"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(lines(run.out).at(0), "Style: , Count=0");
-  EXPECT_FALSE(SfdiskDump(m_gpt).ok);
+TEST_F(CliWholeDisk, DeleteLayoutLeavesARawDiskWithoutRows) {
+  ASSERT_EQ(onGpt({"--yes", "delete-layout", "0"}).exitCode, 0);
   // A RAW disk has no entry to create or change until it gets a layout.
   RunResult create = onGpt({"--yes", "create-partition", "0", "1"});
   EXPECT_EQ(create.exitCode, 1);
@@ -496,55 +481,20 @@ TEST_F(CliWholeDisk, DeleteLayoutLeavesNoTableForSfdisk) {
 using CliRefusals = CliImages;
 
 TEST_F(CliRefusals, CommandsOfTheOtherStyleShowTheWindowsMessage) {
-  const auto mbrBefore = tables(m_mbr);
-  const auto gptBefore = tables(m_gpt);
-  struct Case {
-    std::vector<std::string> args;
-    bool onMbrDisk;
-    std::string message;
-  };
-  const std::vector<Case> cases{
-      {{"set-boot", "0", "1", "1"}, false, "MBR only"},
-      {{"set-disk-id", "0", "$1"}, false, "MBR only"},
-      {{"make-first", "0", "2"}, false, "MBR only"},
-      {{"set-attributes", "0", "1", "1"}, true, "GPT only"},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::string> args{"--yes"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult run = c.onMbrDisk ? onMbr(args) : onGpt(args);
-    EXPECT_EQ(run.exitCode, 1) << c.args[0];
-    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args[0] << ": " << run.err;
+  const std::string raw = m_dir.file("raw.img");
+  MakeSparseFile(raw, kImageSize);
+  const std::map<AnswerStyle, std::string> disks{{AnswerStyle::Mbr, m_mbr}, {AnswerStyle::Gpt, m_gpt}, {AnswerStyle::Raw, raw}};
+  std::map<std::string, std::vector<std::uint8_t>> before;
+  for (const auto& [style, image] : disks) before[image] = tables(image);
+  for (const StyleRefusal& c : kStyleRefusals) {
+    for (AnswerStyle style : RefusedOn(c)) {
+      if (c.cli.empty() || (style == AnswerStyle::Raw && !c.cliOnRaw)) continue;
+      RunResult run = cli(CliArguments({"--disk", disks.at(style), "--yes"}, c.cli));
+      EXPECT_EQ(run.exitCode, 1) << c.cli[0];
+      EXPECT_NE(run.err.find("kestrin-cli: " + std::string(c.message)), std::string::npos) << run.err;
+    }
   }
-  EXPECT_EQ(tables(m_mbr), mbrBefore);
-  EXPECT_EQ(tables(m_gpt), gptBefore);
-}
-
-TEST_F(CliRefusals, EntryNumbersOutsideTheTableAreRefused) {
-  const auto before = tables(m_mbr);
-  for (const char* entry : {"0", "5", "64"}) {
-    RunResult run = onMbr({"--yes", "delete-partition", "0", entry});
-    EXPECT_EQ(run.exitCode, 1) << entry;
-    EXPECT_NE(run.err.find("outside disk 0's table (entries 1 to 4)"), std::string::npos) << run.err;
-  }
-  // So is a disk number past the disks given.
-  RunResult missing = onMbr({"--yes", "delete-partition", "1", "1"});
-  EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.err.find("there is no disk 1: 1 --disk was given (disk 0)"), std::string::npos) << missing.err;
-  EXPECT_EQ(tables(m_mbr), before);
-}
-
-TEST_F(CliRefusals, TypesOfTheOtherStyleOrUnknownNamesAreRefused) {
-  const auto before = tables(m_gpt);
-  for (const char* type : {"131", "FAT32", "ext4", "{0FC63DAF-8483-4772-8E79}"}) {
-    RunResult run = onGpt({"--yes", "set-type", "0", "1", type});
-    EXPECT_EQ(run.exitCode, 1) << type;
-    EXPECT_NE(run.err.find("is no GPT type"), std::string::npos) << run.err;
-  }
-  RunResult mbr = onMbr({"--yes", "set-type", "0", "1", "256"});
-  EXPECT_EQ(mbr.exitCode, 1);
-  EXPECT_NE(mbr.err.find("is no MBR type"), std::string::npos) << mbr.err;
-  EXPECT_EQ(tables(m_gpt), before);
+  for (const auto& [image, bytes] : before) EXPECT_EQ(tables(image), bytes) << image;
 }
 
 TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
@@ -588,19 +538,6 @@ TEST_F(CliRefusals, AFailedOperationReportsItsMessageAndWritesNothing) {
     EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
     EXPECT_TRUE(ReadFileRange(c.image, 0, kEdge) == before) << c.problem;
   }
-}
-
-TEST_F(CliRefusals, WithoutATerminalAndWithoutYesNothingIsWritten) {
-  const auto before = tables(m_mbr);
-  RunResult run = onMbr({"delete-partition", "0", "1"});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("Delete entry #1 for \\\\.\\PhysicalDrive0?"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("refusing to write"), std::string::npos) << run.err;
-  EXPECT_EQ(run.out, "");
-  // A "y" on a pipe is no terminal's answer.
-  RunResult piped = cli({"--disk", m_mbr, "delete-layout", "0"}, "y\n");
-  EXPECT_EQ(piped.exitCode, 1);
-  EXPECT_EQ(tables(m_mbr), before);
 }
 
 // ---- usage ----
@@ -718,18 +655,32 @@ RunResult RunOnTerminal(const std::vector<std::string>& argv, const std::string&
 
 using CliConfirmation = CliImages;
 
-TEST_F(CliConfirmation, ATerminalAnswerOfNoWritesNothingAndYesWrites) {
-  const auto before = tables(m_mbr);
-  RunResult no = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "n\n");
-  EXPECT_EQ(no.exitCode, 1) << no.out;
-  EXPECT_NE(no.out.find("Delete entry #2 for \\\\.\\PhysicalDrive0? [y/N]"), std::string::npos) << no.out;
-  EXPECT_EQ(tables(m_mbr), before);
-  RunResult empty = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "\n");
-  EXPECT_EQ(empty.exitCode, 1) << empty.out;
-  EXPECT_EQ(tables(m_mbr), before);
+// Each question answered No on a terminal (or with Enter alone), or asked
+// without a terminal and without --yes (a "y" on a pipe is no terminal's
+// answer): the question is shown, the command fails and nothing is written.
+TEST_F(CliConfirmation, ATerminalAnswerOfNoOrNoTerminalWritesNothing) {
+  for (const CancelledQuestion& c : kCancelledQuestions) {
+    const std::string& image = c.command.style == AnswerStyle::Gpt ? m_gpt : m_mbr;
+    const std::string& question = c.command.question;
+    const std::vector<std::string> args = CliArguments({kCli, "--disk", image}, c.command.cli, c.answer);
+    const auto before = tables(image);
+    for (const char* answer : {"n\n", "\n"}) {
+      RunResult no = RunOnTerminal(args, answer);
+      EXPECT_EQ(no.exitCode, 1) << no.out;
+      EXPECT_NE(no.out.find(question + " [y/N]"), std::string::npos) << no.out;
+    }
+    RunResult piped = test::Run(args, "y\n");
+    EXPECT_EQ(piped.exitCode, 1) << question;
+    EXPECT_NE(piped.err.find(question), std::string::npos) << piped.err;
+    EXPECT_NE(piped.err.find("refusing to write"), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.out, "");
+    EXPECT_EQ(tables(image), before) << question;
+  }
+}
 
-  // From the read of the table to the write the command holds the disk:
-  // another program cannot change it while the question is open.
+// From the read of the table to the write the command holds the disk:
+// another program cannot change it while the question is open.
+TEST_F(CliConfirmation, ATerminalAnswerOfYesWritesAndTheDiskIsHeldWhileAsked) {
   bool held = false;
   RunResult yes = RunOnTerminal({kCli, "--disk", m_mbr, "delete-partition", "0", "2"}, "y\n", [&] {
     const int fd = ::open(m_mbr.c_str(), O_RDONLY | O_CLOEXEC);
@@ -995,6 +946,17 @@ TEST_F(CliGuards, RefusesWritesThatWouldNotDoWhatWasMeant) {
       {false, {"delete-partition", "0", "4"}, 1, "not a valid part number"},
       {true, {"set-attributes", "0", "3", "1"}, 1, "partition 3 of disk 0 does not exist"},
       {true, {"--sector-size", "4096", "show"}, 2, "--sector-size applies to the --disk options after it"},
+      // Entries outside the table, a disk number past the disks given, and
+      // types of the other style or unknown names.
+      {false, {"delete-partition", "0", "0"}, 1, "outside disk 0's table (entries 1 to 4)"},
+      {false, {"delete-partition", "0", "5"}, 1, "outside disk 0's table (entries 1 to 4)"},
+      {false, {"delete-partition", "0", "64"}, 1, "outside disk 0's table (entries 1 to 4)"},
+      {false, {"delete-partition", "1", "1"}, 1, "there is no disk 1: 1 --disk was given (disk 0)"},
+      {true, {"set-type", "0", "1", "131"}, 1, "'131' is no GPT type"},
+      {true, {"set-type", "0", "1", "FAT32"}, 1, "'FAT32' is no GPT type"},
+      {true, {"set-type", "0", "1", "ext4"}, 1, "'ext4' is no GPT type"},
+      {true, {"set-type", "0", "1", "{0FC63DAF-8483-4772-8E79}"}, 1, "'{0FC63DAF-8483-4772-8E79}' is no GPT type"},
+      {false, {"set-type", "0", "1", "256"}, 1, "'256' is no MBR type"},
   };
   const auto mbrBefore = tables(m_mbr);
   const auto gptBefore = tables(m_gpt);
@@ -1319,7 +1281,6 @@ TEST_F(CliEveryday, SetAttributeFlipsOneBitOfWhatTheDiskHolds) {
     EXPECT_EQ(onGpt({"--yes", "set-attribute", "0", "1", bad[0], bad[1]}).exitCode, 2) << bad[0];
   }
   EXPECT_EQ(tables(m_gpt), before);
-  EXPECT_NE(onMbr({"--yes", "set-attribute", "0", "1", "hidden", "on"}).err.find("GPT only"), std::string::npos);
 }
 
 TEST_F(CliEveryday, TheTypeNamesOfOtherToolsMeanWhatThoseToolsWrite) {
