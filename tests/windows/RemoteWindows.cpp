@@ -191,17 +191,6 @@ void SetText(HWND window, const std::string& text) {
   ::SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
 }
 
-std::vector<std::string> ComboItems(HWND box) {
-  std::vector<std::string> items;
-  const auto count = ::SendMessageW(box, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    std::wstring text(static_cast<std::size_t>(::SendMessageW(box, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::SendMessageW(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
-    items.push_back(Utf8(text));
-  }
-  return items;
-}
-
 std::wstring ClassOf(HWND window) {
   wchar_t name[256] = {};
   ::GetClassNameW(window, name, 256);

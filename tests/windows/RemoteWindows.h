@@ -28,7 +28,6 @@ class RemoteProcess {
   RemoteProcess(const RemoteProcess&) = delete;
   RemoteProcess& operator=(const RemoteProcess&) = delete;
 
-  DWORD id() const { return m_info.dwProcessId; }
   // Its visible top-level windows of `windowClass`, in the system's order.
   std::vector<HWND> windows(const std::wstring& windowClass) const;
   // Waits until it ends; its exit code, or nullopt-like -1 after `timeout`.
@@ -57,8 +56,6 @@ class RemoteProcess {
 std::string TextOf(HWND window);
 // Replaces the text of an edit field or combo box.
 void SetText(HWND window, const std::string& text);
-// The item texts of a combo box.
-std::vector<std::string> ComboItems(HWND box);
 // The class name of a window.
 std::wstring ClassOf(HWND window);
 
