@@ -26,7 +26,12 @@ fi
 
 build=build-fuzz
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-ninja -C "$build" -j2 >/dev/null
+# Quiet unless the build fails: ninja prints its errors on standard output.
+if ! ninja_out=$(ninja -C "$build" -j2 2>&1); then
+  echo "$ninja_out" | grep -vE '^\[[0-9]+/[0-9]+\] ' >&2
+  echo "fuzz.sh: the fuzz targets do not build" >&2
+  exit 1
+fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
