@@ -50,6 +50,27 @@ Confirmation ConfirmationFor(const CliRequest& request, const CliStreams& io) {
 
 std::string DiskPath(int disk) { return "\\\\.\\PhysicalDrive" + std::to_string(disk); }
 
+std::string DiskNote(const CliRequest& request, int disk) {
+  if (disk < 0 || static_cast<std::size_t>(disk) >= request.diskPaths.size()) return {};
+  return DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
+}
+
+bool BackupHeld(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  if (io.port == nullptr) return true;
+  const bool saved = io.port->backupFailure().empty();
+  if (!saved) failures.report(io.port->backupFailure());
+  if (!io.port->backupKeptIn().empty()) {
+    failures.note("the write stopped part-way; the table sectors as they were before it are in " +
+                  io.port->backupKeptIn() + " (" + *request.backup + " is as it was)\n");
+  }
+  return saved;
+}
+
+void NoteBackupSaved(const CliRequest& request, CliStreams& io, FailureLog& failures) {
+  if (io.port == nullptr || !request.backup) return;
+  failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");
+}
+
 int DiskArgument(const CliRequest& request) {
   if (request.positional.empty()) return 0;
   return DecimalArgument(request.positional[0], "the disk number N", kMaxDiskNumber, request.command);
@@ -370,24 +391,8 @@ ScriptedAnswers answersOf(const EditorCall& call, const CliRequest& request, int
   answers.sizeText = request.size;
   answers.boot = request.boot;
   answers.force = request.force;
-  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
-    answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
-  }
+  answers.diskNote = DiskNote(request, disk);
   return answers;
-}
-
-// After the write: false when the backup it needed could not be saved;
-// where a write stopped part-way, says which file holds the sectors as
-// they were.
-bool backupHeld(const CliRequest& request, CliStreams& io, FailureLog& failures) {
-  if (io.port == nullptr) return true;
-  const bool saved = io.port->backupFailure().empty();
-  if (!saved) failures.report(io.port->backupFailure());
-  if (!io.port->backupKeptIn().empty()) {
-    failures.note("the write stopped part-way; the table sectors as they were before it are in " +
-                  io.port->backupKeptIn() + " (" + *request.backup + " is as it was)\n");
-  }
-  return saved;
 }
 
 // The place of a new entry (create-partition): the offset in whole sectors
@@ -468,9 +473,7 @@ bool answerLogicalDrivePlace(const CliRequest& request, int disk, const std::str
 // new logical drive's: its row).
 int reportDone(const CliRequest& request, int disk, std::optional<int> newDriveEntry, const HeadlessTable& table,
                CliStreams& io, FailureLog& failures) {
-  if (io.port != nullptr && request.backup) {
-    failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");
-  }
+  NoteBackupSaved(request, io, failures);
   if (!table.outcomeText().empty()) failures.note(table.outcomeText() + "\n");
   if (request.dryRun && io.port != nullptr) {
     failures.note("dry run: nothing written; the table the write would leave:\n");
@@ -580,7 +583,7 @@ int RunEditorCommand(const CommandSpec& command, const CliRequest& request, CliS
     // conversions made outside the command's error trap.
     failures.report(error.what());
   }
-  if (!backupHeld(request, io, failures)) outcome = CommandOutcome::Failed;
+  if (!BackupHeld(request, io, failures)) outcome = CommandOutcome::Failed;
   switch (outcome) {
     case CommandOutcome::Done:
       break;

@@ -54,6 +54,16 @@ Confirmation ConfirmationFor(const CliRequest& request, const CliStreams& io);
 
 // "\.\PhysicalDrive<disk>"
 std::string DiskPath(int disk);
+// "\\.\PhysicalDrive<disk> is <path>" for a disk given by --disk, else
+// empty: the line a confirmation shows before its question.
+std::string DiskNote(const CliRequest& request, int disk);
+// After a command's table write under --backup: false when the backup could
+// not be saved (reported on `failures`); where the write stopped part-way,
+// says which file holds the table sectors as they were.
+bool BackupHeld(const CliRequest& request, CliStreams& io, FailureLog& failures);
+// After a write that went ahead under --backup: how many sectors were
+// saved, and where.
+void NoteBackupSaved(const CliRequest& request, CliStreams& io, FailureLog& failures);
 // The disk number N of a command that names one (without N, 0).
 int DiskArgument(const CliRequest& request);
 // Disk N's table as text or JSON on `out`, as show prints it; false after

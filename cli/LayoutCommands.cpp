@@ -237,27 +237,19 @@ int ApplyLayout(const CommandSpec& command, const CliRequest& request, CliStream
   }
 
   ScriptedAnswers answers;
-  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
-    answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
-  }
+  answers.diskNote = DiskNote(request, disk);
   ScriptedInteraction interaction(answers, ConfirmationFor(request, io), io.in, failures);
   if (!interaction.confirm("Apply the layout of " + file + " to " + DiskPath(disk) + "?")) return 1;
   if (io.port != nullptr && request.backup) io.port->backupBeforeWriting(*request.backup);
   CodecRefusalExplainer explainer;
   ScopedRefusalExplainer reasons(explainer);
   const bool written = ReplaceDriveLayout(DiskPath(disk), *target);
-  if (io.port != nullptr && !io.port->backupFailure().empty()) {
-    failures.report(io.port->backupFailure());
-    return 1;
-  }
-  if (!written) return 1;
+  if (!BackupHeld(request, io, failures) || !written) return 1;
   if (request.dryRun) {
     failures.note("dry run: nothing written\n");
     return 0;
   }
-  if (io.port != nullptr && request.backup) {
-    failures.note("saved " + std::to_string(io.port->backupSectorCount()) + " sectors to " + *request.backup + "\n");
-  }
+  NoteBackupSaved(request, io, failures);
   return 0;
 }
 

@@ -76,9 +76,7 @@ namespace {
 // terminal or --yes, with the note which file or device the disk is.
 ScriptedInteraction interactionFor(const CliRequest& request, int disk, CliStreams& io, FailureLog& failures) {
   ScriptedAnswers answers;
-  if (static_cast<std::size_t>(disk) < request.diskPaths.size()) {
-    answers.diskNote = DiskPath(disk) + " is " + request.diskPaths[static_cast<std::size_t>(disk)];
-  }
+  answers.diskNote = DiskNote(request, disk);
   return ScriptedInteraction(answers, ConfirmationFor(request, io), io.in, failures);
 }
 

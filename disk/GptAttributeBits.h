@@ -1,7 +1,7 @@
 #pragma once
-// The GPT attribute bits that have names: those the UEFI specification
-// defines for every partition (0, 1, 2) and those Windows gives a basic
-// data partition (60 to 63).
+// The GPT attribute bits that have names: those UEFI defines for every
+// partition (0, 1, 2) and those Windows gives a basic data partition (60 to
+// 63).
 
 #include <optional>
 #include <span>

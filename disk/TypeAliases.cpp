@@ -1,8 +1,8 @@
 // The aliases are public facts: sfdisk(8) lists its short names with the
 // types they mean, gdisk(8) describes its codes (the MBR type byte times
 // 0x100, numbered on where one byte stands for several GPT types), and the
-// GUIDs are those the UEFI specification and the systems' own
-// documentation give their partition types.
+// GUIDs are those that UEFI and the systems' own documentation give their
+// partition types.
 
 #include "TypeAliases.h"
 
